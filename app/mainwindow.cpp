@@ -1,0 +1,113 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/pagelistvalidator.h"
+#include "app/version.h"
+#include "app/windowplacement.h"
+
+#include <poppler-qt6.h>
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QScreen>
+
+#include <cstdlib>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    setBackground();
+    ui->mainToolBar->hide();
+    centreOnDesktop();
+    setWindowTitle(QStringLiteral("%1  %2").arg(AppInfo::programName(), QLatin1String(AppInfo::version)));
+
+    createTrayActions();
+    createTrayIcon();
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+    setIcon();
+    trayIcon->setVisible(true);
+
+    InitPdf();
+    createProgressDialog();
+    LoadConfigData();
+    ui->comboBox_output_folder->setCurrentIndex(-1);
+    installPageListValidator();
+    Update_Gui();
+    connectWorker();
+}
+
+MainWindow::~MainWindow()
+{
+    stopConversion();
+    delete ui;
+}
+
+void MainWindow::setBackground()
+{
+    const QPixmap tile(QStringLiteral(":/skin/skin/metal_bg.png"));
+    QPalette pal = palette();
+    pal.setBrush(QPalette::All, QPalette::Window, QBrush(tile));
+    setPalette(pal);
+}
+
+void MainWindow::centreOnDesktop()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    move(centredPosition(screen->virtualGeometry().size(), size()));
+}
+
+void MainWindow::installPageListValidator()
+{
+    ui->lineEdit_pages_between->setValidator(createPageListValidator(this));
+}
+
+void MainWindow::createProgressDialog()
+{
+    progressDialog = new QProgressDialog(tr("Converting pdf file..."), tr("Abort Convert"),
+                                         int(curPage), int(totalPage), this);
+    progressDialog->setWindowModality(Qt::WindowModal);
+}
+
+void MainWindow::connectWorker()
+{
+    connect(&process, &Process::ConvertProgress, this, &MainWindow::ConvertProgress);
+    connect(&process, &Process::LogStatusBar, this, &MainWindow::LogStatusBar);
+    connect(progressDialog, &QProgressDialog::canceled, this, &MainWindow::ConvertCanceled);
+}
+
+bool MainWindow::conversionRunning() const
+{
+    return process.isRunning();
+}
+
+void MainWindow::stopConversion()
+{
+    if (!process.isRunning())
+        return;
+    process.canceled.store(true, std::memory_order_relaxed);
+    process.wait();
+}
+
+void MainWindow::informUser(const QString &title, const QString &text)
+{
+    QMessageBox::information(this, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::pushButton_exit_clicked()
+{
+    // The worker finishes the page in hand first, so no output file is left half written.
+    stopConversion();
+    QCoreApplication::quit();
+    std::exit(0);
+}
+
+void MainWindow::on_pushButton_cancel_clicked()
+{
+    closeEvent(nullptr);
+}

@@ -1,0 +1,99 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "conversion/process.h"
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+namespace Poppler {
+class Document;
+}
+
+class QAction;
+class QMenu;
+class QProgressDialog;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // True while the worker renders from the open document.
+    bool conversionRunning() const;
+
+public slots:
+    void pushButton_exit_clicked();
+    void Update_Gui();
+    void InitPdf();
+    void makePreview();
+    void LoadConfigData();
+    void ConvertProgress(qint32 convered, qint32 totalpage);
+    void ConvertCanceled();
+    void LogStatusBar(QString qsMsg);
+
+private slots:
+    void on_lineEdit_pages_between_textEdited(QString);
+    void on_radioButton_page_range_between_toggled(bool checked);
+    void on_actionManual_triggered();
+    void on_actionAbout_triggered();
+    void on_pushButton_cancel_clicked();
+    void on_pushButton_convert_clicked();
+    void on_comboBox_output_type_currentTextChanged(QString);
+    void on_toolButton_select_output_folder_clicked();
+    void on_pushButton_preview_next_clicked();
+    void on_pushButton_preview_previous_clicked();
+    void on_toolButton_select_input_file_clicked();
+    void setIcon();
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void setVisible(bool visible) override;
+    void showMessage(QString qsMsg);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void setBackground();
+    void centreOnDesktop();
+    void installPageListValidator();
+    void createProgressDialog();
+    void connectWorker();
+    void createTrayActions();
+    void createTrayIcon();
+
+    // Conversion request steps; each tells the user and returns false when the request must stop.
+    bool checkOutputFolder();
+    bool selectPages(QList<int> *pageList);
+    void markPageListError();
+    void informUser(const QString &title, const QString &text);
+
+    // Ends a running conversion and waits for it, so that no page is left half written.
+    void stopConversion();
+
+    Ui::MainWindow *ui;
+    QAction *minimizeAction = nullptr;
+    QAction *maximizeAction = nullptr;
+    QAction *restoreAction = nullptr;
+    QAction *quitAction = nullptr;
+    QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayIconMenu = nullptr;
+
+    QString qsPdfFile;
+    QString qsOutputDir;
+    std::unique_ptr<Poppler::Document> pdfDoc;
+    quint32 curPage = 0;
+    quint32 totalPage = 0;
+    Process process;
+    QProgressDialog *progressDialog = nullptr;
+};
+
+#endif // MAINWINDOW_H

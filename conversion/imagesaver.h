@@ -1,0 +1,15 @@
+#ifndef IMAGESAVER_H
+#define IMAGESAVER_H
+
+#include <QString>
+
+class QImage;
+
+// Writes the image so that the file appears whole under its name or not at
+// all: it goes to a temporary file in the same folder, which is renamed
+// when complete. The format follows the path's suffix, as QImage::save does.
+// On failure, errorString (when given) says why.
+bool saveImageAtomically(const QImage &image, const QString &path, int quality,
+                         QString *errorString = nullptr);
+
+#endif // IMAGESAVER_H

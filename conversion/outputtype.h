@@ -1,0 +1,22 @@
+#ifndef OUTPUTTYPE_H
+#define OUTPUTTYPE_H
+
+#include <QString>
+#include <QStringList>
+
+// The output types offered in the window, in combo-box order.
+struct OutputType
+{
+    const char *comboText; // untranslated, context "MainWindow"
+    const char *extension; // lower case, no dot; picks the image writer
+};
+
+const QList<OutputType> &outputTypes();
+
+// Extension for a combo-box text, or an empty string when it names no type.
+QString extensionForTypeText(const QString &comboText);
+
+// Whether Qt has an image writer for the extension ("jpg", "png", "bmp", "tiff").
+bool hasImageWriter(const QString &extension);
+
+#endif // OUTPUTTYPE_H

@@ -1,0 +1,77 @@
+#include "conversion/pagelist.h"
+
+#include <QStringList>
+
+namespace {
+
+// Checks one number against the page count; the zero test comes first.
+PageListResult::Error checkPageNumber(int n, quint32 totalPage)
+{
+    if (n < 1)
+        return PageListResult::BelowOne;
+    if (quint32(n) > totalPage)
+        return PageListResult::AboveTotal;
+    return PageListResult::None;
+}
+
+void appendOnce(QList<int> &pages, int index)
+{
+    if (!pages.contains(index))
+        pages.append(index);
+}
+
+} // namespace
+
+PageListResult parsePageList(const QString &text, quint32 totalPage)
+{
+    PageListResult result;
+    const QString simplified = text.simplified();
+    if (simplified.isEmpty()) {
+        result.error = PageListResult::Empty;
+        return result;
+    }
+
+    const QStringList parts = simplified.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    for (const QString &part : parts) {
+        if (part.contains(QLatin1Char('-'))) {
+            const QStringList ends = part.split(QLatin1Char('-'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+            if (ends.size() != 2)
+                continue;
+            bool okA = false;
+            bool okB = false;
+            int a = ends.at(0).toInt(&okA, 10);
+            int b = ends.at(1).toInt(&okB, 10);
+            if (!okA || !okB)
+                continue;
+            if (a < 1 || b < 1)
+                result.error = PageListResult::BelowOne;
+            else if (quint32(a) > totalPage || quint32(b) > totalPage)
+                result.error = PageListResult::AboveTotal;
+            if (result.error != PageListResult::None)
+                return result;
+            if (a > b)
+                std::swap(a, b);
+            for (int p = a; p <= b; ++p)
+                appendOnce(result.pages, p - 1);
+        } else {
+            bool ok = false;
+            const int n = part.toInt(&ok, 10);
+            if (!ok)
+                continue;
+            result.error = checkPageNumber(n, totalPage);
+            if (result.error != PageListResult::None)
+                return result;
+            appendOnce(result.pages, n - 1);
+        }
+    }
+    return result;
+}
+
+QList<int> allPages(quint32 totalPage)
+{
+    QList<int> pages;
+    pages.reserve(int(totalPage));
+    for (quint32 i = 0; i < totalPage; ++i)
+        pages.append(int(i));
+    return pages;
+}

@@ -1,0 +1,29 @@
+#ifndef PAGELIST_H
+#define PAGELIST_H
+
+#include <QList>
+#include <QString>
+
+// Outcome of reading a typed page list such as "1,2,3,6-9".
+struct PageListResult
+{
+    enum Error {
+        None,      // pages holds the 0-based indexes, possibly none
+        Empty,     // nothing was typed
+        BelowOne,  // a page number below 1
+        AboveTotal // a page number above the page count
+    };
+
+    Error error = None;
+    QList<int> pages;
+};
+
+// Parses a typed page list into 0-based page indexes in the order given,
+// each page once. Parts that are not numbers (an empty part, "4-", "1-2-3")
+// are skipped; the first number out of range stops parsing with its error.
+PageListResult parsePageList(const QString &text, quint32 totalPage);
+
+// 0-based indexes of every page, in order.
+QList<int> allPages(quint32 totalPage);
+
+#endif // PAGELIST_H

@@ -1,0 +1,93 @@
+#include "document/pdfdocument.h"
+
+#include <poppler-qt6.h>
+
+#include <cmath>
+
+PdfLoadResult loadPdf(const QString &path, const QByteArray &password)
+{
+    PdfLoadResult result;
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path, password, password);
+    if (!document)
+        return result;
+    if (document->isLocked()) {
+        result.status = PdfLoadStatus::Locked;
+        return result;
+    }
+    document->setRenderHint(Poppler::Document::TextAntialiasing, true);
+    document->setRenderHint(Poppler::Document::Antialiasing, true);
+    document->setRenderBackend(Poppler::Document::SplashBackend);
+    result.status = PdfLoadStatus::Loaded;
+    result.document = std::move(document);
+    return result;
+}
+
+int pdfPageCount(const Poppler::Document *document)
+{
+    return document ? document->numPages() : 0;
+}
+
+namespace {
+
+// Poppler rounds the page's extent at the resolution to the nearest pixel.
+QSize pixelSizeOf(const Poppler::Page &page, double dpi)
+{
+    const QSizeF points = page.pageSizeF();
+    const double w = std::floor(points.width() * dpi / 72.0 + 0.5);
+    const double h = std::floor(points.height() * dpi / 72.0 + 0.5);
+    if (w > INT_MAX || h > INT_MAX)
+        return QSize(INT_MAX, INT_MAX);
+    return QSize(int(w), int(h));
+}
+
+bool fitsInBitmap(const QSize &size)
+{
+    // Splash keeps 4 bytes per pixel, each row padded to 4 bytes.
+    return size.width() > 0 && size.height() > 0
+           && qint64(size.width()) * 4 * qint64(size.height()) < maxPageBitmapBytes;
+}
+
+bool closeTo(const QSize &actual, const QSize &expected)
+{
+    // Poppler's own rounding of odd page boxes can differ by a pixel.
+    return std::abs(actual.width() - expected.width()) <= 1
+           && std::abs(actual.height() - expected.height()) <= 1;
+}
+
+} // namespace
+
+QSize pagePixelSize(const Poppler::Document *document, int pageIndex, double dpi)
+{
+    if (!document || pageIndex < 0)
+        return QSize();
+    const std::unique_ptr<Poppler::Page> page = document->page(pageIndex);
+    return page ? pixelSizeOf(*page, dpi) : QSize();
+}
+
+PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, double dpi)
+{
+    PageRenderResult result;
+    if (!document || pageIndex < 0) {
+        result.status = PageRenderStatus::NoPage;
+        return result;
+    }
+    const std::unique_ptr<Poppler::Page> page = document->page(pageIndex);
+    if (!page) {
+        result.status = PageRenderStatus::NoPage;
+        return result;
+    }
+    result.expectedSize = pixelSizeOf(*page, dpi);
+    if (!fitsInBitmap(result.expectedSize)) {
+        result.status = PageRenderStatus::TooLarge;
+        return result;
+    }
+
+    QImage image = page->renderToImage(dpi, dpi, -1, -1, -1, -1, Poppler::Page::Rotate0);
+    if (image.isNull() || !closeTo(image.size(), result.expectedSize)) {
+        result.status = PageRenderStatus::Failed;
+        return result;
+    }
+    result.image = std::move(image);
+    result.status = PageRenderStatus::Rendered;
+    return result;
+}

@@ -1,0 +1,59 @@
+#ifndef PDFDOCUMENT_H
+#define PDFDOCUMENT_H
+
+#include <QImage>
+#include <QString>
+
+#include <memory>
+
+namespace Poppler {
+class Document;
+}
+
+// The only place that talks to Poppler. Everything else gets plain results.
+
+enum class PdfLoadStatus {
+    Loaded,
+    Failed, // not a PDF, damaged, unreadable or missing
+    Locked  // needs a user password that was not given (or was wrong)
+};
+
+struct PdfLoadResult
+{
+    PdfLoadStatus status = PdfLoadStatus::Failed;
+    std::unique_ptr<Poppler::Document> document; // set only when Loaded
+};
+
+// Opens the file and sets the render options every rendering uses:
+// text antialiasing, antialiasing, the Splash back-end.
+PdfLoadResult loadPdf(const QString &path, const QByteArray &password = QByteArray());
+
+int pdfPageCount(const Poppler::Document *document);
+
+enum class PageRenderStatus {
+    Rendered,
+    NoPage,    // the document has no such page
+    TooLarge,  // the bitmap at this resolution cannot be made
+    Failed     // Poppler returned no image, or one of the wrong size
+};
+
+struct PageRenderResult
+{
+    PageRenderStatus status = PageRenderStatus::Failed;
+    QImage image;
+    QSize expectedSize; // pixel size at the requested resolution, when the page exists
+};
+
+// Pixel size of a page at the resolution, as Poppler lays it out; invalid when there is no such page.
+QSize pagePixelSize(const Poppler::Document *document, int pageIndex, double dpi);
+
+// Largest bitmap, in bytes, that a page may need. Poppler's Splash back-end
+// cannot allocate more than 2^31 bytes and silently returns a 1 x 1 image instead.
+constexpr qint64 maxPageBitmapBytes = qint64(1) << 31;
+
+// Renders the whole page at dpi in both directions. The size is checked before
+// rendering (a page too large to render is refused, never attempted) and after
+// (an image of another size than expected is refused).
+PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, double dpi);
+
+#endif // PDFDOCUMENT_H

@@ -1,0 +1,59 @@
+#ifndef MODALCATCHER_H
+#define MODALCATCHER_H
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QWidget;
+
+// Watches for modal widgets (message boxes, file dialogs, progress and About
+// dialogs) while a test drives the window, records them and closes them.
+// Each expected modal can be given a handler that answers it (picks a file,
+// presses a button); without one, a message box is closed with its escape or
+// default button and any other dialog is rejected.
+class ModalCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Record
+    {
+        QString className;
+        QString title;
+        QString text; // QMessageBox text; empty for other dialogs
+    };
+    using Handler = std::function<void(QWidget *modal)>;
+
+    explicit ModalCatcher(QObject *parent = nullptr);
+    ~ModalCatcher() override;
+
+    // Queues a handler for the next modal widget that appears.
+    void expect(Handler handler);
+
+    QList<Record> records() const { return m_records; }
+    int count() const { return m_records.size(); }
+    Record last() const { return m_records.isEmpty() ? Record() : m_records.last(); }
+
+    // Waits (processing events) until at least n modals were handled.
+    bool waitForCount(int n, int timeoutMs = 10000);
+
+    // Handlers for common cases.
+    static Handler chooseFile(const QString &path);  // QFileDialog: select and accept
+    static Handler cancelDialog();                   // any dialog: reject
+    static Handler clickButton(const QString &text); // QMessageBox: the button with this text
+
+private:
+    void poll();
+
+    QTimer m_timer;
+    QList<Handler> m_handlers;
+    QList<Record> m_records;
+    QPointer<QWidget> m_handled;
+};
+
+#endif // MODALCATCHER_H

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and benchmarking need.
+# Only packages that are missing are installed, so a prepared machine pays nothing.
+set -euo pipefail
+
+packages=(
+    cmake g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
+    libpoppler-qt6-dev
+    fp-utils            # chmcmd builds the manual
+    poppler-utils qpdf  # test fixtures and benchmark peers
+    mupdf-tools
+    xvfb xauth          # real windows without a display
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
