@@ -43,6 +43,12 @@ signals:
 
 protected:
     void run() override;
+
+private:
+    // Emits "User canceled" when a cancel was asked for.
+    bool cancelSeen();
+
+    static constexpr unsigned long pauseBetweenPagesMs = 15;
 };
 
 #endif // PROCESS_H

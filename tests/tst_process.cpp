@@ -1,0 +1,423 @@
+#include "conversion/process.h"
+#include "document/pdfdocument.h"
+#include "support/pdfmaker.h"
+
+#include <poppler-qt6.h>
+
+#include <QDir>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Both signals in the order the window would receive them.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(Process *process)
+    {
+        connect(process, &Process::LogStatusBar, this,
+                [this](const QString &msg) { events.append(msg); });
+        connect(process, &Process::ConvertProgress, this, [this](qint32 cur, qint32 total) {
+            events.append(QStringLiteral("progress %1/%2").arg(cur).arg(total));
+        });
+    }
+    QStringList events;
+};
+
+QString progress(int cur, int total)
+{
+    return QStringLiteral("progress %1/%2").arg(cur).arg(total);
+}
+
+QString output(const QString &fileName)
+{
+    return QStringLiteral("Output: ") + fileName;
+}
+
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class TstProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void constructorDefaults();
+    void resetJobClearsTheJob();
+    void runs_data();
+    void runs();
+    void fileNames_data();
+    void fileNames();
+    void emptyListEmitsNothing();
+    void cancelBeforeFirstPage();
+    void cancelBeforeNextPage();
+    void cancelRightAfterSave();
+    void missingWriterStops();
+    void failedSaveLeavesNoFile_data();
+    void failedSaveLeavesNoFile();
+    void hugePageIsRefused_data();
+    void hugePageIsRefused();
+    void writesRealImages_data();
+    void writesRealImages();
+
+private:
+    // Fills the job, runs it to the end and returns the merged signal sequence.
+    QStringList runJob(Process &process, const QList<int> &pages, const QString &extension = QStringLiteral("png"),
+                       int resolution = 18);
+    std::unique_ptr<Poppler::Document> load(const QString &path);
+
+    QTemporaryDir m_pdfDir;
+    QString m_report; // report.pdf, 12 pages
+    std::unique_ptr<Poppler::Document> m_doc;
+    std::unique_ptr<QTemporaryDir> m_outDir;
+};
+
+void TstProcess::initTestCase()
+{
+    QVERIFY(m_pdfDir.isValid());
+    m_report = m_pdfDir.filePath(QStringLiteral("report.pdf"));
+    QVERIFY(makePdf(m_report, 12));
+    m_doc = load(m_report);
+    QVERIFY(m_doc);
+}
+
+void TstProcess::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    m_outDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_outDir->isValid());
+}
+
+std::unique_ptr<Poppler::Document> TstProcess::load(const QString &path)
+{
+    PdfLoadResult result = loadPdf(path);
+    return result.status == PdfLoadStatus::Loaded ? std::move(result.document) : nullptr;
+}
+
+QStringList TstProcess::runJob(Process &process, const QList<int> &pages, const QString &extension,
+                               int resolution)
+{
+    if (process.pdfDoc == nullptr && process.qsPdfFile.isNull()) {
+        process.pdfDoc = m_doc.get();
+        process.qsPdfFile = m_report;
+    }
+    if (process.qsOutputDir.isNull())
+        process.qsOutputDir = m_outDir->path();
+    process.qsExtension = extension;
+    process.resolution = resolution;
+    process.pageList = pages;
+
+    Recorder recorder(&process);
+    QSignalSpy finished(&process, &QThread::finished);
+    process.start(QThread::InheritPriority);
+    if (!process.wait(QDeadlineTimer(60000)))
+        return {QStringLiteral("timed out")};
+    // The recorder gets the signals queued, as the window does.
+    QCoreApplication::sendPostedEvents();
+    return recorder.events;
+}
+
+void TstProcess::constructorDefaults()
+{
+    Process process;
+    QVERIFY(process.pageList.isEmpty());
+    QCOMPARE(process.convertedCount, 0u);
+    QCOMPARE(process.totalCount, 0u);
+    QCOMPARE(process.canceled.load(), false);
+    QVERIFY(process.qsPdfFile.isNull());
+    QVERIFY(process.qsOutputDir.isNull());
+    QVERIFY(process.qsExtension.isNull());
+    QCOMPARE(process.pdfDoc, nullptr);
+    QCOMPARE(process.quality, 75);
+    QCOMPARE(process.resolution, 150);
+    QCOMPARE(process.pageIndex, 0u);
+    QCOMPARE(process.parent(), nullptr);
+    QVERIFY(process.canceled.is_always_lock_free);
+}
+
+void TstProcess::resetJobClearsTheJob()
+{
+    Process process;
+    runJob(process, {0, 99});
+    process.canceled = true;
+    process.quality = 10;
+    process.resolution = 300;
+    QVERIFY(process.convertedCount != 0 && process.pageIndex != 0);
+
+    process.ResetJob();
+    QVERIFY(process.pageList.isEmpty());
+    QCOMPARE(process.convertedCount, 0u);
+    QCOMPARE(process.totalCount, 0u);
+    QCOMPARE(process.canceled.load(), false);
+    QVERIFY(process.qsPdfFile.isNull());
+    QVERIFY(process.qsOutputDir.isNull());
+    QVERIFY(process.qsExtension.isNull());
+    QCOMPARE(process.pdfDoc, nullptr);
+    QCOMPARE(process.pageIndex, 0u);
+    // The request sets these afresh each time.
+    QCOMPARE(process.quality, 10);
+    QCOMPARE(process.resolution, 300);
+}
+
+void TstProcess::runs_data()
+{
+    QTest::addColumn<QList<int>>("pages");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QList<int>>("left");
+
+    QTest::newRow("three pages in order")
+        << QList<int>{0, 1, 2}
+        << QStringList{"Start convert...", output("report_1.png"), progress(1, 3), output("report_2.png"),
+                       progress(2, 3), output("report_3.png"), progress(3, 3), "All converted"}
+        << QStringList{"report_1.png", "report_2.png", "report_3.png"} << QList<int>{};
+    QTest::newRow("list order decides: 5 then 1")
+        << QList<int>{4, 0}
+        << QStringList{"Start convert...", output("report_5.png"), progress(1, 2), output("report_1.png"),
+                       progress(2, 2), "All converted"}
+        << QStringList{"report_1.png", "report_5.png"} << QList<int>{};
+    // A page the document lacks is skipped without a word, so the run never completes.
+    QTest::newRow("missing middle page is skipped")
+        << QList<int>{0, 99, 2}
+        << QStringList{"Start convert...", output("report_1.png"), progress(1, 3), output("report_3.png"),
+                       progress(2, 3)}
+        << QStringList{"report_1.png", "report_3.png"} << QList<int>{};
+    QTest::newRow("missing last page")
+        << QList<int>{0, 12} << QStringList{"Start convert...", output("report_1.png"), progress(1, 2)}
+        << QStringList{"report_1.png"} << QList<int>{};
+    QTest::newRow("only missing pages") << QList<int>{12, 50} << QStringList{"Start convert..."}
+                                        << QStringList{} << QList<int>{};
+    QTest::newRow("negative index is a missing page")
+        << QList<int>{-1, 0} << QStringList{"Start convert...", output("report_1.png"), progress(1, 2)}
+        << QStringList{"report_1.png"} << QList<int>{};
+}
+
+void TstProcess::runs()
+{
+    QFETCH(QList<int>, pages);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, files);
+    QFETCH(QList<int>, left);
+
+    Process process;
+    QSignalSpy progressSpy(&process, &Process::ConvertProgress);
+    QSignalSpy statusSpy(&process, &Process::LogStatusBar);
+    QCOMPARE(runJob(process, pages), events);
+    QCOMPARE(progressSpy.size() + statusSpy.size(), events.size());
+    QCOMPARE(entriesOf(m_outDir->path()), files);
+    QCOMPARE(process.pageList, left);
+    QCOMPARE(process.totalCount, unsigned(pages.size()));
+    QCOMPARE(process.convertedCount, unsigned(files.size()));
+}
+
+void TstProcess::fileNames_data()
+{
+    QTest::addColumn<QString>("pdfName");
+    QTest::addColumn<QList<int>>("pages");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("no leading zeros") << "report.pdf" << QList<int>{8, 9, 10} << "png"
+                                      << QStringList{"report_10.png", "report_11.png", "report_9.png"};
+    QTest::newRow("only the last suffix goes") << "a.b.pdf" << QList<int>{0} << "jpg" << QStringList{"a.b_1.jpg"};
+    QTest::newRow("percent sign kept") << "x%1y%2.pdf" << QList<int>{0} << "bmp" << QStringList{"x%1y%2_1.bmp"};
+    QTest::newRow("no suffix") << "plain" << QList<int>{1} << "tiff" << QStringList{"plain_2.tiff"};
+    QTest::newRow("spaces and non-ASCII") << "Jahres bericht ü.pdf" << QList<int>{0} << "png"
+                                          << QStringList{"Jahres bericht ü_1.png"};
+}
+
+void TstProcess::fileNames()
+{
+    QFETCH(QString, pdfName);
+    QFETCH(QList<int>, pages);
+    QFETCH(QString, extension);
+    QFETCH(QStringList, files);
+
+    // Only the name of the PDF file matters, not where it is.
+    Process process;
+    process.pdfDoc = m_doc.get();
+    process.qsPdfFile = QStringLiteral("/nowhere/") + pdfName;
+    const QStringList events = runJob(process, pages, extension);
+    QCOMPARE(entriesOf(m_outDir->path()), files);
+    QVERIFY(events.contains(output(files.first())));
+    QCOMPARE(events.last(), QStringLiteral("All converted"));
+}
+
+void TstProcess::emptyListEmitsNothing()
+{
+    Process process;
+    QSignalSpy progressSpy(&process, &Process::ConvertProgress);
+    QSignalSpy statusSpy(&process, &Process::LogStatusBar);
+    QCOMPARE(runJob(process, {}), QStringList());
+    QCOMPARE(progressSpy.size(), 0);
+    QCOMPARE(statusSpy.size(), 0);
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList());
+}
+
+void TstProcess::cancelBeforeFirstPage()
+{
+    Process process;
+    process.canceled = true;
+    QCOMPARE(runJob(process, {0, 1}), (QStringList{"Start convert...", "User canceled"}));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList());
+    QCOMPARE(process.pageList, QList<int>{1});
+}
+
+void TstProcess::cancelBeforeNextPage()
+{
+    Process process;
+    // Runs in the worker thread, between the first page and the second.
+    connect(&process, &Process::ConvertProgress, &process,
+            [&process](qint32 cur, qint32) {
+                if (cur == 1)
+                    process.canceled.store(true, std::memory_order_relaxed);
+            },
+            Qt::DirectConnection);
+    QCOMPARE(runJob(process, {0, 1, 2}),
+             (QStringList{"Start convert...", output("report_1.png"), progress(1, 3), "User canceled"}));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList{"report_1.png"});
+}
+
+void TstProcess::cancelRightAfterSave()
+{
+    Process process;
+    // The cancel lands while the last page is being written: the file stays, but it is not counted.
+    connect(&process, &Process::LogStatusBar, &process,
+            [&process](const QString &msg) {
+                if (msg == output("report_3.png"))
+                    process.canceled.store(true, std::memory_order_relaxed);
+            },
+            Qt::DirectConnection);
+    QCOMPARE(runJob(process, {0, 1, 2}),
+             (QStringList{"Start convert...", output("report_1.png"), progress(1, 3), output("report_2.png"),
+                          progress(2, 3), output("report_3.png"), "User canceled"}));
+    QCOMPARE(entriesOf(m_outDir->path()), (QStringList{"report_1.png", "report_2.png", "report_3.png"}));
+    QCOMPARE(process.convertedCount, 2u);
+}
+
+void TstProcess::missingWriterStops()
+{
+    Process process;
+    const QString path = QDir(m_outDir->path()).absoluteFilePath(QStringLiteral("report_1.xyz"));
+    QCOMPARE(runJob(process, {0, 1}, QStringLiteral("xyz")),
+             (QStringList{"Start convert...", output("report_1.xyz"),
+                          QStringLiteral("Error to save image: %1,stoped").arg(path)}));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList());
+    QCOMPARE(process.pageList, QList<int>{1});
+}
+
+void TstProcess::failedSaveLeavesNoFile_data()
+{
+    QTest::addColumn<QString>("blocker");
+    QTest::addColumn<QString>("outputDir");
+
+    // A folder in the way of the output name: writing succeeds, the final rename does not.
+    QTest::newRow("folder named like the output") << "report_1.png" << ".";
+    // The output folder is a plain file: nothing can be created in it.
+    QTest::newRow("output folder is a file") << "blocked" << "blocked";
+}
+
+void TstProcess::failedSaveLeavesNoFile()
+{
+    QFETCH(QString, blocker);
+    QFETCH(QString, outputDir);
+
+    QDir out(m_outDir->path());
+    if (blocker == outputDir) {
+        QFile file(out.filePath(blocker));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(out.mkdir(blocker));
+    }
+    const QStringList before = entriesOf(out.path());
+
+    Process process;
+    process.qsOutputDir = out.filePath(outputDir);
+    const QString path = QDir(process.qsOutputDir).absoluteFilePath(QStringLiteral("report_1.png"));
+    QCOMPARE(runJob(process, {0}),
+             (QStringList{"Start convert...", output("report_1.png"),
+                          QStringLiteral("Error to save image: %1,stoped").arg(path)}));
+    QCOMPARE(entriesOf(out.path()), before);
+}
+
+void TstProcess::hugePageIsRefused_data()
+{
+    QTest::addColumn<QSizeF>("pageSize");
+    QTest::addColumn<int>("resolution");
+
+    // 14400 pt is the largest page PDF allows; 120000 x 120000 pixels at 600 dpi.
+    QTest::newRow("largest page at 600 dpi") << QSizeF(14400, 14400) << 600;
+    // Just past 2^31 bytes: Poppler would hand back a 1 x 1 image here.
+    QTest::newRow("A4 at 2600 dpi") << a4Portrait << 2600;
+    QTest::newRow("A4 at the spin box's maximum") << a4Portrait << 999999;
+}
+
+void TstProcess::hugePageIsRefused()
+{
+    QFETCH(QSizeF, pageSize);
+    QFETCH(int, resolution);
+
+    const QString pdf = m_pdfDir.filePath(QStringLiteral("huge.pdf"));
+    QVERIFY(makePdf(pdf, {a4Portrait, pageSize, a4Portrait}));
+    const std::unique_ptr<Poppler::Document> doc = load(pdf);
+    QVERIFY(doc);
+
+    // The first page is small enough at a low resolution; the huge one stops the run.
+    Process process;
+    process.pdfDoc = doc.get();
+    process.qsPdfFile = pdf;
+    const bool smallFirst = pageSize != a4Portrait;
+    const QList<int> pages = smallFirst ? QList<int>{1, 2} : QList<int>{0, 2};
+    QCOMPARE(runJob(process, pages, QStringLiteral("png"), resolution),
+             (QStringList{"Start convert...",
+                          QStringLiteral("Page %1 is too large to render at %2 dpi,stoped")
+                              .arg(pages.first() + 1)
+                              .arg(resolution)}));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList());
+    QCOMPARE(process.convertedCount, 0u);
+    QCOMPARE(process.pageList, QList<int>{2});
+}
+
+void TstProcess::writesRealImages_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QByteArray>("format");
+
+    QTest::newRow("jpg") << "jpg" << QByteArray("jpeg");
+    QTest::newRow("png") << "png" << QByteArray("png");
+    QTest::newRow("bmp") << "bmp" << QByteArray("bmp");
+    QTest::newRow("tiff") << "tiff" << QByteArray("tiff");
+}
+
+void TstProcess::writesRealImages()
+{
+    QFETCH(QString, extension);
+    QFETCH(QByteArray, format);
+
+    Process process;
+    const QStringList events = runJob(process, {0}, extension, 150);
+    QCOMPARE(events.last(), QStringLiteral("All converted"));
+
+    QImageReader reader(QDir(m_outDir->path()).filePath(QStringLiteral("report_1.") + extension));
+    QCOMPARE(reader.format(), format);
+    QCOMPARE(reader.size(), QSize(1240, 1754));
+    const QImage image = reader.read();
+    QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+    QCOMPARE(image.size(), QSize(1240, 1754));
+    // The page's frame is drawn 10 pt in from the edge; the corner stays paper white.
+    QVERIFY(qGray(image.pixel(21, 877)) < 128);
+    QVERIFY(qGray(image.pixel(3, 3)) > 230);
+}
+
+QTEST_MAIN(TstProcess)
+#include "tst_process.moc"
