@@ -20,7 +20,11 @@ void MainWindow::createTrayIcon()
     trayIcon = new QSystemTrayIcon(this);
 }
 
-void MainWindow::setIcon() {}
+void MainWindow::setIcon()
+{
+    trayIcon->setIcon(QIcon(QStringLiteral(":/icon/icon/logo.png")));
+    trayIcon->setVisible(true);
+}
 void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason) {}
 void MainWindow::setVisible(bool visible) { QMainWindow::setVisible(visible); }
 void MainWindow::showMessage(QString) {}
