@@ -6,7 +6,8 @@
 QString readTextFile(const QString &path)
 {
     QFile file(path);
-    file.open(QIODevice::ReadOnly | QIODevice::Text);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
     QTextStream stream(&file);
     return stream.readAll();
 }

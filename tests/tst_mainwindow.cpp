@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/pagelistvalidator.h"
+#include "app/readtextfile.h"
 #include "app/windowplacement.h"
 #include "support/warnings.h"
 
@@ -42,6 +43,9 @@ private slots:
     void pageListValidator();
     void outputFolderEmptyAfterStart();
     void progressDialogHiddenWithEmptyRange();
+    void resourceImages_data();
+    void resourceImages();
+    void styleSheetText();
 
 private:
     template<typename T>
@@ -254,6 +258,42 @@ void MainWindowTest::progressDialogHiddenWithEmptyRange()
     QCOMPARE(dialog->maximum(), 0);
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
     QCOMPARE(dialog->labelText(), QStringLiteral("Converting pdf file..."));
+}
+
+void MainWindowTest::resourceImages_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("logo") << ":/icon/icon/logo.png" << QSize(256, 256);
+    QTest::newRow("open") << ":/icon/icon/document-open.png" << QSize(32, 32);
+    QTest::newRow("open folder") << ":/icon/icon/document-open-folder.png" << QSize(32, 32);
+    QTest::newRow("previous") << ":/icon/icon/go-previous.png" << QSize(32, 32);
+    QTest::newRow("next") << ":/icon/icon/go-next.png" << QSize(32, 32);
+    QTest::newRow("banner") << ":/pix/pix/program_banner.png" << QSize(595, 80);
+    QTest::newRow("preview") << ":/pix/pix/preview.png" << QSize(260, 280);
+    QTest::newRow("background") << ":/skin/skin/metal_bg.png" << QSize(526, 23);
+    for (const char *name : {"radio_off", "radio_off_hover", "radio_on", "radio_on_hover"})
+        QTest::newRow(name) << QStringLiteral(":/skin/skin/%1.png").arg(QLatin1String(name)) << QSize(19, 21);
+    QTest::newRow("down arrow") << ":/skin/skin/combo_down_arrow.png" << QSize(12, 12);
+    QTest::newRow("up arrow") << ":/skin/skin/combo_up_arrow.png" << QSize(12, 12);
+}
+
+void MainWindowTest::resourceImages()
+{
+    QFETCH(QString, path);
+    QFETCH(QSize, size);
+    const QImage image(path);
+    QVERIFY2(!image.isNull(), qPrintable(path));
+    QCOMPARE(image.size(), size);
+}
+
+void MainWindowTest::styleSheetText()
+{
+    const QString sheet = readTextFile(QStringLiteral(":/skin/skin/style.qss"));
+    QVERIFY(sheet.contains(QLatin1String("QPushButton:hover, QPushButton:default:hover")));
+    QVERIFY(sheet.contains(QLatin1String("url(:/skin/skin/radio_on.png)")));
+    // A sheet that cannot be read leaves Qt's own look.
+    QVERIFY(readTextFile(QStringLiteral(":/skin/skin/missing.qss")).isEmpty());
 }
 
 QTEST_MAIN(MainWindowTest)
