@@ -1,9 +1,32 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "config/config.h"
+#include "config/settingskeys.h"
 #include "document/pdfdocument.h"
 
 #include <poppler-qt6.h>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+// At 72 dpi one PDF point becomes one pixel.
+constexpr double previewDpi = 72.0;
+
+// The label stretches its pixmap over its contents, so only a page larger
+// than the fit area is shrunk here; a smaller one is never enlarged.
+QPixmap fitIntoPreview(const QPixmap &page, const QSize &fitArea)
+{
+    if (fitArea.width() < page.width() || fitArea.height() < page.height())
+        return page.scaled(fitArea, Qt::KeepAspectRatio, Qt::FastTransformation);
+    return page;
+}
+
+} // namespace
 
 void MainWindow::InitPdf()
 {
@@ -30,8 +53,76 @@ void MainWindow::Update_Gui()
     }
 }
 
-// TODO: opening a file, the preview and page navigation.
-void MainWindow::makePreview() {}
-void MainWindow::on_toolButton_select_input_file_clicked() {}
-void MainWindow::on_pushButton_preview_next_clicked() {}
-void MainWindow::on_pushButton_preview_previous_clicked() {}
+void MainWindow::on_toolButton_select_input_file_clicked()
+{
+    InitPdf();
+    QString startDir = g_config.value(QLatin1String(SettingsKeys::recentInputDir)).toString();
+    if (startDir.isEmpty())
+        startDir = QStringLiteral(".");
+    const QString path = QFileDialog::getOpenFileName(this, tr("Choose file"), startDir,
+                                                      tr("pdf(*.pdf);;All file(*.*)"));
+    if (path.isEmpty()) {
+        Update_Gui();
+        return;
+    }
+
+    PdfLoadResult loaded = loadPdf(path);
+    if (loaded.status == PdfLoadStatus::Failed) {
+        QMessageBox::warning(this, tr("Error"), tr("Load Pdf file: %1 failed").arg(path), QMessageBox::Ok,
+                             QMessageBox::NoButton);
+        Update_Gui();
+        return;
+    }
+    if (loaded.status == PdfLoadStatus::Locked) {
+        QMessageBox::information(this, tr("Infomation"), tr("Pdf file : %1 has password").arg(path),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+        Update_Gui();
+        return;
+    }
+
+    pdfDoc = std::move(loaded.document);
+    totalPage = quint32(pdfPageCount(pdfDoc.get()));
+    curPage = 0;
+    qsPdfFile = path;
+    makePreview();
+    g_config.setValue(QLatin1String(SettingsKeys::recentInputDir), QFileInfo(path).dir().absolutePath());
+    g_config.sync();
+    Update_Gui();
+}
+
+void MainWindow::makePreview()
+{
+    if (!pdfDoc)
+        return;
+    const PageRenderResult rendered = renderPage(pdfDoc.get(), int(curPage), previewDpi);
+    if (rendered.status == PageRenderStatus::NoPage) {
+        QMessageBox::warning(this, tr("Error"), tr("Can't get first page from Pdf file : %1 ").arg(qsPdfFile),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        pdfDoc.reset();
+        return;
+    }
+    if (rendered.status != PageRenderStatus::Rendered) {
+        pdfDoc.reset();
+        return;
+    }
+    const QSize fitArea = ui->label_preview->size() - QSize(3, 3);
+    ui->label_preview->setPixmap(fitIntoPreview(QPixmap::fromImage(rendered.image), fitArea));
+}
+
+void MainWindow::on_pushButton_preview_next_clicked()
+{
+    if (!pdfDoc || curPage + 1 >= totalPage)
+        return;
+    ++curPage;
+    makePreview();
+    Update_Gui();
+}
+
+void MainWindow::on_pushButton_preview_previous_clicked()
+{
+    if (!pdfDoc || curPage == 0)
+        return;
+    --curPage;
+    makePreview();
+    Update_Gui();
+}

@@ -1,0 +1,49 @@
+#!/usr/bin/env python3
+"""Writes the committed test PDFs that QPdfWriter cannot make.
+
+Run in this folder; needs qpdf on the path for the encrypted files."""
+
+import os
+import subprocess
+
+
+def write_pdf(name, objects):
+    out = b"%PDF-1.4\n"
+    offsets = []
+    for number, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    for offset in offsets:
+        out += b"%010d 00000 n \n" % offset
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    with open(name, "wb") as f:
+        f.write(out)
+
+
+content = b"BT /F1 48 Tf 72 80 Td (1) Tj ET"
+one_page = [
+    b"<< /Type /Catalog /Pages 2 0 R >>",
+    b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+    b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
+    b" /Resources << /Font << /F1 5 0 R >> >> >>",
+    b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+    b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+]
+
+write_pdf("one-page.pdf", one_page)
+
+no_kids_count_0 = list(one_page)
+no_kids_count_0[1] = b"<< /Type /Pages /Kids [] /Count 0 >>"
+write_pdf("no-kids-count-0.pdf", no_kids_count_0)
+
+no_kids_count_1 = list(one_page)
+no_kids_count_1[1] = b"<< /Type /Pages /Kids [] /Count 1 >>"
+write_pdf("no-kids-count-1.pdf", no_kids_count_1)
+
+subprocess.run(["qpdf", "--encrypt", "secret", "owner", "256", "--",
+                "one-page.pdf", "user-password.pdf"], check=True)
+subprocess.run(["qpdf", "--encrypt", "", "owner", "256", "--print=none", "--modify=none", "--extract=n", "--",
+                "one-page.pdf", "owner-password.pdf"], check=True)
+os.remove("one-page.pdf")

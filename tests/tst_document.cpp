@@ -1,0 +1,602 @@
+#include "app/mainwindow.h"
+#include "config/config.h"
+#include "config/settingskeys.h"
+#include "support/modalcatcher.h"
+#include "support/pdfmaker.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+const QString recentKey = QLatin1String(SettingsKeys::recentInputDir);
+
+QString counterText(int page, int total)
+{
+    return QStringLiteral("Page: <font color=blue><b>%1</b></font> Total: <font color=blue><b>%2</b></font>")
+        .arg(page)
+        .arg(total);
+}
+
+QString onOff(bool enabled)
+{
+    return enabled ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// What the settings file on disk says, not what the store has cached.
+QString recentInputDirOnDisk()
+{
+    QSettings file(g_config.fileName(), QSettings::IniFormat);
+    return file.value(recentKey).toString();
+}
+
+void setRecentInputDir(const QString &folder)
+{
+    g_config.setValue(recentKey, folder);
+    g_config.sync();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QString fixture(const QString &name)
+{
+    return qEnvironmentVariable("VELLORAN_TEST_DATA") + QLatin1Char('/') + name;
+}
+
+// The first half of a three-page document: pages without a page tree or a cross-reference table.
+QByteArray truncatedPdf()
+{
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath(QStringLiteral("whole.pdf"));
+    QFile file(path);
+    if (!makePdf(path, 3) || !file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray whole = file.readAll();
+    return whole.left(whole.size() / 2);
+}
+
+struct DialogSeen
+{
+    bool shown = false;
+    QString title;
+    QString folder;
+    QStringList filters;
+    QString selectedFilter;
+};
+
+struct BoxSeen
+{
+    bool shown = false;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+} // namespace
+
+class TestDocument : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void openValidDocument_data();
+    void openValidDocument();
+    void dialogStartsInRecentFolder();
+    void refusedFile_data();
+    void refusedFile();
+    void documentWithoutFirstPage_data();
+    void documentWithoutFirstPage();
+    void ownerPasswordOnlyOpens();
+    void unusualPaths_data();
+    void unusualPaths();
+    void cancelClosesOpenDocument();
+    void previewFitsLabel_data();
+    void previewFitsLabel();
+    void oversizedFirstPageClosesSilently();
+    void navigateThreePages();
+    void navigationWithoutDocumentDoesNothing();
+    void renderFailureWhileNavigatingClosesDocument();
+
+private:
+    // Presses the input file button and answers the open-file dialog with path.
+    // When a message box is expected (box given), it is described there and closed with OK.
+    void openThroughDialog(const QString &path, DialogSeen *dialog = nullptr, BoxSeen *box = nullptr,
+                           const QString &nameFilter = QString(),
+                           const std::function<void()> &afterChoosing = nullptr);
+    void cancelDialog();
+    void clickForced(const char *buttonName);
+    QString viewState() const;
+    static QString documentState(const QString &path, int page, int total, bool previous, bool next);
+    static QString noDocumentState(const QString &path = QString());
+    QImage previewImage() const;
+
+    template<class T>
+    T *widget(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ModalCatcher> catcher;
+};
+
+void TestDocument::init()
+{
+    setRecentInputDir(QString());
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The offscreen platform has no tray and warns that it cannot pass size hints
+    // whenever a window or dialog is shown; any other warning is a fault.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support propagateSizeHints).*")));
+    catcher = std::make_unique<ModalCatcher>();
+}
+
+void TestDocument::cleanup()
+{
+    catcher.reset();
+    window.reset();
+    dir.reset();
+    setRecentInputDir(QString());
+    for (QWidget *top : QApplication::topLevelWidgets())
+        QVERIFY2(!top->isVisible(), qPrintable(top->metaObject()->className()));
+}
+
+void TestDocument::openThroughDialog(const QString &path, DialogSeen *dialog, BoxSeen *box,
+                                     const QString &nameFilter, const std::function<void()> &afterChoosing)
+{
+    catcher->expect([=](QWidget *modal) {
+        auto *fileDialog = qobject_cast<QFileDialog *>(modal);
+        if (dialog && fileDialog) {
+            dialog->shown = true;
+            dialog->title = fileDialog->windowTitle();
+            dialog->folder = fileDialog->directory().absolutePath();
+            dialog->filters = fileDialog->nameFilters();
+            dialog->selectedFilter = fileDialog->selectedNameFilter();
+        }
+        if (fileDialog && !nameFilter.isEmpty())
+            fileDialog->selectNameFilter(nameFilter);
+        ModalCatcher::chooseFile(path)(modal);
+        if (afterChoosing)
+            afterChoosing();
+    });
+    if (!box) {
+        // An unexpected box is still recorded and closed by the catcher.
+        widget<QToolButton>("toolButton_select_input_file")->click();
+        return;
+    }
+    catcher->expect([=](QWidget *modal) {
+        auto *messageBox = qobject_cast<QMessageBox *>(modal);
+        if (messageBox) {
+            box->shown = true;
+            box->icon = messageBox->icon();
+            box->buttons = messageBox->standardButtons();
+        }
+        ModalCatcher::clickButton(QStringLiteral("OK"))(modal);
+    });
+    // The click returns only after every modal loop it started has ended.
+    widget<QToolButton>("toolButton_select_input_file")->click();
+}
+
+void TestDocument::cancelDialog()
+{
+    catcher->expect(ModalCatcher::cancelDialog());
+    widget<QToolButton>("toolButton_select_input_file")->click();
+}
+
+// The slots must guard themselves whatever state their buttons are in.
+void TestDocument::clickForced(const char *buttonName)
+{
+    auto *button = widget<QPushButton>(buttonName);
+    const bool enabled = button->isEnabled();
+    button->setEnabled(true);
+    button->click();
+    button->setEnabled(enabled && button->isEnabled());
+}
+
+QString TestDocument::viewState() const
+{
+    return QStringLiteral("path [%1] counter [%2] previous %3 next %4")
+        .arg(widget<QLineEdit>("lineEdit_input_file")->text(), widget<QLabel>("label_pdf_page_info")->text(),
+             onOff(widget<QPushButton>("pushButton_preview_previous")->isEnabled()),
+             onOff(widget<QPushButton>("pushButton_preview_next")->isEnabled()));
+}
+
+QString TestDocument::documentState(const QString &path, int page, int total, bool previous, bool next)
+{
+    return QStringLiteral("path [%1] counter [%2] previous %3 next %4")
+        .arg(path, counterText(page, total), onOff(previous), onOff(next));
+}
+
+QString TestDocument::noDocumentState(const QString &path)
+{
+    return QStringLiteral("path [%1] counter [] previous off next off").arg(path);
+}
+
+QImage TestDocument::previewImage() const
+{
+    return widget<QLabel>("label_preview")->pixmap().toImage();
+}
+
+void TestDocument::openValidDocument_data()
+{
+    QTest::addColumn<int>("pages");
+    QTest::newRow("one page") << 1;
+    QTest::newRow("three pages") << 3;
+    QTest::newRow("twenty pages") << 20;
+}
+
+void TestDocument::openValidDocument()
+{
+    QFETCH(int, pages);
+    const QString path = dir->filePath(QStringLiteral("report.pdf"));
+    QVERIFY(makePdf(path, pages));
+    const QImage startImage = previewImage();
+
+    DialogSeen dialog;
+    openThroughDialog(path, &dialog);
+
+    QCOMPARE(catcher->count(), 1);
+    QVERIFY(dialog.shown);
+    QCOMPARE(dialog.title, QStringLiteral("Choose file"));
+    QCOMPARE(dialog.filters, QStringList({"pdf(*.pdf)", "All file(*.*)"}));
+    QCOMPARE(dialog.selectedFilter, QStringLiteral("pdf(*.pdf)"));
+    QCOMPARE(dialog.folder, QDir::currentPath());
+
+    QCOMPARE(viewState(), documentState(path, 1, pages, false, pages > 1));
+    QVERIFY(previewImage() != startImage);
+    QCOMPARE(recentInputDirOnDisk(), dir->path());
+}
+
+void TestDocument::dialogStartsInRecentFolder()
+{
+    QTemporaryDir other;
+    QVERIFY(other.isValid());
+    const QString good = other.filePath(QStringLiteral("good.pdf"));
+    const QString broken = dir->filePath(QStringLiteral("broken.pdf"));
+    QVERIFY(makePdf(good, 2));
+    QVERIFY(writeFile(broken, "not a pdf\n"));
+
+    openThroughDialog(good);
+    QCOMPARE(recentInputDirOnDisk(), other.path());
+
+    DialogSeen dialog;
+    BoxSeen failedBox;
+    openThroughDialog(broken, &dialog, &failedBox);
+    QVERIFY(failedBox.shown);
+    QCOMPARE(dialog.folder, other.path());
+    QCOMPARE(recentInputDirOnDisk(), other.path());
+
+    DialogSeen locked;
+    BoxSeen lockedBox;
+    openThroughDialog(fixture(QStringLiteral("user-password.pdf")), &locked, &lockedBox);
+    QVERIFY(lockedBox.shown);
+    QCOMPARE(locked.folder, other.path());
+    QCOMPARE(recentInputDirOnDisk(), other.path());
+    QCOMPARE(g_config.value(recentKey).toString(), other.path());
+
+    DialogSeen afterRefusals;
+    openThroughDialog(good, &afterRefusals);
+    QCOMPARE(afterRefusals.folder, other.path());
+    QCOMPARE(catcher->count(), 6);
+}
+
+void TestDocument::refusedFile_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("contents"); // written unless the file is a fixture
+    QTest::addColumn<QString>("nameFilter");
+    QTest::addColumn<bool>("deleteAfterChoosing");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("icon");
+
+    const QString failed = QStringLiteral("Load Pdf file: %1 failed");
+    const int warning = QMessageBox::Warning;
+    QTest::newRow("text file named .pdf") << "notes.pdf" << QByteArray("just some text\n") << QString() << false
+                                          << "Error" << failed << warning;
+    QTest::newRow("text file through All file") << "notes.txt" << QByteArray("just some text\n")
+                                                << "All file(*.*)" << false << "Error" << failed << warning;
+    QTest::newRow("empty file") << "empty.pdf" << QByteArray() << QString() << false << "Error" << failed
+                                << warning;
+    QTest::newRow("truncated") << "truncated.pdf" << truncatedPdf() << QString() << false << "Error" << failed
+                               << warning;
+    QTest::newRow("header only") << "header.pdf" << QByteArray("%PDF-1.4\n") << QString() << false << "Error"
+                                 << failed << warning;
+    QTest::newRow("deleted after choosing") << "gone.pdf" << QByteArray("x") << QString() << true << "Error"
+                                            << failed << warning;
+    QTest::newRow("user password") << "user-password.pdf" << QByteArray() << QString() << false << "Infomation"
+                                   << QStringLiteral("Pdf file : %1 has password") << int(QMessageBox::Information);
+}
+
+void TestDocument::refusedFile()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, nameFilter);
+    QFETCH(bool, deleteAfterChoosing);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(int, icon);
+
+    QString path = dir->filePath(fileName);
+    if (QFile::exists(fixture(fileName)))
+        QVERIFY(QFile::copy(fixture(fileName), path));
+    else
+        QVERIFY(writeFile(path, contents));
+    setRecentInputDir(QStringLiteral("/nowhere/else"));
+
+    // A document open before is closed whatever the new file turns out to be.
+    const QString previous = dir->filePath(QStringLiteral("previous.pdf"));
+    QVERIFY(makePdf(previous, 2));
+    openThroughDialog(previous);
+    QCOMPARE(viewState(), documentState(previous, 1, 2, false, true));
+    setRecentInputDir(QStringLiteral("/nowhere/else"));
+    const QImage shownBefore = previewImage();
+    catcher = std::make_unique<ModalCatcher>();
+
+    BoxSeen box;
+    openThroughDialog(path, nullptr, &box, nameFilter, [&] {
+        if (deleteAfterChoosing)
+            QFile::remove(path);
+    });
+
+    QCOMPARE(catcher->count(), 2);
+    QCOMPARE(catcher->last().className, QStringLiteral("QMessageBox"));
+    QCOMPARE(catcher->last().title, title);
+    QCOMPARE(catcher->last().text, text.arg(path));
+    QVERIFY(box.shown);
+    QCOMPARE(int(box.icon), icon);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+    QCOMPARE(viewState(), noDocumentState());
+    QCOMPARE(previewImage(), shownBefore);
+    QCOMPARE(recentInputDirOnDisk(), QStringLiteral("/nowhere/else"));
+    QCOMPARE(g_config.value(recentKey).toString(), QStringLiteral("/nowhere/else"));
+}
+
+void TestDocument::documentWithoutFirstPage_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("page tree counts no pages") << "no-kids-count-0.pdf";
+    QTest::newRow("page tree counts a page it lacks") << "no-kids-count-1.pdf";
+}
+
+void TestDocument::documentWithoutFirstPage()
+{
+    QFETCH(QString, fileName);
+    const QString path = dir->filePath(fileName);
+    QVERIFY(QFile::copy(fixture(fileName), path));
+    const QImage startImage = previewImage();
+
+    BoxSeen box;
+    openThroughDialog(path, nullptr, &box);
+
+    QCOMPARE(catcher->count(), 2);
+    QCOMPARE(catcher->last().title, QStringLiteral("Error"));
+    QCOMPARE(catcher->last().text, QStringLiteral("Can't get first page from Pdf file : %1 ").arg(path));
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+    // The document is gone; the path stays shown until the next selection.
+    QCOMPARE(viewState(), noDocumentState(path));
+    QCOMPARE(previewImage(), startImage);
+    QCOMPARE(recentInputDirOnDisk(), dir->path());
+
+    clickForced("pushButton_preview_next");
+    QCOMPARE(catcher->count(), 2);
+    QCOMPARE(viewState(), noDocumentState(path));
+}
+
+void TestDocument::ownerPasswordOnlyOpens()
+{
+    const QString path = dir->filePath(QStringLiteral("owner-password.pdf"));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("owner-password.pdf")), path));
+
+    openThroughDialog(path);
+
+    QCOMPARE(catcher->count(), 1);
+    QCOMPARE(viewState(), documentState(path, 1, 1, false, false));
+    QCOMPARE(widget<QLabel>("label_preview")->pixmap().size(), QSize(200, 200));
+    QCOMPARE(recentInputDirOnDisk(), dir->path());
+}
+
+void TestDocument::unusualPaths_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow("spaces") << "my documents" << "annual report 2026.pdf";
+    QTest::newRow("non-ASCII") << QString::fromUtf8("Übersicht 文件") << QString::fromUtf8("résumé ✓ Ω.pdf");
+}
+
+void TestDocument::unusualPaths()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, fileName);
+    QVERIFY(QDir(dir->path()).mkpath(folder));
+    const QString folderPath = dir->filePath(folder);
+    const QString path = folderPath + QLatin1Char('/') + fileName;
+    QVERIFY(makePdf(path, 3));
+
+    openThroughDialog(path);
+
+    QCOMPARE(catcher->count(), 1);
+    QCOMPARE(viewState(), documentState(path, 1, 3, false, true));
+    QCOMPARE(recentInputDirOnDisk(), folderPath);
+
+    DialogSeen dialog;
+    openThroughDialog(path, &dialog);
+    QCOMPARE(dialog.folder, folderPath);
+}
+
+void TestDocument::cancelClosesOpenDocument()
+{
+    const QString path = dir->filePath(QStringLiteral("three.pdf"));
+    QVERIFY(makePdf(path, 3));
+    openThroughDialog(path);
+    widget<QPushButton>("pushButton_preview_next")->click();
+    QCOMPARE(viewState(), documentState(path, 2, 3, true, true));
+    const QImage shown = previewImage();
+    setRecentInputDir(QStringLiteral("/kept/as/it/was"));
+
+    cancelDialog();
+
+    QCOMPARE(catcher->count(), 2);
+    QCOMPARE(catcher->last().title, QStringLiteral("Choose file"));
+    QCOMPARE(viewState(), noDocumentState());
+    QCOMPARE(previewImage(), shown);
+    QCOMPARE(recentInputDirOnDisk(), QStringLiteral("/kept/as/it/was"));
+}
+
+void TestDocument::previewFitsLabel_data()
+{
+    // Page sizes in points, that is pixels at the preview's 72 dpi. The fit area is
+    // the label's size less 3, so sizes are given relative to it where it matters.
+    QTest::addColumn<QSizeF>("pageOverFit");
+    QTest::addColumn<QSizeF>("page");
+    QTest::newRow("smaller") << QSizeF() << QSizeF(200, 100);
+    QTest::newRow("exactly the fit area") << QSizeF(0, 0) << QSizeF();
+    QTest::newRow("one point too wide") << QSizeF(1, -100) << QSizeF();
+    QTest::newRow("one point too tall") << QSizeF(-100, 1) << QSizeF();
+    QTest::newRow("A4 portrait") << QSizeF() << a4Portrait;
+    QTest::newRow("A4 landscape") << QSizeF() << a4Landscape;
+    QTest::newRow("tall strip") << QSizeF() << QSizeF(100, 800);
+    QTest::newRow("wide strip") << QSizeF() << QSizeF(1000, 50);
+}
+
+void TestDocument::previewFitsLabel()
+{
+    QFETCH(QSizeF, pageOverFit);
+    QFETCH(QSizeF, page);
+    const QSize fit = widget<QLabel>("label_preview")->size() - QSize(3, 3);
+    QVERIFY(fit.width() > 200 && fit.height() > 200);
+    if (pageOverFit != QSizeF())
+        page = QSizeF(fit) + pageOverFit;
+    const QString path = dir->filePath(QStringLiteral("page.pdf"));
+    QVERIFY(makePdf(path, {page}));
+
+    openThroughDialog(path);
+
+    QCOMPARE(catcher->count(), 1);
+    QCOMPARE(viewState(), documentState(path, 1, 1, false, false));
+    const QSize shown = widget<QLabel>("label_preview")->pixmap().size();
+    const QSize rendered = page.toSize();
+    if (rendered.width() <= fit.width() && rendered.height() <= fit.height()) {
+        QCOMPARE(shown, rendered);
+        return;
+    }
+    // Shrunk until one side meets the fit area, the other kept in proportion to the pixel.
+    const QString described = QStringLiteral("%1 x %2 in %3 x %4")
+                                  .arg(shown.width())
+                                  .arg(shown.height())
+                                  .arg(fit.width())
+                                  .arg(fit.height());
+    QVERIFY2(shown.width() <= fit.width() && shown.height() <= fit.height(), qPrintable(described));
+    QVERIFY(shown.width() == fit.width() || shown.height() == fit.height());
+    const double exactWidth = double(shown.height()) * rendered.width() / rendered.height();
+    const double exactHeight = double(shown.width()) * rendered.height() / rendered.width();
+    QVERIFY2(qAbs(shown.width() - exactWidth) < 1.0 || qAbs(shown.height() - exactHeight) < 1.0,
+             qPrintable(described));
+}
+
+// A page whose bitmap cannot be made is refused by the renderer; the window
+// closes the document without a message and keeps the picture it had.
+void TestDocument::oversizedFirstPageClosesSilently()
+{
+    const QString path = dir->filePath(QStringLiteral("poster.pdf"));
+    QVERIFY(makePdf(path, {QSizeF(30000, 30000)}));
+    const QImage startImage = previewImage();
+
+    openThroughDialog(path);
+
+    QCOMPARE(catcher->count(), 1);
+    QCOMPARE(viewState(), noDocumentState(path));
+    QCOMPARE(previewImage(), startImage);
+    QCOMPARE(recentInputDirOnDisk(), dir->path());
+}
+
+void TestDocument::navigateThreePages()
+{
+    const QString path = dir->filePath(QStringLiteral("three.pdf"));
+    QVERIFY(makePdf(path, 3));
+    openThroughDialog(path);
+    QCOMPARE(viewState(), documentState(path, 1, 3, false, true));
+    const QImage first = previewImage();
+
+    auto *next = widget<QPushButton>("pushButton_preview_next");
+    auto *previous = widget<QPushButton>("pushButton_preview_previous");
+    next->click();
+    QCOMPARE(viewState(), documentState(path, 2, 3, true, true));
+    const QImage second = previewImage();
+    QVERIFY(second != first);
+    next->click();
+    QCOMPARE(viewState(), documentState(path, 3, 3, true, false));
+    const QImage third = previewImage();
+    QVERIFY(third != second);
+
+    clickForced("pushButton_preview_next");
+    QCOMPARE(viewState(), documentState(path, 3, 3, true, false));
+    QCOMPARE(previewImage(), third);
+
+    previous->click();
+    QCOMPARE(viewState(), documentState(path, 2, 3, true, true));
+    QCOMPARE(previewImage(), second);
+    previous->click();
+    QCOMPARE(viewState(), documentState(path, 1, 3, false, true));
+    QCOMPARE(previewImage(), first);
+
+    clickForced("pushButton_preview_previous");
+    QCOMPARE(viewState(), documentState(path, 1, 3, false, true));
+    QCOMPARE(previewImage(), first);
+    QCOMPARE(catcher->count(), 1);
+}
+
+void TestDocument::navigationWithoutDocumentDoesNothing()
+{
+    const QImage startImage = previewImage();
+    clickForced("pushButton_preview_next");
+    clickForced("pushButton_preview_previous");
+    QCOMPARE(catcher->count(), 0);
+    QCOMPARE(viewState(), noDocumentState());
+    QCOMPARE(previewImage(), startImage);
+}
+
+void TestDocument::renderFailureWhileNavigatingClosesDocument()
+{
+    const QString path = dir->filePath(QStringLiteral("mixed.pdf"));
+    QVERIFY(makePdf(path, {a4Portrait, QSizeF(30000, 30000), a4Portrait}));
+    openThroughDialog(path);
+    QCOMPARE(viewState(), documentState(path, 1, 3, false, true));
+    const QImage first = previewImage();
+
+    widget<QPushButton>("pushButton_preview_next")->click();
+
+    QCOMPARE(catcher->count(), 1);
+    QCOMPARE(viewState(), noDocumentState(path));
+    QCOMPARE(previewImage(), first);
+    clickForced("pushButton_preview_previous");
+    QCOMPARE(viewState(), noDocumentState(path));
+}
+
+QTEST_MAIN(TestDocument)
+#include "tst_document.moc"
