@@ -34,11 +34,15 @@ QString onOff(bool enabled)
     return enabled ? QStringLiteral("on") : QStringLiteral("off");
 }
 
-// What the settings file on disk says, not what the store has cached.
+// What the settings file on disk says. Settings objects on one file share their
+// unsaved changes within a process, so a copy of the file is read.
 QString recentInputDirOnDisk()
 {
-    QSettings file(g_config.fileName(), QSettings::IniFormat);
-    return file.value(recentKey).toString();
+    QTemporaryDir scratch;
+    const QString copy = scratch.filePath(QStringLiteral("copy.ini"));
+    if (!QFile::copy(g_config.fileName(), copy))
+        return QStringLiteral("<no settings file>");
+    return QSettings(copy, QSettings::IniFormat).value(recentKey).toString();
 }
 
 void setRecentInputDir(const QString &folder)
