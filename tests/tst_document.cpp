@@ -3,6 +3,7 @@
 #include "config/settingskeys.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
+#include "support/warnings.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -10,7 +11,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,15 +144,13 @@ private:
 
 void TestDocument::init()
 {
+    failOnUnexpectedWarnings();
     setRecentInputDir(QString());
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
     window = std::make_unique<MainWindow>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    // The offscreen platform has no tray and warns that it cannot pass size hints
-    // whenever a window or dialog is shown; any other warning is a fault.
-    QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support propagateSizeHints).*")));
     catcher = std::make_unique<ModalCatcher>();
 }
 
