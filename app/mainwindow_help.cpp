@@ -1,9 +1,41 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-// TODO: About box, manual and status line.
-void MainWindow::on_actionManual_triggered() {}
-void MainWindow::on_actionAbout_triggered() {}
+#include "app/dialogabout.h"
+#include "app/helpviewer.h"
+
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+
+void MainWindow::on_actionManual_triggered()
+{
+    if (!QFile::exists(manualFileName())) {
+        QMessageBox::warning(this, tr("Failed"), tr("Manual file is lost,please re-install this program to repair it"),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    // The viewer runs on its own and is neither waited for nor checked. Its
+    // output goes to ours rather than into a buffer nobody reads, and the
+    // process object goes once the viewer has ended, so repeated openings do
+    // not pile up children of the window.
+    auto *viewer = new QProcess(this);
+    viewer->setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(viewer, &QProcess::finished, viewer, &QObject::deleteLater);
+    connect(viewer, &QProcess::errorOccurred, viewer, [viewer](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            viewer->deleteLater();
+    });
+    viewer->start(helpViewerProgram(), {manualFileName()}, QIODevice::ReadWrite);
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    DialogAbout dialog(this);
+    dialog.setModal(true);
+    dialog.exec();
+}
+
 void MainWindow::LogStatusBar(QString qsMsg)
 {
     ui->statusBar->showMessage(qsMsg, 0);
