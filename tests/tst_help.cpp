@@ -13,7 +13,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,7 +105,6 @@ private slots:
     void manualStartsViewer();
     void aboutTwice();
     void aboutContents();
-    void statusLine();
     void builtManual();
     void manualPagesListed();
     void manualExplainsMessages_data();
@@ -285,15 +283,6 @@ void TstHelp::aboutContents()
     QVERIFY(logo->geometry().right() < dialog.findChild<QLabel *>("label_program_name")->geometry().left());
     QVERIFY(logo->geometry().bottom() < buttons->geometry().top());
     dialog.close();
-}
-
-void TstHelp::statusLine()
-{
-    expectNoTray();
-    MainWindow window;
-    for (const char *line : {"Start convert...", "Output: report_1.png", "All converted"})
-        window.LogStatusBar(QString::fromLatin1(line));
-    QCOMPARE(window.statusBar()->currentMessage(), QString("All converted"));
 }
 
 void TstHelp::builtManual()
