@@ -72,6 +72,9 @@ void MainWindow::createProgressDialog()
     progressDialog = new QProgressDialog(tr("Converting pdf file..."), tr("Abort Convert"),
                                          int(curPage), int(totalPage), this);
     progressDialog->setWindowModality(Qt::WindowModal);
+    // Qt 6 arms the dialog's show timer on construction; without this reset
+    // the idle dialog would pop up a few seconds after start-up.
+    progressDialog->reset();
 }
 
 void MainWindow::connectWorker()
@@ -79,6 +82,9 @@ void MainWindow::connectWorker()
     connect(&process, &Process::ConvertProgress, this, &MainWindow::ConvertProgress);
     connect(&process, &Process::LogStatusBar, this, &MainWindow::LogStatusBar);
     connect(progressDialog, &QProgressDialog::canceled, this, &MainWindow::ConvertCanceled);
+    connect(&process, &QThread::finished, this, &MainWindow::conversionFinished);
+    // When the event loop ends with the last window, the worker must not be cut off mid-page.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &MainWindow::stopConversion);
 }
 
 bool MainWindow::conversionRunning() const

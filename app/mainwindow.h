@@ -75,6 +75,13 @@ private:
     bool selectPages(QList<int> *pageList);
     void markPageListError();
     void informUser(const QString &title, const QString &text);
+    void startConversion(QList<int> pageList);
+    void showCompletion(qint32 converted);
+
+    // The worker renders from pdfDoc: the controls that replace or render the
+    // document stay off for the length of a run.
+    void setDocumentControlsEnabled(bool enabled);
+    void conversionFinished();
 
     // Ends a running conversion and waits for it, so that no page is left half written.
     void stopConversion();

@@ -1,6 +1,82 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-// TODO: the conversion request.
-void MainWindow::on_pushButton_convert_clicked() {}
-bool MainWindow::checkOutputFolder() { return false; }
+#include "conversion/outputfolder.h"
+#include "conversion/outputtype.h"
+
+void MainWindow::on_pushButton_convert_clicked()
+{
+    ui->lineEdit_pages_between->setStyleSheet(QString());
+    if (!pdfDoc) {
+        informUser(tr("Note"), tr("Input pdf document is Null"));
+        return;
+    }
+    if (!checkOutputFolder())
+        return;
+    QList<int> pageList;
+    if (!selectPages(&pageList))
+        return;
+    if (pageList.isEmpty()) {
+        informUser(tr("Note"), tr("No page is selected to convert"));
+        return;
+    }
+    // The job of a running worker must not change under it.
+    if (conversionRunning()) {
+        informUser(tr("Processing"),
+                   tr("Already in Converting, please wait untill finished or abort to start a new converting"));
+        return;
+    }
+    startConversion(std::move(pageList));
+}
+
+bool MainWindow::checkOutputFolder()
+{
+    const QString folder = ui->comboBox_output_folder->currentText();
+    switch (prepareOutputFolder(folder)) {
+    case OutputFolderCheck::Empty:
+        informUser(tr("Note"), tr("Please select an Output directory"));
+        return false;
+    case OutputFolderCheck::CannotCreate:
+        informUser(tr("Note"), tr("Could not make Output directory"));
+        return false;
+    case OutputFolderCheck::Ready:
+        break;
+    }
+    qsOutputDir = folder;
+    return true;
+}
+
+void MainWindow::startConversion(QList<int> pageList)
+{
+    process.ResetJob();
+    process.pdfDoc = pdfDoc.get();
+    process.qsPdfFile = qsPdfFile;
+    process.pageIndex = 0;
+    process.qsOutputDir = qsOutputDir;
+    process.qsExtension = extensionForTypeText(ui->comboBox_output_type->currentText());
+    process.resolution = ui->spinBox_resolution->value();
+    process.quality = ui->spinBox_jpeg_quality->value();
+    process.pageList = std::move(pageList);
+
+    setDocumentControlsEnabled(false);
+    process.start(QThread::InheritPriority);
+}
+
+void MainWindow::setDocumentControlsEnabled(bool enabled)
+{
+    ui->toolButton_select_input_file->setEnabled(enabled);
+    if (enabled) {
+        Update_Gui();
+    } else {
+        ui->pushButton_preview_previous->setEnabled(false);
+        ui->pushButton_preview_next->setEnabled(false);
+    }
+}
+
+void MainWindow::conversionFinished()
+{
+    // A finished report queued behind a newer start belongs to the old run.
+    if (conversionRunning())
+        return;
+    setDocumentControlsEnabled(true);
+}

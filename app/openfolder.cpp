@@ -1,0 +1,57 @@
+#include "app/openfolder.h"
+
+#include <QDebug>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <shellapi.h>
+#else
+#include <QDesktopServices>
+#include <QUrl>
+#endif
+
+namespace {
+
+FolderOpener &replacement()
+{
+    static FolderOpener opener;
+    return opener;
+}
+
+void openInFileManager(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    const QString parameter = explorerParameter(folder);
+    qDebug() << parameter;
+    // Built from the whole path: a fixed buffer would cut long folders short.
+    const std::wstring wideParameter = parameter.toStdWString();
+    ShellExecuteW(nullptr, L"open", L"Explorer.exe", wideParameter.c_str(), nullptr, SW_SHOWNORMAL);
+#else
+    qDebug() << folder;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+#endif
+}
+
+} // namespace
+
+QString explorerParameter(const QString &folder)
+{
+    QString nativeFolder = folder;
+    nativeFolder.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return QStringLiteral("/e,") + nativeFolder;
+}
+
+FolderOpener setFolderOpener(FolderOpener opener)
+{
+    FolderOpener previous = std::move(replacement());
+    replacement() = std::move(opener);
+    return previous;
+}
+
+void openFolder(const QString &folder)
+{
+    if (replacement())
+        replacement()(folder);
+    else
+        openInFileManager(folder);
+}
