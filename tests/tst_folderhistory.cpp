@@ -3,11 +3,11 @@
 #include "config/settingskeys.h"
 #include "conversion/folderhistory.h"
 #include "support/modalcatcher.h"
+#include "support/warnings.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -49,7 +49,7 @@ private:
 
 void TestFolderHistory::init()
 {
-    QTest::failOnWarning(QRegularExpression(".*"));
+    failOnUnexpectedWarnings();
     QVERIFY(m_dir.isValid());
     clearHistory();
 }

@@ -23,6 +23,11 @@ void ModalCatcher::expect(Handler handler)
     m_handlers.append(std::move(handler));
 }
 
+void ModalCatcher::ignoreClass(const QString &className)
+{
+    m_ignoredClasses.append(className);
+}
+
 bool ModalCatcher::waitForCount(int n, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
@@ -35,6 +40,8 @@ void ModalCatcher::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal || modal == m_handled || !modal->isVisible())
+        return;
+    if (m_ignoredClasses.contains(QLatin1String(modal->metaObject()->className())))
         return;
     m_handled = modal;
 

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -35,6 +36,10 @@ public:
     // Queues a handler for the next modal widget that appears.
     void expect(Handler handler);
 
+    // Leaves modals of this class alone, unrecorded (e.g. "QProgressDialog",
+    // which a conversion run may or may not put on screen).
+    void ignoreClass(const QString &className);
+
     QList<Record> records() const { return m_records; }
     int count() const { return m_records.size(); }
     Record last() const { return m_records.isEmpty() ? Record() : m_records.last(); }
@@ -53,6 +58,7 @@ private:
     QTimer m_timer;
     QList<Handler> m_handlers;
     QList<Record> m_records;
+    QStringList m_ignoredClasses;
     QPointer<QWidget> m_handled;
 };
 
