@@ -33,8 +33,10 @@ void MainWindow::showCompletion(qint32 converted)
     box.addButton(tr("Ignore"), QMessageBox::NoRole);
     box.setDefaultButton(viewButton);
     box.exec();
+    // The run's own folder: a request refused while this run went on may
+    // already have put another folder into qsOutputDir.
     if (box.clickedButton() == viewButton)
-        openFolder(qsOutputDir);
+        openFolder(process.qsOutputDir);
 }
 
 void MainWindow::ConvertCanceled()

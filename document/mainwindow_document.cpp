@@ -55,6 +55,8 @@ void MainWindow::Update_Gui()
 
 void MainWindow::on_toolButton_select_input_file_clicked()
 {
+    if (conversionRunning()) // the worker renders from pdfDoc
+        return;
     InitPdf();
     QString startDir = g_config.value(QLatin1String(SettingsKeys::recentInputDir)).toString();
     if (startDir.isEmpty())
@@ -92,6 +94,8 @@ void MainWindow::on_toolButton_select_input_file_clicked()
 
 void MainWindow::makePreview()
 {
+    if (conversionRunning()) // the worker renders from pdfDoc
+        return;
     if (!pdfDoc)
         return;
     const PageRenderResult rendered = renderPage(pdfDoc.get(), int(curPage), previewDpi);
@@ -111,6 +115,8 @@ void MainWindow::makePreview()
 
 void MainWindow::on_pushButton_preview_next_clicked()
 {
+    if (conversionRunning()) // the worker renders from pdfDoc
+        return;
     if (!pdfDoc || curPage + 1 >= totalPage)
         return;
     ++curPage;
@@ -120,6 +126,8 @@ void MainWindow::on_pushButton_preview_next_clicked()
 
 void MainWindow::on_pushButton_preview_previous_clicked()
 {
+    if (conversionRunning()) // the worker renders from pdfDoc
+        return;
     if (!pdfDoc || curPage == 0)
         return;
     --curPage;

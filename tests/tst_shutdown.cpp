@@ -1,0 +1,156 @@
+#include "app/mainwindow.h"
+#include "support/modalcatcher.h"
+#include "support/pdfmaker.h"
+#include "support/warnings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstdlib>
+
+// Ending the program while a conversion runs. The program is played by a
+// child copy of this executable, which starts a long run, ends itself the way
+// the user would, and leaves its output folder behind for the parent to check.
+namespace {
+
+const char childModeVariable[] = "VELLORAN_SHUTDOWN_CHILD";
+const int childPages = 40;
+
+// Like the program: the window is made on the heap and never deleted. The
+// pointer keeps it reachable for the leak checker.
+MainWindow *childWindow = nullptr;
+
+template<typename T>
+T *child(const char *name)
+{
+    return childWindow->findChild<T *>(QLatin1String(name));
+}
+
+// Whatever route ends the program, the worker must have stopped before the
+// process goes: otherwise the page it is writing is cut off.
+void checkWorkerStopped()
+{
+    if (childWindow && childWindow->conversionRunning())
+        std::_Exit(5);
+}
+
+// Arguments: how to end, the PDF, the output folder.
+int runChild(int argc, char *argv[])
+{
+    std::atexit(checkWorkerStopped);
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const QString how = args.at(1);
+    const QString pdf = args.at(2);
+    const QString folder = args.at(3);
+
+    childWindow = new MainWindow;
+    childWindow->show();
+    auto *catcher = new ModalCatcher(&app);
+    catcher->ignoreClass(QStringLiteral("QProgressDialog"));
+    catcher->expect(ModalCatcher::chooseFile(pdf));
+    child<QToolButton>("toolButton_select_input_file")->click();
+    child<QComboBox>("comboBox_output_folder")->setEditText(folder);
+    child<QSpinBox>("spinBox_resolution")->setValue(200);
+    child<QComboBox>("comboBox_output_type")->setCurrentText(QStringLiteral("PNG format"));
+
+    // Once the first page is on disk the run is well under way: end the program.
+    QObject::connect(child<QStatusBar>("statusBar"), &QStatusBar::messageChanged, &app, [how](const QString &line) {
+        if (!line.startsWith(QLatin1String("Output:")))
+            return;
+        static bool ending = false;
+        if (ending)
+            return;
+        ending = true;
+        if (how == QLatin1String("close"))
+            childWindow->close();
+        else if (how == QLatin1String("cancel"))
+            child<QPushButton>("pushButton_cancel")->click();
+        else
+            childWindow->pushButton_exit_clicked();
+    });
+    child<QPushButton>("pushButton_convert")->click();
+    if (!childWindow->conversionRunning())
+        return 3;
+    return app.exec();
+}
+
+} // namespace
+
+class TestShutdown : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void endingDuringRunLeavesOnlyWholeFiles_data();
+    void endingDuringRunLeavesOnlyWholeFiles();
+};
+
+void TestShutdown::init()
+{
+    failOnUnexpectedWarnings();
+}
+
+void TestShutdown::endingDuringRunLeavesOnlyWholeFiles_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("closing the window") << "close";
+    QTest::newRow("Cancel button") << "cancel";
+    QTest::newRow("tray Exit") << "exit";
+}
+
+void TestShutdown::endingDuringRunLeavesOnlyWholeFiles()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pdf = dir.filePath("long.pdf");
+    QVERIFY(makePdf(pdf, childPages));
+    const QString folder = dir.filePath("out");
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(childModeVariable), QStringLiteral("1"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QCoreApplication::applicationFilePath(), {how, pdf, folder});
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(program.waitForFinished(240000), "the program did not end");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    // Only whole pages under their final names: no temporary or cut-off file.
+    const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    QVERIFY(!files.isEmpty());
+    QVERIFY2(files.size() < childPages, "the run ended before the program did");
+    const QRegularExpression pageName(QStringLiteral("^long_\\d+\\.png$"));
+    for (const QString &file : files) {
+        QVERIFY2(pageName.match(file).hasMatch(), qPrintable(file));
+        QImage page;
+        QVERIFY2(page.load(QDir(folder).filePath(file)), qPrintable(file));
+        QCOMPARE(page.size(), QSize(1653, 2339));
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(childModeVariable))
+        return runChild(argc, argv);
+    QApplication app(argc, argv);
+    TestShutdown test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_shutdown.moc"
