@@ -3,6 +3,7 @@
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -35,6 +36,15 @@ template<typename T>
 T *child(const char *name)
 {
     return childWindow->findChild<T *>(QLatin1String(name));
+}
+
+QAction *exitAction()
+{
+    for (QAction *action : childWindow->findChildren<QAction *>()) {
+        if (action->text() == QLatin1String("Exit"))
+            return action;
+    }
+    qFatal("no tray Exit action");
 }
 
 // Whatever route ends the program, the worker must have stopped before the
@@ -78,7 +88,7 @@ int runChild(int argc, char *argv[])
         else if (how == QLatin1String("cancel"))
             child<QPushButton>("pushButton_cancel")->click();
         else
-            childWindow->pushButton_exit_clicked();
+            exitAction()->trigger();
     });
     child<QPushButton>("pushButton_convert")->click();
     if (!childWindow->conversionRunning())
