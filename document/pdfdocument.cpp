@@ -27,6 +27,15 @@ int pdfPageCount(const Poppler::Document *document)
     return document ? document->numPages() : 0;
 }
 
+PdfProbeResult probePdf(const QString &path, const QByteArray &password)
+{
+    const PdfLoadResult loaded = loadPdf(path, password);
+    PdfProbeResult result;
+    result.status = loaded.status;
+    result.pageCount = pdfPageCount(loaded.document.get());
+    return result;
+}
+
 namespace {
 
 // Poppler rounds the page's extent at the resolution to the nearest pixel.

@@ -30,6 +30,15 @@ PdfLoadResult loadPdf(const QString &path, const QByteArray &password = QByteArr
 
 int pdfPageCount(const Poppler::Document *document);
 
+struct PdfProbeResult
+{
+    PdfLoadStatus status = PdfLoadStatus::Failed;
+    int pageCount = 0; // set only when Loaded
+};
+
+// Opens the file only to learn whether it loads and how many pages it has.
+PdfProbeResult probePdf(const QString &path, const QByteArray &password = QByteArray());
+
 enum class PageRenderStatus {
     Rendered,
     NoPage,    // the document has no such page

@@ -1,0 +1,149 @@
+#include "conversion/batchjob.h"
+
+#include "conversion/outputfolder.h"
+#include "conversion/outputtype.h"
+#include "conversion/pagelist.h"
+#include "document/pdfdocument.h"
+
+#include <QFileInfo>
+#include <QHash>
+
+namespace {
+
+QString fileError(const QString &path, const QString &reason)
+{
+    return path + QStringLiteral(": ") + reason;
+}
+
+QString loadError(PdfLoadStatus status, const QByteArray &password)
+{
+    if (status == PdfLoadStatus::Locked)
+        return password.isEmpty() ? QStringLiteral("the PDF needs a password (--password)")
+                                  : QStringLiteral("wrong password");
+    return QStringLiteral("cannot be opened as a PDF (damaged or not a PDF)");
+}
+
+QString pageListError(const PageListResult &result, const QString &text, int pageCount)
+{
+    switch (result.error) {
+    case PageListResult::Empty:
+        return QStringLiteral("the page list is empty");
+    case PageListResult::BelowOne:
+        return QStringLiteral("page list \"%1\": page numbers start at 1").arg(text);
+    case PageListResult::AboveTotal:
+        return QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
+    case PageListResult::None:
+        break;
+    }
+    return result.pages.isEmpty() ? QStringLiteral("page list \"%1\" selects no page").arg(text) : QString();
+}
+
+// Reads one input file; returns the reason it cannot be used, or an empty string.
+QString checkFile(const BatchOptions &options, BatchFile &file)
+{
+    const QFileInfo info(file.path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a file");
+    if (!info.isReadable())
+        return QStringLiteral("not readable");
+
+    const PdfProbeResult probe = probePdf(file.path, options.password);
+    if (probe.status != PdfLoadStatus::Loaded)
+        return loadError(probe.status, options.password);
+    if (probe.pageCount < 1)
+        return QStringLiteral("the document has no pages");
+
+    if (options.pages.isNull()) {
+        file.pages = allPages(quint32(probe.pageCount));
+        return QString();
+    }
+    const PageListResult parsed = parsePageList(options.pages, quint32(probe.pageCount));
+    file.pages = parsed.pages;
+    return pageListError(parsed, options.pages, probe.pageCount);
+}
+
+// Two inputs with the same base name would write the same output files.
+QStringList findNameClashes(const QList<BatchFile> &files)
+{
+    QStringList errors;
+    QHash<QString, QString> firstByName;
+    for (const BatchFile &file : files) {
+        const QString name = QFileInfo(file.path).completeBaseName();
+        const auto found = firstByName.constFind(name);
+        if (found == firstByName.constEnd())
+            firstByName.insert(name, file.path);
+        else
+            errors << fileError(file.path, QStringLiteral("its output names clash with those of %1").arg(*found));
+    }
+    return errors;
+}
+
+bool isKnownExtension(const QString &extension)
+{
+    for (const OutputType &type : outputTypes()) {
+        if (extension == QLatin1String(type.extension))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int BatchPlan::pageCount() const
+{
+    int count = 0;
+    for (const BatchFile &file : files)
+        count += file.pages.size();
+    return count;
+}
+
+QStringList checkBatchOptions(const BatchOptions &options)
+{
+    QStringList errors;
+    if (options.files.isEmpty())
+        errors << QStringLiteral("no input file given");
+    if (!isKnownExtension(options.extension))
+        errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp or tiff").arg(options.extension);
+    else if (!hasImageWriter(options.extension))
+        errors << QStringLiteral("no image writer for %1 is installed").arg(options.extension);
+    if (options.resolution < minResolution || options.resolution > maxResolution)
+        errors << QStringLiteral("resolution must be from %1 to %2 dpi").arg(minResolution).arg(maxResolution);
+    if (options.quality < minQuality || options.quality > maxQuality)
+        errors << QStringLiteral("quality must be from %1 to %2").arg(minQuality).arg(maxQuality);
+    if (options.outputDir.isEmpty())
+        errors << QStringLiteral("the output folder is empty");
+    return errors;
+}
+
+BatchPlan planBatch(const BatchOptions &options)
+{
+    BatchPlan plan;
+    plan.outputDir = options.outputDir;
+    plan.extension = options.extension;
+    plan.resolution = options.resolution;
+    plan.quality = options.quality;
+    plan.password = options.password;
+    plan.errors = checkBatchOptions(options);
+    if (!plan.errors.isEmpty())
+        return plan;
+
+    for (const QString &path : options.files) {
+        BatchFile file{path, {}};
+        const QString reason = checkFile(options, file);
+        if (reason.isEmpty())
+            plan.files << file;
+        else
+            plan.errors << fileError(path, reason);
+    }
+    plan.errors << findNameClashes(plan.files);
+    if (!plan.errors.isEmpty())
+        return plan;
+
+    if (prepareOutputFolder(options.outputDir) != OutputFolderCheck::Ready)
+        plan.errors << fileError(options.outputDir, QStringLiteral("cannot create the output folder"));
+    else if (!QFileInfo(options.outputDir).isWritable())
+        plan.errors << fileError(options.outputDir, QStringLiteral("the output folder is not writable"));
+    return plan;
+}

@@ -1,0 +1,139 @@
+#include "conversion/parallelconverter.h"
+
+#include "conversion/imagesaver.h"
+#include "conversion/outputname.h"
+#include "document/pdfdocument.h"
+
+#include <poppler-qt6.h>
+
+#include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Opening and closing documents touches Poppler's process-wide state (its
+// global parameters are made with the first document and dropped with the
+// last), so those steps are taken one thread at a time.
+QMutex documentLifetimeMutex;
+
+QString renderError(const PageRenderResult &result, int resolution)
+{
+    switch (result.status) {
+    case PageRenderStatus::NoPage:
+        return QStringLiteral("no such page");
+    case PageRenderStatus::TooLarge:
+        return QStringLiteral("page too large to render at %1 dpi (%2 x %3 pixels)")
+            .arg(resolution)
+            .arg(result.expectedSize.width())
+            .arg(result.expectedSize.height());
+    case PageRenderStatus::Failed:
+    case PageRenderStatus::Rendered:
+        break;
+    }
+    return QStringLiteral("the page could not be rendered");
+}
+
+PageOutcome convertPage(const Poppler::Document *document, const BatchPlan &plan, const QString &pdfPath,
+                        int pageIndex)
+{
+    PageOutcome outcome;
+    outcome.pdfPath = pdfPath;
+    outcome.pageIndex = pageIndex;
+    outcome.outputPath = outputFilePath(QDir(plan.outputDir), outputFileName(pdfPath, pageIndex, plan.extension));
+    if (!document) {
+        outcome.error = QStringLiteral("the file could not be opened again");
+        return outcome;
+    }
+    const PageRenderResult rendered = renderPage(document, pageIndex, plan.resolution);
+    if (rendered.status != PageRenderStatus::Rendered) {
+        outcome.error = renderError(rendered, plan.resolution);
+        return outcome;
+    }
+    QString saveError;
+    outcome.written = saveImageAtomically(rendered.image, outcome.outputPath, plan.quality, &saveError);
+    if (!outcome.written)
+        outcome.error = QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, saveError);
+    return outcome;
+}
+
+// The copy of one input file that a worker thread renders from.
+class WorkerDocument
+{
+public:
+    ~WorkerDocument() { close(); }
+
+    const Poppler::Document *open(int fileIndex, const QString &path, const QByteArray &password)
+    {
+        if (fileIndex == openIndex)
+            return loaded.document.get();
+        close();
+        const QMutexLocker locker(&documentLifetimeMutex);
+        loaded = loadPdf(path, password);
+        openIndex = fileIndex;
+        return loaded.document.get();
+    }
+
+private:
+    void close()
+    {
+        const QMutexLocker locker(&documentLifetimeMutex);
+        loaded.document.reset();
+        openIndex = -1;
+    }
+
+    PdfLoadResult loaded;
+    int openIndex = -1;
+};
+
+} // namespace
+
+ParallelConverter::ParallelConverter(const BatchPlan &plan)
+    : plan(plan)
+{
+    for (int f = 0; f < plan.files.size(); ++f) {
+        for (int page : plan.files.at(f).pages)
+            tasks.append(Task{f, page});
+    }
+}
+
+ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop, const PageCallback &onPage)
+{
+    ConversionSummary summary;
+    QMutex reportMutex;
+    const PageCallback report = [&](const PageOutcome &outcome) {
+        const QMutexLocker locker(&reportMutex);
+        ++(outcome.written ? summary.written : summary.failed);
+        if (onPage)
+            onPage(outcome);
+    };
+
+    nextTask = 0;
+    const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
+    std::vector<std::thread> threads;
+    threads.reserve(size_t(threadCount));
+    for (int i = 0; i < threadCount; ++i)
+        threads.emplace_back([&] { work(stop, report); });
+    for (std::thread &thread : threads)
+        thread.join();
+
+    summary.notStarted = int(tasks.size()) - summary.written - summary.failed;
+    return summary;
+}
+
+void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &onPage)
+{
+    WorkerDocument document;
+    while (!stop.load(std::memory_order_relaxed)) {
+        const int index = nextTask.fetch_add(1);
+        if (index >= tasks.size())
+            return;
+        const Task &task = tasks.at(index);
+        const BatchFile &file = plan.files.at(task.fileIndex);
+        onPage(convertPage(document.open(task.fileIndex, file.path, plan.password), plan, file.path,
+                           task.pageIndex));
+    }
+}

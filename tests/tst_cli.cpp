@@ -1,0 +1,453 @@
+#include "conversion/batchjob.h"
+#include "conversion/parallelconverter.h"
+#include "support/pdfmaker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct CliRun
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_CLI), arguments);
+    CliRun run;
+    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QStringList filesIn(const QString &folder)
+{
+    QDir dir(folder);
+    return dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+QStringList pngNames(const QString &base, const QList<int> &pageNumbers)
+{
+    QStringList names;
+    for (int n : pageNumbers)
+        names << QStringLiteral("%1_%2.png").arg(base).arg(n);
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void badUsage_data();
+    void badUsage();
+    void helpAndVersion();
+    void pageList_data();
+    void pageList();
+    void outputNamesAndSizes_data();
+    void outputNamesAndSizes();
+    void everyTypeAndSeveralFiles();
+    void jobsWriteIdenticalFiles_data();
+    void jobsWriteIdenticalFiles();
+    void lockedPdf_data();
+    void lockedPdf();
+    void hugePageIsRefused();
+    void failedPageDoesNotStopOthers();
+    void progressLineOnTerminalOnly();
+    void interruptLeavesWholeFiles();
+
+    void planKeepsPageOrder();
+    void planWritesNothingWhenAFileFails();
+    void stopBeforeStartConvertsNothing();
+
+private:
+    QString pdf(const QString &name) const { return dir.filePath(name); }
+    QString freshOutput();
+
+    QTemporaryDir dir;
+    int outputs = 0;
+};
+
+void TestCli::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(QFileInfo(QStringLiteral(VELLORAN_CLI)).isExecutable());
+    QVERIFY(makePdf(pdf("ten.pdf"), 10));
+    QVERIFY(makePdf(pdf("three.pdf"), 3));
+    QVERIFY(makePdf(pdf("a.b.pdf"), {a4Portrait, a4Landscape, QSizeF(100, 200)}));
+    QVERIFY(makePdf(pdf("forty.pdf"), 40));
+    QDir(dir.path()).mkdir(QStringLiteral("other"));
+    QVERIFY(makePdf(pdf("other/three.pdf"), 1));
+
+    QFile broken(pdf("broken.pdf"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("%PDF-1.4\nthis is not the rest of a PDF file\n");
+    broken.close();
+
+    QFile plain(pdf("afile"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+}
+
+void TestCli::init()
+{
+    QTest::failOnWarning(QRegularExpression(".*"));
+}
+
+QString TestCli::freshOutput()
+{
+    return dir.filePath(QStringLiteral("out%1").arg(++outputs));
+}
+
+void TestCli::badUsage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    // Each guards against a run that starts, or exits 0, on input it cannot honour.
+    QTest::newRow("no file") << QStringList{} << "no input file given";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate", "ten.pdf"} << "Unknown option 'frobnicate'";
+    QTest::newRow("missing value") << QStringList{"ten.pdf", "-r"} << "Missing value after '-r'";
+    QTest::newRow("unknown type") << QStringList{"-t", "gif", "ten.pdf"} << "unknown type \"gif\"";
+    QTest::newRow("resolution 0") << QStringList{"-r", "0", "ten.pdf"} << "invalid resolution \"0\"";
+    QTest::newRow("resolution text") << QStringList{"-r", "high", "ten.pdf"} << "invalid resolution \"high\"";
+    QTest::newRow("quality 101") << QStringList{"-Q", "101", "ten.pdf"} << "invalid quality \"101\"";
+    QTest::newRow("jobs 0") << QStringList{"-j", "0", "ten.pdf"} << "invalid jobs \"0\"";
+    QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
+    QTest::newRow("folder as input") << QStringList{"other"} << "other: not a file";
+    QTest::newRow("broken PDF") << QStringList{"broken.pdf"} << "broken.pdf: cannot be opened as a PDF";
+    QTest::newRow("one bad among good") << QStringList{"ten.pdf", "broken.pdf"} << "broken.pdf: cannot be opened";
+    QTest::newRow("same output names")
+        << QStringList{"three.pdf", "other/three.pdf"} << "other/three.pdf: its output names clash with those of";
+    QTest::newRow("folder cannot be made")
+        << QStringList{"-o", "afile/sub", "ten.pdf"} << "afile/sub: cannot create the output folder";
+}
+
+void TestCli::badUsage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    const QString out = freshOutput();
+    QStringList full = arguments;
+    for (QString &argument : full) {
+        if (argument.endsWith(".pdf") || argument == "other" || argument.startsWith("afile"))
+            argument = pdf(argument);
+    }
+    if (!full.contains("-o"))
+        full = QStringList{"-o", out} + full;
+
+    const CliRun run = runCli(full);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.startsWith("velloran-cli: "), qPrintable(run.err));
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(!QFileInfo::exists(out), "a refused run must not make the output folder");
+}
+
+void TestCli::helpAndVersion()
+{
+    const CliRun help = runCli({"--help"});
+    QCOMPARE(help.status, 0);
+    for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
+                               "--password", "--quiet", "--version", "Exit status", "130"})
+        QVERIFY2(help.out.contains(QLatin1String(option)), option);
+
+    const CliRun version = runCli({"--version"});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n"));
+}
+
+void TestCli::pageList_data()
+{
+    QTest::addColumn<QString>("pages");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QList<int>>("written");
+    QTest::addColumn<QString>("message");
+
+    // The window's page-list rules on a 10-page document.
+    QTest::newRow("list and range") << "1,2,3,6-9" << 0 << QList<int>{1, 2, 3, 6, 7, 8, 9} << "";
+    QTest::newRow("reversed range") << "9-6" << 0 << QList<int>{6, 7, 8, 9} << "";
+    QTest::newRow("repeated page") << "3,1-4" << 0 << QList<int>{1, 2, 3, 4} << "";
+    QTest::newRow("one-page range") << "5-5" << 0 << QList<int>{5} << "";
+    QTest::newRow("trailing comma") << "1,2," << 0 << QList<int>{1, 2} << "";
+    QTest::newRow("leading zeros") << "007" << 0 << QList<int>{7} << "";
+    QTest::newRow("spaces simplified") << " 4 " << 0 << QList<int>{4} << "";
+    QTest::newRow("unfinished range") << "4-" << 2 << QList<int>{} << "selects no page";
+    QTest::newRow("zero") << "0" << 2 << QList<int>{} << "page numbers start at 1";
+    QTest::newRow("range from zero") << "0-3" << 2 << QList<int>{} << "page numbers start at 1";
+    QTest::newRow("zero before range test") << "0-999" << 2 << QList<int>{} << "page numbers start at 1";
+    QTest::newRow("past the end") << "12" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("range past the end") << "2-12" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("good then bad") << "2,12" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("empty") << "" << 2 << QList<int>{} << "the page list is empty";
+}
+
+void TestCli::pageList()
+{
+    QFETCH(QString, pages);
+    QFETCH(int, status);
+    QFETCH(QList<int>, written);
+    QFETCH(QString, message);
+
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-t", "png", "-r", "10", "-p", pages, "-o", out, pdf("ten.pdf")});
+    QCOMPARE(run.status, status);
+    QCOMPARE(filesIn(out), pngNames("ten", written));
+    if (message.isEmpty()) {
+        QCOMPARE(run.err, QString());
+    } else {
+        QVERIFY2(run.err.contains(pdf("ten.pdf") + ": "), qPrintable(run.err));
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    }
+}
+
+void TestCli::outputNamesAndSizes_data()
+{
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<QList<QSize>>("sizes");
+
+    QTest::newRow("72 dpi") << 72 << QList<QSize>{{595, 842}, {842, 595}, {100, 200}};
+    QTest::newRow("150 dpi") << 150 << QList<QSize>{{1240, 1754}, {1754, 1240}, {208, 417}};
+}
+
+void TestCli::outputNamesAndSizes()
+{
+    QFETCH(int, resolution);
+    QFETCH(QList<QSize>, sizes);
+
+    const QString out = freshOutput() + "/made/on/demand";
+    const CliRun run = runCli({"-t", "png", "-r", QString::number(resolution), "-o", out, pdf("a.b.pdf")});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(filesIn(out), pngNames("a.b", {1, 2, 3}));
+    for (int i = 0; i < sizes.size(); ++i)
+        QCOMPARE(QImage(QStringLiteral("%1/a.b_%2.png").arg(out).arg(i + 1)).size(), sizes.at(i));
+}
+
+void TestCli::everyTypeAndSeveralFiles()
+{
+    for (const QString type : {"jpg", "png", "bmp", "tiff"}) {
+        const QString out = freshOutput();
+        const CliRun run = runCli({"-t", type, "-r", "20", "-o", out, pdf("three.pdf"), pdf("ten.pdf")});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(filesIn(out).size(), 13);
+        for (const QString &name : {QStringLiteral("three_3."), QStringLiteral("ten_10.")}) {
+            QImageReader reader(out + "/" + name + type);
+            QCOMPARE(reader.format(), type == "jpg" ? QByteArray("jpeg") : type.toLatin1());
+            QCOMPARE(reader.size(), QSize(165, 234));
+        }
+    }
+}
+
+void TestCli::jobsWriteIdenticalFiles_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::newRow("png") << "png";
+    QTest::newRow("jpg") << "jpg";
+}
+
+void TestCli::jobsWriteIdenticalFiles()
+{
+    QFETCH(QString, type);
+
+    const QString one = freshOutput();
+    const QString two = freshOutput();
+    QCOMPARE(runCli({"-j", "1", "-t", type, "-r", "60", "-o", one, pdf("ten.pdf")}).status, 0);
+    QCOMPARE(runCli({"-j", "2", "-t", type, "-r", "60", "-o", two, pdf("ten.pdf")}).status, 0);
+    const QStringList names = filesIn(one);
+    QCOMPARE(names.size(), 10);
+    QCOMPARE(filesIn(two), names);
+    for (const QString &name : names) {
+        QFile a(one + "/" + name);
+        QFile b(two + "/" + name);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QVERIFY2(a.readAll() == b.readAll(), qPrintable(name));
+    }
+}
+
+void TestCli::lockedPdf_data()
+{
+    QTest::addColumn<QStringList>("password");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no password") << QStringList{} << 2 << "locked.pdf: the PDF needs a password";
+    QTest::newRow("wrong password") << QStringList{"--password", "guess"} << 2 << "locked.pdf: wrong password";
+    QTest::newRow("right password") << QStringList{"--password", "velvet"} << 0 << "";
+}
+
+void TestCli::lockedPdf()
+{
+    QFETCH(QStringList, password);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    const QString qpdf = QStandardPaths::findExecutable("qpdf");
+    if (qpdf.isEmpty())
+        QSKIP("qpdf is needed to encrypt a test PDF");
+    const QString locked = pdf("locked.pdf");
+    if (!QFileInfo::exists(locked))
+        QCOMPARE(QProcess::execute(qpdf, {"--encrypt", "velvet", "owner", "256", "--", pdf("three.pdf"), locked}), 0);
+
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-r", "20", "-o", out, locked} + password);
+    QCOMPARE(run.status, status);
+    if (status == 0) {
+        QCOMPARE(filesIn(out), (QStringList{"locked_1.jpg", "locked_2.jpg", "locked_3.jpg"}));
+    } else {
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY(!QFileInfo::exists(out));
+    }
+}
+
+void TestCli::hugePageIsRefused()
+{
+    // Poppler answers a page it cannot allocate with a 1 x 1 image; that must never be written.
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-t", "png", "-r", "999999", "-p", "1,3", "-o", out, pdf("three.pdf")});
+    QCOMPARE(run.status, 1);
+    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    for (const QString &line : lines) {
+        QVERIFY2(line.startsWith("velloran-cli: " + pdf("three.pdf") + ": page "), qPrintable(line));
+        QVERIFY2(line.contains("page too large to render at 999999 dpi"), qPrintable(line));
+    }
+    QCOMPARE(filesIn(out), QStringList());
+}
+
+void TestCli::failedPageDoesNotStopOthers()
+{
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out + "/three_2.png"));
+    const CliRun run = runCli({"-t", "png", "-r", "20", "-o", out, pdf("three.pdf")});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.startsWith("velloran-cli: " + pdf("three.pdf") + ": page 2: cannot write "), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+    QCOMPARE(filesIn(out), (QStringList{"three_1.png", "three_3.png"}));
+}
+
+void TestCli::progressLineOnTerminalOnly()
+{
+    const QString script = QStandardPaths::findExecutable("script");
+    if (script.isEmpty())
+        QSKIP("script is needed to run the converter on a terminal");
+
+    const QString command = QStringLiteral("'%1' -j 2 -t png -r 20 -o '%2' '%3'")
+                                .arg(QStringLiteral(VELLORAN_CLI), freshOutput(), pdf("ten.pdf"));
+    QProcess onTerminal;
+    onTerminal.start(script, {"-qec", command, "/dev/null"});
+    QVERIFY(onTerminal.waitForFinished(240000));
+    QCOMPARE(onTerminal.exitCode(), 0);
+    const QString shown = QString::fromLocal8Bit(onTerminal.readAllStandardOutput());
+    QVERIFY2(shown.contains(QRegularExpression("\r10 of 10 pages, [0-9.]+ pages/s")), qPrintable(shown));
+
+    const QString quietCommand = command + " -q";
+    QProcess quiet;
+    quiet.start(script, {"-qec", quietCommand, "/dev/null"});
+    QVERIFY(quiet.waitForFinished(240000));
+    QCOMPARE(quiet.exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(quiet.readAllStandardOutput()).trimmed(), QString());
+
+    // Not a terminal: the successful runs above through QProcess print nothing.
+    const CliRun piped = runCli({"-t", "png", "-r", "20", "-o", freshOutput(), pdf("three.pdf")});
+    QCOMPARE(piped.status, 0);
+    QCOMPARE(piped.err, QString());
+}
+
+void TestCli::interruptLeavesWholeFiles()
+{
+    const QString out = freshOutput();
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_CLI), {"-j", "2", "-t", "png", "-r", "100", "-o", out, pdf("forty.pdf")});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!filesIn(out).isEmpty(), 60000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(err.contains(QRegularExpression("velloran-cli: interrupted: \\d+ of 40 pages written")), qPrintable(err));
+
+    const QStringList names = filesIn(out);
+    QVERIFY(names.size() < 40);
+    for (const QString &name : names) {
+        QVERIFY2(name.endsWith(".png") && name.startsWith("forty_"), qPrintable(name));
+        QCOMPARE(QImage(out + "/" + name).size(), QSize(826, 1169));
+    }
+}
+
+void TestCli::planKeepsPageOrder()
+{
+    BatchOptions options;
+    options.files = QStringList{pdf("ten.pdf"), pdf("three.pdf")};
+    options.outputDir = freshOutput();
+    options.pages = "3,1-2";
+    const BatchPlan plan = planBatch(options);
+    QCOMPARE(plan.errors, QStringList());
+    QCOMPARE(plan.files.size(), 2);
+    QCOMPARE(plan.files.at(0).pages, (QList<int>{2, 0, 1}));
+    QCOMPARE(plan.files.at(1).pages, (QList<int>{2, 0, 1}));
+    QCOMPARE(plan.pageCount(), 6);
+    QVERIFY(QFileInfo(options.outputDir).isDir());
+}
+
+void TestCli::planWritesNothingWhenAFileFails()
+{
+    BatchOptions options;
+    options.files = QStringList{pdf("ten.pdf"), pdf("broken.pdf"), pdf("missing.pdf")};
+    options.outputDir = freshOutput();
+    const BatchPlan plan = planBatch(options);
+    QCOMPARE(plan.errors.size(), 2);
+    QVERIFY(plan.errors.at(0).startsWith(pdf("broken.pdf") + ": "));
+    QCOMPARE(plan.errors.at(1), pdf("missing.pdf") + ": no such file");
+    QVERIFY(!QFileInfo::exists(options.outputDir));
+}
+
+void TestCli::stopBeforeStartConvertsNothing()
+{
+    BatchOptions options;
+    options.files = QStringList{pdf("three.pdf")};
+    options.outputDir = freshOutput();
+    const BatchPlan plan = planBatch(options);
+    QCOMPARE(plan.errors, QStringList());
+
+    int reported = 0;
+    const std::atomic<bool> stopped{true};
+    const ConversionSummary summary =
+        ParallelConverter(plan).run(2, stopped, [&reported](const PageOutcome &) { ++reported; });
+    QCOMPARE(reported, 0);
+    QCOMPARE(summary.notStarted, 3);
+    QCOMPARE(filesIn(options.outputDir), QStringList());
+
+    const std::atomic<bool> running{false};
+    const ConversionSummary done = ParallelConverter(plan).run(4, running, {});
+    QCOMPARE(done.written, 3);
+    QCOMPARE(done.failed + done.notStarted, 0);
+    QCOMPARE(filesIn(options.outputDir), (QStringList{"three_1.jpg", "three_2.jpg", "three_3.jpg"}));
+}
+
+QTEST_MAIN(TestCli)
+#include "tst_cli.moc"
