@@ -11,6 +11,9 @@
 
 #include <cstdio>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -23,6 +26,18 @@ const char exitStatusText[] =
     "Exit status: 0 when every page was written, 1 when some page failed,\n"
     "2 for bad usage or input that stops the run before it starts,\n"
     "130 when interrupted (Ctrl-C): the pages in hand are finished first.";
+
+// Every page allocates bitmaps of about the same large size. By default glibc
+// maps each one afresh and returns it on release, so the kernel zeroes the
+// memory again for every page; kept in the heap it is reused. The peak stays
+// what it was: one page's buffers per thread.
+void keepPageBuffers()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+#endif
+}
 
 void printLine(FILE *stream, const QString &line)
 {
@@ -141,6 +156,7 @@ int CliApp::run(const QStringList &arguments)
 int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
 {
     installInterruptHandler();
+    keepPageBuffers();
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
 

@@ -1,32 +1,93 @@
 #include "conversion/imagesaver.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void setError(QString *errorString, const QString &text)
+{
+    if (errorString)
+        *errorString = text;
+}
+
+bool writeImage(const QImage &image, QIODevice *device, const QString &path, int quality, QString *errorString)
+{
+    QImageWriter writer(device, QFileInfo(path).suffix().toLower().toLatin1());
+    writer.setQuality(quality);
+    if (writer.write(image))
+        return true;
+    setError(errorString, writer.errorString());
+    return false;
+}
+
+// A name beside the target that no other thread or process of ours is using.
+QString temporaryPathFor(const QString &path)
+{
+    static std::atomic<quint64> counter{0};
+    const QFileInfo target(path);
+    return target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.')
+           + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')
+           + QString::number(counter.fetch_add(1)) + QStringLiteral(".tmp");
+}
+
+bool replaceFile(const QString &from, const QString &to, QString *errorString)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    // Windows does not rename over an existing file; there the old one goes first.
+    const int renameError = errno;
+    if (QFile::exists(to) && QFile::remove(to) && QFile::rename(from, to))
+        return true;
+    setError(errorString, QString::fromLocal8Bit(std::strerror(renameError)));
+    QFile::remove(from);
+    return false;
+}
+
+} // namespace
+
 bool saveImageAtomically(const QImage &image, const QString &path, int quality, QString *errorString)
 {
-    const QByteArray format = QFileInfo(path).suffix().toLower().toLatin1();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        if (errorString)
-            *errorString = file.errorString();
+        setError(errorString, file.errorString());
         return false;
     }
-
-    QImageWriter writer(&file, format);
-    writer.setQuality(quality);
-    if (!writer.write(image)) {
-        if (errorString)
-            *errorString = writer.errorString();
+    if (!writeImage(image, &file, path, quality, errorString)) {
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        if (errorString)
-            *errorString = file.errorString();
+        setError(errorString, file.errorString());
         return false;
     }
     return true;
+}
+
+bool saveImageAtomicallyUnsynced(const QImage &image, const QString &path, int quality, QString *errorString)
+{
+    // A plain QFile, not QTemporaryFile: the file gets the usual permissions, not 0600.
+    QFile file(temporaryPathFor(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        setError(errorString, file.errorString());
+        return false;
+    }
+    const bool written = writeImage(image, &file, path, quality, errorString);
+    file.close();
+    if (written && file.error() != QFileDevice::NoError)
+        setError(errorString, file.errorString());
+    if (!written || file.error() != QFileDevice::NoError) {
+        file.remove();
+        return false;
+    }
+    return replaceFile(file.fileName(), path, errorString);
 }

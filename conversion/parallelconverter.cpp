@@ -54,7 +54,7 @@ PageOutcome convertPage(const Poppler::Document *document, const BatchPlan &plan
         return outcome;
     }
     QString saveError;
-    outcome.written = saveImageAtomically(rendered.image, outcome.outputPath, plan.quality, &saveError);
+    outcome.written = saveImageAtomicallyUnsynced(rendered.image, outcome.outputPath, plan.quality, &saveError);
     if (!outcome.written)
         outcome.error = QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, saveError);
     return outcome;

@@ -1,4 +1,5 @@
 #include "conversion/batchjob.h"
+#include "conversion/imagesaver.h"
 #include "conversion/parallelconverter.h"
 #include "support/pdfmaker.h"
 
@@ -13,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -81,6 +83,8 @@ private slots:
     void planKeepsPageOrder();
     void planWritesNothingWhenAFileFails();
     void stopBeforeStartConvertsNothing();
+    void unsyncedSaveReplacesWholeFile();
+    void unsyncedSaveFailureLeavesNothing();
 
 private:
     QString pdf(const QString &name) const { return dir.filePath(name); }
@@ -447,6 +451,46 @@ void TestCli::stopBeforeStartConvertsNothing()
     QCOMPARE(done.written, 3);
     QCOMPARE(done.failed + done.notStarted, 0);
     QCOMPARE(filesIn(options.outputDir), (QStringList{"three_1.jpg", "three_2.jpg", "three_3.jpg"}));
+}
+
+void TestCli::unsyncedSaveReplacesWholeFile()
+{
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    const QString path = out + "/page.png";
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(100000, 'x'));
+    old.close();
+
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QString error;
+    QVERIFY2(saveImageAtomicallyUnsynced(image, path, 75, &error), qPrintable(error));
+    QCOMPARE(filesIn(out), QStringList{"page.png"});
+    QCOMPARE(QImage(path), image);
+
+    // Written files get the usual permissions, not the 0600 of a private temporary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status = {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
+}
+
+void TestCli::unsyncedSaveFailureLeavesNothing()
+{
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::red);
+
+    QString error;
+    QVERIFY(!saveImageAtomicallyUnsynced(image, out + "/page.nosuchformat", 75, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!saveImageAtomicallyUnsynced(image, out + "/missing/page.png", 75, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(filesIn(out), QStringList());
 }
 
 QTEST_MAIN(TestCli)

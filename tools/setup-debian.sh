@@ -10,6 +10,7 @@ packages=(
     fp-utils            # chmcmd builds the manual
     poppler-utils qpdf  # test fixtures and benchmark peers
     mupdf-tools
+    groff ghostscript time  # the command-line benchmark's document and timer
     xvfb xauth          # real windows without a display
 )
 
