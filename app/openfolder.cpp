@@ -5,6 +5,8 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #include <shellapi.h>
+
+#include <string>
 #else
 #include <QDesktopServices>
 #include <QUrl>

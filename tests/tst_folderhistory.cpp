@@ -22,7 +22,6 @@ private slots:
 
     void choose_data();
     void choose();
-    void twentyFiveNewFoldersKeepTwenty();
     void loadSkipsEmptySlots();
     void saveWritesAllTenSlots();
 
@@ -143,18 +142,6 @@ void TestFolderHistory::choose()
     QStringList entries = before;
     QCOMPARE(FolderHistory::choose(&entries, folder), current);
     QCOMPARE(entries, after);
-}
-
-void TestFolderHistory::twentyFiveNewFoldersKeepTwenty()
-{
-    QStringList entries;
-    for (int i = 0; i < 25; ++i) {
-        FolderHistory::choose(&entries, QStringLiteral("/f%1").arg(i));
-        QVERIFY(entries.size() <= FolderHistory::maxEntries);
-    }
-    QCOMPARE(entries.size(), 20);
-    QCOMPARE(entries.first(), QStringLiteral("/f24"));
-    QCOMPARE(entries.last(), QStringLiteral("/f5"));
 }
 
 void TestFolderHistory::loadSkipsEmptySlots()

@@ -372,8 +372,12 @@ void TestRequest::secondConvertDuringRun()
     // Everything changed for the second request; the run in progress keeps its own job.
     setFolder(second);
     child<QComboBox>("comboBox_output_type")->setCurrentText(QStringLiteral("BMP format"));
+    child<QSpinBox>("spinBox_resolution")->setValue(300);
     choosePages(QStringLiteral("1"));
+    QLineEdit *pages = child<QLineEdit>("lineEdit_pages_between");
+    pages->setStyleSheet(QStringLiteral("background-color:yellow"));
     child<QPushButton>("pushButton_convert")->click();
+    QCOMPARE(pages->styleSheet(), QString());
     QCOMPARE(catcher.count(), 1);
     QCOMPARE(catcher.last().title, QStringLiteral("Processing"));
     QCOMPARE(catcher.last().text,
@@ -384,6 +388,8 @@ void TestRequest::secondConvertDuringRun()
     QTRY_VERIFY(!window->conversionRunning());
     QCOMPARE(filesIn(first).size(), 20);
     QCOMPARE(filesIn(first).filter(QStringLiteral(".png")).size(), 20);
+    // A4 at the run's 40 dpi, not the 300 dpi set afterwards.
+    QCOMPARE(QImage(QDir(first).filePath("doc_20.png")).size(), QSize(331, 468));
     QCOMPARE(filesIn(second), QStringList());
     // "View in Explorer" shows where the run wrote its files.
     QCOMPARE(opened, QStringList{first});
