@@ -94,8 +94,6 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
         options.password = parser.value(QStringLiteral("password")).toUtf8();
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
-    if (result.errors.isEmpty())
-        result.errors = checkBatchOptions(options);
 }
 
 } // namespace

@@ -44,6 +44,7 @@ measure() {
     cat "$work/time"
 }
 
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine slows every row)"
 printf '%-16s %4s %5s  %-24s %8s %8s %9s %9s\n' document dpi pages tool pages/s time_s peak_MB ratio
 for doc in "${docs[@]}"; do
     name=$(basename "$doc" .pdf)
@@ -74,4 +75,5 @@ for doc in "${docs[@]}"; do
         unset rate
     done
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "cores: $(nproc); velloran-cli -j $jobs; ratios: velloran pages/s over pdftoppm of the same type (and over mutool for png)"
