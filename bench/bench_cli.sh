@@ -34,18 +34,18 @@ docs=("$work/generated.pdf")
 pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
 
 # measure NAME PAGES COMMAND...: runs the command in an empty output folder;
-# prints "seconds peak_kb" after checking that it wrote one file per page.
+# prints "seconds peak_kb cpu_seconds" after checking that it wrote one file per page.
 measure() {
     local pages=$1; shift
     rm -rf "$work/out"; mkdir "$work/out"
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; return 1; }
+    /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; return 1; }
     local written; written=$(find "$work/out" -type f | wc -l)
     [ "$written" -eq "$pages" ] || { echo "wrote $written of $pages pages: $*" >&2; return 1; }
-    cat "$work/time"
+    awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/time"
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) (other work on the machine slows every row)"
-printf '%-16s %4s %5s  %-24s %8s %8s %9s %9s\n' document dpi pages tool pages/s time_s peak_MB ratio
+printf '%-16s %4s %5s  %-18s %8s %7s %7s %8s   %s\n' document dpi pages tool pages/s time_s cpu_s peak_MB ratio
 for doc in "${docs[@]}"; do
     name=$(basename "$doc" .pdf)
     pages=$(pages_of "$doc")
@@ -53,7 +53,7 @@ for doc in "${docs[@]}"; do
         declare -A rate=()
         run() {
             local label=$1 type=$2; shift 2
-            read -r secs kb < <(measure "$pages" "$@")
+            read -r secs kb cpu < <(measure "$pages" "$@")
             local pps; pps=$(awk -v p="$pages" -v s="$secs" 'BEGIN { printf "%.2f", p / (s > 0 ? s : 0.01) }')
             rate[$label]=$pps
             local ratio=""
@@ -61,8 +61,8 @@ for doc in "${docs[@]}"; do
                 ratio=$(awk -v a="$pps" -v b="${rate[pdftoppm-$type]}" 'BEGIN { printf "%.2fx", a / b }')
                 [ "$type" = png ] && ratio="$ratio $(awk -v a="$pps" -v b="${rate[mutool-png]}" 'BEGIN { printf "%.2fx mutool", a / b }')"
             fi
-            printf '%-16s %4s %5s  %-24s %8s %8s %9.1f   %s\n' "${name:0:16}" "$dpi" "$pages" "$label" \
-                "$pps" "$secs" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" "$ratio"
+            printf '%-16s %4s %5s  %-18s %8s %7s %7s %8.1f   %s\n' "${name:0:16}" "$dpi" "$pages" "$label" \
+                "$pps" "$secs" "$cpu" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" "$ratio"
         }
         run pdftoppm-jpg jpg pdftoppm -r "$dpi" -jpeg "$doc" "$work/out/p"
         run pdftoppm-png png pdftoppm -r "$dpi" -png "$doc" "$work/out/p"
@@ -76,4 +76,4 @@ for doc in "${docs[@]}"; do
     done
 done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "cores: $(nproc); velloran-cli -j $jobs; ratios: velloran pages/s over pdftoppm of the same type (and over mutool for png)"
+echo "cores: $(nproc); velloran-cli -j $jobs; cpu_s: user + system seconds; ratios: velloran pages/s over pdftoppm of the same type (and over mutool for png)"
