@@ -75,6 +75,7 @@ private:
     bool selectPages(QList<int> *pageList);
     void markPageListError();
     void informUser(const QString &title, const QString &text);
+    friend class TstPageList; // drives selectPages with a chosen page count
     void startConversion(QList<int> pageList);
     void showCompletion(qint32 converted);
 

@@ -75,12 +75,18 @@ bool saveImageAtomically(const QImage &image, const QString &path, int quality, 
 
 bool saveImageAtomicallyUnsynced(const QImage &image, const QString &path, int quality, QString *errorString)
 {
+    // As QSaveFile does: a link is followed, and a file replaced keeps its permissions.
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
+
     // A plain QFile, not QTemporaryFile: the file gets the usual permissions, not 0600.
-    QFile file(temporaryPathFor(path));
+    QFile file(temporaryPathFor(target));
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         setError(errorString, file.errorString());
         return false;
     }
+    if (info.isFile())
+        file.setPermissions(QFile::permissions(target));
     const bool written = writeImage(image, &file, path, quality, errorString);
     file.close();
     if (written && file.error() != QFileDevice::NoError)
@@ -89,5 +95,5 @@ bool saveImageAtomicallyUnsynced(const QImage &image, const QString &path, int q
         file.remove();
         return false;
     }
-    return replaceFile(file.fileName(), path, errorString);
+    return replaceFile(file.fileName(), target, errorString);
 }

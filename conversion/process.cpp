@@ -65,7 +65,7 @@ void Process::run()
         if (page.status != PageRenderStatus::Rendered)
             continue;
 
-        const bool saved = saveImageAtomically(page.image, filePath, quality);
+        const bool saved = saveImageAtomicallyUnsynced(page.image, filePath, quality);
         emit LogStatusBar(tr("Output: %1").arg(fileName));
         if (cancelSeen())
             return;

@@ -1,0 +1,87 @@
+// Converts every page of a PDF with the conversion worker and prints what it took.
+//   bench_worker make <pdf> <pages>
+//   bench_worker run <pdf> <output folder> <extension> <dpi> [quality]
+#include "benchpdf.h"
+#include "conversion/process.h"
+#include "document/pdfdocument.h"
+
+#include <poppler-qt6.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+long peakKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int run(const QStringList &args)
+{
+    const QString pdf = args.at(0);
+    QElapsedTimer timer;
+    timer.start();
+    PdfLoadResult loaded = loadPdf(pdf);
+    if (loaded.status != PdfLoadStatus::Loaded) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(pdf));
+        return 1;
+    }
+    // Idle as the window is idle: document open, first page in the 72 dpi preview.
+    renderPage(loaded.document.get(), 0, 72);
+    const long idleKiB = peakKiB();
+
+    Process process;
+    process.pdfDoc = loaded.document.get();
+    process.qsPdfFile = pdf;
+    process.qsOutputDir = args.at(1);
+    process.qsExtension = args.at(2);
+    process.resolution = args.at(3).toInt();
+    if (args.size() > 4)
+        process.quality = args.at(4).toInt();
+    const int pages = pdfPageCount(loaded.document.get());
+    for (int i = 0; i < pages; ++i)
+        process.pageList.append(i);
+
+    QString last;
+    QObject::connect(&process, &Process::LogStatusBar, &process,
+                     [&last](const QString &msg) { last = msg; }, Qt::DirectConnection);
+    process.start();
+    process.wait();
+    const qint64 ms = timer.elapsed();
+    if (last != QLatin1String("All converted")) {
+        std::fprintf(stderr, "run failed: %s\n", qPrintable(last));
+        return 1;
+    }
+
+    // The worker rests 15 ms after every page but the last; that is not work.
+    const double workMs = double(ms) - 15.0 * (pages - 1);
+    const QSize size = pagePixelSize(loaded.document.get(), 0, process.resolution);
+    std::printf("pages=%d ms=%lld work_ms=%.0f pages_per_s=%.2f idle_kib=%ld peak_kib=%ld page_image_kib=%lld\n",
+                pages, ms, workMs, pages * 1000.0 / workMs, idleKiB, peakKiB(),
+                qint64(size.width()) * size.height() * 4 / 1024);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    const QString mode = args.value(0);
+    args.removeFirst();
+    if (mode == QLatin1String("make") && args.size() == 2)
+        return makeBenchPdf(args.at(0), args.at(1).toInt()) ? 0 : 1;
+    if (mode == QLatin1String("run") && args.size() >= 4)
+        return run(args);
+    std::fprintf(stderr, "usage: bench_worker make <pdf> <pages>\n"
+                         "       bench_worker run <pdf> <folder> <extension> <dpi> [quality]\n");
+    return 2;
+}
