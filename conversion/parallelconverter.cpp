@@ -7,9 +7,8 @@
 #include <poppler-qt6.h>
 
 #include <QDir>
-#include <QMutex>
-#include <QMutexLocker>
 
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -18,7 +17,7 @@ namespace {
 // Opening and closing documents touches Poppler's process-wide state (its
 // global parameters are made with the first document and dropped with the
 // last), so those steps are taken one thread at a time.
-QMutex documentLifetimeMutex;
+std::mutex documentLifetimeMutex;
 
 QString renderError(const PageRenderResult &result, int resolution)
 {
@@ -35,6 +34,16 @@ QString renderError(const PageRenderResult &result, int resolution)
         break;
     }
     return QStringLiteral("the page could not be rendered");
+}
+
+// Poppler sets up a process-wide colour profile the first time any page is
+// drawn, without a lock, so two threads drawing their first pages at once race
+// on it. One drawing of a page at 1 dpi before the threads start sets it up.
+void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex)
+{
+    const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+    const PdfLoadResult loaded = loadPdf(path, password);
+    renderPage(loaded.document.get(), pageIndex, 1);
 }
 
 PageOutcome convertPage(const Poppler::Document *document, const BatchPlan &plan, const QString &pdfPath,
@@ -71,7 +80,7 @@ public:
         if (fileIndex == openIndex)
             return loaded.document.get();
         close();
-        const QMutexLocker locker(&documentLifetimeMutex);
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
         loaded = loadPdf(path, password);
         openIndex = fileIndex;
         return loaded.document.get();
@@ -80,7 +89,7 @@ public:
 private:
     void close()
     {
-        const QMutexLocker locker(&documentLifetimeMutex);
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
         loaded.document.reset();
         openIndex = -1;
     }
@@ -103,15 +112,19 @@ ParallelConverter::ParallelConverter(const BatchPlan &plan)
 ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop, const PageCallback &onPage)
 {
     ConversionSummary summary;
-    QMutex reportMutex;
+    std::mutex reportMutex;
     const PageCallback report = [&](const PageOutcome &outcome) {
-        const QMutexLocker locker(&reportMutex);
+        const std::lock_guard<std::mutex> lock(reportMutex);
         ++(outcome.written ? summary.written : summary.failed);
         if (onPage)
             onPage(outcome);
     };
 
     nextTask = 0;
+    if (!tasks.isEmpty()) {
+        const Task &first = tasks.first();
+        preparePopplerForThreads(plan.files.at(first.fileIndex).path, plan.password, first.pageIndex);
+    }
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
     threads.reserve(size_t(threadCount));

@@ -279,8 +279,12 @@ void TestCli::jobsWriteIdenticalFiles()
 
     const QString one = freshOutput();
     const QString two = freshOutput();
-    QCOMPARE(runCli({"-j", "1", "-t", type, "-r", "60", "-o", one, pdf("ten.pdf")}).status, 0);
-    QCOMPARE(runCli({"-j", "2", "-t", type, "-r", "60", "-o", two, pdf("ten.pdf")}).status, 0);
+    for (const char *jobs : {"1", "2"}) {
+        const QString out = QLatin1String(jobs) == "1" ? one : two;
+        const CliRun run = runCli({"-j", jobs, "-t", type, "-r", "60", "-o", out, pdf("ten.pdf")});
+        // A thread sanitizer build reports a race here when threads share Poppler state.
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+    }
     const QStringList names = filesIn(one);
     QCOMPARE(names.size(), 10);
     QCOMPARE(filesIn(two), names);
