@@ -2,6 +2,7 @@
 #include "app/helpviewer.h"
 #include "app/mainwindow.h"
 #include "support/modalcatcher.h"
+#include "support/warnings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,27 +16,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
-// The offscreen platform has no system tray and no window size hints, and says
-// so once per main window and once for each window shown with a size limit
-// (message boxes, the About box).
-static bool offscreen()
-{
-    return QGuiApplication::platformName() == QLatin1String("offscreen");
-}
-
-static void expectNoTray()
-{
-    if (offscreen())
-        QTest::ignoreMessage(QtWarningMsg,
-                             "QObject::connect: No such signal QPlatformNativeInterface::systemTrayWindowChanged(QScreen*)");
-}
-
-static void expectNoSizeHints(int windows = 1)
-{
-    for (int i = 0; offscreen() && i < windows; ++i)
-        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-}
 
 static bool writeExecutable(const QString &path, const QByteArray &script)
 {

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "support/warnings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,27 +19,6 @@
 // set to the route to take; the child prints what it saw and the parent
 // checks the exit status and the printed lines.
 static const char childModeVariable[] = "VELLORAN_TRAY_CHILD";
-
-// The offscreen platform has neither a system tray nor window size hints, and
-// says so: once when a window's tray icon is first made visible, once when a
-// window of fixed size is first shown.
-static bool offscreen()
-{
-    return QGuiApplication::platformName() == QLatin1String("offscreen");
-}
-
-static void expectNoTray()
-{
-    if (offscreen())
-        QTest::ignoreMessage(QtWarningMsg,
-                             "QObject::connect: No such signal QPlatformNativeInterface::systemTrayWindowChanged(QScreen*)");
-}
-
-static void expectNoSizeHints()
-{
-    if (offscreen())
-        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-}
 
 static QSystemTrayIcon *trayOf(const MainWindow &window)
 {
