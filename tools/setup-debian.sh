@@ -7,9 +7,11 @@ packages=(
     cmake g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
     libpoppler-qt6-dev
+    libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev  # the engine's encoders
     fp-utils            # chmcmd builds the manual
     poppler-utils qpdf  # test fixtures and benchmark peers
     mupdf-tools
+    linux-perf          # where the time goes, when a benchmark misses its goal
     groff ghostscript time  # the command-line benchmark's document and timer
     xvfb xauth          # real windows without a display
 )

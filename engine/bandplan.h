@@ -1,0 +1,18 @@
+#ifndef BANDPLAN_H
+#define BANDPLAN_H
+
+#include <QtGlobal>
+
+// Band budget: a page whose 32-bit bitmap is larger is drawn in horizontal bands.
+constexpr qint64 defaultBandBudget = qint64(64) << 20;
+
+// Rows per band for a page of width x height pixels: the whole height when its
+// bitmap fits in the budget, otherwise as many rows as fit (at least one).
+// Bands are kept as tall as possible, as every band edge is a place where
+// Poppler may place a hairline a row apart from a whole-page drawing.
+int bandRows(int width, int height, qint64 budgetBytes);
+
+// Bytes of the 32-bit bitmap of one band.
+qint64 bandBytes(int width, int rows);
+
+#endif // BANDPLAN_H

@@ -1,0 +1,39 @@
+#include "engine/imageformat.h"
+
+#include "engine/bmpencoder.h"
+
+#include <climits>
+#include <cstdio>
+#include <jpeglib.h>
+
+std::optional<ImageFormat> imageFormatForExtension(const QString &extension)
+{
+    const QString lower = extension.toLower();
+    if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg"))
+        return ImageFormat::Jpeg;
+    if (lower == QLatin1String("png"))
+        return ImageFormat::Png;
+    if (lower == QLatin1String("bmp"))
+        return ImageFormat::Bmp;
+    if (lower == QLatin1String("tiff") || lower == QLatin1String("tif"))
+        return ImageFormat::Tiff;
+    return std::nullopt;
+}
+
+bool formatHolds(ImageFormat format, qint64 width, qint64 height)
+{
+    if (width < 1 || height < 1)
+        return false;
+    switch (format) {
+    case ImageFormat::Jpeg:
+        // The JPEG header has 16 bits a side; libjpeg stops a little short of that.
+        return width <= JPEG_MAX_DIMENSION && height <= JPEG_MAX_DIMENSION;
+    case ImageFormat::Bmp:
+        return bmpFileSize(width, height) <= qint64(0xFFFFFFFFu);
+    case ImageFormat::Png:
+    case ImageFormat::Tiff:
+        // 31 bits a side in PNG; TIFF goes to BigTIFF past 4 GiB. Rows are counted in int.
+        return width <= INT_MAX && height <= INT_MAX;
+    }
+    return false;
+}

@@ -1,0 +1,56 @@
+#ifndef MEMORYBUDGET_H
+#define MEMORYBUDGET_H
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+// Bitmap memory shared by the threads of a run. A thread asks for what its
+// page or band needs before rendering and waits while others hold too much,
+// so that N threads on huge pages never hold more than the total together.
+class MemoryBudget
+{
+public:
+    explicit MemoryBudget(qint64 totalBytes = defaultTotal());
+
+    // About a quarter of the machine's physical memory.
+    static qint64 defaultTotal();
+
+    // Waits until bytes fit beside what the others hold. A request above the
+    // total is cut to the total, so that it runs alone rather than never.
+    // Returns the bytes granted, or 0 when stop was set while waiting.
+    qint64 acquire(qint64 bytes, const std::atomic<bool> &stop);
+    void release(qint64 bytes);
+
+    qint64 total() const { return totalBytes; }
+    qint64 inUse() const;
+    qint64 peak() const;
+
+private:
+    const qint64 totalBytes;
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    qint64 used = 0;
+    qint64 highest = 0;
+};
+
+// Holds a grant for as long as it lives.
+class BudgetLease
+{
+public:
+    BudgetLease(MemoryBudget *budget, qint64 bytes, const std::atomic<bool> &stop);
+    ~BudgetLease();
+    BudgetLease(const BudgetLease &) = delete;
+    BudgetLease &operator=(const BudgetLease &) = delete;
+
+    // False when the wait was ended by stop; true without a budget.
+    bool granted() const { return !budget || bytes > 0; }
+
+private:
+    MemoryBudget *budget;
+    qint64 bytes = 0;
+};
+
+#endif // MEMORYBUDGET_H

@@ -1,0 +1,27 @@
+#ifndef PAGEOUTCOME_H
+#define PAGEOUTCOME_H
+
+#include <QString>
+
+// What became of one page. The front ends turn it into their own words.
+struct PageOutcome
+{
+    enum Result {
+        Written,
+        NoPage,       // the document has no such page, or Poppler cannot give it
+        RenderFailed, // Poppler drew nothing, or an image of the wrong size
+        TooSmall,     // the page is less than a pixel at this resolution
+        TooLarge,     // past what the output format can hold
+        WriteFailed,  // detail says why
+        Stopped       // the stop flag was set; nothing was left behind
+    };
+
+    int page = 0; // 0-based
+    QString outputPath;
+    Result result = RenderFailed;
+    QString detail;
+    int width = 0; // pixels, once known
+    int height = 0;
+};
+
+#endif // PAGEOUTCOME_H

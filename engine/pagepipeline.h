@@ -1,0 +1,35 @@
+#ifndef PAGEPIPELINE_H
+#define PAGEPIPELINE_H
+
+#include "engine/bandplan.h"
+#include "engine/imageformat.h"
+#include "engine/pageoutcome.h"
+
+#include <atomic>
+
+namespace Poppler {
+class Document;
+}
+
+class MemoryBudget;
+
+// Everything a page's conversion needs besides the document.
+struct PageJob
+{
+    int pageIndex = 0;
+    QString outputPath;
+    ImageFormat format = ImageFormat::Jpeg;
+    int resolution = 150;
+    int quality = 75;
+    qint64 bandBudget = defaultBandBudget;
+    MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
+};
+
+// page -> render (whole, or in bands when the bitmap would pass the band
+// budget) -> encode row by row -> atomic write. The stop flag is looked at
+// before drawing, between bands, while Poppler draws, and before the file
+// is put in place; a stopped page leaves no file. Never two threads on one
+// document: Poppler does not allow it.
+PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop);
+
+#endif // PAGEPIPELINE_H

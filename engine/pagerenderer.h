@@ -1,0 +1,36 @@
+#ifndef PAGERENDERER_H
+#define PAGERENDERER_H
+
+#include <QImage>
+#include <QRect>
+#include <QSizeF>
+
+#include <atomic>
+#include <memory>
+
+namespace Poppler {
+class Document;
+class Page;
+}
+
+// One page of an open document, drawn whole or a band at a time. Drawing
+// looks at the stop flag as it goes and gives up soon after it is set.
+class PageRenderer
+{
+public:
+    PageRenderer(const Poppler::Document *document, int pageIndex);
+    ~PageRenderer();
+
+    bool exists() const { return page != nullptr; }
+    QSizeF sizeInPoints() const;
+
+    // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
+    // image of the region's size; a null image when drawing failed or the
+    // result came back at another size than asked for.
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop) const;
+
+private:
+    std::unique_ptr<Poppler::Page> page;
+};
+
+#endif // PAGERENDERER_H

@@ -1,0 +1,28 @@
+#ifndef PIXELSIZE_H
+#define PIXELSIZE_H
+
+#include <QSizeF>
+
+// A page's size in pixels at a resolution, computed in floating point so that
+// absurd page boxes or resolutions cannot overflow.
+struct PixelSize
+{
+    enum Status {
+        Ok,
+        BelowOnePixel, // a side rounds to no pixel at all
+        BeyondInt      // a side needs more pixels than an int counts
+    };
+
+    Status status = BelowOnePixel;
+    int width = 0;
+    int height = 0;
+    double exactWidth = 0;  // before rounding, for messages
+    double exactHeight = 0;
+
+    qint64 bitmapBytes() const { return qint64(width) * 4 * qint64(height); }
+};
+
+// Rounds as Poppler does when it lays a page out at the resolution.
+PixelSize pixelSizeAt(const QSizeF &points, double dpi);
+
+#endif // PIXELSIZE_H
