@@ -13,6 +13,6 @@ int bandRows(int width, int height, qint64 budgetBytes)
         return 0;
     if (bandBytes(width, height) <= budgetBytes)
         return height;
-    const qint64 rows = budgetBytes / (qint64(width) * 4);
+    const qint64 rows = budgetBytes / (qint64(width) * 4) - 2 * bandMargin;
     return int(std::clamp<qint64>(rows, 1, height));
 }

@@ -6,6 +6,12 @@
 // Band budget: a page whose 32-bit bitmap is larger is drawn in horizontal bands.
 constexpr qint64 defaultBandBudget = qint64(64) << 20;
 
+// Rows drawn above and below each band and thrown away: Splash's
+// antialiasing treats the edge rows of a drawing region differently (a
+// shape's edge pixel there comes out lighter), so each band is drawn with a
+// margin and only its inside is kept.
+constexpr int bandMargin = 2;
+
 // Rows per band for a page of width x height pixels: the whole height when its
 // bitmap fits in the budget, otherwise as many rows as fit (at least one).
 // Bands are kept as tall as possible, as every band edge is a place where

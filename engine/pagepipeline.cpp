@@ -20,9 +20,10 @@ PageOutcome &finish(PageOutcome &outcome, PageOutcome::Result result, const QStr
     return outcome;
 }
 
-QString sizeText(double width, double height)
+QString sizeText(double width, double height, char format = 'f')
 {
-    return QStringLiteral("%1 x %2 pixels").arg(width, 0, 'g', 4).arg(height, 0, 'g', 4);
+    const int precision = format == 'f' ? 0 : 4;
+    return QStringLiteral("%1 x %2 pixels").arg(width, 0, format, precision).arg(height, 0, format, precision);
 }
 
 // Checks the size at the resolution against the format; fills width and height.
@@ -34,7 +35,7 @@ bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcom
         finish(outcome, PageOutcome::TooSmall,
                QStringLiteral("the page is smaller than one pixel at %1 dpi (%2)")
                    .arg(job.resolution)
-                   .arg(sizeText(size.exactWidth, size.exactHeight)));
+                   .arg(sizeText(size.exactWidth, size.exactHeight, 'g')));
         return false;
     case PixelSize::BeyondInt:
         finish(outcome, PageOutcome::TooLarge, sizeText(size.exactWidth, size.exactHeight));
@@ -59,7 +60,8 @@ PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const 
     const int width = outcome.width;
     const int height = outcome.height;
     const int rows = bandRows(width, height, job.bandBudget);
-    const BudgetLease lease(job.memory, bandBytes(width, rows), stop);
+    const bool banded = rows < height;
+    const BudgetLease lease(job.memory, bandBytes(width, banded ? rows + 2 * bandMargin : rows), stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
 
@@ -68,8 +70,11 @@ PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const 
     for (int top = 0; top < height; top += rows) {
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
-        const QRect band(0, top, width, qMin(rows, height - top));
-        const QImage image = page.render(job.resolution, band, stop);
+        const int bandHeight = qMin(rows, height - top);
+        const int above = banded ? qMin(top, bandMargin) : 0;
+        const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
+        const QRect drawn(0, top - above, width, above + bandHeight + below);
+        const QImage image = page.render(job.resolution, drawn, stop);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         if (image.isNull())
@@ -80,7 +85,7 @@ PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const 
             if (!encoder->begin(&file.device(), EncodeSettings{width, height, job.resolution, job.quality}))
                 return finish(outcome, PageOutcome::WriteFailed, encoder->errorString());
         }
-        if (!encoder->writeRows(image.constBits(), image.bytesPerLine(), image.height()))
+        if (!encoder->writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
             return finish(outcome, PageOutcome::WriteFailed, encoder->errorString());
     }
     if (!encoder->finish())

@@ -1,0 +1,384 @@
+#include "document/pdfdocument.h"
+#include "engine/imageformat.h"
+#include "engine/memorybudget.h"
+#include "engine/pagepipeline.h"
+#include "engine/pixelsize.h"
+#include "support/drawingpdf.h"
+#include "support/pdfmaker.h"
+
+#include <poppler-qt6.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+#include <vector>
+
+Q_DECLARE_METATYPE(ImageFormat)
+Q_DECLARE_METATYPE(PageOutcome::Result)
+
+namespace {
+
+std::unique_ptr<Poppler::Document> open(const QString &path)
+{
+    PdfLoadResult loaded = loadPdf(path);
+    return std::move(loaded.document);
+}
+
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Where two images differ, for the failure message: each row with the number
+// of pixels that differ and the span they lie in.
+QString differences(const QImage &a, const QImage &b)
+{
+    QStringList rows;
+    for (int y = 0; y < qMin(a.height(), b.height()); ++y) {
+        const auto *p = reinterpret_cast<const QRgb *>(a.constScanLine(y));
+        const auto *q = reinterpret_cast<const QRgb *>(b.constScanLine(y));
+        int count = 0, first = -1, last = -1;
+        for (int x = 0; x < qMin(a.width(), b.width()); ++x) {
+            if (p[x] != q[x]) {
+                ++count;
+                last = x;
+                if (first < 0)
+                    first = x;
+            }
+        }
+        if (count > 0)
+            rows << QStringLiteral("row %1: %2 px in %3-%4 (%5 vs %6)")
+                        .arg(y).arg(count).arg(first).arg(last)
+                        .arg(p[first], 8, 16).arg(q[first], 8, 16);
+    }
+    return QStringLiteral("%1 rows differ; %2").arg(rows.size()).arg(rows.mid(0, 12).join(QStringLiteral("; ")));
+}
+
+const std::atomic<bool> notStopped{false};
+
+} // namespace
+
+class TstEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void pixelSizes_data();
+    void pixelSizes();
+    void formatLimits_data();
+    void formatLimits();
+    void refusedBeforeRendering_data();
+    void refusedBeforeRendering();
+    void everyTypeReadsBack_data();
+    void everyTypeReadsBack();
+    void bandedEqualsWhole_data();
+    void bandedEqualsWhole();
+    void stopInsideSlowPage_data();
+    void stopInsideSlowPage();
+    void budgetHoldsAcrossThreads();
+    void failedWriteLeavesNothing_data();
+    void failedWriteLeavesNothing();
+
+private:
+    PageOutcome convert(const Poppler::Document *document, const QString &name, ImageFormat format,
+                        int resolution, qint64 bandBudget = defaultBandBudget);
+
+    QTemporaryDir m_pdfDir;
+    std::unique_ptr<QTemporaryDir> m_out;
+    QString m_drawing; // an ordinary page of text and graphics
+    QString m_heavy;   // thousands of curves
+    QString m_redBlue;
+};
+
+void TstEngine::initTestCase()
+{
+    QImageReader::setAllocationLimit(0);
+    QVERIFY(m_pdfDir.isValid());
+    m_drawing = m_pdfDir.filePath(QStringLiteral("drawing.pdf"));
+    m_heavy = m_pdfDir.filePath(QStringLiteral("heavy.pdf"));
+    m_redBlue = m_pdfDir.filePath(QStringLiteral("redblue.pdf"));
+    QVERIFY(makeDrawingPdf(m_drawing, 60));
+    QVERIFY(makeDrawingPdf(m_heavy, 20000));
+    QVERIFY(makeRedBluePdf(m_redBlue));
+}
+
+void TstEngine::init()
+{
+    m_out = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_out->isValid());
+}
+
+PageOutcome TstEngine::convert(const Poppler::Document *document, const QString &name, ImageFormat format,
+                               int resolution, qint64 bandBudget)
+{
+    PageJob job;
+    job.outputPath = m_out->filePath(name);
+    job.format = format;
+    job.resolution = resolution;
+    job.bandBudget = bandBudget;
+    return convertPage(document, job, notStopped);
+}
+
+void TstEngine::pixelSizes_data()
+{
+    QTest::addColumn<QSizeF>("points");
+    QTest::addColumn<double>("dpi");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QSize>("pixels");
+
+    QTest::newRow("A4 at 150 dpi") << QSizeF(595, 842) << 150.0 << int(PixelSize::Ok) << QSize(1240, 1754);
+    QTest::newRow("poster at 150 dpi") << QSizeF(14400, 14400) << 150.0 << int(PixelSize::Ok) << QSize(30000, 30000);
+    // Integer arithmetic overflowed here and could pass the page as small.
+    QTest::newRow("1e9 pt box") << QSizeF(1e9, 1e9) << 999999.0 << int(PixelSize::BeyondInt) << QSize();
+    QTest::newRow("half a pixel") << QSizeF(0.3, 100) << 72.0 << int(PixelSize::BelowOnePixel) << QSize();
+    QTest::newRow("empty box") << QSizeF(0, 0) << 150.0 << int(PixelSize::BelowOnePixel) << QSize();
+}
+
+void TstEngine::pixelSizes()
+{
+    QFETCH(QSizeF, points);
+    QFETCH(double, dpi);
+    QFETCH(int, status);
+    QFETCH(QSize, pixels);
+    const PixelSize size = pixelSizeAt(points, dpi);
+    QCOMPARE(int(size.status), status);
+    if (status == PixelSize::Ok)
+        QCOMPARE(QSize(size.width, size.height), pixels);
+}
+
+void TstEngine::formatLimits_data()
+{
+    QTest::addColumn<ImageFormat>("format");
+    QTest::addColumn<qint64>("width");
+    QTest::addColumn<qint64>("height");
+    QTest::addColumn<bool>("holds");
+
+    QTest::newRow("jpg at its limit") << ImageFormat::Jpeg << qint64(65500) << qint64(65500) << true;
+    QTest::newRow("jpg past it") << ImageFormat::Jpeg << qint64(65501) << qint64(10) << false;
+    QTest::newRow("bmp under 4 GiB") << ImageFormat::Bmp << qint64(37000) << qint64(37000) << true;
+    QTest::newRow("bmp past 4 GiB") << ImageFormat::Bmp << qint64(38000) << qint64(38000) << false;
+    QTest::newRow("tiff past 4 GiB") << ImageFormat::Tiff << qint64(100000) << qint64(100000) << true;
+    QTest::newRow("png poster") << ImageFormat::Png << qint64(30000) << qint64(30000) << true;
+}
+
+void TstEngine::formatLimits()
+{
+    QFETCH(ImageFormat, format);
+    QFETCH(qint64, width);
+    QFETCH(qint64, height);
+    QFETCH(bool, holds);
+    QCOMPARE(formatHolds(format, width, height), holds);
+}
+
+void TstEngine::refusedBeforeRendering_data()
+{
+    QTest::addColumn<QSizeF>("points");
+    QTest::addColumn<ImageFormat>("format");
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<PageOutcome::Result>("result");
+    QTest::addColumn<QString>("detail");
+
+    QTest::newRow("jpg poster at 400 dpi")
+        << QSizeF(14400, 14400) << ImageFormat::Jpeg << 400 << PageOutcome::TooLarge << "80000 x 80000 pixels";
+    QTest::newRow("bmp poster at 300 dpi")
+        << QSizeF(14400, 14400) << ImageFormat::Bmp << 300 << PageOutcome::TooLarge << "60000 x 60000 pixels";
+    QTest::newRow("tiny page at 1 dpi") << QSizeF(20, 20) << ImageFormat::Png << 1 << PageOutcome::TooSmall
+                                        << "the page is smaller than one pixel at 1 dpi (0.2778 x 0.2778 pixels)";
+}
+
+void TstEngine::refusedBeforeRendering()
+{
+    QFETCH(QSizeF, points);
+    QFETCH(ImageFormat, format);
+    QFETCH(int, resolution);
+    QFETCH(PageOutcome::Result, result);
+    QFETCH(QString, detail);
+
+    const QString pdf = m_out->filePath(QStringLiteral("page.pdf"));
+    QVERIFY(makePdf(pdf, {points}));
+    const auto document = open(pdf);
+    const PageOutcome outcome = convert(document.get(), QStringLiteral("out"), format, resolution);
+    QCOMPARE(outcome.result, result);
+    QCOMPARE(outcome.detail, detail);
+    QCOMPARE(entriesOf(m_out->path()), QStringList{QStringLiteral("page.pdf")});
+}
+
+void TstEngine::everyTypeReadsBack_data()
+{
+    QTest::addColumn<ImageFormat>("format");
+    QTest::addColumn<QByteArray>("readerFormat");
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<qint64>("bandBudget");
+
+    const struct
+    {
+        ImageFormat format;
+        const char *name;
+    } types[] = {{ImageFormat::Jpeg, "jpeg"}, {ImageFormat::Png, "png"}, {ImageFormat::Bmp, "bmp"},
+                 {ImageFormat::Tiff, "tiff"}};
+    for (const auto &type : types) {
+        for (int dpi : {72, 300}) {
+            QTest::addRow("%s %d dpi", type.name, dpi) << type.format << QByteArray(type.name) << dpi
+                                                        << defaultBandBudget;
+        }
+        // Bands of 7 rows: BMP places each band from the bottom of the file.
+        QTest::addRow("%s in bands", type.name) << type.format << QByteArray(type.name) << 96 << qint64(267 * 4 * 7);
+    }
+}
+
+void TstEngine::everyTypeReadsBack()
+{
+    QFETCH(ImageFormat, format);
+    QFETCH(QByteArray, readerFormat);
+    QFETCH(int, resolution);
+    QFETCH(qint64, bandBudget);
+
+    const auto document = open(m_redBlue);
+    const PageOutcome outcome = convert(document.get(), QStringLiteral("page"), format, resolution, bandBudget);
+    QCOMPARE(outcome.result, PageOutcome::Written);
+
+    QImageReader reader(outcome.outputPath);
+    QCOMPARE(reader.format(), readerFormat);
+    const QImage image = reader.read();
+    const QSize expected(qRound(200 * resolution / 72.0), qRound(100 * resolution / 72.0));
+    QCOMPARE(image.size(), expected);
+    QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), resolution);
+    QCOMPARE(qRound(image.dotsPerMeterY() * 0.0254), resolution);
+    QVERIFY(!image.hasAlphaChannel());
+    // Red on the left, blue on the right, at the top and the bottom: channels and row order.
+    for (int y : {2, expected.height() - 3}) {
+        const QColor left = image.pixelColor(expected.width() / 4, y);
+        const QColor right = image.pixelColor(expected.width() * 3 / 4, y);
+        QVERIFY2(left.red() > 240 && left.blue() < 15, qPrintable(left.name()));
+        QVERIFY2(right.blue() > 240 && right.red() < 15, qPrintable(right.name()));
+    }
+    QCOMPARE(entriesOf(m_out->path()), QStringList{QFileInfo(outcome.outputPath).fileName()});
+}
+
+void TstEngine::bandedEqualsWhole_data()
+{
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<int>("bands");
+
+    QTest::newRow("150 dpi, 5 bands") << 150 << 5;
+    QTest::newRow("300 dpi, 9 bands") << 300 << 9;
+    QTest::newRow("300 dpi, 20 bands") << 300 << 20;
+    QTest::newRow("600 dpi, 3 bands") << 600 << 3;
+}
+
+void TstEngine::bandedEqualsWhole()
+{
+    QFETCH(int, resolution);
+    QFETCH(int, bands);
+
+    const auto document = open(m_drawing);
+    const PageOutcome whole = convert(document.get(), QStringLiteral("whole.png"), ImageFormat::Png, resolution,
+                                      qint64(1) << 40);
+    QCOMPARE(whole.result, PageOutcome::Written);
+    const int rows = (whole.height + bands - 1) / bands;
+    const PageOutcome banded = convert(document.get(), QStringLiteral("banded.png"), ImageFormat::Png, resolution,
+                                       qint64(whole.width) * 4 * rows);
+    QCOMPARE(banded.result, PageOutcome::Written);
+
+    const QImage a = QImage(whole.outputPath).convertToFormat(QImage::Format_RGB32);
+    const QImage b = QImage(banded.outputPath).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(a.size(), b.size());
+    QVERIFY2(a == b, qPrintable(differences(a, b)));
+}
+
+void TstEngine::stopInsideSlowPage_data()
+{
+    QTest::addColumn<qint64>("bandBudget");
+    // Whole, only Poppler's abort callback can end the drawing early.
+    QTest::newRow("whole page") << (qint64(1) << 40);
+    QTest::newRow("in bands") << (qint64(16) << 20);
+}
+
+void TstEngine::stopInsideSlowPage()
+{
+    QFETCH(qint64, bandBudget);
+    const auto document = open(m_heavy);
+    MemoryBudget budget;
+    PageJob job;
+    job.outputPath = m_out->filePath(QStringLiteral("heavy.png"));
+    job.format = ImageFormat::Png;
+    job.resolution = 600;
+    job.bandBudget = bandBudget;
+    job.memory = &budget;
+
+    std::atomic<bool> stop{false};
+    PageOutcome outcome;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        outcome = convertPage(document.get(), job, stop);
+        done.store(true, std::memory_order_release);
+    });
+    // The budget is taken right before drawing starts.
+    QTRY_VERIFY_WITH_TIMEOUT(budget.inUse() > 0 || done.load(std::memory_order_acquire), 20000);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    stop.store(true, std::memory_order_relaxed);
+    worker.join();
+    const qint64 elapsed = sinceStop.elapsed();
+
+    QCOMPARE(outcome.result, PageOutcome::Stopped);
+    QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("%1 ms after the stop").arg(elapsed)));
+    QCOMPARE(entriesOf(m_out->path()), QStringList());
+}
+
+void TstEngine::budgetHoldsAcrossThreads()
+{
+    // Four threads on pages of 3 bands each, with room for two bands at a time.
+    const int threads = 4;
+    const qint64 band = qint64(1240) * 4 * 600;
+    MemoryBudget budget(2 * band);
+    std::vector<PageOutcome> outcomes(threads);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&, i] {
+            const auto document = open(m_drawing);
+            PageJob job;
+            job.outputPath = m_out->filePath(QStringLiteral("page%1.bmp").arg(i));
+            job.format = ImageFormat::Bmp;
+            job.bandBudget = band;
+            job.memory = &budget;
+            outcomes[size_t(i)] = convertPage(document.get(), job, notStopped);
+        });
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+    for (const PageOutcome &outcome : outcomes)
+        QCOMPARE(outcome.result, PageOutcome::Written);
+    QCOMPARE(budget.peak(), 2 * band);
+    QCOMPARE(budget.inUse(), 0);
+}
+
+void TstEngine::failedWriteLeavesNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("detail");
+
+    QTest::newRow("missing folder") << "missing/page.png" << "No such file or directory";
+    QTest::newRow("target is a folder") << "folder" << "Is a directory";
+}
+
+void TstEngine::failedWriteLeavesNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, detail);
+    QVERIFY(QDir(m_out->path()).mkdir(QStringLiteral("folder")));
+    const auto document = open(m_redBlue);
+    const PageOutcome outcome = convert(document.get(), name, ImageFormat::Png, 72);
+    QCOMPARE(outcome.result, PageOutcome::WriteFailed);
+    QCOMPARE(outcome.detail, detail);
+    QCOMPARE(entriesOf(m_out->path()), QStringList{QStringLiteral("folder")});
+}
+
+QTEST_MAIN(TstEngine)
+#include "tst_engine.moc"
