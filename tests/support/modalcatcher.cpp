@@ -16,7 +16,19 @@ ModalCatcher::ModalCatcher(QObject *parent)
     m_timer.start();
 }
 
-ModalCatcher::~ModalCatcher() = default;
+ModalCatcher::~ModalCatcher()
+{
+    // A check that failed while a box was up must not leave it to block the next test.
+    for (int i = 0; i < 10; ++i) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->done(QDialog::Rejected);
+        else
+            modal->close();
+    }
+}
 
 void ModalCatcher::expect(Handler handler)
 {
@@ -38,12 +50,19 @@ bool ModalCatcher::waitForCount(int n, int timeoutMs)
 
 void ModalCatcher::poll()
 {
+    if (m_handled && !m_handled->isVisible())
+        m_handled = nullptr;
     QWidget *modal = QApplication::activeModalWidget();
-    if (!modal || modal == m_handled || !modal->isVisible())
+    if (!modal || !modal->isVisible())
         return;
     if (m_ignoredClasses.contains(QLatin1String(modal->metaObject()->className())))
         return;
+    if (modal == m_handled) {
+        retry(modal);
+        return;
+    }
     m_handled = modal;
+    m_attempts = 0;
 
     Record record;
     record.className = QString::fromLatin1(modal->metaObject()->className());
@@ -52,8 +71,31 @@ void ModalCatcher::poll()
         record.text = box->text();
     m_records.append(record);
 
-    if (!m_handlers.isEmpty()) {
-        Handler handler = m_handlers.takeFirst();
+    m_handledWith = m_handlers.isEmpty() ? Handler() : m_handlers.takeFirst();
+    answer(modal, m_handledWith);
+}
+
+// A file dialog may not take a selection before it has read its folder, so
+// an answer can miss; it is given again until the modal goes.
+void ModalCatcher::retry(QWidget *modal)
+{
+    if (++m_attempts < maxAttempts) {
+        answer(modal, m_handledWith);
+        return;
+    }
+    const QString title = modal->windowTitle();
+    if (auto *dialog = qobject_cast<QDialog *>(modal))
+        dialog->done(QDialog::Rejected);
+    else
+        modal->close();
+    m_handled = nullptr;
+    QTest::qFail(qPrintable(QStringLiteral("the modal \"%1\" did not close when answered").arg(title)),
+                 __FILE__, __LINE__);
+}
+
+void ModalCatcher::answer(QWidget *modal, const Handler &handler)
+{
+    if (handler) {
         handler(modal);
         return;
     }

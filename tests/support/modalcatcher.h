@@ -16,7 +16,10 @@ class QWidget;
 // dialogs) while a test drives the window, records them and closes them.
 // Each expected modal can be given a handler that answers it (picks a file,
 // presses a button); without one, a message box is closed with its escape or
-// default button and any other dialog is rejected.
+// default button and any other dialog is rejected. A modal that is still up
+// after its handler is answered again until it goes; one that will not go is
+// closed by force and fails the test, so that no test waits on it forever.
+// Whatever modal is still open when the catcher goes is closed too.
 class ModalCatcher : public QObject
 {
     Q_OBJECT
@@ -54,12 +57,18 @@ public:
 
 private:
     void poll();
+    void answer(QWidget *modal, const Handler &handler);
+    void retry(QWidget *modal);
+
+    static constexpr int maxAttempts = 50; // polls, 10 ms apart
 
     QTimer m_timer;
     QList<Handler> m_handlers;
     QList<Record> m_records;
     QStringList m_ignoredClasses;
     QPointer<QWidget> m_handled;
+    Handler m_handledWith; // null: the default answer
+    int m_attempts = 0;
 };
 
 #endif // MODALCATCHER_H
