@@ -75,3 +75,11 @@ QList<int> allPages(quint32 totalPage)
         pages.append(int(i));
     return pages;
 }
+
+QString pageNumbersText(const QList<int> &pageIndexes)
+{
+    QStringList numbers;
+    for (int index : pageIndexes)
+        numbers.append(QString::number(index + 1));
+    return numbers.join(QStringLiteral(", "));
+}

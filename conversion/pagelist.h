@@ -26,4 +26,7 @@ PageListResult parsePageList(const QString &text, quint32 totalPage);
 // 0-based indexes of every page, in order.
 QList<int> allPages(quint32 totalPage);
 
+// The pages as the user numbers them, such as "3, 7".
+QString pageNumbersText(const QList<int> &pageIndexes);
+
 #endif // PAGELIST_H

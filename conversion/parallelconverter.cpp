@@ -29,6 +29,8 @@ QString renderError(const PageRenderResult &result, int resolution)
             .arg(resolution)
             .arg(result.expectedSize.width())
             .arg(result.expectedSize.height());
+    case PageRenderStatus::TooSmall:
+        return QStringLiteral("page smaller than one pixel at %1 dpi").arg(resolution);
     case PageRenderStatus::Failed:
     case PageRenderStatus::Rendered:
         break;
@@ -38,12 +40,12 @@ QString renderError(const PageRenderResult &result, int resolution)
 
 // Poppler sets up a process-wide colour profile the first time any page is
 // drawn, without a lock, so two threads drawing their first pages at once race
-// on it. One drawing of a page at 1 dpi before the threads start sets it up.
+// on it. One pixel drawn before the threads start sets it up.
 void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex)
 {
     const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
     const PdfLoadResult loaded = loadPdf(path, password);
-    renderPage(loaded.document.get(), pageIndex, 1);
+    drawOnePixel(loaded.document.get(), pageIndex);
 }
 
 PageOutcome convertPage(const Poppler::Document *document, const BatchPlan &plan, const QString &pdfPath,

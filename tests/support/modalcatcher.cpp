@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -50,19 +52,18 @@ bool ModalCatcher::waitForCount(int n, int timeoutMs)
 
 void ModalCatcher::poll()
 {
-    if (m_handled && !m_handled->isVisible())
-        m_handled = nullptr;
+    m_answered.removeIf([](const Answered &a) { return !a.modal || !a.modal->isVisible(); });
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible())
         return;
     if (m_ignoredClasses.contains(QLatin1String(modal->metaObject()->className())))
         return;
-    if (modal == m_handled) {
-        retry(modal);
-        return;
+    for (Answered &answered : m_answered) {
+        if (answered.modal == modal) {
+            retry(answered);
+            return;
+        }
     }
-    m_handled = modal;
-    m_attempts = 0;
 
     Record record;
     record.className = QString::fromLatin1(modal->metaObject()->className());
@@ -71,26 +72,36 @@ void ModalCatcher::poll()
         record.text = box->text();
     m_records.append(record);
 
-    m_handledWith = m_handlers.isEmpty() ? Handler() : m_handlers.takeFirst();
-    answer(modal, m_handledWith);
+    Answered answered{modal, m_handlers.isEmpty() ? Handler() : m_handlers.takeFirst()};
+    m_answered.append(answered);
+    answerLater(modal, answered.handler);
 }
 
-// A file dialog may not take a selection before it has read its folder, so
-// an answer can miss; it is given again until the modal goes.
-void ModalCatcher::retry(QWidget *modal)
+// An answer can miss (a file dialog still reading its folder); it is given
+// again until the modal goes, and past the limit the modal is closed by force.
+void ModalCatcher::retry(Answered &answered)
 {
-    if (++m_attempts < maxAttempts) {
-        answer(modal, m_handledWith);
+    if (++answered.attempts < maxAttempts) {
+        if (answered.attempts % 10 == 0)
+            answerLater(answered.modal, answered.handler);
         return;
     }
+    QWidget *modal = answered.modal;
     const QString title = modal->windowTitle();
     if (auto *dialog = qobject_cast<QDialog *>(modal))
         dialog->done(QDialog::Rejected);
     else
         modal->close();
-    m_handled = nullptr;
     QTest::qFail(qPrintable(QStringLiteral("the modal \"%1\" did not close when answered").arg(title)),
                  __FILE__, __LINE__);
+}
+
+void ModalCatcher::answerLater(QWidget *modal, const Handler &handler)
+{
+    QTimer::singleShot(0, modal, [modal, handler] {
+        if (modal->isVisible())
+            answer(modal, handler);
+    });
 }
 
 void ModalCatcher::answer(QWidget *modal, const Handler &handler)
@@ -123,7 +134,14 @@ ModalCatcher::Handler ModalCatcher::chooseFile(const QString &path)
             modal->close();
             return;
         }
-        dialog->selectFile(path);
+        // The whole path goes into the name field right before accepting: the
+        // dialog reads its folder in the background and moves its selection,
+        // which rewrites that field, so nothing may run in between.
+        auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (nameEdit)
+            nameEdit->setText(QFileInfo(path).absoluteFilePath());
+        else
+            dialog->selectFile(path);
         // QFileDialog::accept() is protected; QDialog's is public and virtual.
         static_cast<QDialog *>(dialog)->accept();
     };

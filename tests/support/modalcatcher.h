@@ -56,19 +56,28 @@ public:
     static Handler clickButton(const QString &text); // QMessageBox: the button with this text
 
 private:
-    void poll();
-    void answer(QWidget *modal, const Handler &handler);
-    void retry(QWidget *modal);
+    // A modal answered and not yet gone.
+    struct Answered
+    {
+        QPointer<QWidget> modal;
+        Handler handler; // null: the default answer
+        int attempts = 0;
+    };
 
-    static constexpr int maxAttempts = 50; // polls, 10 ms apart
+    void poll();
+    void retry(Answered &answered);
+    // Answers from the event loop, not from inside poll(): an answer may open
+    // a modal of its own (a file dialog's warning), which must be caught too.
+    void answerLater(QWidget *modal, const Handler &handler);
+    static void answer(QWidget *modal, const Handler &handler);
+
+    static constexpr int maxAttempts = 300; // polls, 10 ms apart
 
     QTimer m_timer;
     QList<Handler> m_handlers;
     QList<Record> m_records;
     QStringList m_ignoredClasses;
-    QPointer<QWidget> m_handled;
-    Handler m_handledWith; // null: the default answer
-    int m_attempts = 0;
+    QList<Answered> m_answered;
 };
 
 #endif // MODALCATCHER_H
