@@ -9,6 +9,7 @@
 #include <QDir>
 
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -130,13 +131,30 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
     threads.reserve(size_t(threadCount));
-    for (int i = 0; i < threadCount; ++i)
-        threads.emplace_back([&] { work(stop, report); });
+    for (int i = 1; i < threadCount; ++i) {
+        if (!startThreadWith(threads, [&] { work(stop, report); })) {
+            summary.threadsRefused = threadCount - i;
+            break;
+        }
+    }
+    work(stop, report);
     for (std::thread &thread : threads)
         thread.join();
 
     summary.notStarted = int(tasks.size()) - summary.written - summary.failed;
     return summary;
+}
+
+bool ParallelConverter::startThread(std::vector<std::thread> &threads, std::function<void()> body)
+{
+    // std::thread reports a refusal (no memory for a stack, a process limit)
+    // only by throwing; left alone that ends the process mid-run.
+    try {
+        threads.emplace_back(std::move(body));
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
 }
 
 void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &onPage)

@@ -57,6 +57,11 @@ thin_middle_page.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 0.4] /
 thin_middle_page.append(thin_middle_page[2])
 write_pdf("thin-middle-page.pdf", thin_middle_page)
 
+# One page with a MediaBox of 1e9 points a side, far past what PDF allows.
+huge_mediabox = list(one_page)
+huge_mediabox[2] = huge_mediabox[2].replace(b"[0 0 200 200]", b"[0 0 1000000000 1000000000]")
+write_pdf("huge-mediabox.pdf", huge_mediabox)
+
 subprocess.run(["qpdf", "--encrypt", "secret", "owner", "256", "--",
                 "one-page.pdf", "user-password.pdf"], check=True)
 subprocess.run(["qpdf", "--encrypt", "", "owner", "256", "--print=none", "--modify=none", "--extract=n", "--",
