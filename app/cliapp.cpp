@@ -169,6 +169,9 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
             progress.pageDone();
         });
     progress.finish();
+    if (summary.threadsRefused > 0)
+        printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
+                       .arg(summary.threadsRefused));
 
     if (summary.notStarted > 0) {
         printError(QStringLiteral("interrupted: %1 of %2 pages written")

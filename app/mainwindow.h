@@ -77,7 +77,9 @@ private:
     void informUser(const QString &title, const QString &text);
     friend class TstPageList; // drives selectPages with a chosen page count
     void startConversion(QList<int> pageList);
-    void showCompletion(qint32 converted);
+    // skipped names the pages that could not be drawn, if any.
+    void showCompletion(qint32 converted, const QString &skipped = QString());
+    void reportUnfinishedRun();
 
     // The worker renders from pdfDoc: the controls that replace or render the
     // document stay off for the length of a run.

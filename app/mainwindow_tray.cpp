@@ -67,10 +67,12 @@ void MainWindow::showMessage(QString qsMsg)
 
 void MainWindow::changeEvent(QEvent *event)
 {
-    // The base handler is left out on purpose: a minimized window goes to the
-    // tray instead of the task bar.
-    if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized))
+    // Minimizing skips the base handler on purpose: the window goes to the
+    // tray instead of the task bar. Font, style and palette changes need it.
+    if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) {
+        QMainWindow::changeEvent(event);
         return;
+    }
     QTimer::singleShot(0, this, &QWidget::hide);
     trayIcon->setVisible(true);
     trayIcon->setToolTip(AppInfo::programName());

@@ -32,6 +32,9 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
         return QStringLiteral("page list \"%1\": page numbers start at 1").arg(text);
     case PageListResult::AboveTotal:
         return QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
+    case PageListResult::BadPart:
+        return QStringLiteral("page list \"%1\": \"%2\" is not a page number or a range such as 6-9")
+            .arg(text, result.badPart);
     case PageListResult::None:
         break;
     }
@@ -59,7 +62,7 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
         file.pages = allPages(quint32(probe.pageCount));
         return QString();
     }
-    const PageListResult parsed = parsePageList(options.pages, quint32(probe.pageCount));
+    const PageListResult parsed = parsePageListStrictly(options.pages, quint32(probe.pageCount));
     file.pages = parsed.pages;
     return pageListError(parsed, options.pages, probe.pageCount);
 }

@@ -31,13 +31,14 @@ bool writeImage(const QImage &image, QIODevice *device, const QString &path, int
 }
 
 // A name beside the target that no other thread or process of ours is using.
+// It does not repeat the target's name: that may already be near the 255
+// bytes a file name can have.
 QString temporaryPathFor(const QString &path)
 {
     static std::atomic<quint64> counter{0};
-    const QFileInfo target(path);
-    return target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.')
-           + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')
-           + QString::number(counter.fetch_add(1)) + QStringLiteral(".tmp");
+    return QFileInfo(path).absolutePath() + QStringLiteral("/.velloran-")
+           + QString::number(QCoreApplication::applicationPid(), 36) + QLatin1Char('-')
+           + QString::number(counter.fetch_add(1), 36) + QStringLiteral(".tmp");
 }
 
 bool replaceFile(const QString &from, const QString &to, QString *errorString)

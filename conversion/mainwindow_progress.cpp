@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/openfolder.h"
+#include "conversion/pagelist.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -24,10 +25,13 @@ void MainWindow::ConvertProgress(qint32 convered, qint32 totalpage)
     showCompletion(convered);
 }
 
-void MainWindow::showCompletion(qint32 converted)
+void MainWindow::showCompletion(qint32 converted, const QString &skipped)
 {
     QMessageBox box(this);
-    box.setText(tr("Convert finished, <font color=blue><b>%1</b></font> page converted").arg(converted));
+    QString text = tr("Convert finished, <font color=blue><b>%1</b></font> page converted").arg(converted);
+    if (!skipped.isEmpty())
+        text += QStringLiteral("<br>") + tr("Pages that could not be drawn: %1").arg(skipped);
+    box.setText(text);
     box.setWindowTitle(tr("Finished"));
     QPushButton *viewButton = box.addButton(tr("View in Explorer"), QMessageBox::YesRole);
     box.addButton(tr("Ignore"), QMessageBox::NoRole);
@@ -42,4 +46,19 @@ void MainWindow::showCompletion(qint32 converted)
 void MainWindow::ConvertCanceled()
 {
     process.canceled.store(true, std::memory_order_relaxed);
+}
+
+// A run that stopped on a failure, or ran out of pages with some that could
+// not be drawn, never reports its last page: its dialog would stay up for good.
+void MainWindow::reportUnfinishedRun()
+{
+    if (process.canceled.load(std::memory_order_relaxed))
+        return;
+    if (!process.failureMessage.isEmpty()) {
+        progressDialog->reset();
+        QMessageBox::warning(this, tr("Error"), process.failureMessage, QMessageBox::Ok, QMessageBox::NoButton);
+    } else if (!process.skippedPages.isEmpty() && process.pageList.isEmpty()) {
+        progressDialog->reset();
+        showCompletion(qint32(process.convertedCount), pageNumbersText(process.skippedPages));
+    }
 }

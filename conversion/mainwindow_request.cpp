@@ -4,6 +4,8 @@
 #include "conversion/outputfolder.h"
 #include "conversion/outputtype.h"
 
+#include <QProgressDialog>
+
 void MainWindow::on_pushButton_convert_clicked()
 {
     ui->lineEdit_pages_between->setStyleSheet(QString());
@@ -58,6 +60,12 @@ void MainWindow::startConversion(QList<int> pageList)
     process.quality = ui->spinBox_jpeg_quality->value();
     process.pageList = std::move(pageList);
 
+    // The dialog is reused: the last run's range and shown state must not
+    // carry over, or a long run after a short one would never show it.
+    progressDialog->reset();
+    progressDialog->setRange(0, int(process.pageList.size()));
+    progressDialog->setValue(0);
+
     setDocumentControlsEnabled(false);
     process.start(QThread::InheritPriority);
 }
@@ -79,4 +87,5 @@ void MainWindow::conversionFinished()
     if (conversionRunning())
         return;
     setDocumentControlsEnabled(true);
+    reportUnfinishedRun();
 }

@@ -1,6 +1,9 @@
 #include "conversion/pagelist.h"
 
+#include <QRegularExpression>
 #include <QStringList>
+
+#include <limits>
 
 namespace {
 
@@ -67,6 +70,45 @@ PageListResult parsePageList(const QString &text, quint32 totalPage)
     return result;
 }
 
+PageListResult parsePageListStrictly(const QString &text, quint32 totalPage)
+{
+    PageListResult result;
+    if (text.trimmed().isEmpty()) {
+        result.error = PageListResult::Empty;
+        return result;
+    }
+    static const QRegularExpression partPattern(QStringLiteral("^\\s*(\\d+)\\s*(?:-\\s*(\\d+)\\s*)?$"));
+    const auto number = [](const QString &digits) {
+        bool ok = false;
+        const qulonglong n = digits.toULongLong(&ok, 10);
+        return ok ? n : std::numeric_limits<qulonglong>::max();
+    };
+    for (const QString &part : text.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
+        const QRegularExpressionMatch match = partPattern.match(part);
+        if (!match.hasMatch()) {
+            result.error = PageListResult::BadPart;
+            result.badPart = part.trimmed();
+            result.pages.clear();
+            return result;
+        }
+        qulonglong a = number(match.captured(1));
+        qulonglong b = match.hasCaptured(2) ? number(match.captured(2)) : a;
+        if (a < 1 || b < 1)
+            result.error = PageListResult::BelowOne;
+        else if (a > totalPage || b > totalPage)
+            result.error = PageListResult::AboveTotal;
+        if (result.error != PageListResult::None) {
+            result.pages.clear();
+            return result;
+        }
+        if (a > b)
+            std::swap(a, b);
+        for (qulonglong p = a; p <= b; ++p)
+            appendOnce(result.pages, int(p - 1));
+    }
+    return result;
+}
+
 QList<int> allPages(quint32 totalPage)
 {
     QList<int> pages;
@@ -74,4 +116,12 @@ QList<int> allPages(quint32 totalPage)
     for (quint32 i = 0; i < totalPage; ++i)
         pages.append(int(i));
     return pages;
+}
+
+QString pageNumbersText(const QList<int> &pageIndexes)
+{
+    QStringList numbers;
+    for (int index : pageIndexes)
+        numbers.append(QString::number(index + 1));
+    return numbers.join(QStringLiteral(", "));
 }

@@ -11,11 +11,13 @@ struct PageListResult
         None,      // pages holds the 0-based indexes, possibly none
         Empty,     // nothing was typed
         BelowOne,  // a page number below 1
-        AboveTotal // a page number above the page count
+        AboveTotal, // a page number above the page count
+        BadPart     // a part that is neither a page number nor a range (strict reading only)
     };
 
     Error error = None;
     QList<int> pages;
+    QString badPart; // the part refused, with BadPart
 };
 
 // Parses a typed page list into 0-based page indexes in the order given,
@@ -23,7 +25,16 @@ struct PageListResult
 // are skipped; the first number out of range stops parsing with its error.
 PageListResult parsePageList(const QString &text, quint32 totalPage);
 
+// The same list read strictly, for the command line, where nobody sees what
+// a lenient reading dropped: every comma-separated part must be a page number
+// or a range a-b of page numbers (spaces around them allowed), else BadPart
+// names it. Page numbers too long for any integer are above the total.
+PageListResult parsePageListStrictly(const QString &text, quint32 totalPage);
+
 // 0-based indexes of every page, in order.
 QList<int> allPages(quint32 totalPage);
+
+// The pages as the user numbers them, such as "3, 7".
+QString pageNumbersText(const QList<int> &pageIndexes);
 
 #endif // PAGELIST_H

@@ -9,6 +9,7 @@
 #include <QDir>
 
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,8 @@ QString renderError(const PageRenderResult &result, int resolution)
             .arg(resolution)
             .arg(result.expectedSize.width())
             .arg(result.expectedSize.height());
+    case PageRenderStatus::TooSmall:
+        return QStringLiteral("page smaller than one pixel at %1 dpi").arg(resolution);
     case PageRenderStatus::Failed:
     case PageRenderStatus::Rendered:
         break;
@@ -38,12 +41,12 @@ QString renderError(const PageRenderResult &result, int resolution)
 
 // Poppler sets up a process-wide colour profile the first time any page is
 // drawn, without a lock, so two threads drawing their first pages at once race
-// on it. One drawing of a page at 1 dpi before the threads start sets it up.
+// on it. One pixel drawn before the threads start sets it up.
 void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex)
 {
     const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
     const PdfLoadResult loaded = loadPdf(path, password);
-    renderPage(loaded.document.get(), pageIndex, 1);
+    drawOnePixel(loaded.document.get(), pageIndex);
 }
 
 PageOutcome convertPage(const Poppler::Document *document, const BatchPlan &plan, const QString &pdfPath,
@@ -128,13 +131,30 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
     threads.reserve(size_t(threadCount));
-    for (int i = 0; i < threadCount; ++i)
-        threads.emplace_back([&] { work(stop, report); });
+    for (int i = 1; i < threadCount; ++i) {
+        if (!startThreadWith(threads, [&] { work(stop, report); })) {
+            summary.threadsRefused = threadCount - i;
+            break;
+        }
+    }
+    work(stop, report);
     for (std::thread &thread : threads)
         thread.join();
 
     summary.notStarted = int(tasks.size()) - summary.written - summary.failed;
     return summary;
+}
+
+bool ParallelConverter::startThread(std::vector<std::thread> &threads, std::function<void()> body)
+{
+    // std::thread reports a refusal (no memory for a stack, a process limit)
+    // only by throwing; left alone that ends the process mid-run.
+    try {
+        threads.emplace_back(std::move(body));
+        return true;
+    } catch (const std::system_error &) {
+        return false;
+    }
 }
 
 void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &onPage)

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <functional>
+#include <thread>
+#include <vector>
 
 // What became of one page.
 struct PageOutcome
@@ -22,7 +24,8 @@ struct ConversionSummary
 {
     int written = 0;
     int failed = 0;
-    int notStarted = 0; // left when the run was stopped
+    int notStarted = 0;     // left when the run was stopped
+    int threadsRefused = 0; // asked for, but the system would not start them
 };
 
 // Converts the pages of a checked plan on several threads at once. Poppler
@@ -34,12 +37,20 @@ class ParallelConverter
 public:
     // Called once per page, from the worker threads but never two at a time.
     using PageCallback = std::function<void(const PageOutcome &)>;
+    // Starts a thread running body and adds it to threads; false when the
+    // system refuses one. Replaceable, so that a refusal can be tried.
+    using ThreadStarter = std::function<bool(std::vector<std::thread> &threads, std::function<void()> body)>;
+    static bool startThread(std::vector<std::thread> &threads, std::function<void()> body);
 
     explicit ParallelConverter(const BatchPlan &plan);
 
     // Blocks until every page is done, or until stop is set: then the pages
-    // in hand are finished and no new one is started.
+    // in hand are finished and no new one is started. The calling thread
+    // converts pages too, so the run goes on with fewer threads, or none
+    // besides it, when the system refuses to start them.
     ConversionSummary run(int jobs, const std::atomic<bool> &stop, const PageCallback &onPage);
+
+    void setThreadStarter(ThreadStarter starter) { startThreadWith = std::move(starter); }
 
 private:
     struct Task
@@ -53,6 +64,7 @@ private:
     const BatchPlan plan;
     QList<Task> tasks;
     std::atomic<int> nextTask{0};
+    ThreadStarter startThreadWith = startThread;
 };
 
 #endif // PARALLELCONVERTER_H

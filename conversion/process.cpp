@@ -2,6 +2,7 @@
 
 #include "conversion/imagesaver.h"
 #include "conversion/outputname.h"
+#include "conversion/pagelist.h"
 #include "document/pdfdocument.h"
 
 #include <QDebug>
@@ -25,6 +26,8 @@ void Process::ResetJob()
     convertedCount = 0;
     totalCount = 0;
     pageList.clear();
+    skippedPages.clear();
+    failureMessage.clear();
 }
 
 bool Process::cancelSeen()
@@ -33,6 +36,12 @@ bool Process::cancelSeen()
         return false;
     emit LogStatusBar(tr("User canceled"));
     return true;
+}
+
+void Process::stopWith(const QString &message)
+{
+    failureMessage = message;
+    emit LogStatusBar(message);
 }
 
 void Process::run()
@@ -57,20 +66,24 @@ void Process::run()
         const PageRenderResult page = renderPage(pdfDoc, int(pageIndex), resolution);
         if (page.status == PageRenderStatus::TooLarge) {
             // Poppler would hand back a 1 x 1 image or abort; better to say so and stop.
-            emit LogStatusBar(tr("Page %1 is too large to render at %2 dpi,stoped")
-                                  .arg(pageIndex + 1)
-                                  .arg(resolution));
+            stopWith(tr("Page %1 is too large to render at %2 dpi,stoped").arg(pageIndex + 1).arg(resolution));
             return;
         }
-        if (page.status != PageRenderStatus::Rendered)
+        if (page.status == PageRenderStatus::TooSmall) {
+            stopWith(tr("Page %1 is smaller than one pixel at %2 dpi,stoped").arg(pageIndex + 1).arg(resolution));
+            return;
+        }
+        if (page.status != PageRenderStatus::Rendered) {
+            skippedPages.append(int(pageIndex));
             continue;
+        }
 
         const bool saved = saveImageAtomicallyUnsynced(page.image, filePath, quality);
         emit LogStatusBar(tr("Output: %1").arg(fileName));
         if (cancelSeen())
             return;
         if (!saved) {
-            emit LogStatusBar(tr("Error to save image: %1,stoped").arg(filePath));
+            stopWith(tr("Error to save image: %1,stoped").arg(filePath));
             return;
         }
 
@@ -82,4 +95,10 @@ void Process::run()
         }
         QThread::msleep(pauseBetweenPagesMs);
     }
+    // Only pages that could not be drawn keep a run from reaching its total;
+    // without this line the run would look as if it never ended.
+    if (!skippedPages.isEmpty())
+        emit LogStatusBar(tr("%1 page converted, pages that could not be drawn: %2")
+                              .arg(convertedCount)
+                              .arg(pageNumbersText(skippedPages)));
 }

@@ -37,6 +37,12 @@ public:
     int resolution = 150;
     unsigned int pageIndex = 0;
 
+    // How the last run ended, for the window to tell the user once the thread
+    // has finished: pages that could not be drawn (0-based), and the status
+    // line of a failure that stopped the run (empty when none did).
+    QList<int> skippedPages;
+    QString failureMessage;
+
 signals:
     void ConvertProgress(qint32 curpage, qint32 totalpage);
     void LogStatusBar(QString qsMsg);
@@ -47,6 +53,8 @@ protected:
 private:
     // Emits "User canceled" when a cancel was asked for.
     bool cancelSeen();
+    // Emits the status line of a failure that ends the run and keeps it.
+    void stopWith(const QString &message);
 
     static constexpr unsigned long pauseBetweenPagesMs = 15;
 };

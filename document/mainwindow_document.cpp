@@ -98,7 +98,10 @@ void MainWindow::makePreview()
         return;
     if (!pdfDoc)
         return;
-    const PageRenderResult rendered = renderPage(pdfDoc.get(), int(curPage), previewDpi);
+    const QSize fitArea = ui->label_preview->size() - QSize(3, 3);
+    const QSize sizeAt72Dpi = pagePixelSize(pdfDoc.get(), int(curPage), previewDpi);
+    const PageRenderResult rendered =
+        renderPage(pdfDoc.get(), int(curPage), previewResolution(sizeAt72Dpi, fitArea));
     if (rendered.status == PageRenderStatus::NoPage) {
         QMessageBox::warning(this, tr("Error"), tr("Can't get first page from Pdf file : %1 ").arg(qsPdfFile),
                              QMessageBox::Ok, QMessageBox::NoButton);
@@ -109,7 +112,6 @@ void MainWindow::makePreview()
         pdfDoc.reset();
         return;
     }
-    const QSize fitArea = ui->label_preview->size() - QSize(3, 3);
     ui->label_preview->setPixmap(fitIntoPreview(QPixmap::fromImage(rendered.image), fitArea));
 }
 

@@ -2,6 +2,8 @@
 
 #include <poppler-qt6.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 PdfLoadResult loadPdf(const QString &path, const QByteArray &password)
@@ -39,21 +41,25 @@ PdfProbeResult probePdf(const QString &path, const QByteArray &password)
 namespace {
 
 // Poppler rounds the page's extent at the resolution to the nearest pixel.
+// Computed in floating point: a page box of 1e9 points at a high resolution
+// must not overflow anything; past INT_MAX it is simply too large.
 QSize pixelSizeOf(const Poppler::Page &page, double dpi)
 {
     const QSizeF points = page.pageSizeF();
     const double w = std::floor(points.width() * dpi / 72.0 + 0.5);
     const double h = std::floor(points.height() * dpi / 72.0 + 0.5);
-    if (w > INT_MAX || h > INT_MAX)
+    if (!(w <= INT_MAX) || !(h <= INT_MAX))
         return QSize(INT_MAX, INT_MAX);
-    return QSize(int(w), int(h));
+    return QSize(int(std::max(w, 0.0)), int(std::max(h, 0.0)));
 }
 
-bool fitsInBitmap(const QSize &size)
+PageRenderStatus checkBitmapSize(const QSize &size)
 {
+    if (size.width() < 1 || size.height() < 1)
+        return PageRenderStatus::TooSmall;
     // Splash keeps 4 bytes per pixel, each row padded to 4 bytes.
-    return size.width() > 0 && size.height() > 0
-           && qint64(size.width()) * 4 * qint64(size.height()) < maxPageBitmapBytes;
+    const double bytes = double(size.width()) * 4.0 * double(size.height());
+    return bytes < double(maxPageBitmapBytes) ? PageRenderStatus::Rendered : PageRenderStatus::TooLarge;
 }
 
 bool closeTo(const QSize &actual, const QSize &expected)
@@ -86,17 +92,39 @@ PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, do
         return result;
     }
     result.expectedSize = pixelSizeOf(*page, dpi);
-    if (!fitsInBitmap(result.expectedSize)) {
-        result.status = PageRenderStatus::TooLarge;
+    result.status = checkBitmapSize(result.expectedSize);
+    if (result.status != PageRenderStatus::Rendered)
         return result;
-    }
 
     QImage image = page->renderToImage(dpi, dpi, -1, -1, -1, -1, Poppler::Page::Rotate0);
     if (image.isNull() || !closeTo(image.size(), result.expectedSize)) {
         result.status = PageRenderStatus::Failed;
         return result;
     }
+    const int dotsPerMeter = qRound(dpi / 0.0254);
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
     result.image = std::move(image);
-    result.status = PageRenderStatus::Rendered;
     return result;
+}
+
+double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea)
+{
+    constexpr double onePixelPerPoint = 72.0;
+    const double bytes = double(sizeAt72Dpi.width()) * 4.0 * double(sizeAt72Dpi.height());
+    if (bytes <= double(maxPreviewBitmapBytes) || fitArea.isEmpty())
+        return onePixelPerPoint;
+    const double scale = std::min(double(fitArea.width()) / sizeAt72Dpi.width(),
+                                  double(fitArea.height()) / sizeAt72Dpi.height());
+    return onePixelPerPoint * scale;
+}
+
+bool drawOnePixel(const Poppler::Document *document, int pageIndex)
+{
+    if (!document || pageIndex < 0)
+        return false;
+    const std::unique_ptr<Poppler::Page> page = document->page(pageIndex);
+    if (!page)
+        return false;
+    return !page->renderToImage(72, 72, 0, 0, 1, 1, Poppler::Page::Rotate0).isNull();
 }

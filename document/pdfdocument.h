@@ -43,6 +43,7 @@ enum class PageRenderStatus {
     Rendered,
     NoPage,    // the document has no such page
     TooLarge,  // the bitmap at this resolution cannot be made
+    TooSmall,  // the page is less than one pixel wide or high at this resolution
     Failed     // Poppler returned no image, or one of the wrong size
 };
 
@@ -61,8 +62,20 @@ QSize pagePixelSize(const Poppler::Document *document, int pageIndex, double dpi
 constexpr qint64 maxPageBitmapBytes = qint64(1) << 31;
 
 // Renders the whole page at dpi in both directions. The size is checked before
-// rendering (a page too large to render is refused, never attempted) and after
-// (an image of another size than expected is refused).
+// rendering (a page too large or too small to render is refused, never
+// attempted) and after (an image of another size than expected is refused).
+// The image carries the resolution, so that image files store it.
 PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, double dpi);
+
+// Resolution for a preview: 72 dpi, one pixel per point, unless that bitmap
+// would pass maxPreviewBitmapBytes (a poster-sized page); then the resolution
+// at which the page just fills fitArea, so no more is drawn than is shown.
+constexpr qint64 maxPreviewBitmapBytes = qint64(64) << 20;
+double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea);
+
+// Draws one pixel of the page, whatever its size; true when it drew. Poppler
+// sets up some of its process-wide state on the first drawing without a lock,
+// so a program that renders from several threads draws once before they start.
+bool drawOnePixel(const Poppler::Document *document, int pageIndex);
 
 #endif // PDFDOCUMENT_H

@@ -1,7 +1,10 @@
 #include "conversion/batchjob.h"
 #include "conversion/imagesaver.h"
 #include "conversion/parallelconverter.h"
+#include "document/pdfdocument.h"
 #include "support/pdfmaker.h"
+
+#include <poppler-qt6.h>
 
 #include <QDir>
 #include <QFile>
@@ -66,6 +69,8 @@ private slots:
     void badUsage_data();
     void badUsage();
     void helpAndVersion();
+    void optionBoundsAccepted_data();
+    void optionBoundsAccepted();
     void pageList_data();
     void pageList();
     void outputNamesAndSizes_data();
@@ -85,6 +90,9 @@ private slots:
     void stopBeforeStartConvertsNothing();
     void unsyncedSaveReplacesWholeFile();
     void unsyncedSaveFailureLeavesNothing();
+    void refusedThreadsLeaveTheWorkToTheRest();
+    void longNamesFitTheirTemporaryFile();
+    void warmUpDrawsOnTinyPages();
 
 private:
     QString pdf(const QString &name) const { return dir.filePath(name); }
@@ -138,6 +146,8 @@ void TestCli::badUsage_data()
     QTest::newRow("resolution 0") << QStringList{"-r", "0", "ten.pdf"} << "invalid resolution \"0\"";
     QTest::newRow("resolution text") << QStringList{"-r", "high", "ten.pdf"} << "invalid resolution \"high\"";
     QTest::newRow("quality 101") << QStringList{"-Q", "101", "ten.pdf"} << "invalid quality \"101\"";
+    QTest::newRow("quality 0") << QStringList{"-Q", "0", "ten.pdf"} << "invalid quality \"0\"";
+    QTest::newRow("resolution 1000000") << QStringList{"-r", "1000000", "ten.pdf"} << "invalid resolution \"1000000\"";
     QTest::newRow("jobs 0") << QStringList{"-j", "0", "ten.pdf"} << "invalid jobs \"0\"";
     QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
     QTest::newRow("folder as input") << QStringList{"other"} << "other: not a file";
@@ -184,6 +194,28 @@ void TestCli::helpAndVersion()
     QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n"));
 }
 
+// The limits themselves are usable values: the run starts (a page too large
+// at the top resolution fails on its own, with exit 1, not as bad usage).
+void TestCli::optionBoundsAccepted_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::newRow("quality 1") << QStringList{"-Q", "1"} << 0;
+    QTest::newRow("quality 100") << QStringList{"-Q", "100"} << 0;
+    QTest::newRow("resolution 1") << QStringList{"-r", "1"} << 0;
+    QTest::newRow("resolution 999999") << QStringList{"-r", "999999"} << 1;
+}
+
+void TestCli::optionBoundsAccepted()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-p", "1", "-o", out} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QCOMPARE(filesIn(out).size(), status == 0 ? 1 : 0);
+}
+
 void TestCli::pageList_data()
 {
     QTest::addColumn<QString>("pages");
@@ -191,15 +223,20 @@ void TestCli::pageList_data()
     QTest::addColumn<QList<int>>("written");
     QTest::addColumn<QString>("message");
 
-    // The window's page-list rules on a 10-page document.
+    // The window's page-list syntax on a 10-page document, read strictly:
+    // nothing the user typed is dropped without a word.
     QTest::newRow("list and range") << "1,2,3,6-9" << 0 << QList<int>{1, 2, 3, 6, 7, 8, 9} << "";
     QTest::newRow("reversed range") << "9-6" << 0 << QList<int>{6, 7, 8, 9} << "";
     QTest::newRow("repeated page") << "3,1-4" << 0 << QList<int>{1, 2, 3, 4} << "";
     QTest::newRow("one-page range") << "5-5" << 0 << QList<int>{5} << "";
-    QTest::newRow("trailing comma") << "1,2," << 0 << QList<int>{1, 2} << "";
     QTest::newRow("leading zeros") << "007" << 0 << QList<int>{7} << "";
-    QTest::newRow("spaces simplified") << " 4 " << 0 << QList<int>{4} << "";
-    QTest::newRow("unfinished range") << "4-" << 2 << QList<int>{} << "selects no page";
+    QTest::newRow("spaces around parts") << " 4 , 5 - 6 " << 0 << QList<int>{4, 5, 6} << "";
+    QTest::newRow("unfinished range") << "4-" << 2 << QList<int>{} << "\"4-\" is not a page number or a range";
+    QTest::newRow("unfinished range after a page") << "3,5-" << 2 << QList<int>{} << "\"5-\" is not a page number";
+    QTest::newRow("letter after a range") << "1-4,x" << 2 << QList<int>{} << "\"x\" is not a page number";
+    QTest::newRow("trailing comma") << "1,2," << 2 << QList<int>{} << "\"\" is not a page number";
+    QTest::newRow("two hyphens") << "1-2-3" << 2 << QList<int>{} << "\"1-2-3\" is not a page number";
+    QTest::newRow("number past any integer") << "2,99999999999" << 2 << QList<int>{} << "the document has only 10 pages";
     QTest::newRow("zero") << "0" << 2 << QList<int>{} << "page numbers start at 1";
     QTest::newRow("range from zero") << "0-3" << 2 << QList<int>{} << "page numbers start at 1";
     QTest::newRow("zero before range test") << "0-999" << 2 << QList<int>{} << "page numbers start at 1";
@@ -343,6 +380,14 @@ void TestCli::hugePageIsRefused()
         QVERIFY2(line.startsWith("velloran-cli: " + pdf("three.pdf") + ": page "), qPrintable(line));
         QVERIFY2(line.contains("page too large to render at 999999 dpi"), qPrintable(line));
     }
+    QCOMPARE(filesIn(out), QStringList());
+
+    // A page box of 1e9 points: its size in bytes is past any integer, which
+    // must read as too large, not overflow into something small.
+    const QString huge = qEnvironmentVariable("VELLORAN_TEST_DATA") + "/huge-mediabox.pdf";
+    const CliRun hugeRun = runCli({"-t", "png", "-r", "150", "-o", out, huge});
+    QCOMPARE(hugeRun.status, 1);
+    QVERIFY2(hugeRun.err.contains("page too large to render at 150 dpi"), qPrintable(hugeRun.err));
     QCOMPARE(filesIn(out), QStringList());
 }
 
@@ -495,6 +540,49 @@ void TestCli::unsyncedSaveFailureLeavesNothing()
     QVERIFY(!saveImageAtomicallyUnsynced(image, out + "/missing/page.png", 75, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(filesIn(out), QStringList());
+}
+
+void TestCli::refusedThreadsLeaveTheWorkToTheRest()
+{
+    BatchOptions options;
+    options.files = QStringList{pdf("three.pdf")};
+    options.outputDir = freshOutput();
+    options.resolution = 20;
+    const BatchPlan plan = planBatch(options);
+    QCOMPARE(plan.errors, QStringList());
+
+    ParallelConverter converter(plan);
+    converter.setThreadStarter([](std::vector<std::thread> &, std::function<void()>) { return false; });
+    const std::atomic<bool> running{false};
+    const ConversionSummary summary = converter.run(4, running, {});
+    QCOMPARE(summary.written, 3);
+    QCOMPARE(summary.threadsRefused, 2);
+    QCOMPARE(filesIn(options.outputDir), (QStringList{"three_1.jpg", "three_2.jpg", "three_3.jpg"}));
+}
+
+// 80 CJK characters take 240 bytes, near the 255 a file name may have: the
+// temporary file beside the output must not be what pushes it over.
+void TestCli::longNamesFitTheirTemporaryFile()
+{
+    const QString name = QString(80, QChar(0x8868));
+    QVERIFY(QFile::copy(pdf("three.pdf"), dir.filePath(name + ".pdf")));
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-t", "png", "-r", "20", "-o", out, dir.filePath(name + ".pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), (QStringList{name + "_1.png", name + "_2.png", name + "_3.png"}));
+    const QImage page(out + "/" + name + "_1.png");
+    QCOMPARE(qRound(page.dotsPerMeterX() * 0.0254), 20);
+}
+
+// The drawing before the threads start must draw something even where a page
+// has no pixel at a low resolution, or the race it prevents comes back.
+void TestCli::warmUpDrawsOnTinyPages()
+{
+    QVERIFY(makePdf(pdf("stamp.pdf"), {QSizeF(20, 20)}));
+    const PdfLoadResult loaded = loadPdf(pdf("stamp.pdf"));
+    QVERIFY(loaded.document);
+    QCOMPARE(renderPage(loaded.document.get(), 0, 1).status, PageRenderStatus::TooSmall);
+    QVERIFY(drawOnePixel(loaded.document.get(), 0));
 }
 
 QTEST_MAIN(TestCli)

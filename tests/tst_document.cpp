@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "config/config.h"
 #include "config/settingskeys.h"
+#include "document/pdfdocument.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
@@ -113,7 +114,7 @@ private slots:
     void cancelClosesOpenDocument();
     void previewFitsLabel_data();
     void previewFitsLabel();
-    void oversizedFirstPageClosesSilently();
+    void posterPreviewedAtLabelSize();
     void navigateThreePages();
     void navigationWithoutDocumentDoesNothing();
     void renderFailureWhileNavigatingClosesDocument();
@@ -521,20 +522,24 @@ void TestDocument::previewFitsLabel()
              qPrintable(described));
 }
 
-// A page whose bitmap cannot be made is refused by the renderer; the window
-// closes the document without a message and keeps the picture it had.
-void TestDocument::oversizedFirstPageClosesSilently()
+// A poster-sized page is previewed at the resolution the label shows, not as
+// a bitmap of hundreds of megabytes at one pixel per point.
+void TestDocument::posterPreviewedAtLabelSize()
 {
     const QString path = dir->filePath(QStringLiteral("poster.pdf"));
-    QVERIFY(makePdf(path, {QSizeF(30000, 30000)}));
+    QVERIFY(makePdf(path, {QSizeF(14400, 14400)}));
     const QImage startImage = previewImage();
 
     openThroughDialog(path);
 
     QCOMPARE(catcher->count(), 1);
-    QCOMPARE(viewState(), noDocumentState(path));
-    QCOMPARE(previewImage(), startImage);
-    QCOMPARE(recentInputDirOnDisk(), dir->path());
+    QCOMPARE(viewState(), documentState(path, 1, 1, false, false));
+    const QImage shown = previewImage();
+    QVERIFY(shown != startImage);
+    const QSize fit = widget<QLabel>("label_preview")->size();
+    QVERIFY(shown.width() <= fit.width() && shown.height() <= fit.height());
+    QCOMPARE(previewResolution(QSize(14400, 14400), QSize(261, 281)), 72.0 * 261 / 14400);
+    QCOMPARE(previewResolution(QSize(595, 842), QSize(261, 281)), 72.0);
 }
 
 void TestDocument::navigateThreePages()
@@ -585,8 +590,7 @@ void TestDocument::navigationWithoutDocumentDoesNothing()
 
 void TestDocument::renderFailureWhileNavigatingClosesDocument()
 {
-    const QString path = dir->filePath(QStringLiteral("mixed.pdf"));
-    QVERIFY(makePdf(path, {a4Portrait, QSizeF(30000, 30000), a4Portrait}));
+    const QString path = qEnvironmentVariable("VELLORAN_TEST_DATA") + QStringLiteral("/thin-middle-page.pdf");
     openThroughDialog(path);
     QCOMPARE(viewState(), documentState(path, 1, 3, false, true));
     const QImage first = previewImage();

@@ -33,6 +33,9 @@ private slots:
     void spinBoxLimits_data();
     void spinBoxLimits();
     void sizeLimits();
+    void shownAtFormSizeUnclipped();
+    void changesReachTheBaseClass_data();
+    void changesReachTheBaseClass();
     void tabOrder();
     void helpMenu();
     void toolBarHiddenMenuBarShown();
@@ -148,6 +151,57 @@ void MainWindowTest::sizeLimits()
     QVERIFY(preview->hasScaledContents());
     QCOMPARE(child<QGroupBox>("groupBox_preview")->maximumSize(), QSize(280, 295));
     QCOMPARE(child<QLineEdit>("lineEdit_pages_between")->maximumSize(), QSize(110, 20));
+}
+
+// The layout's minimum must fit the form's fixed size with the fonts at hand,
+// or the shown window grows past it and cuts nothing but looks wrong.
+void MainWindowTest::shownAtFormSizeUnclipped()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCOMPARE(window->size(), QSize(536, 598));
+    QVERIFY(window->minimumSizeHint().width() <= 536);
+    const QList<QWidget *> widgets = window->centralWidget()->findChildren<QWidget *>();
+    for (const QWidget *widget : widgets) {
+        const auto *label = qobject_cast<const QLabel *>(widget);
+        if (!widget->isVisible() || (label && label->hasScaledContents()))
+            continue;
+        const QString name = widget->objectName();
+        QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(name));
+        QVERIFY2(widget->width() >= widget->minimumSizeHint().width(), qPrintable(name));
+    }
+}
+
+// Minimizing goes to the tray; every other change is the base class's too:
+// its layout is asked to lay the window out again.
+void MainWindowTest::changesReachTheBaseClass_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("font") << int(QEvent::FontChange);
+    QTest::newRow("style") << int(QEvent::StyleChange);
+}
+
+void MainWindowTest::changesReachTheBaseClass()
+{
+    QFETCH(int, type);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCoreApplication::sendPostedEvents();
+
+    struct LayoutRequests : QObject
+    {
+        int count = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            count += event->type() == QEvent::LayoutRequest;
+            return false;
+        }
+    } requests;
+    window->installEventFilter(&requests);
+    QEvent change(static_cast<QEvent::Type>(type));
+    QCoreApplication::sendEvent(window, &change);
+    QCoreApplication::sendPostedEvents(window, QEvent::LayoutRequest);
+    QVERIFY(requests.count > 0);
 }
 
 void MainWindowTest::tabOrder()

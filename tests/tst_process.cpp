@@ -40,6 +40,11 @@ QString output(const QString &fileName)
     return QStringLiteral("Output: ") + fileName;
 }
 
+QString skipped(int converted, const char *pages)
+{
+    return QStringLiteral("%1 page converted, pages that could not be drawn: %2").arg(converted).arg(QLatin1String(pages));
+}
+
 QStringList entriesOf(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -193,19 +198,19 @@ void TstProcess::runs_data()
         << QStringList{"Start convert...", output("report_5.png"), progress(1, 2), output("report_1.png"),
                        progress(2, 2), "All converted"}
         << QStringList{"report_1.png", "report_5.png"} << QList<int>{};
-    // A page the document lacks is skipped without a word, so the run never completes.
+    // A page the document lacks is skipped; the run names it at the end instead of never ending.
     QTest::newRow("missing middle page is skipped")
         << QList<int>{0, 99, 2}
         << QStringList{"Start convert...", output("report_1.png"), progress(1, 3), output("report_3.png"),
-                       progress(2, 3)}
+                       progress(2, 3), skipped(2, "100")}
         << QStringList{"report_1.png", "report_3.png"} << QList<int>{};
     QTest::newRow("missing last page")
-        << QList<int>{0, 12} << QStringList{"Start convert...", output("report_1.png"), progress(1, 2)}
+        << QList<int>{0, 12} << QStringList{"Start convert...", output("report_1.png"), progress(1, 2), skipped(1, "13")}
         << QStringList{"report_1.png"} << QList<int>{};
-    QTest::newRow("only missing pages") << QList<int>{12, 50} << QStringList{"Start convert..."}
+    QTest::newRow("only missing pages") << QList<int>{12, 50} << QStringList{"Start convert...", skipped(0, "13, 51")}
                                         << QStringList{} << QList<int>{};
     QTest::newRow("negative index is a missing page")
-        << QList<int>{-1, 0} << QStringList{"Start convert...", output("report_1.png"), progress(1, 2)}
+        << QList<int>{-1, 0} << QStringList{"Start convert...", output("report_1.png"), progress(1, 2), skipped(1, "0")}
         << QStringList{"report_1.png"} << QList<int>{};
 }
 
@@ -361,18 +366,24 @@ void TstProcess::hugePageIsRefused_data()
 {
     QTest::addColumn<QSizeF>("pageSize");
     QTest::addColumn<int>("resolution");
+    QTest::addColumn<QString>("message");
 
+    const QString tooLarge = QStringLiteral("Page %1 is too large to render at %2 dpi,stoped");
     // 14400 pt is the largest page PDF allows; 120000 x 120000 pixels at 600 dpi.
-    QTest::newRow("largest page at 600 dpi") << QSizeF(14400, 14400) << 600;
+    QTest::newRow("largest page at 600 dpi") << QSizeF(14400, 14400) << 600 << tooLarge;
     // Just past 2^31 bytes: Poppler would hand back a 1 x 1 image here.
-    QTest::newRow("A4 at 2600 dpi") << a4Portrait << 2600;
-    QTest::newRow("A4 at the spin box's maximum") << a4Portrait << 999999;
+    QTest::newRow("A4 at 2600 dpi") << a4Portrait << 2600 << tooLarge;
+    QTest::newRow("A4 at the spin box's maximum") << a4Portrait << 999999 << tooLarge;
+    // Rounds to no pixel at all: said as it is, not as too large.
+    QTest::newRow("strip under half a pixel") << QSizeF(200, 2) << 10
+                                              << QStringLiteral("Page %1 is smaller than one pixel at %2 dpi,stoped");
 }
 
 void TstProcess::hugePageIsRefused()
 {
     QFETCH(QSizeF, pageSize);
     QFETCH(int, resolution);
+    QFETCH(QString, message);
 
     const QString pdf = m_pdfDir.filePath(QStringLiteral("huge.pdf"));
     QVERIFY(makePdf(pdf, {a4Portrait, pageSize, a4Portrait}));
@@ -385,11 +396,9 @@ void TstProcess::hugePageIsRefused()
     process.qsPdfFile = pdf;
     const bool smallFirst = pageSize != a4Portrait;
     const QList<int> pages = smallFirst ? QList<int>{1, 2} : QList<int>{0, 2};
-    QCOMPARE(runJob(process, pages, QStringLiteral("png"), resolution),
-             (QStringList{"Start convert...",
-                          QStringLiteral("Page %1 is too large to render at %2 dpi,stoped")
-                              .arg(pages.first() + 1)
-                              .arg(resolution)}));
+    const QString expected = message.arg(pages.first() + 1).arg(resolution);
+    QCOMPARE(runJob(process, pages, QStringLiteral("png"), resolution), (QStringList{"Start convert...", expected}));
+    QCOMPARE(process.failureMessage, expected);
     QCOMPARE(entriesOf(m_outDir->path()), QStringList());
     QCOMPARE(process.convertedCount, 0u);
     QCOMPARE(process.pageList, QList<int>{2});
@@ -421,6 +430,9 @@ void TstProcess::writesRealImages()
     const QImage image = reader.read();
     QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
     QCOMPARE(image.size(), QSize(1240, 1754));
+    // The file says at what resolution it was drawn, as other converters' files do.
+    QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), 150);
+    QCOMPARE(qRound(image.dotsPerMeterY() * 0.0254), 150);
     // The page's frame is drawn 10 pt in from the edge; the corner stays paper white.
     QVERIFY(qGray(image.pixel(21, 877)) < 128);
     QVERIFY(qGray(image.pixel(3, 3)) > 230);

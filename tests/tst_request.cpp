@@ -46,6 +46,9 @@ private slots:
     void ignoreOpensNothing();
     void secondConvertDuringRun();
     void cancelledRunThenNewRun();
+    void everyRunShowsItsDialog();
+    void unfinishedRunSaysWhy_data();
+    void unfinishedRunSaysWhy();
     void documentUntouchedDuringRun();
     void endToEnd();
 
@@ -424,6 +427,98 @@ void TestRequest::cancelledRunThenNewRun()
     QCOMPARE(catcher.last().text, QStringLiteral("Convert finished, <font color=blue><b>3</b></font> page converted"));
     QTRY_VERIFY(!window->conversionRunning());
     QCOMPARE(filesIn(folder), (QStringList{"doc_2.jpg", "doc_3.jpg", "doc_4.jpg"}));
+}
+
+// The dialog is reused from run to run; a short run must not leave it in a
+// state where the next, long one never shows it.
+void TestRequest::everyRunShowsItsDialog()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    openDocument(makeDocument("doc.pdf", 42));
+    setFolder(tempDir->filePath("out"));
+    auto *progress = window->findChild<QProgressDialog *>();
+    // Shown after a tenth of a second rather than Qt's four, to keep the test short.
+    progress->setMinimumDuration(100);
+    QSignalSpy status(child<QStatusBar>("statusBar"), &QStatusBar::messageChanged);
+
+    ModalCatcher catcher;
+    catcher.ignoreClass(QStringLiteral("QProgressDialog"));
+    catcher.expect(ModalCatcher::clickButton(QStringLiteral("Ignore")));
+    child<QSpinBox>("spinBox_resolution")->setValue(20);
+    child<QRadioButton>("radioButton_page_range_cur_page")->click();
+    child<QPushButton>("pushButton_convert")->click();
+    QVERIFY(catcher.waitForCount(1, 60000));
+    QTRY_VERIFY(!window->conversionRunning());
+
+    child<QSpinBox>("spinBox_resolution")->setValue(300);
+    child<QRadioButton>("radioButton_page_range_all_pages")->click();
+    child<QPushButton>("pushButton_convert")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(progress->isVisible(), 20000);
+    QVERIFY(window->conversionRunning());
+    QCOMPARE(progress->maximum(), 42);
+    progress->findChild<QPushButton *>()->click(); // "Abort Convert"
+    QTRY_VERIFY_WITH_TIMEOUT(!window->conversionRunning(), 60000);
+    QTRY_COMPARE(status.last().at(0).toString(), QStringLiteral("User canceled"));
+    QVERIFY(!progress->isVisible());
+    QCOMPARE(catcher.count(), 1);
+    window->hide();
+}
+
+// A run that cannot reach its last page takes its dialog down and says why.
+void TestRequest::unfinishedRunSaysWhy_data()
+{
+    QTest::addColumn<QString>("document"); // a fixture, or a generated one-page file
+    QTest::addColumn<int>("resolution");
+    QTest::addColumn<QString>("blocker");  // a folder in the way of this output name
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("statusLine");
+
+    QTest::newRow("page tree promises a page it lacks")
+        << "count-3-two-kids.pdf" << 20 << QString() << "Finished"
+        << "Convert finished, <font color=blue><b>2</b></font> page converted<br>Pages that could not be drawn: 3"
+        << "2 page converted, pages that could not be drawn: 3";
+    QTest::newRow("page too large")
+        << QString() << 999999 << QString() << "Error" << "Page 1 is too large to render at 999999 dpi,stoped"
+        << "Page 1 is too large to render at 999999 dpi,stoped";
+    QTest::newRow("save fails")
+        << QString() << 20 << "doc_1.jpg" << "Error" << "Error to save image: %1,stoped"
+        << "Error to save image: %1,stoped";
+}
+
+void TestRequest::unfinishedRunSaysWhy()
+{
+    QFETCH(QString, document);
+    QFETCH(int, resolution);
+    QFETCH(QString, blocker);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QString, statusLine);
+
+    openDocument(document.isEmpty() ? makeDocument("doc.pdf", 1)
+                                    : qEnvironmentVariable("VELLORAN_TEST_DATA") + QLatin1Char('/') + document);
+    const QDir folder(tempDir->filePath("out"));
+    if (!blocker.isEmpty()) {
+        QVERIFY(folder.mkpath(blocker));
+        text = text.arg(folder.absoluteFilePath(blocker));
+        statusLine = statusLine.arg(folder.absoluteFilePath(blocker));
+    }
+    setFolder(folder.path());
+    child<QSpinBox>("spinBox_resolution")->setValue(resolution);
+    QSignalSpy status(child<QStatusBar>("statusBar"), &QStatusBar::messageChanged);
+
+    ModalCatcher catcher;
+    catcher.ignoreClass(QStringLiteral("QProgressDialog"));
+    catcher.expect(ModalCatcher::clickButton(title == "Finished" ? QStringLiteral("Ignore") : QStringLiteral("OK")));
+    child<QPushButton>("pushButton_convert")->click();
+    QVERIFY(catcher.waitForCount(1, 60000));
+    QCOMPARE(catcher.last().title, title);
+    QCOMPARE(catcher.last().text, text);
+    QTRY_VERIFY(!window->conversionRunning());
+    QVERIFY(!window->findChild<QProgressDialog *>()->isVisible());
+    QCOMPARE(status.last().at(0).toString(), statusLine);
+    QVERIFY(opened.isEmpty());
 }
 
 void TestRequest::documentUntouchedDuringRun()

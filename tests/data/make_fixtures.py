@@ -42,6 +42,26 @@ no_kids_count_1 = list(one_page)
 no_kids_count_1[1] = b"<< /Type /Pages /Kids [] /Count 1 >>"
 write_pdf("no-kids-count-1.pdf", no_kids_count_1)
 
+# Two pages under a tree that promises three: the third cannot be had.
+count_3_two_kids = list(one_page)
+count_3_two_kids[1] = b"<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 3 >>"
+count_3_two_kids.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
+                        b" /Resources << /Font << /F1 5 0 R >> >> >>")
+write_pdf("count-3-two-kids.pdf", count_3_two_kids)
+
+# Three pages, the middle one 0.4 points high: no pixel to draw at 72 dpi.
+thin_middle_page = list(one_page)
+thin_middle_page[1] = b"<< /Type /Pages /Kids [3 0 R 6 0 R 7 0 R] /Count 3 >>"
+thin_middle_page.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 0.4] /Contents 4 0 R"
+                        b" /Resources << /Font << /F1 5 0 R >> >> >>")
+thin_middle_page.append(thin_middle_page[2])
+write_pdf("thin-middle-page.pdf", thin_middle_page)
+
+# One page with a MediaBox of 1e9 points a side, far past what PDF allows.
+huge_mediabox = list(one_page)
+huge_mediabox[2] = huge_mediabox[2].replace(b"[0 0 200 200]", b"[0 0 1000000000 1000000000]")
+write_pdf("huge-mediabox.pdf", huge_mediabox)
+
 subprocess.run(["qpdf", "--encrypt", "secret", "owner", "256", "--",
                 "one-page.pdf", "user-password.pdf"], check=True)
 subprocess.run(["qpdf", "--encrypt", "", "owner", "256", "--print=none", "--modify=none", "--extract=n", "--",

@@ -16,7 +16,10 @@ class QWidget;
 // dialogs) while a test drives the window, records them and closes them.
 // Each expected modal can be given a handler that answers it (picks a file,
 // presses a button); without one, a message box is closed with its escape or
-// default button and any other dialog is rejected.
+// default button and any other dialog is rejected. A modal that is still up
+// after its handler is answered again until it goes; one that will not go is
+// closed by force and fails the test, so that no test waits on it forever.
+// Whatever modal is still open when the catcher goes is closed too.
 class ModalCatcher : public QObject
 {
     Q_OBJECT
@@ -53,13 +56,28 @@ public:
     static Handler clickButton(const QString &text); // QMessageBox: the button with this text
 
 private:
+    // A modal answered and not yet gone.
+    struct Answered
+    {
+        QPointer<QWidget> modal;
+        Handler handler; // null: the default answer
+        int attempts = 0;
+    };
+
     void poll();
+    void retry(Answered &answered);
+    // Answers from the event loop, not from inside poll(): an answer may open
+    // a modal of its own (a file dialog's warning), which must be caught too.
+    void answerLater(QWidget *modal, const Handler &handler);
+    static void answer(QWidget *modal, const Handler &handler);
+
+    static constexpr int maxAttempts = 300; // polls, 10 ms apart
 
     QTimer m_timer;
     QList<Handler> m_handlers;
     QList<Record> m_records;
     QStringList m_ignoredClasses;
-    QPointer<QWidget> m_handled;
+    QList<Answered> m_answered;
 };
 
 #endif // MODALCATCHER_H

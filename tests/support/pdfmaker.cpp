@@ -26,7 +26,7 @@ bool makePdf(const QString &path, const QList<QSizeF> &pageSizes)
         painter.setPen(QPen(Qt::darkBlue, 4));
         painter.drawRect(page.adjusted(10, 10, -10, -10));
         QFont font = painter.font();
-        font.setPixelSize(int(qMin(page.width(), page.height()) / 4));
+        font.setPixelSize(qMax(1, int(qMin(page.width(), page.height()) / 4)));
         painter.setFont(font);
         painter.drawText(page, Qt::AlignCenter, QString::number(i + 1));
     }
