@@ -49,6 +49,25 @@ void printError(const QString &message)
     printLine(stderr, QLatin1String(programName) + QStringLiteral(": ") + message);
 }
 
+QString failureText(const PageOutcome &outcome, int resolution)
+{
+    switch (outcome.result) {
+    case PageOutcome::NoPage:
+        return QStringLiteral("no such page");
+    case PageOutcome::TooLarge:
+        return QStringLiteral("page too large to render at %1 dpi (%2)").arg(resolution).arg(outcome.detail);
+    case PageOutcome::TooSmall:
+        return QStringLiteral("page smaller than one pixel at %1 dpi").arg(resolution);
+    case PageOutcome::WriteFailed:
+        return QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, outcome.detail);
+    case PageOutcome::RenderFailed:
+    case PageOutcome::Written:
+    case PageOutcome::Stopped:
+        break;
+    }
+    return outcome.detail;
+}
+
 QList<QCommandLineOption> cliOptions()
 {
     return {
@@ -159,13 +178,13 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
 
     ParallelConverter converter(plan);
-    const ConversionSummary summary =
-        converter.run(commandLine.jobs, interruptFlag(), [&progress](const PageOutcome &outcome) {
-            if (!outcome.written)
+    const ConversionSummary summary = converter.run(
+        commandLine.jobs, interruptFlag(), [&progress, &plan](const QString &pdfPath, const PageOutcome &outcome) {
+            if (outcome.result != PageOutcome::Written)
                 progress.printError(QStringLiteral("%1: %2: page %3: %4")
-                                        .arg(QLatin1String(programName), outcome.pdfPath)
-                                        .arg(outcome.pageIndex + 1)
-                                        .arg(outcome.error));
+                                        .arg(QLatin1String(programName), pdfPath)
+                                        .arg(outcome.page + 1)
+                                        .arg(failureText(outcome, plan.resolution)));
             progress.pageDone();
         });
     progress.finish();

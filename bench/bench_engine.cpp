@@ -5,7 +5,9 @@
 //   bench_engine bands <pdf> <dpi> <bands>
 //       converts every page whole and in the given number of bands and
 //       reports the pages and rows where the two differ.
-#include "document/pdfdocument.h"
+//   bench_engine convert <pdf> <dpi> <jpg|png|bmp|tiff> [output folder]
+//       converts every page on one thread and prints pages per second.
+#include "engine/pdfdocument.h"
 #include "engine/imageformat.h"
 #include "engine/pagepipeline.h"
 #include "engine/pagerenderer.h"
@@ -210,6 +212,31 @@ int bandSweep(const Poppler::Document *document, int dpi, int bands)
     return 0;
 }
 
+int convertAll(const Poppler::Document *document, int dpi, const QString &extension, const QString &folder)
+{
+    const std::atomic<bool> stop{false};
+    QTemporaryDir dir;
+    const QString out = folder.isEmpty() ? dir.path() : folder;
+    const int pages = pdfPageCount(document);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < pages; ++i) {
+        PageJob job;
+        job.pageIndex = i;
+        job.format = *imageFormatForExtension(extension);
+        job.resolution = dpi;
+        job.outputPath = out + QStringLiteral("/p%1.").arg(i + 1) + extension;
+        const PageOutcome outcome = convertPage(document, job, stop);
+        if (outcome.result != PageOutcome::Written) {
+            std::fprintf(stderr, "page %d: %s\n", i + 1, qPrintable(outcome.detail));
+            return 1;
+        }
+    }
+    std::printf("%s %d dpi: %d pages in %lld ms, %.1f pages/s\n", qPrintable(extension), dpi, pages, timer.elapsed(),
+                pages * 1000.0 / double(timer.elapsed()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -228,6 +255,8 @@ int main(int argc, char **argv)
     }
     const int dpi = args.at(2).toInt();
     const int count = args.at(3).toInt();
+    if (args.at(0) == QLatin1String("convert"))
+        return convertAll(loaded.document.get(), dpi, args.at(3), args.value(4));
     if (args.at(0) == QLatin1String("png"))
         return pngSweep(loaded.document.get(), dpi, qMin(count, pdfPageCount(loaded.document.get())));
     return bandSweep(loaded.document.get(), dpi, count);

@@ -1,9 +1,9 @@
 #include "conversion/batchjob.h"
 
 #include "conversion/outputfolder.h"
-#include "conversion/outputtype.h"
-#include "conversion/pagelist.h"
-#include "document/pdfdocument.h"
+#include "engine/imageformat.h"
+#include "engine/pagelist.h"
+#include "engine/pdfdocument.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -83,15 +83,6 @@ QStringList findNameClashes(const QList<BatchFile> &files)
     return errors;
 }
 
-bool isKnownExtension(const QString &extension)
-{
-    for (const OutputType &type : outputTypes()) {
-        if (extension == QLatin1String(type.extension))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 int BatchPlan::pageCount() const
@@ -107,10 +98,8 @@ QStringList checkBatchOptions(const BatchOptions &options)
     QStringList errors;
     if (options.files.isEmpty())
         errors << QStringLiteral("no input file given");
-    if (!isKnownExtension(options.extension))
+    if (!imageFormatForExtension(options.extension))
         errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp or tiff").arg(options.extension);
-    else if (!hasImageWriter(options.extension))
-        errors << QStringLiteral("no image writer for %1 is installed").arg(options.extension);
     if (options.resolution < minResolution || options.resolution > maxResolution)
         errors << QStringLiteral("resolution must be from %1 to %2 dpi").arg(minResolution).arg(maxResolution);
     if (options.quality < minQuality || options.quality > maxQuality)

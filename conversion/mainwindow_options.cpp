@@ -2,7 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "conversion/outputtype.h"
-#include "conversion/pagelist.h"
+#include "engine/pagelist.h"
 
 namespace {
 const char pageListMarker[] = "background-color:yellow";

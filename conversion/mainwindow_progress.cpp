@@ -2,7 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/openfolder.h"
-#include "conversion/pagelist.h"
+#include "engine/pagelist.h"
 
 #include <QDebug>
 #include <QMessageBox>

@@ -1,7 +1,6 @@
 #include "conversion/outputtype.h"
 
 #include <QCoreApplication>
-#include <QImageWriter>
 
 const QList<OutputType> &outputTypes()
 {
@@ -21,9 +20,4 @@ QString extensionForTypeText(const QString &comboText)
             return QLatin1String(type.extension);
     }
     return QString();
-}
-
-bool hasImageWriter(const QString &extension)
-{
-    return QImageWriter::supportedImageFormats().contains(extension.toLatin1());
 }

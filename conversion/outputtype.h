@@ -16,7 +16,4 @@ const QList<OutputType> &outputTypes();
 // Extension for a combo-box text, or an empty string when it names no type.
 QString extensionForTypeText(const QString &comboText);
 
-// Whether Qt has an image writer for the extension ("jpg", "png", "bmp", "tiff").
-bool hasImageWriter(const QString &extension);
-
 #endif // OUTPUTTYPE_H

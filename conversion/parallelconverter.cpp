@@ -1,8 +1,8 @@
 #include "conversion/parallelconverter.h"
 
-#include "conversion/imagesaver.h"
-#include "conversion/outputname.h"
-#include "document/pdfdocument.h"
+#include "engine/outputname.h"
+#include "engine/pagepipeline.h"
+#include "engine/pdfdocument.h"
 
 #include <poppler-qt6.h>
 
@@ -20,25 +20,6 @@ namespace {
 // last), so those steps are taken one thread at a time.
 std::mutex documentLifetimeMutex;
 
-QString renderError(const PageRenderResult &result, int resolution)
-{
-    switch (result.status) {
-    case PageRenderStatus::NoPage:
-        return QStringLiteral("no such page");
-    case PageRenderStatus::TooLarge:
-        return QStringLiteral("page too large to render at %1 dpi (%2 x %3 pixels)")
-            .arg(resolution)
-            .arg(result.expectedSize.width())
-            .arg(result.expectedSize.height());
-    case PageRenderStatus::TooSmall:
-        return QStringLiteral("page smaller than one pixel at %1 dpi").arg(resolution);
-    case PageRenderStatus::Failed:
-    case PageRenderStatus::Rendered:
-        break;
-    }
-    return QStringLiteral("the page could not be rendered");
-}
-
 // Poppler sets up a process-wide colour profile the first time any page is
 // drawn, without a lock, so two threads drawing their first pages at once race
 // on it. One pixel drawn before the threads start sets it up.
@@ -49,27 +30,17 @@ void preparePopplerForThreads(const QString &path, const QByteArray &password, i
     drawOnePixel(loaded.document.get(), pageIndex);
 }
 
-PageOutcome convertPage(const Poppler::Document *document, const BatchPlan &plan, const QString &pdfPath,
-                        int pageIndex)
+PageOutcome convertBatchPage(const Poppler::Document *document, const BatchPlan &plan, const QString &pdfPath,
+                             int pageIndex, MemoryBudget &memory, const std::atomic<bool> &stop)
 {
-    PageOutcome outcome;
-    outcome.pdfPath = pdfPath;
-    outcome.pageIndex = pageIndex;
-    outcome.outputPath = outputFilePath(QDir(plan.outputDir), outputFileName(pdfPath, pageIndex, plan.extension));
-    if (!document) {
-        outcome.error = QStringLiteral("the file could not be opened again");
-        return outcome;
-    }
-    const PageRenderResult rendered = renderPage(document, pageIndex, plan.resolution);
-    if (rendered.status != PageRenderStatus::Rendered) {
-        outcome.error = renderError(rendered, plan.resolution);
-        return outcome;
-    }
-    QString saveError;
-    outcome.written = saveImageAtomicallyUnsynced(rendered.image, outcome.outputPath, plan.quality, &saveError);
-    if (!outcome.written)
-        outcome.error = QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, saveError);
-    return outcome;
+    PageJob job;
+    job.pageIndex = pageIndex;
+    job.outputPath = outputFilePath(QDir(plan.outputDir), outputFileName(pdfPath, pageIndex, plan.extension));
+    job.format = imageFormatForExtension(plan.extension).value_or(ImageFormat::Jpeg); // checked by the plan
+    job.resolution = plan.resolution;
+    job.quality = plan.quality;
+    job.memory = &memory;
+    return convertPage(document, job, stop);
 }
 
 // The copy of one input file that a worker thread renders from.
@@ -116,11 +87,13 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
 {
     ConversionSummary summary;
     std::mutex reportMutex;
-    const PageCallback report = [&](const PageOutcome &outcome) {
+    const PageCallback report = [&](const QString &pdfPath, const PageOutcome &outcome) {
+        if (outcome.result == PageOutcome::Stopped)
+            return; // counted with the pages never started
         const std::lock_guard<std::mutex> lock(reportMutex);
-        ++(outcome.written ? summary.written : summary.failed);
+        ++(outcome.result == PageOutcome::Written ? summary.written : summary.failed);
         if (onPage)
-            onPage(outcome);
+            onPage(pdfPath, outcome);
     };
 
     nextTask = 0;
@@ -166,7 +139,15 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
             return;
         const Task &task = tasks.at(index);
         const BatchFile &file = plan.files.at(task.fileIndex);
-        onPage(convertPage(document.open(task.fileIndex, file.path, plan.password), plan, file.path,
-                           task.pageIndex));
+        const Poppler::Document *opened = document.open(task.fileIndex, file.path, plan.password);
+        PageOutcome outcome;
+        if (opened) {
+            outcome = convertBatchPage(opened, plan, file.path, task.pageIndex, memory, stop);
+        } else {
+            outcome.page = task.pageIndex;
+            outcome.result = PageOutcome::RenderFailed;
+            outcome.detail = QStringLiteral("the file could not be opened again");
+        }
+        onPage(file.path, outcome);
     }
 }

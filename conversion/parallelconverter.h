@@ -2,6 +2,8 @@
 #define PARALLELCONVERTER_H
 
 #include "conversion/batchjob.h"
+#include "engine/memorybudget.h"
+#include "engine/pageoutcome.h"
 
 #include <QString>
 
@@ -10,33 +12,25 @@
 #include <thread>
 #include <vector>
 
-// What became of one page.
-struct PageOutcome
-{
-    QString pdfPath;
-    int pageIndex = 0;
-    QString outputPath;
-    bool written = false;
-    QString error; // why the page was not written
-};
-
 struct ConversionSummary
 {
     int written = 0;
     int failed = 0;
-    int notStarted = 0;     // left when the run was stopped
+    int notStarted = 0;     // left when the run was stopped, or stopped while in hand
     int threadsRefused = 0; // asked for, but the system would not start them
 };
 
 // Converts the pages of a checked plan on several threads at once. Poppler
 // may not render one document from two threads, so every thread opens its own
 // copy of each file it takes pages from. Threads take the next page from a
-// shared counter; a thread holds one page image at a time.
+// shared counter and convert it through the page pipeline; the bitmaps they
+// hold together stay within one memory budget.
 class ParallelConverter
 {
 public:
-    // Called once per page, from the worker threads but never two at a time.
-    using PageCallback = std::function<void(const PageOutcome &)>;
+    // Called once per page that was written or failed (not for one stopped
+    // midway), from the worker threads but never two at a time.
+    using PageCallback = std::function<void(const QString &pdfPath, const PageOutcome &)>;
     // Starts a thread running body and adds it to threads; false when the
     // system refuses one. Replaceable, so that a refusal can be tried.
     using ThreadStarter = std::function<bool(std::vector<std::thread> &threads, std::function<void()> body)>;
@@ -45,7 +39,7 @@ public:
     explicit ParallelConverter(const BatchPlan &plan);
 
     // Blocks until every page is done, or until stop is set: then the pages
-    // in hand are finished and no new one is started. The calling thread
+    // in hand stop too, leaving no file, and no new one is started. The calling thread
     // converts pages too, so the run goes on with fewer threads, or none
     // besides it, when the system refuses to start them.
     ConversionSummary run(int jobs, const std::atomic<bool> &stop, const PageCallback &onPage);
@@ -64,6 +58,7 @@ private:
     const BatchPlan plan;
     QList<Task> tasks;
     std::atomic<int> nextTask{0};
+    MemoryBudget memory;
     ThreadStarter startThreadWith = startThread;
 };
 

@@ -1,9 +1,8 @@
 #include "conversion/process.h"
 
-#include "conversion/imagesaver.h"
-#include "conversion/outputname.h"
-#include "conversion/pagelist.h"
-#include "document/pdfdocument.h"
+#include "engine/outputname.h"
+#include "engine/pagelist.h"
+#include "engine/pagepipeline.h"
 
 #include <QDebug>
 #include <QDir>
@@ -44,6 +43,24 @@ void Process::stopWith(const QString &message)
     emit LogStatusBar(message);
 }
 
+PageOutcome Process::convert(const QString &filePath)
+{
+    const std::optional<ImageFormat> format = imageFormatForExtension(qsExtension);
+    if (!format) {
+        PageOutcome unwritable;
+        unwritable.result = PageOutcome::WriteFailed;
+        return unwritable;
+    }
+    PageJob job;
+    job.pageIndex = int(pageIndex);
+    job.outputPath = filePath;
+    job.format = *format;
+    job.resolution = resolution;
+    job.quality = quality;
+    // The cancel flag stops the page while it is being drawn, too.
+    return convertPage(pdfDoc, job, canceled);
+}
+
 void Process::run()
 {
     convertedCount = 0;
@@ -63,26 +80,30 @@ void Process::run()
         const QString filePath = outputFilePath(outputDir, fileName);
         qDebug() << filePath;
 
-        const PageRenderResult page = renderPage(pdfDoc, int(pageIndex), resolution);
-        if (page.status == PageRenderStatus::TooLarge) {
-            // Poppler would hand back a 1 x 1 image or abort; better to say so and stop.
-            stopWith(tr("Page %1 is too large to render at %2 dpi,stoped").arg(pageIndex + 1).arg(resolution));
+        const PageOutcome page = convert(filePath);
+        switch (page.result) {
+        case PageOutcome::Stopped:
+            emit LogStatusBar(tr("User canceled"));
             return;
-        }
-        if (page.status == PageRenderStatus::TooSmall) {
-            stopWith(tr("Page %1 is smaller than one pixel at %2 dpi,stoped").arg(pageIndex + 1).arg(resolution));
-            return;
-        }
-        if (page.status != PageRenderStatus::Rendered) {
+        case PageOutcome::NoPage:
+        case PageOutcome::RenderFailed:
             skippedPages.append(int(pageIndex));
             continue;
+        case PageOutcome::TooLarge:
+            stopWith(tr("Page %1 is too large to render at %2 dpi,stoped").arg(pageIndex + 1).arg(resolution));
+            return;
+        case PageOutcome::TooSmall:
+            stopWith(tr("Page %1 is smaller than one pixel at %2 dpi,stoped").arg(pageIndex + 1).arg(resolution));
+            return;
+        case PageOutcome::WriteFailed:
+        case PageOutcome::Written:
+            break;
         }
 
-        const bool saved = saveImageAtomicallyUnsynced(page.image, filePath, quality);
         emit LogStatusBar(tr("Output: %1").arg(fileName));
         if (cancelSeen())
             return;
-        if (!saved) {
+        if (page.result != PageOutcome::Written) {
             stopWith(tr("Error to save image: %1,stoped").arg(filePath));
             return;
         }

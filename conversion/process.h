@@ -1,6 +1,8 @@
 #ifndef PROCESS_H
 #define PROCESS_H
 
+#include "engine/pagepipeline.h"
+
 #include <QList>
 #include <QString>
 #include <QThread>
@@ -55,6 +57,8 @@ private:
     bool cancelSeen();
     // Emits the status line of a failure that ends the run and keeps it.
     void stopWith(const QString &message);
+    // The current page into filePath, in the format of the extension.
+    PageOutcome convert(const QString &filePath);
 
     static constexpr unsigned long pauseBetweenPagesMs = 15;
 };

@@ -12,6 +12,11 @@ constexpr qint64 defaultBandBudget = qint64(64) << 20;
 // margin and only its inside is kept.
 constexpr int bandMargin = 2;
 
+// Splash allocates a bitmap in one piece, and not one of 2 GiB or more; a
+// page wider than a band of one row (with its margins) can hold cannot be drawn.
+constexpr qint64 maxBandBitmapBytes = (qint64(1) << 31) - 1;
+bool bandsCanHold(int width);
+
 // Rows per band for a page of width x height pixels: the whole height when its
 // bitmap fits in the budget, otherwise as many rows as fit (at least one).
 // Bands are kept as tall as possible, as every band edge is a place where

@@ -8,14 +8,13 @@
 
 std::optional<ImageFormat> imageFormatForExtension(const QString &extension)
 {
-    const QString lower = extension.toLower();
-    if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg"))
+    if (extension == QLatin1String("jpg"))
         return ImageFormat::Jpeg;
-    if (lower == QLatin1String("png"))
+    if (extension == QLatin1String("png"))
         return ImageFormat::Png;
-    if (lower == QLatin1String("bmp"))
+    if (extension == QLatin1String("bmp"))
         return ImageFormat::Bmp;
-    if (lower == QLatin1String("tiff") || lower == QLatin1String("tif"))
+    if (extension == QLatin1String("tiff"))
         return ImageFormat::Tiff;
     return std::nullopt;
 }

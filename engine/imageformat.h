@@ -7,7 +7,7 @@
 
 enum class ImageFormat { Jpeg, Png, Bmp, Tiff };
 
-// The format an output extension ("jpg", "png", "bmp", "tiff") stands for.
+// The format one of the output extensions "jpg", "png", "bmp", "tiff" stands for.
 std::optional<ImageFormat> imageFormatForExtension(const QString &extension);
 
 // Whether a file of the format can hold an image of width x height pixels.

@@ -45,7 +45,7 @@ bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcom
     }
     outcome.width = size.width;
     outcome.height = size.height;
-    if (!formatHolds(job.format, size.width, size.height)) {
+    if (!formatHolds(job.format, size.width, size.height) || !bandsCanHold(size.width)) {
         finish(outcome, PageOutcome::TooLarge, sizeText(size.width, size.height));
         return false;
     }
@@ -78,7 +78,7 @@ PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const 
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         if (image.isNull())
-            return finish(outcome, PageOutcome::RenderFailed, QStringLiteral("the page could not be drawn"));
+            return finish(outcome, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
         if (top == 0) {
             if (!file.open())
                 return finish(outcome, PageOutcome::WriteFailed, file.errorString());

@@ -19,7 +19,8 @@ struct PixelSize
     double exactWidth = 0;  // before rounding, for messages
     double exactHeight = 0;
 
-    qint64 bitmapBytes() const { return qint64(width) * 4 * qint64(height); }
+    // In floating point: both sides may be near INT_MAX.
+    double bitmapBytes() const { return double(width) * 4 * double(height); }
 };
 
 // Rounds as Poppler does when it lays a page out at the resolution.

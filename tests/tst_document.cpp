@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "config/config.h"
 #include "config/settingskeys.h"
-#include "document/pdfdocument.h"
+#include "engine/pdfdocument.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"

@@ -1,7 +1,7 @@
-#include "document/pdfdocument.h"
 #include "engine/imageformat.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
+#include "engine/pdfdocument.h"
 #include "engine/pixelsize.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -84,6 +85,8 @@ private slots:
     void budgetHoldsAcrossThreads();
     void failedWriteLeavesNothing_data();
     void failedWriteLeavesNothing();
+    void replacesKeepingPermissions();
+    void writesThroughSymlink();
 
 private:
     PageOutcome convert(const Poppler::Document *document, const QString &name, ImageFormat format,
@@ -188,6 +191,9 @@ void TstEngine::refusedBeforeRendering_data()
         << QSizeF(14400, 14400) << ImageFormat::Jpeg << 400 << PageOutcome::TooLarge << "80000 x 80000 pixels";
     QTest::newRow("bmp poster at 300 dpi")
         << QSizeF(14400, 14400) << ImageFormat::Bmp << 300 << PageOutcome::TooLarge << "60000 x 60000 pixels";
+    // Fits PNG's 31 bits a side, but not one row of it in a bitmap Splash can make.
+    QTest::newRow("1e9 pt box at 150 dpi")
+        << QSizeF(1e9, 1e9) << ImageFormat::Png << 150 << PageOutcome::TooLarge << "2083333333 x 2083333333 pixels";
     QTest::newRow("tiny page at 1 dpi") << QSizeF(20, 20) << ImageFormat::Png << 1 << PageOutcome::TooSmall
                                         << "the page is smaller than one pixel at 1 dpi (0.2778 x 0.2778 pixels)";
 }
@@ -378,6 +384,47 @@ void TstEngine::failedWriteLeavesNothing()
     QCOMPARE(outcome.result, PageOutcome::WriteFailed);
     QCOMPARE(outcome.detail, detail);
     QCOMPARE(entriesOf(m_out->path()), QStringList{QStringLiteral("folder")});
+}
+
+void TstEngine::replacesKeepingPermissions()
+{
+    const auto document = open(m_redBlue);
+    // A new file gets the usual permissions, not the 0600 of a private temporary file.
+    const PageOutcome fresh = convert(document.get(), QStringLiteral("new.png"), ImageFormat::Png, 72);
+    QCOMPARE(fresh.result, PageOutcome::Written);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status = {};
+    QCOMPARE(::stat(QFile::encodeName(fresh.outputPath).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, 0666 & ~mask);
+
+    const QString path = m_out->filePath(QStringLiteral("old.png"));
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("not an image");
+    }
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(path, mode));
+    QCOMPARE(convert(document.get(), QStringLiteral("old.png"), ImageFormat::Png, 72).result, PageOutcome::Written);
+    QCOMPARE(QImage(path).size(), QSize(200, 100));
+    QCOMPARE(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser), mode);
+    QCOMPARE(entriesOf(m_out->path()), (QStringList{"new.png", "old.png"}));
+}
+
+void TstEngine::writesThroughSymlink()
+{
+    QDir dir(m_out->path());
+    QVERIFY(dir.mkdir(QStringLiteral("real")));
+    const QString target = dir.filePath(QStringLiteral("real/a.png"));
+    QVERIFY(QFile(target).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(target, dir.filePath(QStringLiteral("a.png"))));
+
+    const auto document = open(m_redBlue);
+    QCOMPARE(convert(document.get(), QStringLiteral("a.png"), ImageFormat::Png, 72).result, PageOutcome::Written);
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a.png"))).isSymLink());
+    QCOMPARE(QImage(target).size(), QSize(200, 100));
+    QCOMPARE(entriesOf(dir.filePath(QStringLiteral("real"))), QStringList{"a.png"});
 }
 
 QTEST_MAIN(TstEngine)

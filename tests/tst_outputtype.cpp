@@ -17,7 +17,6 @@ private slots:
     void extensionForText_data();
     void extensionForText();
     void tableMatchesCombo();
-    void everyTypeHasAWriter();
     void comboShowsOptionsPage_data();
     void comboShowsOptionsPage();
     void unknownTypeKeepsPage();
@@ -72,14 +71,6 @@ void TstOutputType::tableMatchesCombo()
     for (int i = 0; i < combo->count(); ++i)
         QCOMPARE(combo->itemText(i), QString::fromLatin1(outputTypes().at(i).comboText));
     QVERIFY(!combo->isEditable());
-}
-
-void TstOutputType::everyTypeHasAWriter()
-{
-    // JPEG and TIFF come as plug-ins; a missing one would fail every save of that type.
-    for (const OutputType &type : outputTypes())
-        QVERIFY2(hasImageWriter(QLatin1String(type.extension)), type.extension);
-    QVERIFY(!hasImageWriter(QStringLiteral("xyz")));
 }
 
 void TstOutputType::comboShowsOptionsPage_data()

@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "conversion/pagelist.h"
+#include "engine/pagelist.h"
 #include "support/modalcatcher.h"
 #include "support/warnings.h"
 

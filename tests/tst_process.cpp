@@ -1,5 +1,5 @@
 #include "conversion/process.h"
-#include "document/pdfdocument.h"
+#include "engine/pdfdocument.h"
 #include "support/pdfmaker.h"
 
 #include <poppler-qt6.h>
@@ -365,23 +365,27 @@ void TstProcess::failedSaveLeavesNoFile()
 void TstProcess::hugePageIsRefused_data()
 {
     QTest::addColumn<QSizeF>("pageSize");
+    QTest::addColumn<QString>("extension");
     QTest::addColumn<int>("resolution");
     QTest::addColumn<QString>("message");
 
+    // Large pages are drawn in bands; what is left are the formats' own limits,
+    // found before anything is drawn.
     const QString tooLarge = QStringLiteral("Page %1 is too large to render at %2 dpi,stoped");
-    // 14400 pt is the largest page PDF allows; 120000 x 120000 pixels at 600 dpi.
-    QTest::newRow("largest page at 600 dpi") << QSizeF(14400, 14400) << 600 << tooLarge;
-    // Just past 2^31 bytes: Poppler would hand back a 1 x 1 image here.
-    QTest::newRow("A4 at 2600 dpi") << a4Portrait << 2600 << tooLarge;
-    QTest::newRow("A4 at the spin box's maximum") << a4Portrait << 999999 << tooLarge;
+    // 14400 pt is the largest page PDF allows; 120000 pixels a side at 600 dpi, past JPEG's 65500.
+    QTest::newRow("largest page at 600 dpi, jpg") << QSizeF(14400, 14400) << "jpg" << 600 << tooLarge;
+    // 60000 x 60000 pixels: a BMP file cannot pass 4 GiB.
+    QTest::newRow("largest page at 300 dpi, bmp") << QSizeF(14400, 14400) << "bmp" << 300 << tooLarge;
+    QTest::newRow("A4 at the spin box's maximum, jpg") << a4Portrait << "jpg" << 999999 << tooLarge;
     // Rounds to no pixel at all: said as it is, not as too large.
-    QTest::newRow("strip under half a pixel") << QSizeF(200, 2) << 10
+    QTest::newRow("strip under half a pixel") << QSizeF(200, 2) << "png" << 10
                                               << QStringLiteral("Page %1 is smaller than one pixel at %2 dpi,stoped");
 }
 
 void TstProcess::hugePageIsRefused()
 {
     QFETCH(QSizeF, pageSize);
+    QFETCH(QString, extension);
     QFETCH(int, resolution);
     QFETCH(QString, message);
 
@@ -397,7 +401,7 @@ void TstProcess::hugePageIsRefused()
     const bool smallFirst = pageSize != a4Portrait;
     const QList<int> pages = smallFirst ? QList<int>{1, 2} : QList<int>{0, 2};
     const QString expected = message.arg(pages.first() + 1).arg(resolution);
-    QCOMPARE(runJob(process, pages, QStringLiteral("png"), resolution), (QStringList{"Start convert...", expected}));
+    QCOMPARE(runJob(process, pages, extension, resolution), (QStringList{"Start convert...", expected}));
     QCOMPARE(process.failureMessage, expected);
     QCOMPARE(entriesOf(m_outDir->path()), QStringList());
     QCOMPARE(process.convertedCount, 0u);

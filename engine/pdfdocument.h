@@ -10,7 +10,9 @@ namespace Poppler {
 class Document;
 }
 
-// The only place that talks to Poppler. Everything else gets plain results.
+// Opening documents, and drawing whole pages for the preview. With
+// pagerenderer, the only place that talks to Poppler; everything else gets
+// plain results.
 
 enum class PdfLoadStatus {
     Loaded,
@@ -61,10 +63,11 @@ QSize pagePixelSize(const Poppler::Document *document, int pageIndex, double dpi
 // cannot allocate more than 2^31 bytes and silently returns a 1 x 1 image instead.
 constexpr qint64 maxPageBitmapBytes = qint64(1) << 31;
 
-// Renders the whole page at dpi in both directions. The size is checked before
-// rendering (a page too large or too small to render is refused, never
-// attempted) and after (an image of another size than expected is refused).
-// The image carries the resolution, so that image files store it.
+// Renders the whole page at dpi in both directions into one image, for the
+// preview. The size is checked before rendering (a page too large or too
+// small to render is refused, never attempted) and after (an image of
+// another size than expected is refused). Conversions go through the page
+// pipeline instead, which draws large pages in bands.
 PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, double dpi);
 
 // Resolution for a preview: 72 dpi, one pixel per point, unless that bitmap

@@ -1,4 +1,4 @@
-#include "conversion/pagelist.h"
+#include "engine/pagelist.h"
 
 #include <QRegularExpression>
 #include <QStringList>

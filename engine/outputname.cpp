@@ -1,4 +1,4 @@
-#include "conversion/outputname.h"
+#include "engine/outputname.h"
 
 #include <QDir>
 #include <QFileInfo>
