@@ -655,8 +655,10 @@ void TestDocument::openedFromOutside()
     if (dropped) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(path)});
-        QCOMPARE(sendDragEnter(window.get(), data), Qt::CopyAction);
-        QCOMPARE(sendDrop(window.get(), data), Qt::CopyAction);
+        // The path field, where a file is most likely dropped, takes no files itself.
+        QWidget *target = widget<QLineEdit>("lineEdit_input_file");
+        QCOMPARE(sendDragEnter(target, data), Qt::CopyAction);
+        QCOMPARE(sendDrop(target, data), Qt::CopyAction);
     } else {
         // What follows the first file is ignored.
         window->openFromCommandLine({QStringLiteral("velloran"), path, dir->filePath(QStringLiteral("other.pdf"))});
