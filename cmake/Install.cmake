@@ -5,7 +5,7 @@
 #   share/applications/velloran.desktop     (menu entry, "Open with")
 #   share/metainfo/*.metainfo.xml           (software centres)
 #   share/icons/hicolor/*/apps/velloran.*   (scalable and PNG icons)
-#   share/man/man1/velloran.1.gz, velloran-cli.1.gz
+#   share/man/man1/velloran.1.gz, velloran-cli.1.gz  (.gz where gzip is found)
 #   share/doc/velloran/copyright, changelog.gz
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
@@ -39,15 +39,18 @@ foreach(size 16 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
-install(FILES ${VELLORAN_MAN_PAGES_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VELLORAN_MAN_PAGES_INSTALLED} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Debian wants these two beside every package; they do no harm elsewhere.
-set(VELLORAN_CHANGELOG_GZ ${CMAKE_BINARY_DIR}/changelog.gz)
-add_custom_command(
-    OUTPUT ${VELLORAN_CHANGELOG_GZ}
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_BINARY_DIR}/changelog
-    COMMAND ${GZIP_EXECUTABLE} -9 -n -f ${CMAKE_BINARY_DIR}/changelog
-    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
-    VERBATIM)
-add_custom_target(velloran_changelog ALL DEPENDS ${VELLORAN_CHANGELOG_GZ})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${VELLORAN_CHANGELOG_GZ} DESTINATION ${VELLORAN_DOC_DIR})
+set(VELLORAN_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
+if(GZIP_EXECUTABLE)
+    set(VELLORAN_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
+    add_custom_command(
+        OUTPUT ${VELLORAN_CHANGELOG}
+        COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_BINARY_DIR}/changelog
+        COMMAND ${GZIP_EXECUTABLE} -9 -n -f ${CMAKE_BINARY_DIR}/changelog
+        DEPENDS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
+        VERBATIM)
+    add_custom_target(velloran_changelog ALL DEPENDS ${VELLORAN_CHANGELOG})
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${VELLORAN_CHANGELOG} DESTINATION ${VELLORAN_DOC_DIR})

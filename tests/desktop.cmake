@@ -30,10 +30,8 @@ endif()
 set(expected
     bin/velloran
     share/applications/velloran.desktop
-    share/doc/velloran/changelog.gz
     share/doc/velloran/copyright
     share/icons/hicolor/scalable/apps/velloran.svg
-    share/man/man1/velloran.1.gz
     share/metainfo/example.tarnwick.velloran.metainfo.xml)
 foreach(size 16 32 48 64 128 256)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/velloran.png)
@@ -44,11 +42,12 @@ endif()
 if(VELLORAN_MANUAL_CHM)
     list(APPEND expected share/velloran/Velloran.chm)
 endif()
-foreach(page ${VELLORAN_MAN_PAGES_GZ})
+foreach(page ${VELLORAN_MAN_PAGES_INSTALLED})
     get_filename_component(name ${page} NAME)
     list(APPEND expected share/man/man1/${name})
 endforeach()
-list(REMOVE_DUPLICATES expected)
+get_filename_component(name ${VELLORAN_CHANGELOG} NAME)
+list(APPEND expected share/doc/velloran/${name})
 list(SORT expected)
 string(REPLACE ";" "\n" expected "${expected}")
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/install_files.txt "${expected}\n")
