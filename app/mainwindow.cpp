@@ -23,6 +23,7 @@ MainWindow::MainWindow(QWidget *parent)
     setBackground();
     ui->mainToolBar->hide();
     centreOnDesktop();
+    setAcceptDrops(true);
     setWindowTitle(QStringLiteral("%1  %2").arg(AppInfo::programName(), QLatin1String(AppInfo::version)));
 
     createTrayActions();
