@@ -4,10 +4,12 @@
 #include "engine/rowencoder.h"
 
 #include <memory>
+#include <vector>
 
 // Baseline JPEG through libjpeg(-turbo). Quality means what it means to Qt's
 // writer (jpeg_set_quality, limited to baseline tables); the resolution goes
-// into the JFIF density. Rows go in as drawn, without converting them.
+// into the JFIF density. Colour rows go in as drawn, without converting them;
+// gray ones are made luminance first.
 class JpegEncoder : public RowEncoder
 {
 public:
@@ -21,6 +23,9 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state;
+    PixelMode mode = PixelMode::Color;
+    int width = 0;
+    std::vector<uchar> grayRow;
 };
 
 #endif // JPEGENCODER_H

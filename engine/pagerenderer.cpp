@@ -25,7 +25,7 @@ QSizeF PageRenderer::sizeInPoints() const
     return page ? page->pageSizeF() : QSizeF();
 }
 
-QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop) const
+QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha) const
 {
     if (!page)
         return QImage();
@@ -35,7 +35,8 @@ QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<b
     // Splash falls back to a 1 x 1 image when it cannot allocate the bitmap.
     if (image.size() != region.size())
         return QImage();
-    if (image.format() != QImage::Format_RGB32)
-        image.convertTo(QImage::Format_RGB32);
+    const QImage::Format wanted = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != wanted)
+        image.convertTo(wanted);
     return image;
 }

@@ -25,9 +25,10 @@ public:
     QSizeF sizeInPoints() const;
 
     // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
-    // image of the region's size; a null image when drawing failed or the
-    // result came back at another size than asked for.
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop) const;
+    // image of the region's size (Format_ARGB32_Premultiplied with alpha, for
+    // a document drawn without paper); a null image when drawing failed or
+    // the result came back at another size than asked for.
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha = false) const;
 
 private:
     std::unique_ptr<Poppler::Page> page;

@@ -24,3 +24,94 @@ void rgb32ToBgr888(const uchar *from, uchar *to, int width)
         to[2] = uchar(pixel >> 16);
     }
 }
+
+namespace {
+
+// Integer BT.601 luminance, rounded: 0.299 R + 0.587 G + 0.114 B.
+inline uchar luminance(quint32 pixel)
+{
+    const quint32 r = (pixel >> 16) & 0xff;
+    const quint32 g = (pixel >> 8) & 0xff;
+    const quint32 b = pixel & 0xff;
+    return uchar((r * 19595 + g * 38470 + b * 7471 + 32768) >> 16);
+}
+
+} // namespace
+
+void rgb32ToGray8(const uchar *from, uchar *to, int width)
+{
+    for (int x = 0; x < width; ++x, from += 4) {
+        quint32 pixel;
+        std::memcpy(&pixel, from, 4);
+        to[x] = luminance(pixel);
+    }
+}
+
+void rgb32ToMono1(const uchar *from, uchar *to, int width)
+{
+    for (int x = 0; x < width; x += 8) {
+        uchar bits = 0;
+        const int n = qMin(8, width - x);
+        for (int i = 0; i < n; ++i, from += 4) {
+            quint32 pixel;
+            std::memcpy(&pixel, from, 4);
+            if (luminance(pixel) >= 128)
+                bits |= uchar(0x80 >> i);
+        }
+        *to++ = bits;
+    }
+}
+
+void argb32PmToRgba8888(const uchar *from, uchar *to, int width)
+{
+    for (int x = 0; x < width; ++x, from += 4, to += 4) {
+        quint32 pixel;
+        std::memcpy(&pixel, from, 4);
+        const quint32 a = pixel >> 24;
+        quint32 r = (pixel >> 16) & 0xff;
+        quint32 g = (pixel >> 8) & 0xff;
+        quint32 b = pixel & 0xff;
+        if (a != 0 && a != 255) {
+            r = qMin<quint32>(255, (r * 255 + a / 2) / a);
+            g = qMin<quint32>(255, (g * 255 + a / 2) / a);
+            b = qMin<quint32>(255, (b * 255 + a / 2) / a);
+        }
+        to[0] = uchar(r);
+        to[1] = uchar(g);
+        to[2] = uchar(b);
+        to[3] = uchar(a);
+    }
+}
+
+void convertRow(PixelMode mode, const uchar *from, uchar *to, int width)
+{
+    switch (mode) {
+    case PixelMode::Color:
+        rgb32ToRgb888(from, to, width);
+        return;
+    case PixelMode::Gray:
+        rgb32ToGray8(from, to, width);
+        return;
+    case PixelMode::Mono:
+        rgb32ToMono1(from, to, width);
+        return;
+    case PixelMode::ColorAlpha:
+        argb32PmToRgba8888(from, to, width);
+        return;
+    }
+}
+
+qint64 packedRowBytes(PixelMode mode, qint64 width)
+{
+    switch (mode) {
+    case PixelMode::Color:
+        return width * 3;
+    case PixelMode::Gray:
+        return width;
+    case PixelMode::Mono:
+        return (width + 7) / 8;
+    case PixelMode::ColorAlpha:
+        return width * 4;
+    }
+    return width * 4;
+}
