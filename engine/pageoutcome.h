@@ -13,7 +13,8 @@ struct PageOutcome
         TooSmall,     // the page is less than a pixel at this resolution
         TooLarge,     // past what the output format can hold
         WriteFailed,  // detail says why
-        Stopped       // the stop flag was set; nothing was left behind
+        Stopped,      // the stop flag was set; nothing was left behind
+        TimedOut      // the page took longer than its time limit; nothing was left behind
     };
 
     int page = 0; // 0-based

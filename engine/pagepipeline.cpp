@@ -66,6 +66,12 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
     const bool alpha = job.mode == PixelMode::ColorAlpha;
+    const QDeadlineTimer deadline = job.timeLimitMs > 0 ? QDeadlineTimer(job.timeLimitMs)
+                                                        : QDeadlineTimer(QDeadlineTimer::Forever);
+    const auto timedOut = [&outcome, &job]() -> PageOutcome & {
+        return finish(outcome, PageOutcome::TimedOut,
+                      QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
+    };
     const BudgetLease lease(job.memory, bandBytes(width, banded ? rows + 2 * bandMargin : rows), stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
@@ -77,9 +83,11 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
         const int above = banded ? qMin(top, bandMargin) : 0;
         const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
         const QRect drawn(0, top - above, width, above + bandHeight + below);
-        const QImage image = page.render(job.resolution, drawn, stop, alpha);
+        const QImage image = page.render(job.resolution, drawn, stop, alpha, deadline);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
+        if (deadline.hasExpired())
+            return timedOut();
         if (image.isNull())
             return finish(outcome, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
         if (top == 0) {

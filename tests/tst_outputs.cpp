@@ -2,6 +2,8 @@
 #include "engine/pagepipeline.h"
 #include "engine/tiffencoder.h"
 #include "engine/atomicfile.h"
+#include "engine/pixelsize.h"
+#include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 
 #include <poppler-qt6.h>
@@ -32,6 +34,9 @@ private slots:
     void modesReadBack();
     void webpLimit();
     void multiPageTiff();
+    void sizeInPixels_data();
+    void sizeInPixels();
+    void timeLimitStopsASlowPage();
 
 private:
     QTemporaryDir dir;
@@ -151,6 +156,62 @@ void TstOutputs::multiPageTiff()
     const QImage second = reader.read();
     QCOMPARE(second.depth(), 1);
     QCOMPARE(second.size(), QSize(248, 351));
+}
+
+// A size in pixels instead of a resolution: the page keeps its proportions
+// and the file stores the resolution that gave that size.
+void TstOutputs::sizeInPixels_data()
+{
+    QTest::addColumn<int>("width");   // the box; 0 leaves a side free
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("longest"); // instead of a box
+    QTest::addColumn<QSize>("size");  // of the A4 page, 595 x 842 points
+    QTest::addColumn<int>("dpi");
+
+    QTest::newRow("width only") << 800 << 0 << 0 << QSize(800, 1132) << 97;
+    QTest::newRow("height only") << 0 << 1000 << 0 << QSize(707, 1000) << 86;
+    QTest::newRow("box, height decides") << 1000 << 1000 << 0 << QSize(707, 1000) << 86;
+    QTest::newRow("box, width decides") << 300 << 1000 << 0 << QSize(300, 425) << 36;
+    QTest::newRow("longest side") << 0 << 0 << 2000 << QSize(1413, 2000) << 171;
+}
+
+void TstOutputs::sizeInPixels()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, longest);
+    QFETCH(QSize, size);
+    QFETCH(int, dpi);
+
+    PdfLoadResult loaded = loadPdf(report);
+    PageJob job;
+    job.outputPath = dir.filePath(QStringLiteral("sized.png"));
+    job.format = ImageFormat::Png;
+    const QSizeF a4(595, 842);
+    job.resolution = longest > 0 ? resolutionForLongestSide(a4, longest) : resolutionToFit(a4, width, height);
+    QCOMPARE(convertPage(loaded.document.get(), job, notStopped).result, PageOutcome::Written);
+    const QImage image(job.outputPath);
+    QCOMPARE(image.size(), size);
+    QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), dpi);
+}
+
+// A page that takes longer than its limit is given up while Poppler draws
+// it, and leaves no file; the run's own stop flag stays untouched.
+void TstOutputs::timeLimitStopsASlowPage()
+{
+    const QString heavy = dir.filePath(QStringLiteral("heavy.pdf"));
+    QVERIFY(makeDrawingPdf(heavy, 20000));
+    PdfLoadResult loaded = loadPdf(heavy);
+    PageJob job;
+    job.outputPath = dir.filePath(QStringLiteral("heavy.png"));
+    job.format = ImageFormat::Png;
+    job.resolution = 600;
+    job.timeLimitMs = 200;
+    const PageOutcome outcome = convertPage(loaded.document.get(), job, notStopped);
+    QCOMPARE(outcome.result, PageOutcome::TimedOut);
+    QCOMPARE(outcome.detail, QStringLiteral("timed out after 0.2 s"));
+    QVERIFY(!QFileInfo::exists(job.outputPath));
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(TstOutputs)
