@@ -16,7 +16,7 @@ std::optional<ImageFormat> imageFormatForExtension(const QString &extension)
         return ImageFormat::Bmp;
     if (extension == QLatin1String("tiff"))
         return ImageFormat::Tiff;
-    if (lower == QLatin1String("webp"))
+    if (extension == QLatin1String("webp"))
         return ImageFormat::WebP;
     return std::nullopt;
 }

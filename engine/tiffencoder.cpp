@@ -86,10 +86,14 @@ qint64 TiffEncoder::pixelBytes(int width, int height, PixelMode mode)
 
 bool TiffEncoder::needsBigTiff(int width, int height, PixelMode mode)
 {
-    // Pixels plus the strip tables, with room to spare for the directory.
-    const qint64 pixels = pixelBytes(width, height, mode);
-    const qint64 strips = pixels / stripBytes + 1;
-    return pixels + strips * 8 + (1 << 20) > qint64(0xFFFFFFFFu);
+    return needsBigTiff(pixelBytes(width, height, mode));
+}
+
+bool TiffEncoder::needsBigTiff(qint64 pixelBytes)
+{
+    // Pixels plus the strip tables, with room to spare for the directories.
+    const qint64 strips = pixelBytes / stripBytes + 1;
+    return pixelBytes + strips * 8 + (1 << 20) > qint64(0xFFFFFFFFu);
 }
 
 void TiffEncoder::startMultiPage(int pageCount, bool bigTiff)

@@ -22,6 +22,7 @@ public:
 
     // Whether an image of this size needs BigTIFF's 64-bit offsets.
     static bool needsBigTiff(int width, int height, PixelMode mode = PixelMode::Color);
+    static bool needsBigTiff(qint64 pixelBytes);
     // Bytes of pixels an image of this size takes in the file, for adding up pages.
     static qint64 pixelBytes(int width, int height, PixelMode mode);
 

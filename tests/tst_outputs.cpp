@@ -1,4 +1,4 @@
-#include "document/pdfdocument.h"
+#include "engine/pdfdocument.h"
 #include "engine/pagepipeline.h"
 #include "engine/tiffencoder.h"
 #include "engine/atomicfile.h"
