@@ -1,7 +1,5 @@
 #include "engine/jpegencoder.h"
 
-#include "engine/pixelconvert.h"
-
 #include <QIODevice>
 
 #include <csetjmp>
@@ -107,19 +105,16 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     cinfo.image_height = JDIMENSION(settings.height);
     mode = settings.mode;
     width = settings.width;
-    if (mode == PixelMode::Gray) {
-        cinfo.input_components = 1;
-        cinfo.in_color_space = JCS_GRAYSCALE;
-        grayRow.resize(size_t(width));
-    } else {
-        cinfo.input_components = 4;
+    cinfo.input_components = 4;
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-        cinfo.in_color_space = JCS_EXT_BGRX;
+    cinfo.in_color_space = JCS_EXT_BGRX;
 #else
-        cinfo.in_color_space = JCS_EXT_XRGB;
+    cinfo.in_color_space = JCS_EXT_XRGB;
 #endif
-    }
     jpeg_set_defaults(&cinfo);
+    // Gray files are made by libjpeg from the same rows, with its own fast conversion.
+    if (mode == PixelMode::Gray)
+        jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
     cinfo.write_JFIF_header = TRUE;
     cinfo.density_unit = 1; // dots per inch
@@ -136,21 +131,13 @@ bool JpegEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count
         error = QString::fromLatin1(s.error.message);
         return false;
     }
-    if (mode == PixelMode::Gray) {
-        JSAMPROW row = grayRow.data();
-        for (int i = 0; i < count; ++i) {
-            rgb32ToGray8(rows + i * bytesPerLine, grayRow.data(), width);
-            jpeg_write_scanlines(&s.cinfo, &row, 1);
-        }
-    } else {
-        JSAMPROW pointers[64];
-        for (int done = 0; done < count;) {
-            const int n = qMin(count - done, 64);
-            for (int i = 0; i < n; ++i)
-                pointers[i] = const_cast<JSAMPROW>(rows + (done + i) * bytesPerLine);
-            jpeg_write_scanlines(&s.cinfo, pointers, JDIMENSION(n));
-            done += n;
-        }
+    JSAMPROW pointers[64];
+    for (int done = 0; done < count;) {
+        const int n = qMin(count - done, 64);
+        for (int i = 0; i < n; ++i)
+            pointers[i] = const_cast<JSAMPROW>(rows + (done + i) * bytesPerLine);
+        jpeg_write_scanlines(&s.cinfo, pointers, JDIMENSION(n));
+        done += n;
     }
     if (s.writeFailed) {
         error = s.device->errorString();

@@ -4,12 +4,11 @@
 #include "engine/rowencoder.h"
 
 #include <memory>
-#include <vector>
 
 // Baseline JPEG through libjpeg(-turbo). Quality means what it means to Qt's
 // writer (jpeg_set_quality, limited to baseline tables); the resolution goes
-// into the JFIF density. Colour rows go in as drawn, without converting them;
-// gray ones are made luminance first.
+// into the JFIF density. Rows go in as drawn, without converting them, for
+// gray files too: libjpeg makes the luminance.
 class JpegEncoder : public RowEncoder
 {
 public:
@@ -25,7 +24,6 @@ private:
     std::unique_ptr<State> state;
     PixelMode mode = PixelMode::Color;
     int width = 0;
-    std::vector<uchar> grayRow;
 };
 
 #endif // JPEGENCODER_H
