@@ -29,7 +29,7 @@ const char exitStatusText[] =
     "\n"
     "Exit status: 0 when every page was written, 1 when some page failed,\n"
     "2 for bad usage or input that stops the run before it starts,\n"
-    "130 when interrupted (Ctrl-C): the pages in hand are finished first.";
+    "130 when interrupted (Ctrl-C): the pages in hand stop at once and leave no file.";
 
 // Every page allocates bitmaps of about the same large size. By default glibc
 // maps each one afresh and returns it on release, so the kernel zeroes the

@@ -1,6 +1,23 @@
 #include "app/helpviewer.h"
 
+#include <QDir>
+#include <QFile>
 #include <QStandardPaths>
+
+QString installedManualPath(const QString &applicationDir)
+{
+    return QDir::cleanPath(applicationDir + QLatin1String("/../share/velloran/") + manualFileName());
+}
+
+QString findManual(const QString &applicationDir)
+{
+    if (QFile::exists(manualFileName()))
+        return manualFileName();
+    const QString installed = installedManualPath(applicationDir);
+    if (QFile::exists(installed))
+        return installed;
+    return QString();
+}
 
 QString helpViewerProgram()
 {

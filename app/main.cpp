@@ -8,8 +8,11 @@ int main(int argc, char *argv[])
     auto *app = new QApplication(argc, argv);
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/plugins");
     app->setStyleSheet(readTextFile(QStringLiteral(":/skin/skin/style.qss")));
+    // Lets the desktop match the window to velloran.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velloran"));
 
     auto *window = new MainWindow;
     window->show();
+    window->openFromCommandLine(QCoreApplication::arguments());
     return app->exec();
 }

@@ -23,6 +23,7 @@ MainWindow::MainWindow(QWidget *parent)
     setBackground();
     ui->mainToolBar->hide();
     centreOnDesktop();
+    setAcceptDrops(true);
     setWindowTitle(QStringLiteral("%1  %2").arg(AppInfo::programName(), QLatin1String(AppInfo::version)));
 
     createTrayActions();
@@ -107,7 +108,8 @@ void MainWindow::informUser(const QString &title, const QString &text)
 
 void MainWindow::pushButton_exit_clicked()
 {
-    // The worker finishes the page in hand first, so no output file is left half written.
+    // The worker stops within a fraction of a second, even inside a page, and
+    // leaves no file of a page it did not finish.
     stopConversion();
     QCoreApplication::quit();
     std::exit(0);

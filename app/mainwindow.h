@@ -30,6 +30,12 @@ public:
     // True while the worker renders from the open document.
     bool conversionRunning() const;
 
+    // Opens path as if it had been chosen in the file dialog, with the same
+    // boxes; does nothing during a run, as the Select button does.
+    void openPdfFile(const QString &path);
+    // "velloran FILE.pdf": opens the first argument once the event loop runs.
+    void openFromCommandLine(const QStringList &arguments);
+
 public slots:
     void pushButton_exit_clicked();
     void Update_Gui();
@@ -60,11 +66,14 @@ private slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void setBackground();
     void centreOnDesktop();
     void installPageListValidator();
+    void loadChosenFile(const QString &path);
     void createProgressDialog();
     void connectWorker();
     void createTrayActions();

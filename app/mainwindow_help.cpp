@@ -4,13 +4,14 @@
 #include "app/dialogabout.h"
 #include "app/helpviewer.h"
 
-#include <QFile>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QProcess>
 
 void MainWindow::on_actionManual_triggered()
 {
-    if (!QFile::exists(manualFileName())) {
+    const QString manual = findManual(QCoreApplication::applicationDirPath());
+    if (manual.isEmpty()) {
         QMessageBox::warning(this, tr("Failed"), tr("Manual file is lost,please re-install this program to repair it"),
                              QMessageBox::Ok, QMessageBox::NoButton);
         return;
@@ -26,7 +27,7 @@ void MainWindow::on_actionManual_triggered()
         if (error == QProcess::FailedToStart)
             viewer->deleteLater();
     });
-    viewer->start(helpViewerProgram(), {manualFileName()}, QIODevice::ReadWrite);
+    viewer->start(helpViewerProgram(), {manual}, QIODevice::ReadWrite);
 }
 
 void MainWindow::on_actionAbout_triggered()

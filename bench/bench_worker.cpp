@@ -36,8 +36,10 @@ int run(const QStringList &args)
         std::fprintf(stderr, "cannot open %s\n", qPrintable(pdf));
         return 1;
     }
-    // Idle as the window is idle: document open, first page in the 72 dpi preview.
-    renderPage(loaded.document.get(), 0, 72);
+    // Idle as the window is idle: document open, first page in the preview
+    // (at 72 dpi, or for a poster at the preview label's size).
+    const QSize sizeAt72Dpi = pagePixelSize(loaded.document.get(), 0, 72);
+    renderPage(loaded.document.get(), 0, previewResolution(sizeAt72Dpi, QSize(258, 278)));
 
     Process process;
     process.pdfDoc = loaded.document.get();

@@ -17,7 +17,7 @@ struct ConversionSummary
 {
     int written = 0;
     int failed = 0;
-    int notStarted = 0;     // left when the run was stopped, or stopped while in hand
+    int notStarted = 0;     // not written because the run was stopped
     int threadsRefused = 0; // asked for, but the system would not start them
     int skipped = 0;        // outputs that were there already
 };

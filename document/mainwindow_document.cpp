@@ -67,7 +67,19 @@ void MainWindow::on_toolButton_select_input_file_clicked()
         Update_Gui();
         return;
     }
+    loadChosenFile(path);
+}
 
+void MainWindow::openPdfFile(const QString &path)
+{
+    if (conversionRunning()) // the worker renders from pdfDoc
+        return;
+    InitPdf();
+    loadChosenFile(path);
+}
+
+void MainWindow::loadChosenFile(const QString &path)
+{
     PdfLoadResult loaded = loadPdf(path);
     if (loaded.status == PdfLoadStatus::Failed) {
         QMessageBox::warning(this, tr("Error"), tr("Load Pdf file: %1 failed").arg(path), QMessageBox::Ok,

@@ -1,5 +1,7 @@
 #include "conversion/batchjob.h"
 #include "conversion/parallelconverter.h"
+#include "conversion/process.h"
+#include "engine/pagelist.h"
 #include "engine/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
@@ -7,6 +9,7 @@
 #include <poppler-qt6.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -81,8 +84,9 @@ private slots:
     void outputNamesAndSizes_data();
     void outputNamesAndSizes();
     void everyTypeAndSeveralFiles();
-    void jobsWriteIdenticalFiles_data();
-    void jobsWriteIdenticalFiles();
+    void sameBytesFromWindowAndCommandLine_data();
+    void sameBytesFromWindowAndCommandLine();
+    void leavesNoSettingsFolder();
     void lockedPdf_data();
     void lockedPdf();
     void hugePageIsRefused();
@@ -90,6 +94,7 @@ private slots:
     void progressLineOnTerminalOnly();
     void interruptLeavesWholeFiles();
 
+    void interruptInsideAHugePage();
     void planKeepsPageOrder();
     void planWritesNothingWhenAFileFails();
     void stopBeforeStartConvertsNothing();
@@ -113,6 +118,7 @@ void TestCli::initTestCase()
     QVERIFY(makePdf(pdf("three.pdf"), 3));
     QVERIFY(makePdf(pdf("a.b.pdf"), {a4Portrait, a4Landscape, QSizeF(100, 200)}));
     QVERIFY(makePdf(pdf("forty.pdf"), 40));
+    QVERIFY(makeDrawingPdf(pdf("heavy.pdf"), 20000));
     QDir(dir.path()).mkdir(QStringLiteral("other"));
     QVERIFY(makePdf(pdf("other/three.pdf"), 1));
 
@@ -428,34 +434,70 @@ void TestCli::everyTypeAndSeveralFiles()
     }
 }
 
-void TestCli::jobsWriteIdenticalFiles_data()
+void TestCli::sameBytesFromWindowAndCommandLine_data()
 {
     QTest::addColumn<QString>("type");
-    QTest::newRow("png") << "png";
     QTest::newRow("jpg") << "jpg";
+    QTest::newRow("png") << "png";
+    QTest::newRow("bmp") << "bmp";
+    QTest::newRow("tiff") << "tiff";
 }
 
-void TestCli::jobsWriteIdenticalFiles()
+// The window's worker and the command line share one page pipeline: the same
+// settings give the same bytes, whatever the number of threads.
+void TestCli::sameBytesFromWindowAndCommandLine()
 {
     QFETCH(QString, type);
 
-    const QString one = freshOutput();
-    const QString two = freshOutput();
+    const QString window = freshOutput();
+    QVERIFY(QDir().mkpath(window));
+    PdfLoadResult loaded = loadPdf(pdf("ten.pdf"));
+    QVERIFY(loaded.document);
+    Process process;
+    process.pdfDoc = loaded.document.get();
+    process.qsPdfFile = pdf("ten.pdf");
+    process.qsOutputDir = window;
+    process.qsExtension = type;
+    process.resolution = 60;
+    process.quality = 80;
+    process.pageList = allPages(10);
+    std::atomic<bool> ended{false};
+    connect(&process, &QThread::finished, &process, [&ended] { ended.store(true, std::memory_order_release); },
+            Qt::DirectConnection);
+    process.start();
+    QVERIFY(process.wait(QDeadlineTimer(120000)) && ended.load(std::memory_order_acquire));
+    QCOMPARE(process.convertedCount, 10u);
+
+    const QStringList names = filesIn(window);
+    QCOMPARE(names.size(), 10);
     for (const char *jobs : {"1", "2"}) {
-        const QString out = QLatin1String(jobs) == "1" ? one : two;
-        const CliRun run = runCli({"-j", jobs, "-t", type, "-r", "60", "-o", out, pdf("ten.pdf")});
+        const QString out = freshOutput();
+        const CliRun run = runCli({"-j", jobs, "-t", type, "-r", "60", "-Q", "80", "-o", out, pdf("ten.pdf")});
         // A thread sanitizer build reports a race here when threads share Poppler state.
         QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(filesIn(out), names);
+        for (const QString &name : names) {
+            QFile a(window + "/" + name);
+            QFile b(out + "/" + name);
+            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+            QVERIFY2(a.readAll() == b.readAll(), qPrintable(QStringLiteral("%1 with -j %2").arg(name, jobs)));
+        }
     }
-    const QStringList names = filesIn(one);
-    QCOMPARE(names.size(), 10);
-    QCOMPARE(filesIn(two), names);
-    for (const QString &name : names) {
-        QFile a(one + "/" + name);
-        QFile b(two + "/" + name);
-        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-        QVERIFY2(a.readAll() == b.readAll(), qPrintable(name));
-    }
+}
+
+// The command line is built without the window's settings store, whose
+// start-up makes a settings folder wherever the program runs.
+void TestCli::leavesNoSettingsFolder()
+{
+    QTemporaryDir workdir;
+    QVERIFY(workdir.isValid());
+    QProcess process;
+    process.setWorkingDirectory(workdir.path());
+    process.start(QStringLiteral(VELLORAN_CLI), {"-q", "-p", "1", "-r", "20", pdf("three.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(QDir(workdir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"three_1.jpg"});
 }
 
 void TestCli::lockedPdf_data()
@@ -596,6 +638,25 @@ void TestCli::interruptLeavesWholeFiles()
     const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object().value("summary").toObject();
     QCOMPARE(summary.value("skipped").toInt(), int(names.size()));
     QCOMPARE(summary.value("written").toInt(), 40 - int(names.size()));
+}
+
+// Ctrl-C while a page takes seconds to draw: the page stops where it is.
+void TestCli::interruptInsideAHugePage()
+{
+    const QString out = freshOutput();
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_CLI), {"-j", "1", "-t", "png", "-r", "2000", "-o", out, pdf("heavy.pdf")});
+    QVERIFY(process.waitForStarted());
+    // The hidden file appears once the first band is drawn; the rest takes seconds more.
+    QTRY_VERIFY_WITH_TIMEOUT(!filesIn(out).isEmpty(), 120000);
+    QElapsedTimer sinceInterrupt;
+    sinceInterrupt.start();
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(120000));
+    const qint64 elapsed = sinceInterrupt.elapsed();
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
+    QCOMPARE(filesIn(out), QStringList());
 }
 
 void TestCli::planKeepsPageOrder()

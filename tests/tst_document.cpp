@@ -2,20 +2,24 @@
 #include "config/config.h"
 #include "config/settingskeys.h"
 #include "engine/pdfdocument.h"
+#include "support/dragdrop.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QUrl>
 
 #include <memory>
 
@@ -118,6 +122,12 @@ private slots:
     void navigateThreePages();
     void navigationWithoutDocumentDoesNothing();
     void renderFailureWhileNavigatingClosesDocument();
+    void openedFromOutside_data();
+    void openedFromOutside();
+    void commandLineArguments_data();
+    void commandLineArguments();
+    void dropRefused_data();
+    void dropRefused();
 
 private:
     // Presses the input file button and answers the open-file dialog with path.
@@ -602,6 +612,136 @@ void TestDocument::renderFailureWhileNavigatingClosesDocument()
     QCOMPARE(previewImage(), first);
     clickForced("pushButton_preview_previous");
     QCOMPARE(viewState(), noDocumentState(path));
+}
+
+// "velloran FILE.pdf" and a file dropped on the window take the file dialog's
+// way from the chosen path on: the same boxes, the same remembered folder.
+void TestDocument::openedFromOutside_data()
+{
+    QTest::addColumn<bool>("dropped");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("contents"); // written unless the file is a fixture or missing
+    QTest::addColumn<QString>("title");       // of the box, none when empty
+    QTest::addColumn<QString>("text");
+
+    const QString failed = QStringLiteral("Load Pdf file: %1 failed");
+    const QString locked = QStringLiteral("Pdf file : %1 has password");
+    for (const bool dropped : {false, true}) {
+        const char *route = dropped ? "drop: " : "command line: ";
+        auto row = [&](const char *name) -> QTestData & { return QTest::newRow(qPrintable(route + QString::fromLatin1(name))); };
+        row("good file") << dropped << "three.pdf" << QByteArray() << QString() << QString();
+        row("text file") << dropped << "notes.pdf" << QByteArray("just some text\n") << "Error" << failed;
+        row("missing file") << dropped << "missing.pdf" << QByteArray() << "Error" << failed;
+        row("user password") << dropped << "user-password.pdf" << QByteArray() << "Infomation" << locked;
+    }
+}
+
+void TestDocument::openedFromOutside()
+{
+    QFETCH(bool, dropped);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+
+    const QString path = dir->filePath(fileName);
+    if (fileName == QLatin1String("three.pdf"))
+        QVERIFY(makePdf(path, 3));
+    else if (QFile::exists(fixture(fileName)))
+        QVERIFY(QFile::copy(fixture(fileName), path));
+    else if (!contents.isEmpty())
+        QVERIFY(writeFile(path, contents));
+
+    if (dropped) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        // The path field, where a file is most likely dropped, takes no files itself.
+        QWidget *target = widget<QLineEdit>("lineEdit_input_file");
+        QCOMPARE(sendDragEnter(target, data), Qt::CopyAction);
+        QCOMPARE(sendDrop(target, data), Qt::CopyAction);
+    } else {
+        // What follows the first file is ignored.
+        window->openFromCommandLine({QStringLiteral("velloran"), path, dir->filePath(QStringLiteral("other.pdf"))});
+    }
+
+    if (title.isEmpty()) {
+        QTRY_COMPARE(viewState(), documentState(path, 1, 3, false, true));
+        QCOMPARE(recentInputDirOnDisk(), dir->path());
+        QCOMPARE(catcher->count(), 0);
+        return;
+    }
+    QVERIFY(catcher->waitForCount(1));
+    QCOMPARE(catcher->last().title, title);
+    QCOMPARE(catcher->last().text, text.arg(path));
+    QCOMPARE(viewState(), noDocumentState());
+    QCOMPARE(recentInputDirOnDisk(), QString());
+}
+
+void TestDocument::commandLineArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("opened"); // relative to the working folder; none when empty
+    QTest::newRow("no argument") << QStringList{"velloran"} << QString();
+    QTest::newRow("empty argument") << QStringList{"velloran", ""} << QString();
+    QTest::newRow("relative path") << QStringList{"velloran", "sub/../here.pdf"} << "here.pdf";
+}
+
+void TestDocument::commandLineArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, opened);
+    const QString workingFolder = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    QVERIFY(makePdf(dir->filePath(QStringLiteral("here.pdf")), 1));
+
+    window->openFromCommandLine(arguments);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(QDir::setCurrent(workingFolder));
+
+    // A path typed in a terminal is shown as the file dialog would give it.
+    const QString path = opened.isEmpty() ? QString() : dir->filePath(opened);
+    QCOMPARE(viewState(), path.isEmpty() ? noDocumentState() : documentState(path, 1, 1, false, false));
+    QCOMPARE(catcher->count(), 0);
+}
+
+void TestDocument::dropRefused_data()
+{
+    QTest::addColumn<QList<QUrl>>("urls"); // relative paths are made local files in the test folder
+    QTest::addColumn<int>("actions");
+
+    const int all = int(fileManagerActions);
+    QTest::newRow("two PDF files") << QList<QUrl>{QUrl("a.pdf"), QUrl("b.pdf")} << all;
+    QTest::newRow("not a PDF") << QList<QUrl>{QUrl("notes.txt")} << all;
+    QTest::newRow("folder named .pdf") << QList<QUrl>{QUrl("folder.pdf")} << all;
+    QTest::newRow("remote file") << QList<QUrl>{QUrl("https://example.org/a.pdf")} << all;
+    QTest::newRow("text, no file") << QList<QUrl>() << all;
+    QTest::newRow("move only: the original would go") << QList<QUrl>{QUrl("a.pdf")} << int(Qt::MoveAction);
+}
+
+void TestDocument::dropRefused()
+{
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(int, actions);
+    QVERIFY(makePdf(dir->filePath(QStringLiteral("a.pdf")), 1));
+    QVERIFY(makePdf(dir->filePath(QStringLiteral("b.pdf")), 1));
+    QVERIFY(writeFile(dir->filePath(QStringLiteral("notes.txt")), "text\n"));
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("folder.pdf")));
+    for (QUrl &url : urls) {
+        if (url.isRelative())
+            url = QUrl::fromLocalFile(dir->filePath(url.path()));
+    }
+    QMimeData data;
+    if (urls.isEmpty())
+        data.setText(dir->filePath(QStringLiteral("a.pdf")));
+    else
+        data.setUrls(urls);
+
+    const Qt::DropActions offered(actions);
+    QCOMPARE(sendDragEnter(window.get(), data, offered), Qt::IgnoreAction);
+    QCOMPARE(sendDrop(window.get(), data, offered), Qt::IgnoreAction);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(viewState(), noDocumentState());
+    QCOMPARE(catcher->count(), 0);
 }
 
 QTEST_MAIN(TestDocument)

@@ -9,6 +9,8 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QPointer>
 #include <QProcess>
@@ -82,6 +84,9 @@ private slots:
     void viewerProgram_data();
     void viewerProgram();
     void manualMissing();
+    void manualLookup_data();
+    void manualLookup();
+    void manualStartsViewer_data();
     void manualStartsViewer();
     void aboutTwice();
     void aboutContents();
@@ -161,11 +166,54 @@ void TstHelp::manualMissing()
     QVERIFY(!window.findChild<QProcess *>());
 }
 
+// Working folder first, then share/velloran beside the executable's bin folder,
+// wherever the installation was put.
+void TstHelp::manualLookup_data()
+{
+    QTest::addColumn<bool>("inWorkingFolder");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("working folder only") << true << false << "Velloran.chm";
+    QTest::newRow("both: the working folder wins") << true << true << "Velloran.chm";
+    QTest::newRow("installed only") << false << true << "<prefix>/share/velloran/Velloran.chm";
+    QTest::newRow("neither") << false << false << QString();
+}
+
+void TstHelp::manualLookup()
+{
+    QFETCH(bool, inWorkingFolder);
+    QFETCH(bool, installed);
+    QFETCH(QString, expected);
+
+    EnvironmentGuard guard;
+    QTemporaryDir work;
+    QTemporaryDir prefix;
+    QVERIFY(work.isValid() && prefix.isValid());
+    QVERIFY(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("share/velloran"));
+    QVERIFY(QDir::setCurrent(work.path()));
+    if (inWorkingFolder)
+        QVERIFY(writeExecutable(work.filePath("Velloran.chm"), "ITSF"));
+    if (installed)
+        QVERIFY(writeExecutable(prefix.filePath("share/velloran/Velloran.chm"), "ITSF"));
+
+    const QString bin = prefix.filePath("bin");
+    QCOMPARE(installedManualPath(bin), prefix.filePath("share/velloran/Velloran.chm"));
+    QCOMPARE(findManual(bin), QString(expected).replace("<prefix>", prefix.path()));
+}
+
+void TstHelp::manualStartsViewer_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("in the working folder") << false;
+    QTest::newRow("installed beside the program") << true;
+}
+
 void TstHelp::manualStartsViewer()
 {
 #ifdef Q_OS_WIN
     QSKIP("needs a shell script as the viewer");
 #endif
+    QFETCH(bool, installed);
     EnvironmentGuard guard;
     expectNoTray();
     MainWindow window;
@@ -177,9 +225,22 @@ void TstHelp::manualStartsViewer()
     QVERIFY(writeExecutable(bin.filePath("xchm"), "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\"; done > args.txt\n"));
     qputenv("PATH", QFile::encodeName(bin.path()));
     QVERIFY(QDir::setCurrent(work.path()));
-    QFile chm(work.filePath("Velloran.chm"));
+
+    // The installed copy goes where an installation beside this test's folder would put it.
+    const QString chmPath = installed ? installedManualPath(QCoreApplication::applicationDirPath())
+                                      : work.filePath("Velloran.chm");
+    const QString shareFolder = QFileInfo(chmPath).dir().absoluteFilePath("..");
+    auto removeInstalled = qScopeGuard([&] {
+        if (installed) {
+            QFile::remove(chmPath);
+            QDir(shareFolder).rmpath("velloran");
+        }
+    });
+    QVERIFY(QDir().mkpath(QFileInfo(chmPath).path()));
+    QFile chm(chmPath);
     QVERIFY(chm.open(QIODevice::WriteOnly));
     chm.close();
+    const QString argument = installed ? chmPath : QStringLiteral("Velloran.chm");
 
     ModalCatcher catcher;
     window.findChild<QAction *>("actionManual")->trigger();
@@ -187,11 +248,11 @@ void TstHelp::manualStartsViewer()
     auto *viewer = window.findChild<QProcess *>();
     QVERIFY(viewer);
     QCOMPARE(viewer->program(), bin.filePath("xchm"));
-    QCOMPARE(viewer->arguments(), QStringList{"Velloran.chm"});
+    QCOMPARE(viewer->arguments(), QStringList{argument});
     // The slot returned without waiting for the viewer.
     QVERIFY(viewer->state() != QProcess::NotRunning);
 
-    QTRY_COMPARE(readAll(work.filePath("args.txt")), QByteArray("[Velloran.chm]\n"));
+    QTRY_COMPARE(readAll(work.filePath("args.txt")), "[" + QFile::encodeName(argument) + "]\n");
     // Once the viewer has ended, its process object goes.
     QTRY_VERIFY(!window.findChild<QProcess *>());
     QCOMPARE(catcher.count(), 0);

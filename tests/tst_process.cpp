@@ -1,10 +1,12 @@
 #include "conversion/process.h"
 #include "engine/pdfdocument.h"
+#include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 
 #include <poppler-qt6.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -69,6 +71,7 @@ private slots:
     void cancelBeforeFirstPage();
     void cancelBeforeNextPage();
     void cancelRightAfterSave();
+    void cancelInsideAHugePage();
     void missingWriterStops();
     void failedSaveLeavesNoFile_data();
     void failedSaveLeavesNoFile();
@@ -315,6 +318,37 @@ void TstProcess::cancelRightAfterSave()
                           progress(2, 3), output("report_3.png"), "User canceled"}));
     QCOMPARE(entriesOf(m_outDir->path()), (QStringList{"report_1.png", "report_2.png", "report_3.png"}));
     QCOMPARE(process.convertedCount, 2u);
+}
+
+// Abort Convert while a page takes seconds to draw: the page stops where it is.
+void TstProcess::cancelInsideAHugePage()
+{
+    const QString pdf = m_pdfDir.filePath(QStringLiteral("heavy.pdf"));
+    QVERIFY(makeDrawingPdf(pdf, 20000));
+    const std::unique_ptr<Poppler::Document> doc = load(pdf);
+    QVERIFY(doc);
+    Process process;
+    process.pdfDoc = doc.get();
+    process.qsPdfFile = pdf;
+    process.qsOutputDir = m_outDir->path();
+    process.qsExtension = QStringLiteral("png");
+    process.resolution = 2000;
+    process.pageList = {0};
+    Recorder recorder(&process);
+    std::atomic<bool> ended{false};
+    connect(&process, &QThread::finished, &process, [&ended] { ended.store(true, std::memory_order_release); },
+            Qt::DirectConnection);
+    process.start();
+    // The page's hidden file appears once its first band is drawn; the other bands take seconds more.
+    QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(m_outDir->path()).isEmpty(), 120000);
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    process.canceled.store(true, std::memory_order_relaxed);
+    QVERIFY(process.wait(QDeadlineTimer(120000)) && ended.load(std::memory_order_acquire));
+    const qint64 elapsed = sinceCancel.elapsed();
+    QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("%1 ms after the cancel").arg(elapsed)));
+    QCOMPARE(recorder.events, (QStringList{"Start convert...", "User canceled"}));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList());
 }
 
 void TstProcess::missingWriterStops()

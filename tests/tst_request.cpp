@@ -2,6 +2,7 @@
 #include "app/openfolder.h"
 #include "config/config.h"
 #include "config/settingskeys.h"
+#include "support/dragdrop.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
@@ -12,6 +13,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +24,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 
 // The Convert button: the checks in their order, the job, the run.
 class TestRequest : public QObject
@@ -552,6 +555,12 @@ void TestRequest::documentUntouchedDuringRun()
     }
     QMetaObject::invokeMethod(window, "on_pushButton_preview_previous_clicked");
     QMetaObject::invokeMethod(window, "makePreview");
+    // A file dropped on the window is refused as the Select button is.
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(makeDocument("other.pdf", 1))});
+    QCOMPARE(sendDragEnter(window, dropped), Qt::IgnoreAction);
+    QCOMPARE(sendDrop(window, dropped), Qt::IgnoreAction);
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(catcher.count(), 0);
     QCOMPARE(pageInfo->text(), pageInfoBefore);
     QCOMPARE(child<QLineEdit>("lineEdit_input_file")->text(), path);

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "support/modalcatcher.h"
+#include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
 
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
@@ -47,15 +49,33 @@ QAction *exitAction()
     qFatal("no tray Exit action");
 }
 
+// When the user asked the program to end, if the child was told to time it.
+QElapsedTimer endAsked;
+qint64 endWithinMs = 0;
+
 // Whatever route ends the program, the worker must have stopped before the
 // process goes: otherwise the page it is writing is cut off.
 void checkWorkerStopped()
 {
     if (childWindow && childWindow->conversionRunning())
         std::_Exit(5);
+    if (endWithinMs > 0 && endAsked.isValid() && endAsked.elapsed() >= endWithinMs)
+        std::_Exit(6);
 }
 
-// Arguments: how to end, the PDF, the output folder.
+void endProgram(const QString &how)
+{
+    endAsked.start();
+    if (how == QLatin1String("close"))
+        childWindow->close();
+    else if (how == QLatin1String("cancel"))
+        child<QPushButton>("pushButton_cancel")->click();
+    else
+        exitAction()->trigger();
+}
+
+// Arguments: how to end, the PDF, the output folder, and "huge" to end the
+// program inside one page at 2000 dpi, which must take no more than 0.5 s.
 int runChild(int argc, char *argv[])
 {
     std::atexit(checkWorkerStopped);
@@ -64,6 +84,7 @@ int runChild(int argc, char *argv[])
     const QString how = args.at(1);
     const QString pdf = args.at(2);
     const QString folder = args.at(3);
+    const bool hugePage = args.value(4) == QLatin1String("huge");
 
     childWindow = new MainWindow;
     childWindow->show();
@@ -72,24 +93,34 @@ int runChild(int argc, char *argv[])
     catcher->expect(ModalCatcher::chooseFile(pdf));
     child<QToolButton>("toolButton_select_input_file")->click();
     child<QComboBox>("comboBox_output_folder")->setEditText(folder);
-    child<QSpinBox>("spinBox_resolution")->setValue(200);
+    child<QSpinBox>("spinBox_resolution")->setValue(hugePage ? 2000 : 200);
     child<QComboBox>("comboBox_output_type")->setCurrentText(QStringLiteral("PNG format"));
 
-    // Once the first page is on disk the run is well under way: end the program.
-    QObject::connect(child<QStatusBar>("statusBar"), &QStatusBar::messageChanged, &app, [how](const QString &line) {
-        if (!line.startsWith(QLatin1String("Output:")))
-            return;
-        static bool ending = false;
-        if (ending)
-            return;
-        ending = true;
-        if (how == QLatin1String("close"))
-            childWindow->close();
-        else if (how == QLatin1String("cancel"))
-            child<QPushButton>("pushButton_cancel")->click();
-        else
-            exitAction()->trigger();
-    });
+    static bool ending = false;
+    if (hugePage) {
+        // The page's hidden file appears once its first band is drawn; the
+        // other bands take seconds more: end the program inside the page.
+        // Cancel goes through the close handler, which ends the program after
+        // its own half second; the worker then has the same 0.5 s as elsewhere.
+        endWithinMs = how == QLatin1String("cancel") ? 1000 : 500;
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [how, folder, poll] {
+            if (ending || QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+                return;
+            ending = true;
+            poll->stop();
+            endProgram(how);
+        });
+        poll->start(5);
+    } else {
+        // Once the first page is on disk the run is well under way: end the program.
+        QObject::connect(child<QStatusBar>("statusBar"), &QStatusBar::messageChanged, &app, [how](const QString &line) {
+            if (!line.startsWith(QLatin1String("Output:")) || ending)
+                return;
+            ending = true;
+            endProgram(how);
+        });
+    }
     child<QPushButton>("pushButton_convert")->click();
     if (!childWindow->conversionRunning())
         return 3;
@@ -106,6 +137,8 @@ private slots:
     void init();
     void endingDuringRunLeavesOnlyWholeFiles_data();
     void endingDuringRunLeavesOnlyWholeFiles();
+    void endingInsideAHugePageIsQuick_data();
+    void endingInsideAHugePageIsQuick();
 };
 
 void TestShutdown::init()
@@ -152,6 +185,37 @@ void TestShutdown::endingDuringRunLeavesOnlyWholeFiles()
         QVERIFY2(page.load(QDir(folder).filePath(file)), qPrintable(file));
         QCOMPARE(page.size(), QSize(1653, 2339));
     }
+}
+
+void TestShutdown::endingInsideAHugePageIsQuick_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Cancel button") << "cancel";
+    QTest::newRow("tray Exit") << "exit";
+}
+
+void TestShutdown::endingInsideAHugePageIsQuick()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pdf = dir.filePath("heavy.pdf");
+    QVERIFY(makeDrawingPdf(pdf, 20000));
+    const QString folder = dir.filePath("out");
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(childModeVariable), QStringLiteral("1"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QCoreApplication::applicationFilePath(), {how, pdf, folder, "huge"});
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(program.waitForFinished(240000), "the program did not end");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(program.exitCode() != 6, "the worker took 0.5 s or more to stop");
+    QCOMPARE(program.exitCode(), 0);
+    // The page was stopped midway: neither it nor its hidden file is left.
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
 int main(int argc, char *argv[])

@@ -8,6 +8,7 @@ ART=resources/art
 
 command -v rsvg-convert >/dev/null || { echo "rsvg-convert is missing (apt-get install librsvg2-bin)" >&2; exit 1; }
 mkdir -p resources/icon resources/pix resources/skin
+for size in 16 32 48 64 128 256; do mkdir -p "resources/desktop/icons/${size}x${size}"; done
 
 # source svg | output png | width | height
 TARGETS="
@@ -24,6 +25,12 @@ radio_on.svg             resources/skin/radio_on.png             19  21
 radio_on_hover.svg       resources/skin/radio_on_hover.png       19  21
 combo_down_arrow.svg     resources/skin/combo_down_arrow.png     12  12
 combo_up_arrow.svg       resources/skin/combo_up_arrow.png       12  12
+logo.svg                 resources/desktop/icons/16x16/velloran.png   16  16
+logo.svg                 resources/desktop/icons/32x32/velloran.png   32  32
+logo.svg                 resources/desktop/icons/48x48/velloran.png   48  48
+logo.svg                 resources/desktop/icons/64x64/velloran.png   64  64
+logo.svg                 resources/desktop/icons/128x128/velloran.png 128 128
+logo.svg                 resources/desktop/icons/256x256/velloran.png 256 256
 "
 
 while read -r src out w h; do

@@ -1,0 +1,56 @@
+# Installation on a Linux desktop, in the GNU layout, honouring
+# CMAKE_INSTALL_PREFIX and DESTDIR:
+#   bin/velloran, bin/velloran-cli
+#   share/velloran/Velloran.chm            (Help > Manual, found from bin/)
+#   share/applications/velloran.desktop     (menu entry, "Open with")
+#   share/metainfo/*.metainfo.xml           (software centres)
+#   share/icons/hicolor/*/apps/velloran.*   (scalable and PNG icons)
+#   share/man/man1/velloran.1.gz, velloran-cli.1.gz  (.gz where gzip is found)
+#   share/doc/velloran/copyright, changelog.gz
+include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
+
+set(VELLORAN_DATA_DIR ${CMAKE_INSTALL_DATADIR}/velloran)
+set(VELLORAN_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/velloran)
+
+# The program finds its manual at ../share/velloran from its own folder.
+file(RELATIVE_PATH manual_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/velloran)
+if(NOT manual_from_bin STREQUAL "../share/velloran")
+    message(WARNING "Help > Manual looks in ../share/velloran beside the program, "
+                    "but this layout puts the manual in ${manual_from_bin}")
+endif()
+
+install(TARGETS velloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET velloran-cli)
+    install(TARGETS velloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+if(VELLORAN_MANUAL_CHM)
+    install(FILES ${VELLORAN_MANUAL_CHM} DESTINATION ${VELLORAN_DATA_DIR})
+endif()
+
+set(desktop ${CMAKE_CURRENT_SOURCE_DIR}/resources/desktop)
+install(FILES ${desktop}/velloran.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${desktop}/example.tarnwick.velloran.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/art/logo.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME velloran.svg)
+foreach(size 16 32 48 64 128 256)
+    install(FILES ${desktop}/icons/${size}x${size}/velloran.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+
+install(FILES ${VELLORAN_MAN_PAGES_INSTALLED} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Debian wants these two beside every package; they do no harm elsewhere.
+set(VELLORAN_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
+if(GZIP_EXECUTABLE)
+    set(VELLORAN_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
+    add_custom_command(
+        OUTPUT ${VELLORAN_CHANGELOG}
+        COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_BINARY_DIR}/changelog
+        COMMAND ${GZIP_EXECUTABLE} -9 -n -f ${CMAKE_BINARY_DIR}/changelog
+        DEPENDS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
+        VERBATIM)
+    add_custom_target(velloran_changelog ALL DEPENDS ${VELLORAN_CHANGELOG})
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${VELLORAN_CHANGELOG} DESTINATION ${VELLORAN_DOC_DIR})

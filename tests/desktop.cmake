@@ -1,0 +1,60 @@
+# Checks of what an installation puts on a desktop. The validators run where
+# they are installed (tools/setup-debian.sh installs them).
+find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+find_program(APPSTREAMCLI appstreamcli)
+find_program(GROFF groff)
+set(desktop_dir ${CMAKE_SOURCE_DIR}/resources/desktop)
+
+if(DESKTOP_FILE_VALIDATE)
+    add_test(NAME desktop_entry COMMAND ${DESKTOP_FILE_VALIDATE} ${desktop_dir}/velloran.desktop)
+    # It exits with 0 after a warning.
+    set_tests_properties(desktop_entry PROPERTIES FAIL_REGULAR_EXPRESSION "error|warning")
+else()
+    message(STATUS "desktop-file-validate not found (Debian package desktop-file-utils): no desktop_entry test")
+endif()
+
+if(APPSTREAMCLI)
+    add_test(NAME appstream_metainfo
+             COMMAND ${APPSTREAMCLI} validate --no-net ${desktop_dir}/example.tarnwick.velloran.metainfo.xml)
+else()
+    message(STATUS "appstreamcli not found (Debian package appstream): no appstream_metainfo test")
+endif()
+
+if(GROFF)
+    add_test(NAME man_pages COMMAND ${GROFF} -man -ww -z ${VELLORAN_MAN_PAGES})
+    # Any word from groff is a fault in a page.
+    set_tests_properties(man_pages PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+endif()
+
+# An installation into a staging folder puts exactly these files there.
+set(expected
+    bin/velloran
+    share/applications/velloran.desktop
+    share/doc/velloran/copyright
+    share/icons/hicolor/scalable/apps/velloran.svg
+    share/metainfo/example.tarnwick.velloran.metainfo.xml)
+foreach(size 16 32 48 64 128 256)
+    list(APPEND expected share/icons/hicolor/${size}x${size}/apps/velloran.png)
+endforeach()
+if(TARGET velloran-cli)
+    list(APPEND expected bin/velloran-cli)
+endif()
+if(VELLORAN_MANUAL_CHM)
+    list(APPEND expected share/velloran/Velloran.chm)
+endif()
+foreach(page ${VELLORAN_MAN_PAGES_INSTALLED})
+    get_filename_component(name ${page} NAME)
+    list(APPEND expected share/man/man1/${name})
+endforeach()
+get_filename_component(name ${VELLORAN_CHANGELOG} NAME)
+list(APPEND expected share/doc/velloran/${name})
+list(SORT expected)
+string(REPLACE ";" "\n" expected "${expected}")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/install_files.txt "${expected}\n")
+
+add_test(NAME install_files
+         COMMAND ${CMAKE_COMMAND}
+                 -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                 -DSTAGING=${CMAKE_CURRENT_BINARY_DIR}/install_files
+                 -DEXPECTED=${CMAKE_CURRENT_BINARY_DIR}/install_files.txt
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
