@@ -107,19 +107,30 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
     return finish(outcome, PageOutcome::Written);
 }
 
+// The checks before drawing, the same for a file of its own and for a page
+// of many: false when they settle the outcome.
+bool readyToDraw(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop, PageOutcome &outcome)
+{
+    outcome.page = job.pageIndex;
+    outcome.outputPath = job.outputPath;
+    if (stopSet(stop)) {
+        finish(outcome, PageOutcome::Stopped);
+        return false;
+    }
+    if (!page.exists()) {
+        finish(outcome, PageOutcome::NoPage, QStringLiteral("no such page"));
+        return false;
+    }
+    return checkSize(page, job, outcome);
+}
+
 } // namespace
 
 PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    outcome.page = job.pageIndex;
-    outcome.outputPath = job.outputPath;
-    if (stopSet(stop))
-        return finish(outcome, PageOutcome::Stopped);
     const PageRenderer page(document, job.pageIndex);
-    if (!page.exists())
-        return finish(outcome, PageOutcome::NoPage, QStringLiteral("no such page"));
-    if (!checkSize(page, job, outcome))
+    if (!readyToDraw(page, job, stop, outcome))
         return outcome;
 
     AtomicFile file(job.outputPath);
@@ -140,14 +151,8 @@ PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, Ro
                        const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    outcome.page = job.pageIndex;
-    outcome.outputPath = job.outputPath;
-    if (stopSet(stop))
-        return finish(outcome, PageOutcome::Stopped);
     const PageRenderer page(document, job.pageIndex);
-    if (!page.exists())
-        return finish(outcome, PageOutcome::NoPage, QStringLiteral("no such page"));
-    if (!checkSize(page, job, outcome))
+    if (!readyToDraw(page, job, stop, outcome))
         return outcome;
     const auto alreadyOpen = [](QString *) { return true; };
     return drawInto(page, job, stop, encoder, &device, alreadyOpen, outcome);
