@@ -1,6 +1,7 @@
 #include "app/cliapp.h"
 
 #include "app/interruptflag.h"
+#include "app/jsonreport.h"
 #include "app/progressline.h"
 #include "app/version.h"
 #include "conversion/parallelconverter.h"
@@ -10,6 +11,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -19,6 +21,8 @@ namespace {
 
 constexpr char programName[] = "velloran-cli";
 constexpr int maxJobs = 256;
+constexpr int maxPixels = 1000000;
+constexpr int maxPageTimeoutSeconds = 86400;
 
 const char exitStatusText[] =
     "Converts the pages of PDF files to image files named <name>_<page>.<type>.\n"
@@ -49,18 +53,23 @@ void printError(const QString &message)
     printLine(stderr, QLatin1String(programName) + QStringLiteral(": ") + message);
 }
 
-QString failureText(const PageOutcome &outcome, int resolution)
+QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
 {
+    // Sized in pixels, each page has a resolution of its own: the size says more.
+    const QString at = plan.style.sizedInPixels() ? QString()
+                                                  : QStringLiteral(" at %1 dpi").arg(plan.resolution);
     switch (outcome.result) {
     case PageOutcome::NoPage:
         return QStringLiteral("no such page");
     case PageOutcome::TooLarge:
-        return QStringLiteral("page too large to render at %1 dpi (%2)").arg(resolution).arg(outcome.detail);
+        return QStringLiteral("page too large to render%1 (%2)").arg(at, outcome.detail);
     case PageOutcome::TooSmall:
-        return QStringLiteral("page smaller than one pixel at %1 dpi").arg(resolution);
+        return QStringLiteral("page smaller than one pixel%1").arg(at);
     case PageOutcome::WriteFailed:
         return QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, outcome.detail);
     case PageOutcome::RenderFailed:
+    case PageOutcome::TimedOut:
+    case PageOutcome::Skipped:
     case PageOutcome::Written:
     case PageOutcome::Stopped:
         break;
@@ -72,14 +81,28 @@ QList<QCommandLineOption> cliOptions()
 {
     return {
         {{"o", "output"}, "Output folder, made when missing (default: the current folder).", "folder", "."},
-        {{"t", "type"}, "Image type: jpg, png, bmp or tiff (default: jpg).", "type", "jpg"},
+        {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
         {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
-        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png a higher value compresses less.",
-         "quality", "75"},
+        {"width", "Fit each page into this many pixels wide (with --height, into that box), "
+                  "keeping its proportions, instead of a resolution.", "pixels"},
+        {"height", "Fit each page into this many pixels high.", "pixels"},
+        {"scale-to", "Make each page's longer side this many pixels, instead of a resolution.", "pixels"},
+        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png a higher value compresses less; "
+                           "for webp 100 means lossless.", "quality", "75"},
+        {"gray", "Write 8-bit grayscale (jpg, png, bmp, tiff)."},
+        {"mono", "Write 1 bit a pixel, black below half luminance (png, bmp, tiff with CCITT G4)."},
+        {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
+        {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
+        {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
         {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\" (default: all pages).", "list"},
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
+        {"skip-existing", "Leave pages whose output file exists alone, counted as done: "
+                          "a run stopped midway can be run again to do the rest."},
+        {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
+         "seconds"},
+        {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
         {{"q", "quiet"}, "No progress line."},
     };
 }
@@ -98,6 +121,42 @@ int readNumber(const QCommandLineParser &parser, const QString &name, int min, i
     return value;
 }
 
+// Reads an optional whole number of pixels; 0 when not given.
+int readPixels(const QCommandLineParser &parser, const QString &name, QStringList &errors)
+{
+    return parser.isSet(name) ? readNumber(parser, name, 1, maxPixels, errors) : 0;
+}
+
+void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &result)
+{
+    OutputStyle &style = result.options.style;
+    style.width = readPixels(parser, QStringLiteral("width"), result.errors);
+    style.height = readPixels(parser, QStringLiteral("height"), result.errors);
+    style.longestSide = readPixels(parser, QStringLiteral("scale-to"), result.errors);
+
+    const bool gray = parser.isSet(QStringLiteral("gray"));
+    const bool mono = parser.isSet(QStringLiteral("mono"));
+    const bool transparent = parser.isSet(QStringLiteral("transparent"));
+    if (int(gray) + int(mono) + int(transparent) > 1)
+        result.errors << QStringLiteral("choose one of --gray, --mono and --transparent");
+    style.mode = gray ? PixelMode::Gray : mono ? PixelMode::Mono : transparent ? PixelMode::ColorAlpha : PixelMode::Color;
+
+    style.multipage = parser.isSet(QStringLiteral("multipage"));
+    style.padNumbers = parser.isSet(QStringLiteral("pad"));
+    style.skipExisting = parser.isSet(QStringLiteral("skip-existing"));
+    if (parser.isSet(QStringLiteral("page-timeout"))) {
+        const QString text = parser.value(QStringLiteral("page-timeout"));
+        bool ok = false;
+        const double seconds = text.toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > maxPageTimeoutSeconds)
+            result.errors << QStringLiteral("invalid page-timeout \"%1\": expected seconds above 0, up to %2")
+                                 .arg(text)
+                                 .arg(maxPageTimeoutSeconds);
+        else
+            style.timeLimitMs = qMax<qint64>(1, qint64(seconds * 1000.0 + 0.5));
+    }
+}
+
 void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
 {
     BatchOptions &options = result.options;
@@ -106,6 +165,8 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     options.extension = parser.value(QStringLiteral("type")).toLower();
     options.resolution = readNumber(parser, QStringLiteral("resolution"), minResolution, maxResolution,
                                     result.errors);
+    options.resolutionGiven = parser.isSet(QStringLiteral("resolution"));
+    readOutputStyle(parser, result);
     options.quality = readNumber(parser, QStringLiteral("quality"), minQuality, maxQuality, result.errors);
     if (parser.isSet(QStringLiteral("pages")))
         options.pages = parser.value(QStringLiteral("pages"));
@@ -113,6 +174,7 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
         options.password = parser.value(QStringLiteral("password")).toUtf8();
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
+    result.json = parser.isSet(QStringLiteral("json"));
 }
 
 } // namespace
@@ -177,14 +239,22 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
 
+    std::optional<JsonReport> json;
+    if (commandLine.json)
+        json.emplace(stdout);
+
     ParallelConverter converter(plan);
     const ConversionSummary summary = converter.run(
-        commandLine.jobs, interruptFlag(), [&progress, &plan](const QString &pdfPath, const PageOutcome &outcome) {
-            if (outcome.result != PageOutcome::Written)
+        commandLine.jobs, interruptFlag(), [&](const QString &pdfPath, const PageOutcome &outcome) {
+            const bool failed = outcome.result != PageOutcome::Written && outcome.result != PageOutcome::Skipped;
+            const QString error = failed ? failureText(outcome, plan) : QString();
+            if (failed)
                 progress.printError(QStringLiteral("%1: %2: page %3: %4")
                                         .arg(QLatin1String(programName), pdfPath)
                                         .arg(outcome.page + 1)
-                                        .arg(failureText(outcome, plan.resolution)));
+                                        .arg(error));
+            if (json)
+                json->page(pdfPath, outcome, error);
             progress.pageDone();
         });
     progress.finish();
@@ -192,11 +262,14 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
         printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
                        .arg(summary.threadsRefused));
 
-    if (summary.notStarted > 0) {
+    const ExitStatus status = summary.notStarted > 0 ? Interrupted
+                              : summary.failed > 0   ? SomePagesFailed
+                                                     : AllWritten;
+    if (status == Interrupted)
         printError(QStringLiteral("interrupted: %1 of %2 pages written")
                        .arg(summary.written)
                        .arg(plan.pageCount()));
-        return Interrupted;
-    }
-    return summary.failed > 0 ? SomePagesFailed : AllWritten;
+    if (json)
+        json->summary(summary, plan.pageCount(), status);
+    return status;
 }

@@ -24,6 +24,7 @@ public:
         BatchOptions options;
         int jobs = 1;
         bool quiet = false;
+        bool json = false;
         bool help = false;
         bool version = false;
         QString helpText;

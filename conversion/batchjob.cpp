@@ -2,9 +2,11 @@
 
 #include "conversion/outputfolder.h"
 #include "engine/imageformat.h"
+#include "engine/outputname.h"
 #include "engine/pagelist.h"
 #include "engine/pdfdocument.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 
@@ -59,9 +61,11 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
         return QStringLiteral("the document has no pages");
 
     if (options.pages.isNull()) {
+        file.pageCount = probe.pageCount;
         file.pages = allPages(quint32(probe.pageCount));
         return QString();
     }
+    file.pageCount = probe.pageCount;
     const PageListResult parsed = parsePageListStrictly(options.pages, quint32(probe.pageCount));
     file.pages = parsed.pages;
     return pageListError(parsed, options.pages, probe.pageCount);
@@ -83,7 +87,50 @@ QStringList findNameClashes(const QList<BatchFile> &files)
     return errors;
 }
 
+const char *modeName(PixelMode mode)
+{
+    switch (mode) {
+    case PixelMode::Gray:
+        return "gray";
+    case PixelMode::Mono:
+        return "1-bit";
+    case PixelMode::ColorAlpha:
+        return "transparent";
+    case PixelMode::Color:
+        break;
+    }
+    return "colour";
+}
+
+// The combinations of the output options that make no sense, one line each.
+QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
+{
+    const OutputStyle &style = options.style;
+    QStringList errors;
+    if (style.sizedInPixels() && options.resolutionGiven)
+        errors << QStringLiteral("give a resolution or a size in pixels, not both");
+    if (style.longestSide > 0 && (style.width > 0 || style.height > 0))
+        errors << QStringLiteral("give --scale-to or --width/--height, not both");
+    if (!formatStores(format, style.mode))
+        errors << QStringLiteral("%1 files cannot hold %2 pages").arg(options.extension, QLatin1String(modeName(style.mode)));
+    if (style.multipage && format != ImageFormat::Tiff)
+        errors << QStringLiteral("--multipage writes TIFF files only: add -t tiff");
+    return errors;
+}
+
 } // namespace
+
+QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
+{
+    QString name;
+    if (style.multipage)
+        name = documentFileName(file.path, extension);
+    else if (style.padNumbers)
+        name = paddedOutputFileName(file.path, pageIndex, file.pageCount, extension);
+    else
+        name = outputFileName(file.path, pageIndex, extension);
+    return outputFilePath(QDir(outputDir), name);
+}
 
 int BatchPlan::pageCount() const
 {
@@ -98,8 +145,11 @@ QStringList checkBatchOptions(const BatchOptions &options)
     QStringList errors;
     if (options.files.isEmpty())
         errors << QStringLiteral("no input file given");
-    if (!imageFormatForExtension(options.extension))
-        errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp or tiff").arg(options.extension);
+    const std::optional<ImageFormat> format = imageFormatForExtension(options.extension);
+    if (!format)
+        errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp, tiff or webp").arg(options.extension);
+    else
+        errors << checkOutputStyle(options, *format);
     if (options.resolution < minResolution || options.resolution > maxResolution)
         errors << QStringLiteral("resolution must be from %1 to %2 dpi").arg(minResolution).arg(maxResolution);
     if (options.quality < minQuality || options.quality > maxQuality)
@@ -116,6 +166,7 @@ BatchPlan planBatch(const BatchOptions &options)
     plan.extension = options.extension;
     plan.resolution = options.resolution;
     plan.quality = options.quality;
+    plan.style = options.style;
     plan.password = options.password;
     plan.errors = checkBatchOptions(options);
     if (!plan.errors.isEmpty())

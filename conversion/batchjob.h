@@ -6,6 +6,23 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/rowencoder.h"
+
+// How pages are sized, stored and named beyond type, resolution and quality.
+struct OutputStyle
+{
+    int width = 0;       // a box in pixels that each page is fitted into, instead
+    int height = 0;      // of a resolution; 0 leaves that side free
+    int longestSide = 0; // or the pixels of each page's longer side
+    PixelMode mode = PixelMode::Color;
+    bool padNumbers = false;   // report_07.png of 42 pages
+    bool multipage = false;    // every page of a file into one TIFF
+    bool skipExisting = false; // an output already there counts as done
+    qint64 timeLimitMs = 0;    // per page; 0: none
+
+    bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
+};
+
 // What a command-line run was asked to do, before anything is checked.
 struct BatchOptions
 {
@@ -13,9 +30,11 @@ struct BatchOptions
     QString outputDir = QStringLiteral(".");
     QString extension = QStringLiteral("jpg");
     int resolution = 150;
+    bool resolutionGiven = false;
     int quality = 75;
     QString pages; // a page list such as "1,2,3,6-9"; null for every page
     QByteArray password;
+    OutputStyle style;
 };
 
 constexpr int minResolution = 1;
@@ -27,7 +46,8 @@ constexpr int maxQuality = 100;
 struct BatchFile
 {
     QString path;
-    QList<int> pages; // 0-based, in the order given
+    QList<int> pages;  // 0-based, in the order given
+    int pageCount = 0; // of the whole document
 };
 
 // A checked run: every file opens and every page exists. When errors is not
@@ -40,9 +60,12 @@ struct BatchPlan
     int resolution = 150;
     int quality = 75;
     QByteArray password;
+    OutputStyle style;
     QStringList errors;
 
     int pageCount() const;
+    // Where a page of a file goes: named by page, or the one file of all pages.
+    QString outputPath(const BatchFile &file, int pageIndex) const;
 };
 
 // Problems with the option values alone, one line each; empty when they are usable.

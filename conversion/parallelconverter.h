@@ -4,6 +4,7 @@
 #include "conversion/batchjob.h"
 #include "engine/memorybudget.h"
 #include "engine/pageoutcome.h"
+#include "engine/pagepipeline.h"
 
 #include <QString>
 
@@ -18,6 +19,7 @@ struct ConversionSummary
     int failed = 0;
     int notStarted = 0;     // not written because the run was stopped
     int threadsRefused = 0; // asked for, but the system would not start them
+    int skipped = 0;        // outputs that were there already
 };
 
 // Converts the pages of a checked plan on several threads at once. Poppler
@@ -25,11 +27,15 @@ struct ConversionSummary
 // copy of each file it takes pages from. Threads take the next page from a
 // shared counter and convert it through the page pipeline; the bitmaps they
 // hold together stay within one memory budget.
+namespace Poppler {
+class Document;
+}
+
 class ParallelConverter
 {
 public:
-    // Called once per page that was written or failed (not for one stopped
-    // midway), from the worker threads but never two at a time.
+    // Called once per page that was written, failed or skipped (not for one
+    // stopped midway), from the worker threads but never two at a time.
     using PageCallback = std::function<void(const QString &pdfPath, const PageOutcome &)>;
     // Starts a thread running body and adds it to threads; false when the
     // system refuses one. Replaceable, so that a refusal can be tried.
@@ -50,13 +56,21 @@ private:
     struct Task
     {
         int fileIndex;
-        int pageIndex;
+        int pageIndex; // wholeFile: every page of the file into one output
     };
+    static constexpr int wholeFile = -1;
 
     void work(const std::atomic<bool> &stop, const PageCallback &onPage);
+    PageOutcome convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
+                           const std::atomic<bool> &stop);
+    void convertWholeFile(const Poppler::Document *document, const BatchFile &file, const std::atomic<bool> &stop,
+                          const PageCallback &onPage);
+    PageJob jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex);
+    void reportSkipped(const PageCallback &onPage);
 
     const BatchPlan plan;
     QList<Task> tasks;
+    QList<Task> skippedTasks; // their outputs were there already
     std::atomic<int> nextTask{0};
     MemoryBudget memory;
     ThreadStarter startThreadWith = startThread;

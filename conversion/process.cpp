@@ -87,6 +87,8 @@ void Process::run()
             return;
         case PageOutcome::NoPage:
         case PageOutcome::RenderFailed:
+        case PageOutcome::TimedOut: // the window sets no time limit and skips nothing
+        case PageOutcome::Skipped:
             skippedPages.append(int(pageIndex));
             continue;
         case PageOutcome::TooLarge:

@@ -40,12 +40,12 @@ AtomicFile::~AtomicFile()
     discard();
 }
 
-bool AtomicFile::open()
+bool AtomicFile::open(bool readable)
 {
     const QFileInfo info(target);
     // Not QTemporaryFile: the file gets the usual permissions rather than 0600.
     file.setFileName(info.absolutePath() + QLatin1Char('/') + temporaryName());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    if (!file.open((readable ? QIODevice::ReadWrite : QIODevice::WriteOnly) | QIODevice::NewOnly)) {
         error = file.errorString();
         file.setFileName(QString()); // not ours to remove
         return false;

@@ -20,7 +20,9 @@ public:
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
-    bool open();
+    // readable: for writers that read back what they wrote (a TIFF of many
+    // pages links each page to the one before).
+    bool open(bool readable = false);
     QFile &device() { return file; }
 
     // Closes the temporary file and puts it in place of the target.

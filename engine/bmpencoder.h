@@ -5,11 +5,12 @@
 
 #include <QByteArray>
 
-// Size of a 24-bit BMP file of width x height pixels.
-qint64 bmpFileSize(qint64 width, qint64 height);
+// Size of a BMP file of width x height pixels in the mode.
+qint64 bmpFileSize(qint64 width, qint64 height, PixelMode mode = PixelMode::Color);
 
-// 24-bit BMP: the 54-byte header and rows from the bottom up, each padded to
-// four bytes, with the resolution in pixels per metre. Rows arrive from the
+// BMP: the 54-byte header, a palette for gray (256 levels) and 1-bit (black,
+// white), and rows from the bottom up, each padded to four bytes, with the
+// resolution in pixels per metre. Rows arrive from the
 // top, so each band is written at the place its rows take in the file; the
 // page never has to be held whole.
 class BmpEncoder : public RowEncoder
@@ -27,6 +28,8 @@ private:
     int height = 0;
     int nextRow = 0;
     qint64 rowBytes = 0;
+    qint64 pixelsAt = 0; // offset of the pixel rows
+    PixelMode mode = PixelMode::Color;
     QByteArray buffer;
 };
 

@@ -16,6 +16,8 @@ std::optional<ImageFormat> imageFormatForExtension(const QString &extension)
         return ImageFormat::Bmp;
     if (extension == QLatin1String("tiff"))
         return ImageFormat::Tiff;
+    if (extension == QLatin1String("webp"))
+        return ImageFormat::WebP;
     return std::nullopt;
 }
 
@@ -29,6 +31,8 @@ bool formatHolds(ImageFormat format, qint64 width, qint64 height)
         return width <= JPEG_MAX_DIMENSION && height <= JPEG_MAX_DIMENSION;
     case ImageFormat::Bmp:
         return bmpFileSize(width, height) <= qint64(0xFFFFFFFFu);
+    case ImageFormat::WebP:
+        return width <= webpMaxSide && height <= webpMaxSide;
     case ImageFormat::Png:
     case ImageFormat::Tiff:
         // 31 bits a side in PNG; TIFF goes to BigTIFF past 4 GiB. Rows are counted in int.

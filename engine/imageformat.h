@@ -5,10 +5,13 @@
 
 #include <optional>
 
-enum class ImageFormat { Jpeg, Png, Bmp, Tiff };
+enum class ImageFormat { Jpeg, Png, Bmp, Tiff, WebP };
 
-// The format one of the output extensions "jpg", "png", "bmp", "tiff" stands for.
+// The format an output extension ("jpg", "png", "bmp", "tiff", "webp") stands for.
 std::optional<ImageFormat> imageFormatForExtension(const QString &extension);
+
+// WebP keeps each side in 14 bits.
+constexpr qint64 webpMaxSide = 16383;
 
 // Whether a file of the format can hold an image of width x height pixels.
 // These are the formats' own limits; the renderer has none of its own.

@@ -103,6 +103,8 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
 
     cinfo.image_width = JDIMENSION(settings.width);
     cinfo.image_height = JDIMENSION(settings.height);
+    mode = settings.mode;
+    width = settings.width;
     cinfo.input_components = 4;
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     cinfo.in_color_space = JCS_EXT_BGRX;
@@ -110,10 +112,13 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     cinfo.in_color_space = JCS_EXT_XRGB;
 #endif
     jpeg_set_defaults(&cinfo);
+    // Gray files are made by libjpeg from the same rows, with its own fast conversion.
+    if (mode == PixelMode::Gray)
+        jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
     cinfo.write_JFIF_header = TRUE;
     cinfo.density_unit = 1; // dots per inch
-    cinfo.X_density = UINT16(qBound(1, settings.resolution, 65535));
+    cinfo.X_density = UINT16(qBound(1, qRound(settings.resolution), 65535));
     cinfo.Y_density = cinfo.X_density;
     jpeg_start_compress(&cinfo, TRUE);
     return true;

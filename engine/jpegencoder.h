@@ -7,7 +7,8 @@
 
 // Baseline JPEG through libjpeg(-turbo). Quality means what it means to Qt's
 // writer (jpeg_set_quality, limited to baseline tables); the resolution goes
-// into the JFIF density. Rows go in as drawn, without converting them.
+// into the JFIF density. Rows go in as drawn, without converting them, for
+// gray files too: libjpeg makes the luminance.
 class JpegEncoder : public RowEncoder
 {
 public:
@@ -21,6 +22,8 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state;
+    PixelMode mode = PixelMode::Color;
+    int width = 0;
 };
 
 #endif // JPEGENCODER_H

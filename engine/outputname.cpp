@@ -10,6 +10,18 @@ QString outputFileName(const QString &pdfPath, int pageIndex, const QString &ext
            + QLatin1Char('.') + extension;
 }
 
+QString paddedOutputFileName(const QString &pdfPath, int pageIndex, int pageCount, const QString &extension)
+{
+    const int width = int(QString::number(qMax(pageCount, 1)).size());
+    return QFileInfo(pdfPath).completeBaseName() + QLatin1Char('_')
+           + QStringLiteral("%1").arg(pageIndex + 1, width, 10, QLatin1Char('0')) + QLatin1Char('.') + extension;
+}
+
+QString documentFileName(const QString &pdfPath, const QString &extension)
+{
+    return QFileInfo(pdfPath).completeBaseName() + QLatin1Char('.') + extension;
+}
+
 QString outputFilePath(const QDir &outputDir, const QString &fileName)
 {
     return QFileInfo(outputDir, fileName).absoluteFilePath();

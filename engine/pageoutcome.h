@@ -13,7 +13,9 @@ struct PageOutcome
         TooSmall,     // the page is less than a pixel at this resolution
         TooLarge,     // past what the output format can hold
         WriteFailed,  // detail says why
-        Stopped       // the stop flag was set; nothing was left behind
+        Stopped,      // the stop flag was set; nothing was left behind
+        TimedOut,     // the page took longer than its time limit; nothing was left behind
+        Skipped       // left alone by the caller: its output file was there already
     };
 
     int page = 0; // 0-based
@@ -22,6 +24,7 @@ struct PageOutcome
     QString detail;
     int width = 0; // pixels, once known
     int height = 0;
+    qint64 milliseconds = 0; // how long the page took, where the caller timed it
 };
 
 #endif // PAGEOUTCOME_H

@@ -6,6 +6,8 @@
 #include "engine/pixelsize.h"
 #include "engine/rowencoder.h"
 
+#include <functional>
+
 namespace {
 
 bool stopSet(const std::atomic<bool> &stop)
@@ -52,21 +54,28 @@ bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcom
     return true;
 }
 
-// Draws the page band by band into the encoder; the file is opened once the
-// first band has been drawn, so that a page that cannot be drawn leaves nothing.
-PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop,
-                            PageOutcome &outcome)
+// Draws the page band by band into the encoder. start() is called once the
+// first band has been drawn and must open the file: a page that cannot be
+// drawn leaves nothing behind.
+PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop,
+                      RowEncoder &encoder, QIODevice *device, const std::function<bool(QString *)> &start,
+                      PageOutcome &outcome)
 {
     const int width = outcome.width;
     const int height = outcome.height;
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
+    const bool alpha = job.mode == PixelMode::ColorAlpha;
+    const QDeadlineTimer deadline = job.timeLimitMs > 0 ? QDeadlineTimer(job.timeLimitMs)
+                                                        : QDeadlineTimer(QDeadlineTimer::Forever);
+    const auto timedOut = [&outcome, &job]() -> PageOutcome & {
+        return finish(outcome, PageOutcome::TimedOut,
+                      QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
+    };
     const BudgetLease lease(job.memory, bandBytes(width, banded ? rows + 2 * bandMargin : rows), stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
 
-    AtomicFile file(job.outputPath);
-    const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     for (int top = 0; top < height; top += rows) {
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
@@ -74,27 +83,45 @@ PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const 
         const int above = banded ? qMin(top, bandMargin) : 0;
         const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
         const QRect drawn(0, top - above, width, above + bandHeight + below);
-        const QImage image = page.render(job.resolution, drawn, stop);
+        const QImage image = page.render(job.resolution, drawn, stop, alpha, deadline);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
+        if (deadline.hasExpired())
+            return timedOut();
         if (image.isNull())
             return finish(outcome, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
         if (top == 0) {
-            if (!file.open())
-                return finish(outcome, PageOutcome::WriteFailed, file.errorString());
-            if (!encoder->begin(&file.device(), EncodeSettings{width, height, job.resolution, job.quality}))
-                return finish(outcome, PageOutcome::WriteFailed, encoder->errorString());
+            QString why;
+            if (!start(&why))
+                return finish(outcome, PageOutcome::WriteFailed, why);
+            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode}))
+                return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
-        if (!encoder->writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
-            return finish(outcome, PageOutcome::WriteFailed, encoder->errorString());
+        if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
+            return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
     }
-    if (!encoder->finish())
-        return finish(outcome, PageOutcome::WriteFailed, encoder->errorString());
+    if (!encoder.finish())
+        return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
     if (stopSet(stop))
         return finish(outcome, PageOutcome::Stopped);
-    if (!file.commit())
-        return finish(outcome, PageOutcome::WriteFailed, file.errorString());
     return finish(outcome, PageOutcome::Written);
+}
+
+// The checks before drawing, the same for a file of its own and for a page
+// of many: false when they settle the outcome.
+bool readyToDraw(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop, PageOutcome &outcome)
+{
+    outcome.page = job.pageIndex;
+    outcome.outputPath = job.outputPath;
+    if (stopSet(stop)) {
+        finish(outcome, PageOutcome::Stopped);
+        return false;
+    }
+    if (!page.exists()) {
+        finish(outcome, PageOutcome::NoPage, QStringLiteral("no such page"));
+        return false;
+    }
+    return checkSize(page, job, outcome);
 }
 
 } // namespace
@@ -102,14 +129,31 @@ PageOutcome &renderAndWrite(const PageRenderer &page, const PageJob &job, const 
 PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    outcome.page = job.pageIndex;
-    outcome.outputPath = job.outputPath;
-    if (stopSet(stop))
-        return finish(outcome, PageOutcome::Stopped);
     const PageRenderer page(document, job.pageIndex);
-    if (!page.exists())
-        return finish(outcome, PageOutcome::NoPage, QStringLiteral("no such page"));
-    if (!checkSize(page, job, outcome))
+    if (!readyToDraw(page, job, stop, outcome))
         return outcome;
-    return renderAndWrite(page, job, stop, outcome);
+
+    AtomicFile file(job.outputPath);
+    const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
+    const auto openFile = [&file](QString *why) {
+        if (file.open())
+            return true;
+        *why = file.errorString();
+        return false;
+    };
+    drawInto(page, job, stop, *encoder, &file.device(), openFile, outcome);
+    if (outcome.result == PageOutcome::Written && !file.commit())
+        finish(outcome, PageOutcome::WriteFailed, file.errorString());
+    return outcome;
+}
+
+PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
+                       const std::atomic<bool> &stop)
+{
+    PageOutcome outcome;
+    const PageRenderer page(document, job.pageIndex);
+    if (!readyToDraw(page, job, stop, outcome))
+        return outcome;
+    const auto alreadyOpen = [](QString *) { return true; };
+    return drawInto(page, job, stop, encoder, &device, alreadyOpen, outcome);
 }

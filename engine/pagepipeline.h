@@ -4,6 +4,7 @@
 #include "engine/bandplan.h"
 #include "engine/imageformat.h"
 #include "engine/pageoutcome.h"
+#include "engine/rowencoder.h"
 
 #include <atomic>
 
@@ -12,6 +13,8 @@ class Document;
 }
 
 class MemoryBudget;
+class QIODevice;
+class RowEncoder;
 
 // Everything a page's conversion needs besides the document.
 struct PageJob
@@ -19,8 +22,10 @@ struct PageJob
     int pageIndex = 0;
     QString outputPath;
     ImageFormat format = ImageFormat::Jpeg;
-    int resolution = 150;
+    double resolution = 150;
     int quality = 75;
+    PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper
+    qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;
     MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
 };
@@ -31,5 +36,10 @@ struct PageJob
 // is put in place; a stopped page leaves no file. Never two threads on one
 // document: Poppler does not allow it.
 PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop);
+
+// The same into an encoder that the caller keeps open across pages (one TIFF
+// of many pages), on a device that the caller puts in place when all is done.
+PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder,
+                       QIODevice &device, const std::atomic<bool> &stop);
 
 #endif // PAGEPIPELINE_H

@@ -1,6 +1,7 @@
 #ifndef PAGERENDERER_H
 #define PAGERENDERER_H
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QRect>
 #include <QSizeF>
@@ -25,9 +26,12 @@ public:
     QSizeF sizeInPoints() const;
 
     // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
-    // image of the region's size; a null image when drawing failed or the
-    // result came back at another size than asked for.
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop) const;
+    // image of the region's size (Format_ARGB32_Premultiplied with alpha, for
+    // a document drawn without paper); a null image when drawing failed or
+    // the result came back at another size than asked for.
+    // Drawing also gives up once the deadline has passed.
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha = false,
+                  QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) const;
 
 private:
     std::unique_ptr<Poppler::Page> page;

@@ -1,7 +1,9 @@
 #include "engine/pixelsize.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 PixelSize pixelSizeAt(const QSizeF &points, double dpi)
 {
@@ -23,4 +25,21 @@ PixelSize pixelSizeAt(const QSizeF &points, double dpi)
     size.width = int(w);
     size.height = int(h);
     return size;
+}
+
+double resolutionToFit(const QSizeF &points, int maxWidth, int maxHeight)
+{
+    constexpr double pointsPerInch = 72.0;
+    double dpi = std::numeric_limits<double>::infinity();
+    if (maxWidth > 0 && points.width() > 0)
+        dpi = std::min(dpi, maxWidth * pointsPerInch / points.width());
+    if (maxHeight > 0 && points.height() > 0)
+        dpi = std::min(dpi, maxHeight * pointsPerInch / points.height());
+    return std::isfinite(dpi) ? dpi : 0.0;
+}
+
+double resolutionForLongestSide(const QSizeF &points, int longestSide)
+{
+    const double longest = std::max(points.width(), points.height());
+    return longest > 0 ? longestSide * 72.0 / longest : 0.0;
 }

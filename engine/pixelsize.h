@@ -26,4 +26,11 @@ struct PixelSize
 // Rounds as Poppler does when it lays a page out at the resolution.
 PixelSize pixelSizeAt(const QSizeF &points, double dpi);
 
+// The resolution at which the page fits a box of maxWidth x maxHeight
+// pixels, keeping its proportions; 0 for a side leaves it free.
+double resolutionToFit(const QSizeF &points, int maxWidth, int maxHeight);
+
+// The resolution at which the page's longer side is longestSide pixels.
+double resolutionForLongestSide(const QSizeF &points, int longestSide);
+
 #endif // PIXELSIZE_H

@@ -1,5 +1,7 @@
 #include "engine/pngencoder.h"
 
+#include "engine/pixelconvert.h"
+
 #include <QIODevice>
 
 #include <climits>
@@ -88,11 +90,22 @@ bool PngEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     png_set_filter(s.png, PNG_FILTER_TYPE_BASE, compression.filters);
     png_set_compression_buffer_size(s.png, 256 * 1024);
 
-    png_set_IHDR(s.png, s.info, png_uint_32(settings.width), png_uint_32(settings.height), 8, PNG_COLOR_TYPE_RGB,
+    mode = settings.mode;
+    width = settings.width;
+    const int bitDepth = mode == PixelMode::Mono ? 1 : 8;
+    const int colorType = mode == PixelMode::Gray || mode == PixelMode::Mono ? PNG_COLOR_TYPE_GRAY
+                          : mode == PixelMode::ColorAlpha                   ? PNG_COLOR_TYPE_RGB_ALPHA
+                                                                            : PNG_COLOR_TYPE_RGB;
+    png_set_IHDR(s.png, s.info, png_uint_32(settings.width), png_uint_32(settings.height), bitDepth, colorType,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
     const png_uint_32 dpm = png_uint_32(dotsPerMetre(settings.resolution));
     png_set_pHYs(s.png, s.info, dpm, dpm, PNG_RESOLUTION_METER);
     png_write_info(s.png, s.info);
+    if (mode != PixelMode::Color) {
+        // Other layouts are packed by us; libpng takes colour rows as drawn.
+        packed.resize(size_t(packedRowBytes(mode, width)));
+        return true;
+    }
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     png_set_bgr(s.png);
     png_set_filler(s.png, 0, PNG_FILLER_AFTER);
@@ -109,8 +122,14 @@ bool PngEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
         error = QString::fromLatin1(s.message);
         return false;
     }
-    for (int i = 0; i < count; ++i)
-        png_write_row(s.png, rows + i * bytesPerLine);
+    for (int i = 0; i < count; ++i) {
+        const uchar *row = rows + i * bytesPerLine;
+        if (mode != PixelMode::Color) {
+            convertRow(mode, row, packed.data(), width);
+            row = packed.data();
+        }
+        png_write_row(s.png, row);
+    }
     if (s.writeFailed) {
         error = s.device->errorString();
         return false;

@@ -4,8 +4,10 @@
 #include "engine/rowencoder.h"
 
 #include <memory>
+#include <vector>
 
-// 8-bit RGB PNG through libpng, with the resolution in pHYs. Quality chooses
+// PNG through libpng (8-bit RGB, 8-bit gray, 1-bit gray or 8-bit RGBA, as
+// the mode says), with the resolution in pHYs. Quality chooses
 // the deflate effort: a higher value compresses less (and faster).
 class PngEncoder : public RowEncoder
 {
@@ -28,6 +30,9 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state;
+    PixelMode mode = PixelMode::Color;
+    int width = 0;
+    std::vector<uchar> packed; // one row in the file's layout, when not colour
 };
 
 #endif // PNGENCODER_H

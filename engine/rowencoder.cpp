@@ -4,6 +4,7 @@
 #include "engine/jpegencoder.h"
 #include "engine/pngencoder.h"
 #include "engine/tiffencoder.h"
+#include "engine/webpencoder.h"
 
 #include <climits>
 #include <cmath>
@@ -19,11 +20,28 @@ std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format)
         return std::make_unique<BmpEncoder>();
     case ImageFormat::Tiff:
         return std::make_unique<TiffEncoder>();
+    case ImageFormat::WebP:
+        return std::make_unique<WebpEncoder>();
     }
     return nullptr;
 }
 
-int dotsPerMetre(int dpi)
+bool formatStores(ImageFormat format, PixelMode mode)
+{
+    switch (mode) {
+    case PixelMode::Color:
+        return true;
+    case PixelMode::Gray:
+        return format != ImageFormat::WebP;
+    case PixelMode::Mono:
+        return format == ImageFormat::Png || format == ImageFormat::Bmp || format == ImageFormat::Tiff;
+    case PixelMode::ColorAlpha:
+        return format == ImageFormat::Png || format == ImageFormat::Tiff || format == ImageFormat::WebP;
+    }
+    return false;
+}
+
+int dotsPerMetre(double dpi)
 {
     const double dpm = std::floor(dpi / 0.0254 + 0.5);
     return dpm > INT_MAX ? INT_MAX : int(dpm);

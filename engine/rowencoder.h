@@ -9,17 +9,27 @@
 
 class QIODevice;
 
+// What a file holds for each pixel.
+enum class PixelMode {
+    Color,     // 8-bit RGB
+    Gray,      // 8-bit luminance
+    Mono,      // 1 bit: white at half luminance and above, else black
+    ColorAlpha // 8-bit RGB and alpha, for pages drawn without paper
+};
+
 struct EncodeSettings
 {
     int width = 0;
     int height = 0;
-    int resolution = 150; // dots per inch, stored in every file
-    int quality = 75;     // 1 to 100: JPEG quality; for PNG higher compresses less
+    double resolution = 150; // dots per inch, stored in every file that has a place for it
+    int quality = 75;        // 1 to 100: JPEG and WebP quality; for PNG higher compresses less
+    PixelMode mode = PixelMode::Color;
 };
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
-// Rows are 32-bit pixels as Poppler draws them (QImage::Format_RGB32: bytes
-// B, G, R, X on a little-endian machine); files hold RGB without alpha.
+// Rows are 32-bit pixels as Poppler draws them: QImage::Format_RGB32 (bytes
+// B, G, R, X on a little-endian machine), or Format_ARGB32_Premultiplied for
+// PixelMode::ColorAlpha. The encoder stores them in the settings' mode.
 class RowEncoder
 {
 public:
@@ -38,6 +48,9 @@ protected:
 std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format);
 
 // Dots per inch as the dots per metre that BMP and PNG store.
-int dotsPerMetre(int dpi);
+int dotsPerMetre(double dpi);
+
+// Whether files of the format can store pixels in the mode.
+bool formatStores(ImageFormat format, PixelMode mode);
 
 #endif // ROWENCODER_H

@@ -79,12 +79,27 @@ TiffEncoder::~TiffEncoder()
         TIFFClose(tif);
 }
 
-bool TiffEncoder::needsBigTiff(int width, int height)
+qint64 TiffEncoder::pixelBytes(int width, int height, PixelMode mode)
 {
-    // Pixels plus the strip tables, with room to spare for the directory.
-    const qint64 pixels = qint64(width) * 3 * height;
-    const qint64 strips = pixels / stripBytes + 1;
-    return pixels + strips * 8 + (1 << 20) > qint64(0xFFFFFFFFu);
+    return packedRowBytes(mode, width) * height;
+}
+
+bool TiffEncoder::needsBigTiff(int width, int height, PixelMode mode)
+{
+    return needsBigTiff(pixelBytes(width, height, mode));
+}
+
+bool TiffEncoder::needsBigTiff(qint64 pixelBytes)
+{
+    // Pixels plus the strip tables, with room to spare for the directories.
+    const qint64 strips = pixelBytes / stripBytes + 1;
+    return pixelBytes + strips * 8 + (1 << 20) > qint64(0xFFFFFFFFu);
+}
+
+void TiffEncoder::startMultiPage(int pageCount, bool bigTiff)
+{
+    pagesInFile = pageCount;
+    bigTiffForAll = bigTiff;
 }
 
 bool TiffEncoder::fail(const QString &fallback)
@@ -93,32 +108,53 @@ bool TiffEncoder::fail(const QString &fallback)
     return false;
 }
 
-bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
+bool TiffEncoder::open(QIODevice *device, bool bigTiff)
 {
-    width = settings.width;
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, onError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
-    const char *mode = needsBigTiff(settings.width, settings.height) ? "w8" : "w";
-    tif = TIFFClientOpenExt("output", mode, device, readProc, writeProc, seekProc, closeProc, sizeProc, mapProc,
-                            unmapProc, options);
+    tif = TIFFClientOpenExt("output", bigTiff ? "w8" : "w", device, readProc, writeProc, seekProc, closeProc,
+                            sizeProc, mapProc, unmapProc, options);
     TIFFOpenOptionsFree(options);
-    if (!tif)
-        return fail(QStringLiteral("cannot start the TIFF file"));
+    return tif != nullptr;
+}
 
-    const qint64 rowBytes = qint64(width) * 3;
+bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
+{
+    width = settings.width;
+    mode = settings.mode;
+    nextRow = 0;
+    if (!tif) {
+        const bool bigTiff = pagesInFile > 0 ? bigTiffForAll : needsBigTiff(settings.width, settings.height, mode);
+        if (!open(device, bigTiff))
+            return fail(QStringLiteral("cannot start the TIFF file"));
+    }
+
+    const qint64 rowBytes = packedRowBytes(mode, width);
     const uint32_t rowsPerStrip = uint32_t(std::clamp<qint64>(stripBytes / rowBytes, 1, settings.height));
     const float dpi = float(settings.resolution);
-    const bool tagsSet = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(settings.width))
-                         && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(settings.height))
-                         && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3)
-                         && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB)
-                         && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
-                         && TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE)
-                         && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT)
-                         && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip)
-                         && TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi) && TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi)
-                         && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    const bool mono = mode == PixelMode::Mono;
+    const int samples = mode == PixelMode::Color ? 3 : mode == PixelMode::ColorAlpha ? 4 : 1;
+    bool tagsSet = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(settings.width))
+                   && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(settings.height))
+                   && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, mono ? 1 : 8)
+                   && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples)
+                   && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)
+                   && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+                   && TIFFSetField(tif, TIFFTAG_COMPRESSION, mono ? COMPRESSION_CCITTFAX4 : COMPRESSION_NONE)
+                   && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT)
+                   && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip)
+                   && TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi) && TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi)
+                   && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (mode == PixelMode::ColorAlpha) {
+        const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+        tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    if (pagesInFile > 0) {
+        tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE)
+                  && TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(pagesBegun), uint16_t(pagesInFile));
+    }
+    ++pagesBegun;
     if (!tagsSet)
         return fail(QStringLiteral("cannot set the TIFF tags"));
     rowBuffer.resize(qsizetype(rowBytes));
@@ -129,7 +165,7 @@ bool TiffEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count
 {
     auto *buffer = reinterpret_cast<uchar *>(rowBuffer.data());
     for (int i = 0; i < count; ++i) {
-        rgb32ToRgb888(rows + i * bytesPerLine, buffer, width);
+        convertRow(mode, rows + i * bytesPerLine, buffer, width);
         if (TIFFWriteScanline(tif, buffer, uint32_t(nextRow), 0) < 0)
             return fail(QStringLiteral("cannot write the TIFF rows"));
         ++nextRow;
@@ -139,8 +175,17 @@ bool TiffEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count
 
 bool TiffEncoder::finish()
 {
-    const bool written = TIFFWriteDirectory(tif) && TIFFFlush(tif);
+    if (!TIFFWriteDirectory(tif))
+        return fail(QStringLiteral("cannot finish the TIFF page"));
+    return pagesInFile > 0 ? true : close();
+}
+
+bool TiffEncoder::close()
+{
+    if (!tif)
+        return true;
+    const bool flushed = TIFFFlush(tif);
     TIFFClose(tif);
     tif = nullptr;
-    return written ? true : fail(QStringLiteral("cannot finish the TIFF file"));
+    return flushed ? true : fail(QStringLiteral("cannot finish the TIFF file"));
 }

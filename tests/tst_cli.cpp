@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -74,6 +76,9 @@ private slots:
     void helpAndVersion();
     void optionBoundsAccepted_data();
     void optionBoundsAccepted();
+    void outputOptionsReadBack_data();
+    void outputOptionsReadBack();
+    void pageTimeoutGivesUpSlowPages();
     void pageList_data();
     void pageList();
     void outputNamesAndSizes_data();
@@ -151,6 +156,20 @@ void TestCli::badUsage_data()
     QTest::newRow("resolution text") << QStringList{"-r", "high", "ten.pdf"} << "invalid resolution \"high\"";
     QTest::newRow("quality 101") << QStringList{"-Q", "101", "ten.pdf"} << "invalid quality \"101\"";
     QTest::newRow("quality 0") << QStringList{"-Q", "0", "ten.pdf"} << "invalid quality \"0\"";
+    QTest::newRow("resolution and width") << QStringList{"-r", "100", "--width", "800", "ten.pdf"}
+                                          << "give a resolution or a size in pixels, not both";
+    QTest::newRow("scale-to and height") << QStringList{"--scale-to", "800", "--height", "90", "ten.pdf"}
+                                         << "give --scale-to or --width/--height, not both";
+    QTest::newRow("width 0") << QStringList{"--width", "0", "ten.pdf"} << "invalid width \"0\"";
+    QTest::newRow("gray and mono") << QStringList{"--gray", "--mono", "ten.pdf"}
+                                   << "choose one of --gray, --mono and --transparent";
+    QTest::newRow("1-bit jpg") << QStringList{"--mono", "ten.pdf"} << "jpg files cannot hold 1-bit pages";
+    QTest::newRow("transparent bmp") << QStringList{"-t", "bmp", "--transparent", "ten.pdf"}
+                                     << "bmp files cannot hold transparent pages";
+    QTest::newRow("gray webp") << QStringList{"-t", "webp", "--gray", "ten.pdf"} << "webp files cannot hold gray pages";
+    QTest::newRow("multipage png") << QStringList{"-t", "png", "--multipage", "ten.pdf"}
+                                   << "--multipage writes TIFF files only";
+    QTest::newRow("page timeout 0") << QStringList{"--page-timeout", "0", "ten.pdf"} << "invalid page-timeout \"0\"";
     QTest::newRow("resolution 1000000") << QStringList{"-r", "1000000", "ten.pdf"} << "invalid resolution \"1000000\"";
     QTest::newRow("jobs 0") << QStringList{"-j", "0", "ten.pdf"} << "invalid jobs \"0\"";
     QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
@@ -218,6 +237,114 @@ void TestCli::optionBoundsAccepted()
     const CliRun run = runCli(QStringList{"-q", "-p", "1", "-o", out} + arguments + QStringList{pdf("three.pdf")});
     QVERIFY2(run.status == status, qPrintable(run.err));
     QCOMPARE(filesIn(out).size(), status == 0 ? 1 : 0);
+}
+
+// Each output option, read back as a viewer would: name, pixel size, stored
+// resolution, bits, alpha and the number of pages in the file.
+void TestCli::outputOptionsReadBack_data()
+{
+    QTest::addColumn<QString>("document");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("dpi");
+    QTest::addColumn<int>("depth"); // 1, 8 for gray, else 32
+    QTest::addColumn<bool>("alpha");
+    QTest::addColumn<int>("images");
+
+    const QSize at20(165, 234); // A4 at 20 dpi
+    QTest::newRow("width") << "three.pdf" << QStringList{"-t", "png", "--width", "800", "-p", "1"} << "three_1.png"
+                           << QSize(800, 1132) << 97 << 32 << false << 1;
+    QTest::newRow("width and height: a box") << "three.pdf"
+                                             << QStringList{"-t", "png", "--width", "300", "--height", "1000", "-p", "1"}
+                                             << "three_1.png" << QSize(300, 425) << 36 << 32 << false << 1;
+    QTest::newRow("scale-to") << "three.pdf" << QStringList{"-t", "png", "--scale-to", "2000", "-p", "1"}
+                              << "three_1.png" << QSize(1413, 2000) << 171 << 32 << false << 1;
+    QTest::newRow("pad") << "ten.pdf" << QStringList{"-t", "png", "-r", "20", "--pad", "-p", "7"} << "ten_07.png"
+                         << at20 << 20 << 32 << false << 1;
+    QTest::newRow("gray jpg") << "three.pdf" << QStringList{"-r", "20", "--gray", "-p", "1"} << "three_1.jpg" << at20
+                              << 20 << 8 << false << 1;
+    QTest::newRow("gray bmp") << "three.pdf" << QStringList{"-t", "bmp", "-r", "20", "--gray", "-p", "1"}
+                              << "three_1.bmp" << at20 << 20 << 8 << false << 1;
+    QTest::newRow("1-bit png") << "three.pdf" << QStringList{"-t", "png", "-r", "20", "--mono", "-p", "1"}
+                               << "three_1.png" << at20 << 20 << 1 << false << 1;
+    QTest::newRow("1-bit tiff") << "three.pdf" << QStringList{"-t", "tiff", "-r", "20", "--mono", "-p", "1"}
+                                << "three_1.tiff" << at20 << 20 << 1 << false << 1;
+    QTest::newRow("transparent png") << "three.pdf" << QStringList{"-t", "png", "-r", "20", "--transparent", "-p", "1"}
+                                     << "three_1.png" << at20 << 20 << 32 << true << 1;
+    QTest::newRow("transparent tiff") << "three.pdf"
+                                      << QStringList{"-t", "tiff", "-r", "20", "--transparent", "-p", "1"}
+                                      << "three_1.tiff" << at20 << 20 << 32 << true << 1;
+    QTest::newRow("webp") << "three.pdf" << QStringList{"-t", "webp", "-r", "20", "-p", "1"} << "three_1.webp" << at20
+                          << 0 << 32 << false << 1;
+    QTest::newRow("webp lossless") << "three.pdf" << QStringList{"-t", "webp", "-Q", "100", "-r", "20", "-p", "1"}
+                                   << "three_1.webp" << at20 << 0 << 32 << false << 1;
+    QTest::newRow("one multi-page tiff") << "three.pdf" << QStringList{"-t", "tiff", "-r", "20", "--multipage"}
+                                         << "three.tiff" << at20 << 20 << 32 << false << 3;
+    QTest::newRow("multi-page 1-bit tiff, pages chosen")
+        << "ten.pdf" << QStringList{"-t", "tiff", "-r", "20", "--multipage", "--mono", "-p", "9,2"} << "ten.tiff"
+        << at20 << 20 << 1 << false << 2;
+}
+
+void TestCli::outputOptionsReadBack()
+{
+    QFETCH(QString, document);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+    QFETCH(QSize, size);
+    QFETCH(int, dpi);
+    QFETCH(int, depth);
+    QFETCH(bool, alpha);
+    QFETCH(int, images);
+
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-j", "2", "-o", out} + arguments + QStringList{pdf(document)});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), QStringList{file});
+    QImageReader reader(out + "/" + file);
+    QCOMPARE(reader.imageCount(), images);
+    for (int i = 0; i < images; ++i) {
+        const QImage image = reader.read();
+        QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.hasAlphaChannel(), alpha);
+        if (depth == 1)
+            QCOMPARE(image.depth(), 1);
+        QCOMPARE(image.isGrayscale(), depth == 8);
+        if (dpi > 0) // WebP has no place for it
+            QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), dpi);
+        // The frame is drawn 10 pt in; the corner is paper, or nothing at all.
+        QVERIFY(qGray(image.pixel(size.width() * 7 / 413, size.height() / 2)) < 128);
+        QCOMPARE(qAlpha(image.pixel(1, 1)), alpha ? 0 : 255);
+        reader.jumpToNextImage();
+    }
+}
+
+// A page that takes too long is given up and reported; the run goes on.
+void TestCli::pageTimeoutGivesUpSlowPages()
+{
+    // Thousands of curves over 5000 x 5000 pixels take seconds in any build;
+    // the small plain pages a fraction of one.
+    QVERIFY(makeDrawingPdf(pdf("slow.pdf"), 20000, QSizeF(300, 300)));
+    QVERIFY(makePdf(pdf("quick.pdf"), QList<QSizeF>(3, QSizeF(60, 60))));
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-j", "1", "-t", "bmp", "-r", "1200", "--page-timeout", "1", "--json", "-o", out,
+                               pdf("slow.pdf"), pdf("quick.pdf")});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(pdf("slow.pdf") + ": page 1: timed out after 1 s"), qPrintable(run.err));
+    QCOMPARE(filesIn(out), (QStringList{"quick_1.bmp", "quick_2.bmp", "quick_3.bmp"}));
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    const QJsonObject slow = QJsonDocument::fromJson(lines.first().toUtf8()).object();
+    QCOMPARE(slow.value("file").toString(), pdf("slow.pdf"));
+    QCOMPARE(slow.value("page").toInt(), 1);
+    QCOMPARE(slow.value("status").toString(), QStringLiteral("failed"));
+    QCOMPARE(slow.value("error").toString(), QStringLiteral("timed out after 1 s"));
+    QVERIFY(slow.value("milliseconds").toInteger() >= 1000);
+    const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object().value("summary").toObject();
+    QCOMPARE(summary.value("written").toInt(), 3);
+    QCOMPARE(summary.value("failed").toInt(), 1);
+    QCOMPARE(summary.value("exit_status").toInt(), 1);
 }
 
 void TestCli::pageList_data()
@@ -486,10 +613,31 @@ void TestCli::interruptLeavesWholeFiles()
 
     const QStringList names = filesIn(out);
     QVERIFY(names.size() < 40);
+    QHash<QString, ino_t> inodes;
     for (const QString &name : names) {
         QVERIFY2(name.endsWith(".png") && name.startsWith("forty_"), qPrintable(name));
         QCOMPARE(QImage(out + "/" + name).size(), QSize(826, 1169));
+        struct stat status = {};
+        QCOMPARE(::stat(QFile::encodeName(out + "/" + name).constData(), &status), 0);
+        inodes.insert(name, status.st_ino);
     }
+
+    // Run again, it does only the rest: what is there stays, untouched.
+    const CliRun resumed = runCli({"-q", "-j", "2", "-t", "png", "-r", "100", "--skip-existing", "--json", "-o", out,
+                                   pdf("forty.pdf")});
+    QVERIFY2(resumed.status == 0, qPrintable(resumed.err));
+    QCOMPARE(filesIn(out).size(), 40);
+    for (auto it = inodes.cbegin(); it != inodes.cend(); ++it) {
+        struct stat status = {};
+        QCOMPARE(::stat(QFile::encodeName(out + "/" + it.key()).constData(), &status), 0);
+        QCOMPARE(status.st_ino, it.value());
+    }
+    const QStringList lines = resumed.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 41);
+    QCOMPARE(lines.filter(QStringLiteral("\"status\":\"skipped\"")).size(), names.size());
+    const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object().value("summary").toObject();
+    QCOMPARE(summary.value("skipped").toInt(), int(names.size()));
+    QCOMPARE(summary.value("written").toInt(), 40 - int(names.size()));
 }
 
 // Ctrl-C while a page takes seconds to draw: the page stops where it is.

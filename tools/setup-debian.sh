@@ -7,7 +7,7 @@ packages=(
     cmake g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
     libpoppler-qt6-dev
-    libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev  # the engine's encoders
+    libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev libwebp-dev  # the engine's encoders
     libspng-dev         # bench_engine measures it against libpng
     fp-utils            # chmcmd builds the manual
     poppler-utils qpdf  # test fixtures and benchmark peers

@@ -1,0 +1,60 @@
+#!/bin/bash
+# What the command line's output options cost: --gray and --mono against
+# colour output at the same size and type, and --multipage against single
+# TIFF files, on a generated 30-page text document. Best of REPEATS runs of
+# each, taking turns, single-threaded so that the encoders show.
+#
+# Usage: bench/bench_outputs.sh [BUILD_DIR]   (a Release build holding velloran-cli)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build-release}
+cli=$build/velloran-cli
+repeats=${REPEATS:-3}
+[ -x "$cli" ] || { echo "bench_outputs.sh: no $cli; build it: cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release && cmake --build build-release --target velloran-cli" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$here/make_text_pdf.sh" "$work/doc.pdf" 30
+
+# seconds ARGS...: wall time of one run into an empty folder.
+seconds() {
+    rm -rf "$work/out"
+    local start end
+    start=$(date +%s.%N)
+    "$cli" -q -j 1 -r 150 -o "$work/out" "$@" "$work/doc.pdf"
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+
+cases=(
+    "png colour|-t png"
+    "png --gray|-t png --gray"
+    "png --mono|-t png --mono"
+    "tiff colour|-t tiff"
+    "tiff --gray|-t tiff --gray"
+    "tiff --mono (G4)|-t tiff --mono"
+    "tiff --multipage|-t tiff --multipage"
+    "jpg colour|-t jpg"
+    "jpg --gray|-t jpg --gray"
+)
+declare -A best=()
+for ((i = 0; i < repeats; i++)); do
+    for c in "${cases[@]}"; do
+        label=${c%%|*}
+        # shellcheck disable=SC2086
+        s=$(seconds ${c#*|})
+        if [ -z "${best[$label]:-}" ] || awk -v a="$s" -v b="${best[$label]}" 'BEGIN { exit !(a < b) }'; then
+            best[$label]=$s
+        fi
+    done
+done
+
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); 30 pages at 150 dpi, -j 1, best of $repeats"
+printf '%-20s %8s %8s  %s\n' case seconds pages/s "against colour of the same type"
+for c in "${cases[@]}"; do
+    label=${c%%|*}
+    base="${label%% *} colour"
+    printf '%-20s %8s %8.1f  %s\n' "$label" "${best[$label]}" "$(awk -v s="${best[$label]}" 'BEGIN { print 30 / s }')" \
+        "$(awk -v s="${best[$label]}" -v b="${best[$base]}" 'BEGIN { printf "%.2fx the time", s / b }')"
+done
