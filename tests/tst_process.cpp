@@ -79,6 +79,7 @@ private slots:
     void hugePageIsRefused();
     void writesRealImages_data();
     void writesRealImages();
+    void convertsAPosterInBands();
 
 private:
     // Fills the job, runs it to the end and returns the merged signal sequence.
@@ -474,6 +475,24 @@ void TstProcess::writesRealImages()
     // The page's frame is drawn 10 pt in from the edge; the corner stays paper white.
     QVERIFY(qGray(image.pixel(21, 877)) < 128);
     QVERIFY(qGray(image.pixel(3, 3)) > 230);
+}
+
+// A poster's bitmap (256 MB at 40 dpi) is past the band budget: it is drawn
+// and written in bands, never held whole.
+void TstProcess::convertsAPosterInBands()
+{
+    const QString pdf = m_pdfDir.filePath(QStringLiteral("poster.pdf"));
+    QVERIFY(makePdf(pdf, {QSizeF(14400, 14400)}));
+    const std::unique_ptr<Poppler::Document> doc = load(pdf);
+    QVERIFY(doc);
+    Process process;
+    process.pdfDoc = doc.get();
+    process.qsPdfFile = pdf;
+    QCOMPARE(runJob(process, {0}, QStringLiteral("png"), 40),
+             (QStringList{"Start convert...", output("poster_1.png"), progress(1, 1), "All converted"}));
+    QImageReader reader(QDir(m_outDir->path()).filePath(QStringLiteral("poster_1.png")));
+    QCOMPARE(reader.size(), QSize(8000, 8000));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList{"poster_1.png"});
 }
 
 QTEST_MAIN(TstProcess)
