@@ -23,9 +23,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.tarnwick.example/pdf-to-image")
-# Libraries come from the binaries; Qt's TIFF writer is a plug-in they do not name.
+# Every library comes from the binaries: the image files are written by the
+# engine's own encoders, not by Qt's plug-ins.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins")
 # Help > Manual starts one of these, else the desktop's opener.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xchm | kchmviewer")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
