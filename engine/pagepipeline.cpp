@@ -72,7 +72,9 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
         return finish(outcome, PageOutcome::TimedOut,
                       QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
     };
-    const BudgetLease lease(job.memory, bandBytes(width, banded ? rows + 2 * bandMargin : rows), stop);
+    const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
+    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
+    const BudgetLease lease(job.memory, bandMemory + encoderMemory, stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
 

@@ -41,6 +41,10 @@ public:
 
     QString errorString() const { return error; }
 
+    // Memory the encoder itself holds for an image of the settings' size, for
+    // the run's memory budget: nothing for those that stream their rows out.
+    virtual qint64 bytesHeld(const EncodeSettings &) const { return 0; }
+
 protected:
     QString error;
 };

@@ -25,6 +25,11 @@ bool WebpEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     return true;
 }
 
+qint64 WebpEncoder::bytesHeld(const EncodeSettings &settings) const
+{
+    return packedRowBytes(settings.mode, settings.width) * settings.height;
+}
+
 bool WebpEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
 {
     if (nextRow + count > settings.height) {

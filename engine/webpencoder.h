@@ -15,6 +15,7 @@ public:
     bool begin(QIODevice *device, const EncodeSettings &settings) override;
     bool writeRows(const uchar *rows, qsizetype bytesPerLine, int count) override;
     bool finish() override;
+    qint64 bytesHeld(const EncodeSettings &settings) const override;
 
 private:
     QIODevice *device = nullptr;
