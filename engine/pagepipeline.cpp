@@ -66,17 +66,19 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
     const bool alpha = job.mode == PixelMode::ColorAlpha;
+    const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
+    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
+    const BudgetLease lease(job.memory, bandMemory + encoderMemory, stop);
+    if (!lease.granted())
+        return finish(outcome, PageOutcome::Stopped);
+
+    // The time limit counts from here: waiting for the others' memory is not the page's doing.
     const QDeadlineTimer deadline = job.timeLimitMs > 0 ? QDeadlineTimer(job.timeLimitMs)
                                                         : QDeadlineTimer(QDeadlineTimer::Forever);
     const auto timedOut = [&outcome, &job]() -> PageOutcome & {
         return finish(outcome, PageOutcome::TimedOut,
                       QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
     };
-    const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
-    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
-    const BudgetLease lease(job.memory, bandMemory + encoderMemory, stop);
-    if (!lease.granted())
-        return finish(outcome, PageOutcome::Stopped);
 
     for (int top = 0; top < height; top += rows) {
         if (stopSet(stop))
