@@ -40,3 +40,19 @@ bool formatHolds(ImageFormat format, qint64 width, qint64 height)
     }
     return false;
 }
+
+QString formatLimitText(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Jpeg:
+        return QStringLiteral("a JPEG image has at most %1 pixels a side").arg(JPEG_MAX_DIMENSION);
+    case ImageFormat::WebP:
+        return QStringLiteral("a WebP image has at most %1 pixels a side").arg(webpMaxSide);
+    case ImageFormat::Bmp:
+        return QStringLiteral("a BMP file holds at most 4 GiB");
+    case ImageFormat::Png:
+    case ImageFormat::Tiff:
+        break;
+    }
+    return QStringLiteral("more than an image can have");
+}

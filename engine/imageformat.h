@@ -17,4 +17,7 @@ constexpr qint64 webpMaxSide = 16383;
 // These are the formats' own limits; the renderer has none of its own.
 bool formatHolds(ImageFormat format, qint64 width, qint64 height);
 
+// What the format can hold, for telling why a page was refused.
+QString formatLimitText(ImageFormat format);
+
 #endif // IMAGEFORMAT_H

@@ -47,7 +47,12 @@ bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcom
     }
     outcome.width = size.width;
     outcome.height = size.height;
-    if (!formatHolds(job.format, size.width, size.height) || !bandsCanHold(size.width)) {
+    if (!formatHolds(job.format, size.width, size.height)) {
+        finish(outcome, PageOutcome::TooLarge,
+               sizeText(size.width, size.height) + QStringLiteral("; ") + formatLimitText(job.format));
+        return false;
+    }
+    if (!bandsCanHold(size.width)) {
         finish(outcome, PageOutcome::TooLarge, sizeText(size.width, size.height));
         return false;
     }

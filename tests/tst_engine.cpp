@@ -188,9 +188,9 @@ void TstEngine::refusedBeforeRendering_data()
     QTest::addColumn<QString>("detail");
 
     QTest::newRow("jpg poster at 400 dpi")
-        << QSizeF(14400, 14400) << ImageFormat::Jpeg << 400 << PageOutcome::TooLarge << "80000 x 80000 pixels";
+        << QSizeF(14400, 14400) << ImageFormat::Jpeg << 400 << PageOutcome::TooLarge << "80000 x 80000 pixels; a JPEG image has at most 65500 pixels a side";
     QTest::newRow("bmp poster at 300 dpi")
-        << QSizeF(14400, 14400) << ImageFormat::Bmp << 300 << PageOutcome::TooLarge << "60000 x 60000 pixels";
+        << QSizeF(14400, 14400) << ImageFormat::Bmp << 300 << PageOutcome::TooLarge << "60000 x 60000 pixels; a BMP file holds at most 4 GiB";
     // Fits PNG's 31 bits a side, but not one row of it in a bitmap Splash can make.
     QTest::newRow("1e9 pt box at 150 dpi")
         << QSizeF(1e9, 1e9) << ImageFormat::Png << 150 << PageOutcome::TooLarge << "2083333333 x 2083333333 pixels";

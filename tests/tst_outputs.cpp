@@ -122,9 +122,10 @@ void TstOutputs::webpLimit()
     PageJob job;
     job.outputPath = dir.filePath(QStringLiteral("big.webp"));
     job.format = ImageFormat::WebP;
-    job.resolution = 1500; // A4: 12396 x 17538
+    job.resolution = 1500; // A4: 12396 x 17542
     const PageOutcome outcome = convertPage(loaded.document.get(), job, notStopped);
     QCOMPARE(outcome.result, PageOutcome::TooLarge);
+    QCOMPARE(outcome.detail, QStringLiteral("12396 x 17542 pixels; a WebP image has at most 16383 pixels a side"));
     QVERIFY(!QFileInfo::exists(job.outputPath));
 }
 
