@@ -127,6 +127,16 @@ int runChild(int argc, char *argv[])
     return app.exec();
 }
 
+// This test program again, as the child that runs the window and ends it.
+void startChild(QProcess &program, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(childModeVariable), QStringLiteral("1"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QCoreApplication::applicationFilePath(), arguments);
+}
+
 } // namespace
 
 class TestShutdown : public QObject
@@ -164,12 +174,7 @@ void TestShutdown::endingDuringRunLeavesOnlyWholeFiles()
     const QString folder = dir.filePath("out");
 
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QLatin1String(childModeVariable), QStringLiteral("1"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QCoreApplication::applicationFilePath(), {how, pdf, folder});
-    QVERIFY(program.waitForStarted());
+    startChild(program, {how, pdf, folder});
     QVERIFY2(program.waitForFinished(240000), "the program did not end");
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
@@ -204,12 +209,7 @@ void TestShutdown::endingInsideAHugePageIsQuick()
     const QString folder = dir.filePath("out");
 
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QLatin1String(childModeVariable), QStringLiteral("1"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(QCoreApplication::applicationFilePath(), {how, pdf, folder, "huge"});
-    QVERIFY(program.waitForStarted());
+    startChild(program, {how, pdf, folder, "huge"});
     QVERIFY2(program.waitForFinished(240000), "the program did not end");
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QVERIFY2(program.exitCode() != 6, "the worker took 0.5 s or more to stop");
