@@ -1,7 +1,7 @@
 #include "app/dialogabout.h"
 #include "ui_dialogabout.h"
 
-#include "app/version.h"
+#include "engine/version.h"
 
 #include <QPixmap>
 

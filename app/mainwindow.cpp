@@ -2,8 +2,8 @@
 #include "ui_mainwindow.h"
 
 #include "app/pagelistvalidator.h"
-#include "app/version.h"
 #include "app/windowplacement.h"
+#include "engine/version.h"
 
 #include <poppler-qt6.h>
 

@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 
-#include "app/version.h"
+#include "engine/version.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -7,11 +7,11 @@
 //       reports the pages and rows where the two differ.
 //   bench_engine convert <pdf> <dpi> <jpg|png|bmp|tiff> [output folder]
 //       converts every page on one thread and prints pages per second.
-#include "engine/pdfdocument.h"
-#include "engine/imageformat.h"
+#include "engine/image/imageformat.h"
 #include "engine/pagepipeline.h"
-#include "engine/pagerenderer.h"
 #include "engine/pixelsize.h"
+#include "engine/render/pagerenderer.h"
+#include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
 

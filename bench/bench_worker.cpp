@@ -3,7 +3,7 @@
 //   bench_worker run <pdf> <output folder> <extension> <dpi> [quality]
 #include "benchpdf.h"
 #include "conversion/process.h"
-#include "engine/pdfdocument.h"
+#include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
 

@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "conversion/outputfolder.h"
 #include "conversion/outputtype.h"
+#include "engine/outputfolder.h"
 
 #include <QProgressDialog>
 

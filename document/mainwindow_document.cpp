@@ -3,7 +3,7 @@
 
 #include "config/config.h"
 #include "config/settingskeys.h"
-#include "engine/pdfdocument.h"
+#include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
 

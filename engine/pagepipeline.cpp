@@ -1,10 +1,10 @@
 #include "engine/pagepipeline.h"
 
 #include "engine/atomicfile.h"
+#include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
-#include "engine/pagerenderer.h"
 #include "engine/pixelsize.h"
-#include "engine/rowencoder.h"
+#include "engine/render/pagerenderer.h"
 
 #include <functional>
 

@@ -2,9 +2,9 @@
 #define PAGEPIPELINE_H
 
 #include "engine/bandplan.h"
-#include "engine/imageformat.h"
+#include "engine/image/imageformat.h"
+#include "engine/image/rowencoder.h"
 #include "engine/pageoutcome.h"
-#include "engine/rowencoder.h"
 
 #include <atomic>
 

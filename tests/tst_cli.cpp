@@ -1,8 +1,8 @@
-#include "conversion/batchjob.h"
-#include "conversion/parallelconverter.h"
+#include "cli/batchjob.h"
+#include "cli/parallelconverter.h"
 #include "conversion/process.h"
 #include "engine/pagelist.h"
-#include "engine/pdfdocument.h"
+#include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 

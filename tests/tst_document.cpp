@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "config/config.h"
 #include "config/settingskeys.h"
-#include "engine/pdfdocument.h"
+#include "engine/render/pdfdocument.h"
 #include "support/dragdrop.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"

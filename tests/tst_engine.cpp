@@ -1,8 +1,8 @@
-#include "engine/imageformat.h"
+#include "engine/image/imageformat.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
-#include "engine/pdfdocument.h"
 #include "engine/pixelsize.h"
+#include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 

@@ -1,8 +1,8 @@
-#include "engine/pdfdocument.h"
-#include "engine/pagepipeline.h"
-#include "engine/tiffencoder.h"
 #include "engine/atomicfile.h"
+#include "engine/image/tiffencoder.h"
+#include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
+#include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 

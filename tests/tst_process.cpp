@@ -1,5 +1,5 @@
 #include "conversion/process.h"
-#include "engine/pdfdocument.h"
+#include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 

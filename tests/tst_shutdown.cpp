@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
-#include "support/modalcatcher.h"
 #include "support/drawingpdf.h"
+#include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
 

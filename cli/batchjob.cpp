@@ -1,0 +1,192 @@
+#include "cli/batchjob.h"
+
+#include "engine/image/imageformat.h"
+#include "engine/outputfolder.h"
+#include "engine/outputname.h"
+#include "engine/pagelist.h"
+#include "engine/render/pdfdocument.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+namespace {
+
+QString fileError(const QString &path, const QString &reason)
+{
+    return path + QStringLiteral(": ") + reason;
+}
+
+QString loadError(PdfLoadStatus status, const QByteArray &password)
+{
+    if (status == PdfLoadStatus::Locked)
+        return password.isEmpty() ? QStringLiteral("the PDF needs a password (--password)")
+                                  : QStringLiteral("wrong password");
+    return QStringLiteral("cannot be opened as a PDF (damaged or not a PDF)");
+}
+
+QString pageListError(const PageListResult &result, const QString &text, int pageCount)
+{
+    switch (result.error) {
+    case PageListResult::Empty:
+        return QStringLiteral("the page list is empty");
+    case PageListResult::BelowOne:
+        return QStringLiteral("page list \"%1\": page numbers start at 1").arg(text);
+    case PageListResult::AboveTotal:
+        return QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
+    case PageListResult::BadPart:
+        return QStringLiteral("page list \"%1\": \"%2\" is not a page number or a range such as 6-9")
+            .arg(text, result.badPart);
+    case PageListResult::None:
+        break;
+    }
+    return result.pages.isEmpty() ? QStringLiteral("page list \"%1\" selects no page").arg(text) : QString();
+}
+
+// Reads one input file; returns the reason it cannot be used, or an empty string.
+QString checkFile(const BatchOptions &options, BatchFile &file)
+{
+    const QFileInfo info(file.path);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a file");
+    if (!info.isReadable())
+        return QStringLiteral("not readable");
+
+    const PdfProbeResult probe = probePdf(file.path, options.password);
+    if (probe.status != PdfLoadStatus::Loaded)
+        return loadError(probe.status, options.password);
+    if (probe.pageCount < 1)
+        return QStringLiteral("the document has no pages");
+
+    if (options.pages.isNull()) {
+        file.pageCount = probe.pageCount;
+        file.pages = allPages(quint32(probe.pageCount));
+        return QString();
+    }
+    file.pageCount = probe.pageCount;
+    const PageListResult parsed = parsePageListStrictly(options.pages, quint32(probe.pageCount));
+    file.pages = parsed.pages;
+    return pageListError(parsed, options.pages, probe.pageCount);
+}
+
+// Two inputs with the same base name would write the same output files.
+QStringList findNameClashes(const QList<BatchFile> &files)
+{
+    QStringList errors;
+    QHash<QString, QString> firstByName;
+    for (const BatchFile &file : files) {
+        const QString name = QFileInfo(file.path).completeBaseName();
+        const auto found = firstByName.constFind(name);
+        if (found == firstByName.constEnd())
+            firstByName.insert(name, file.path);
+        else
+            errors << fileError(file.path, QStringLiteral("its output names clash with those of %1").arg(*found));
+    }
+    return errors;
+}
+
+const char *modeName(PixelMode mode)
+{
+    switch (mode) {
+    case PixelMode::Gray:
+        return "gray";
+    case PixelMode::Mono:
+        return "1-bit";
+    case PixelMode::ColorAlpha:
+        return "transparent";
+    case PixelMode::Color:
+        break;
+    }
+    return "colour";
+}
+
+// The combinations of the output options that make no sense, one line each.
+QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
+{
+    const OutputStyle &style = options.style;
+    QStringList errors;
+    if (style.sizedInPixels() && options.resolutionGiven)
+        errors << QStringLiteral("give a resolution or a size in pixels, not both");
+    if (style.longestSide > 0 && (style.width > 0 || style.height > 0))
+        errors << QStringLiteral("give --scale-to or --width/--height, not both");
+    if (!formatStores(format, style.mode))
+        errors << QStringLiteral("%1 files cannot hold %2 pages").arg(options.extension, QLatin1String(modeName(style.mode)));
+    if (style.multipage && format != ImageFormat::Tiff)
+        errors << QStringLiteral("--multipage writes TIFF files only: add -t tiff");
+    return errors;
+}
+
+} // namespace
+
+QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
+{
+    QString name;
+    if (style.multipage)
+        name = documentFileName(file.path, extension);
+    else if (style.padNumbers)
+        name = paddedOutputFileName(file.path, pageIndex, file.pageCount, extension);
+    else
+        name = outputFileName(file.path, pageIndex, extension);
+    return outputFilePath(QDir(outputDir), name);
+}
+
+int BatchPlan::pageCount() const
+{
+    int count = 0;
+    for (const BatchFile &file : files)
+        count += file.pages.size();
+    return count;
+}
+
+QStringList checkBatchOptions(const BatchOptions &options)
+{
+    QStringList errors;
+    if (options.files.isEmpty())
+        errors << QStringLiteral("no input file given");
+    const std::optional<ImageFormat> format = imageFormatForExtension(options.extension);
+    if (!format)
+        errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp, tiff or webp").arg(options.extension);
+    else
+        errors << checkOutputStyle(options, *format);
+    if (options.resolution < minResolution || options.resolution > maxResolution)
+        errors << QStringLiteral("resolution must be from %1 to %2 dpi").arg(minResolution).arg(maxResolution);
+    if (options.quality < minQuality || options.quality > maxQuality)
+        errors << QStringLiteral("quality must be from %1 to %2").arg(minQuality).arg(maxQuality);
+    if (options.outputDir.isEmpty())
+        errors << QStringLiteral("the output folder is empty");
+    return errors;
+}
+
+BatchPlan planBatch(const BatchOptions &options)
+{
+    BatchPlan plan;
+    plan.outputDir = options.outputDir;
+    plan.extension = options.extension;
+    plan.resolution = options.resolution;
+    plan.quality = options.quality;
+    plan.style = options.style;
+    plan.password = options.password;
+    plan.errors = checkBatchOptions(options);
+    if (!plan.errors.isEmpty())
+        return plan;
+
+    for (const QString &path : options.files) {
+        BatchFile file{path, {}};
+        const QString reason = checkFile(options, file);
+        if (reason.isEmpty())
+            plan.files << file;
+        else
+            plan.errors << fileError(path, reason);
+    }
+    plan.errors << findNameClashes(plan.files);
+    if (!plan.errors.isEmpty())
+        return plan;
+
+    if (prepareOutputFolder(options.outputDir) != OutputFolderCheck::Ready)
+        plan.errors << fileError(options.outputDir, QStringLiteral("cannot create the output folder"));
+    else if (!QFileInfo(options.outputDir).isWritable())
+        plan.errors << fileError(options.outputDir, QStringLiteral("the output folder is not writable"));
+    return plan;
+}

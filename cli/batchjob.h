@@ -1,0 +1,78 @@
+#ifndef BATCHJOB_H
+#define BATCHJOB_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "engine/image/rowencoder.h"
+
+// How pages are sized, stored and named beyond type, resolution and quality.
+struct OutputStyle
+{
+    int width = 0;       // a box in pixels that each page is fitted into, instead
+    int height = 0;      // of a resolution; 0 leaves that side free
+    int longestSide = 0; // or the pixels of each page's longer side
+    PixelMode mode = PixelMode::Color;
+    bool padNumbers = false;   // report_07.png of 42 pages
+    bool multipage = false;    // every page of a file into one TIFF
+    bool skipExisting = false; // an output already there counts as done
+    qint64 timeLimitMs = 0;    // per page; 0: none
+
+    bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
+};
+
+// What a command-line run was asked to do, before anything is checked.
+struct BatchOptions
+{
+    QStringList files;
+    QString outputDir = QStringLiteral(".");
+    QString extension = QStringLiteral("jpg");
+    int resolution = 150;
+    bool resolutionGiven = false;
+    int quality = 75;
+    QString pages; // a page list such as "1,2,3,6-9"; null for every page
+    QByteArray password;
+    OutputStyle style;
+};
+
+constexpr int minResolution = 1;
+constexpr int maxResolution = 999999;
+constexpr int minQuality = 1;
+constexpr int maxQuality = 100;
+
+// One input file that passed the checks, with the pages to write from it.
+struct BatchFile
+{
+    QString path;
+    QList<int> pages;  // 0-based, in the order given
+    int pageCount = 0; // of the whole document
+};
+
+// A checked run: every file opens and every page exists. When errors is not
+// empty nothing may be written; each error names the file it is about.
+struct BatchPlan
+{
+    QList<BatchFile> files;
+    QString outputDir;
+    QString extension;
+    int resolution = 150;
+    int quality = 75;
+    QByteArray password;
+    OutputStyle style;
+    QStringList errors;
+
+    int pageCount() const;
+    // Where a page of a file goes: named by page, or the one file of all pages.
+    QString outputPath(const BatchFile &file, int pageIndex) const;
+};
+
+// Problems with the option values alone, one line each; empty when they are usable.
+QStringList checkBatchOptions(const BatchOptions &options);
+
+// Opens every file to check it and its page list, then makes the output
+// folder. The folder is made only when everything else passed.
+BatchPlan planBatch(const BatchOptions &options);
+
+#endif // BATCHJOB_H

@@ -1,0 +1,275 @@
+#include "cli/cliapp.h"
+
+#include "cli/interruptflag.h"
+#include "cli/jsonreport.h"
+#include "cli/parallelconverter.h"
+#include "cli/progressline.h"
+#include "engine/version.h"
+
+#include <QCommandLineParser>
+#include <QLoggingCategory>
+#include <QThread>
+
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace {
+
+constexpr char programName[] = "velloran-cli";
+constexpr int maxJobs = 256;
+constexpr int maxPixels = 1000000;
+constexpr int maxPageTimeoutSeconds = 86400;
+
+const char exitStatusText[] =
+    "Converts the pages of PDF files to image files named <name>_<page>.<type>.\n"
+    "\n"
+    "Exit status: 0 when every page was written, 1 when some page failed,\n"
+    "2 for bad usage or input that stops the run before it starts,\n"
+    "130 when interrupted (Ctrl-C): the pages in hand stop at once and leave no file.";
+
+// Every page allocates bitmaps of about the same large size. By default glibc
+// maps each one afresh and returns it on release, so the kernel zeroes the
+// memory again for every page; kept in the heap it is reused. The peak stays
+// what it was: one page's buffers per thread.
+void keepPageBuffers()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+#endif
+}
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stream);
+}
+
+void printError(const QString &message)
+{
+    printLine(stderr, QLatin1String(programName) + QStringLiteral(": ") + message);
+}
+
+QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
+{
+    // Sized in pixels, each page has a resolution of its own: the size says more.
+    const QString at = plan.style.sizedInPixels() ? QString()
+                                                  : QStringLiteral(" at %1 dpi").arg(plan.resolution);
+    switch (outcome.result) {
+    case PageOutcome::NoPage:
+        return QStringLiteral("no such page");
+    case PageOutcome::TooLarge:
+        return QStringLiteral("page too large to render%1 (%2)").arg(at, outcome.detail);
+    case PageOutcome::TooSmall:
+        return QStringLiteral("page smaller than one pixel%1").arg(at);
+    case PageOutcome::WriteFailed:
+        return QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, outcome.detail);
+    case PageOutcome::RenderFailed:
+    case PageOutcome::TimedOut:
+    case PageOutcome::Skipped:
+    case PageOutcome::Written:
+    case PageOutcome::Stopped:
+        break;
+    }
+    return outcome.detail;
+}
+
+QList<QCommandLineOption> cliOptions()
+{
+    return {
+        {{"o", "output"}, "Output folder, made when missing (default: the current folder).", "folder", "."},
+        {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
+        {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
+        {"width", "Fit each page into this many pixels wide (with --height, into that box), "
+                  "keeping its proportions, instead of a resolution.", "pixels"},
+        {"height", "Fit each page into this many pixels high.", "pixels"},
+        {"scale-to", "Make each page's longer side this many pixels, instead of a resolution.", "pixels"},
+        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png a higher value compresses less; "
+                           "for webp 100 means lossless.", "quality", "75"},
+        {"gray", "Write 8-bit grayscale (jpg, png, bmp, tiff)."},
+        {"mono", "Write 1 bit a pixel, black below half luminance (png, bmp, tiff with CCITT G4)."},
+        {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
+        {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
+        {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
+        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\" (default: all pages).", "list"},
+        {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
+         QString::number(QThread::idealThreadCount())},
+        {"password", "Password for PDF files that need one.", "password"},
+        {"skip-existing", "Leave pages whose output file exists alone, counted as done: "
+                          "a run stopped midway can be run again to do the rest."},
+        {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
+         "seconds"},
+        {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
+        {{"q", "quiet"}, "No progress line."},
+    };
+}
+
+// Reads a whole number option in [min, max]; adds an error otherwise.
+int readNumber(const QCommandLineParser &parser, const QString &name, int min, int max, QStringList &errors)
+{
+    const QString text = parser.value(name);
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok || value < min || value > max)
+        errors << QStringLiteral("invalid %1 \"%2\": expected a whole number from %3 to %4")
+                      .arg(name, text)
+                      .arg(min)
+                      .arg(max);
+    return value;
+}
+
+// Reads an optional whole number of pixels; 0 when not given.
+int readPixels(const QCommandLineParser &parser, const QString &name, QStringList &errors)
+{
+    return parser.isSet(name) ? readNumber(parser, name, 1, maxPixels, errors) : 0;
+}
+
+void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &result)
+{
+    OutputStyle &style = result.options.style;
+    style.width = readPixels(parser, QStringLiteral("width"), result.errors);
+    style.height = readPixels(parser, QStringLiteral("height"), result.errors);
+    style.longestSide = readPixels(parser, QStringLiteral("scale-to"), result.errors);
+
+    const bool gray = parser.isSet(QStringLiteral("gray"));
+    const bool mono = parser.isSet(QStringLiteral("mono"));
+    const bool transparent = parser.isSet(QStringLiteral("transparent"));
+    if (int(gray) + int(mono) + int(transparent) > 1)
+        result.errors << QStringLiteral("choose one of --gray, --mono and --transparent");
+    style.mode = gray ? PixelMode::Gray : mono ? PixelMode::Mono : transparent ? PixelMode::ColorAlpha : PixelMode::Color;
+
+    style.multipage = parser.isSet(QStringLiteral("multipage"));
+    style.padNumbers = parser.isSet(QStringLiteral("pad"));
+    style.skipExisting = parser.isSet(QStringLiteral("skip-existing"));
+    if (parser.isSet(QStringLiteral("page-timeout"))) {
+        const QString text = parser.value(QStringLiteral("page-timeout"));
+        bool ok = false;
+        const double seconds = text.toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > maxPageTimeoutSeconds)
+            result.errors << QStringLiteral("invalid page-timeout \"%1\": expected seconds above 0, up to %2")
+                                 .arg(text)
+                                 .arg(maxPageTimeoutSeconds);
+        else
+            style.timeLimitMs = qMax<qint64>(1, qint64(seconds * 1000.0 + 0.5));
+    }
+}
+
+void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
+{
+    BatchOptions &options = result.options;
+    options.files = parser.positionalArguments();
+    options.outputDir = parser.value(QStringLiteral("output"));
+    options.extension = parser.value(QStringLiteral("type")).toLower();
+    options.resolution = readNumber(parser, QStringLiteral("resolution"), minResolution, maxResolution,
+                                    result.errors);
+    options.resolutionGiven = parser.isSet(QStringLiteral("resolution"));
+    readOutputStyle(parser, result);
+    options.quality = readNumber(parser, QStringLiteral("quality"), minQuality, maxQuality, result.errors);
+    if (parser.isSet(QStringLiteral("pages")))
+        options.pages = parser.value(QStringLiteral("pages"));
+    if (parser.isSet(QStringLiteral("password")))
+        options.password = parser.value(QStringLiteral("password")).toUtf8();
+    result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
+    result.quiet = parser.isSet(QStringLiteral("quiet"));
+    result.json = parser.isSet(QStringLiteral("json"));
+}
+
+} // namespace
+
+CliApp::CommandLine CliApp::parse(const QStringList &arguments)
+{
+    CommandLine result;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QLatin1String(exitStatusText));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addOptions(cliOptions());
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("PDF files to convert."),
+                                 QStringLiteral("FILE.pdf..."));
+    result.helpText = parser.helpText();
+
+    if (!parser.parse(arguments)) {
+        result.errors << parser.errorText();
+        return result;
+    }
+    result.help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
+    result.version = parser.isSet(versionOption);
+    if (!result.help && !result.version)
+        readOptions(parser, result);
+    return result;
+}
+
+int CliApp::run(const QStringList &arguments)
+{
+    QCoreApplication::setApplicationName(QLatin1String(programName));
+    QCoreApplication::setApplicationVersion(QLatin1String(AppInfo::version));
+    // Poppler reports its parser's troubles as debug output without naming the
+    // file; the converter prints its own line for every file it cannot use.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+
+    const CommandLine commandLine = parse(arguments);
+    for (const QString &error : commandLine.errors)
+        printError(error);
+    if (!commandLine.errors.isEmpty())
+        return BadUsage;
+    if (commandLine.help) {
+        std::fputs(qPrintable(commandLine.helpText), stdout);
+        return AllWritten;
+    }
+    if (commandLine.version) {
+        printLine(stdout, QLatin1String(programName) + QLatin1Char(' ') + QLatin1String(AppInfo::version));
+        return AllWritten;
+    }
+
+    const BatchPlan plan = planBatch(commandLine.options);
+    for (const QString &error : plan.errors)
+        printError(error);
+    if (!plan.errors.isEmpty())
+        return BadUsage;
+    return convert(commandLine, plan);
+}
+
+int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
+{
+    installInterruptHandler();
+    keepPageBuffers();
+    const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
+    ProgressLine progress(stderr, plan.pageCount(), showProgress);
+
+    std::optional<JsonReport> json;
+    if (commandLine.json)
+        json.emplace(stdout);
+
+    ParallelConverter converter(plan);
+    const ConversionSummary summary = converter.run(
+        commandLine.jobs, interruptFlag(), [&](const QString &pdfPath, const PageOutcome &outcome) {
+            const bool failed = outcome.result != PageOutcome::Written && outcome.result != PageOutcome::Skipped;
+            const QString error = failed ? failureText(outcome, plan) : QString();
+            if (failed)
+                progress.printError(QStringLiteral("%1: %2: page %3: %4")
+                                        .arg(QLatin1String(programName), pdfPath)
+                                        .arg(outcome.page + 1)
+                                        .arg(error));
+            if (json)
+                json->page(pdfPath, outcome, error);
+            progress.pageDone();
+        });
+    progress.finish();
+    if (summary.threadsRefused > 0)
+        printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
+                       .arg(summary.threadsRefused));
+
+    const ExitStatus status = summary.notStarted > 0 ? Interrupted
+                              : summary.failed > 0   ? SomePagesFailed
+                                                     : AllWritten;
+    if (status == Interrupted)
+        printError(QStringLiteral("interrupted: %1 of %2 pages written")
+                       .arg(summary.written)
+                       .arg(plan.pageCount()));
+    if (json)
+        json->summary(summary, plan.pageCount(), status);
+    return status;
+}

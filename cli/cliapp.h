@@ -1,0 +1,43 @@
+#ifndef CLIAPP_H
+#define CLIAPP_H
+
+#include "cli/batchjob.h"
+
+#include <QString>
+#include <QStringList>
+
+// The command-line converter: reads the options, checks every input before
+// anything is written, converts the pages on several threads and answers
+// with an exit status.
+class CliApp
+{
+public:
+    enum ExitStatus {
+        AllWritten = 0,
+        SomePagesFailed = 1,
+        BadUsage = 2,  // bad options or input that stops the run before it starts
+        Interrupted = 130
+    };
+
+    struct CommandLine
+    {
+        BatchOptions options;
+        int jobs = 1;
+        bool quiet = false;
+        bool json = false;
+        bool help = false;
+        bool version = false;
+        QString helpText;
+        QStringList errors;
+    };
+
+    // Reads the arguments (the first is the program name) without acting on them.
+    static CommandLine parse(const QStringList &arguments);
+
+    int run(const QStringList &arguments);
+
+private:
+    static int convert(const CommandLine &commandLine, const BatchPlan &plan);
+};
+
+#endif // CLIAPP_H

@@ -1,0 +1,79 @@
+#ifndef PARALLELCONVERTER_H
+#define PARALLELCONVERTER_H
+
+#include "cli/batchjob.h"
+#include "engine/memorybudget.h"
+#include "engine/pageoutcome.h"
+#include "engine/pagepipeline.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+struct ConversionSummary
+{
+    int written = 0;
+    int failed = 0;
+    int notStarted = 0;     // not written because the run was stopped
+    int threadsRefused = 0; // asked for, but the system would not start them
+    int skipped = 0;        // outputs that were there already
+};
+
+// Converts the pages of a checked plan on several threads at once. Poppler
+// may not render one document from two threads, so every thread opens its own
+// copy of each file it takes pages from. Threads take the next page from a
+// shared counter and convert it through the page pipeline; the bitmaps they
+// hold together stay within one memory budget.
+namespace Poppler {
+class Document;
+}
+
+class ParallelConverter
+{
+public:
+    // Called once per page that was written, failed or skipped (not for one
+    // stopped midway), from the worker threads but never two at a time.
+    using PageCallback = std::function<void(const QString &pdfPath, const PageOutcome &)>;
+    // Starts a thread running body and adds it to threads; false when the
+    // system refuses one. Replaceable, so that a refusal can be tried.
+    using ThreadStarter = std::function<bool(std::vector<std::thread> &threads, std::function<void()> body)>;
+    static bool startThread(std::vector<std::thread> &threads, std::function<void()> body);
+
+    explicit ParallelConverter(const BatchPlan &plan);
+
+    // Blocks until every page is done, or until stop is set: then the pages
+    // in hand stop too, leaving no file, and no new one is started. The calling thread
+    // converts pages too, so the run goes on with fewer threads, or none
+    // besides it, when the system refuses to start them.
+    ConversionSummary run(int jobs, const std::atomic<bool> &stop, const PageCallback &onPage);
+
+    void setThreadStarter(ThreadStarter starter) { startThreadWith = std::move(starter); }
+
+private:
+    struct Task
+    {
+        int fileIndex;
+        int pageIndex; // wholeFile: every page of the file into one output
+    };
+    static constexpr int wholeFile = -1;
+
+    void work(const std::atomic<bool> &stop, const PageCallback &onPage);
+    PageOutcome convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
+                           const std::atomic<bool> &stop);
+    void convertWholeFile(const Poppler::Document *document, const BatchFile &file, const std::atomic<bool> &stop,
+                          const PageCallback &onPage);
+    PageJob jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex);
+    void reportSkipped(const PageCallback &onPage);
+
+    const BatchPlan plan;
+    QList<Task> tasks;
+    QList<Task> skippedTasks; // their outputs were there already
+    std::atomic<int> nextTask{0};
+    MemoryBudget memory;
+    ThreadStarter startThreadWith = startThread;
+};
+
+#endif // PARALLELCONVERTER_H

@@ -1,0 +1,29 @@
+#ifndef JPEGENCODER_H
+#define JPEGENCODER_H
+
+#include "engine/image/rowencoder.h"
+
+#include <memory>
+
+// Baseline JPEG through libjpeg(-turbo). Quality means what it means to Qt's
+// writer (jpeg_set_quality, limited to baseline tables); the resolution goes
+// into the JFIF density. Rows go in as drawn, without converting them, for
+// gray files too: libjpeg makes the luminance.
+class JpegEncoder : public RowEncoder
+{
+public:
+    JpegEncoder();
+    ~JpegEncoder() override;
+
+    bool begin(QIODevice *device, const EncodeSettings &settings) override;
+    bool writeRows(const uchar *rows, qsizetype bytesPerLine, int count) override;
+    bool finish() override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+    PixelMode mode = PixelMode::Color;
+    int width = 0;
+};
+
+#endif // JPEGENCODER_H

@@ -1,0 +1,60 @@
+#ifndef ROWENCODER_H
+#define ROWENCODER_H
+
+#include "engine/image/imageformat.h"
+
+#include <QString>
+
+#include <memory>
+
+class QIODevice;
+
+// What a file holds for each pixel.
+enum class PixelMode {
+    Color,     // 8-bit RGB
+    Gray,      // 8-bit luminance
+    Mono,      // 1 bit: white at half luminance and above, else black
+    ColorAlpha // 8-bit RGB and alpha, for pages drawn without paper
+};
+
+struct EncodeSettings
+{
+    int width = 0;
+    int height = 0;
+    double resolution = 150; // dots per inch, stored in every file that has a place for it
+    int quality = 75;        // 1 to 100: JPEG and WebP quality; for PNG higher compresses less
+    PixelMode mode = PixelMode::Color;
+};
+
+// Writes one image to a device, fed rows from top to bottom, a band at a time.
+// Rows are 32-bit pixels as Poppler draws them: QImage::Format_RGB32 (bytes
+// B, G, R, X on a little-endian machine), or Format_ARGB32_Premultiplied for
+// PixelMode::ColorAlpha. The encoder stores them in the settings' mode.
+class RowEncoder
+{
+public:
+    virtual ~RowEncoder() = default;
+
+    virtual bool begin(QIODevice *device, const EncodeSettings &settings) = 0;
+    virtual bool writeRows(const uchar *rows, qsizetype bytesPerLine, int count) = 0;
+    virtual bool finish() = 0;
+
+    QString errorString() const { return error; }
+
+    // Memory the encoder itself holds for an image of the settings' size, for
+    // the run's memory budget: nothing for those that stream their rows out.
+    virtual qint64 bytesHeld(const EncodeSettings &) const { return 0; }
+
+protected:
+    QString error;
+};
+
+std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format);
+
+// Dots per inch as the dots per metre that BMP and PNG store.
+int dotsPerMetre(double dpi);
+
+// Whether files of the format can store pixels in the mode.
+bool formatStores(ImageFormat format, PixelMode mode);
+
+#endif // ROWENCODER_H

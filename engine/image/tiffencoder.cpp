@@ -1,0 +1,191 @@
+#include "engine/image/tiffencoder.h"
+
+#include "engine/image/pixelconvert.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <tiffio.h>
+
+namespace {
+
+QIODevice *deviceOf(thandle_t handle)
+{
+    return static_cast<QIODevice *>(handle);
+}
+
+tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
+{
+    return tmsize_t(deviceOf(handle)->read(static_cast<char *>(data), qint64(size)));
+}
+
+tmsize_t writeProc(thandle_t handle, void *data, tmsize_t size)
+{
+    return tmsize_t(deviceOf(handle)->write(static_cast<const char *>(data), qint64(size)));
+}
+
+toff_t seekProc(thandle_t handle, toff_t offset, int whence)
+{
+    QIODevice *device = deviceOf(handle);
+    qint64 position = qint64(offset);
+    if (whence == SEEK_CUR)
+        position += device->pos();
+    else if (whence == SEEK_END)
+        position += device->size();
+    return device->seek(position) ? toff_t(position) : toff_t(-1);
+}
+
+int closeProc(thandle_t)
+{
+    return 0; // the device belongs to the caller
+}
+
+toff_t sizeProc(thandle_t handle)
+{
+    return toff_t(deviceOf(handle)->size());
+}
+
+int mapProc(thandle_t, void **, toff_t *)
+{
+    return 0;
+}
+
+void unmapProc(thandle_t, void *, toff_t) {}
+
+int onError(TIFF *, void *userData, const char *module, const char *format, va_list arguments)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    static_cast<TiffEncoder *>(userData)->setLibraryError(QString::fromLocal8Bit(module) + QStringLiteral(": ")
+                                                          + QString::fromLocal8Bit(text));
+    return 1;
+}
+
+int onWarning(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+// Strips of about this many bytes: few enough tags, small enough buffers.
+constexpr qint64 stripBytes = 256 * 1024;
+
+} // namespace
+
+TiffEncoder::~TiffEncoder()
+{
+    if (tif)
+        TIFFClose(tif);
+}
+
+qint64 TiffEncoder::pixelBytes(int width, int height, PixelMode mode)
+{
+    return packedRowBytes(mode, width) * height;
+}
+
+bool TiffEncoder::needsBigTiff(int width, int height, PixelMode mode)
+{
+    return needsBigTiff(pixelBytes(width, height, mode));
+}
+
+bool TiffEncoder::needsBigTiff(qint64 pixelBytes)
+{
+    // Pixels plus the strip tables, with room to spare for the directories.
+    const qint64 strips = pixelBytes / stripBytes + 1;
+    return pixelBytes + strips * 8 + (1 << 20) > qint64(0xFFFFFFFFu);
+}
+
+void TiffEncoder::startMultiPage(int pageCount, bool bigTiff)
+{
+    pagesInFile = pageCount;
+    bigTiffForAll = bigTiff;
+}
+
+bool TiffEncoder::fail(const QString &fallback)
+{
+    error = libraryError.isEmpty() ? fallback : libraryError;
+    return false;
+}
+
+bool TiffEncoder::open(QIODevice *device, bool bigTiff)
+{
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
+    tif = TIFFClientOpenExt("output", bigTiff ? "w8" : "w", device, readProc, writeProc, seekProc, closeProc,
+                            sizeProc, mapProc, unmapProc, options);
+    TIFFOpenOptionsFree(options);
+    return tif != nullptr;
+}
+
+bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
+{
+    width = settings.width;
+    mode = settings.mode;
+    nextRow = 0;
+    if (!tif) {
+        const bool bigTiff = pagesInFile > 0 ? bigTiffForAll : needsBigTiff(settings.width, settings.height, mode);
+        if (!open(device, bigTiff))
+            return fail(QStringLiteral("cannot start the TIFF file"));
+    }
+
+    const qint64 rowBytes = packedRowBytes(mode, width);
+    const uint32_t rowsPerStrip = uint32_t(std::clamp<qint64>(stripBytes / rowBytes, 1, settings.height));
+    const float dpi = float(settings.resolution);
+    const bool mono = mode == PixelMode::Mono;
+    const int samples = mode == PixelMode::Color ? 3 : mode == PixelMode::ColorAlpha ? 4 : 1;
+    bool tagsSet = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(settings.width))
+                   && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(settings.height))
+                   && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, mono ? 1 : 8)
+                   && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples)
+                   && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)
+                   && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+                   && TIFFSetField(tif, TIFFTAG_COMPRESSION, mono ? COMPRESSION_CCITTFAX4 : COMPRESSION_NONE)
+                   && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT)
+                   && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip)
+                   && TIFFSetField(tif, TIFFTAG_XRESOLUTION, dpi) && TIFFSetField(tif, TIFFTAG_YRESOLUTION, dpi)
+                   && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (mode == PixelMode::ColorAlpha) {
+        const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+        tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    if (pagesInFile > 0) {
+        tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE)
+                  && TIFFSetField(tif, TIFFTAG_PAGENUMBER, uint16_t(pagesBegun), uint16_t(pagesInFile));
+    }
+    ++pagesBegun;
+    if (!tagsSet)
+        return fail(QStringLiteral("cannot set the TIFF tags"));
+    rowBuffer.resize(qsizetype(rowBytes));
+    return true;
+}
+
+bool TiffEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
+{
+    auto *buffer = reinterpret_cast<uchar *>(rowBuffer.data());
+    for (int i = 0; i < count; ++i) {
+        convertRow(mode, rows + i * bytesPerLine, buffer, width);
+        if (TIFFWriteScanline(tif, buffer, uint32_t(nextRow), 0) < 0)
+            return fail(QStringLiteral("cannot write the TIFF rows"));
+        ++nextRow;
+    }
+    return true;
+}
+
+bool TiffEncoder::finish()
+{
+    if (!TIFFWriteDirectory(tif))
+        return fail(QStringLiteral("cannot finish the TIFF page"));
+    return pagesInFile > 0 ? true : close();
+}
+
+bool TiffEncoder::close()
+{
+    if (!tif)
+        return true;
+    const bool flushed = TIFFFlush(tif);
+    TIFFClose(tif);
+    tif = nullptr;
+    return flushed ? true : fail(QStringLiteral("cannot finish the TIFF file"));
+}

@@ -1,0 +1,53 @@
+#ifndef TIFFENCODER_H
+#define TIFFENCODER_H
+
+#include "engine/image/rowencoder.h"
+
+#include <QByteArray>
+
+struct tiff;
+
+// TIFF in strips through libtiff, with X/YResolution in dots per inch:
+// uncompressed 8-bit RGB, gray or RGBA, or 1-bit compressed as CCITT Group 4.
+// A file that would pass 4 GiB is written as BigTIFF. Several pages can go
+// into one file: each begin() and finish() then makes a page of it.
+class TiffEncoder : public RowEncoder
+{
+public:
+    ~TiffEncoder() override;
+
+    bool begin(QIODevice *device, const EncodeSettings &settings) override;
+    bool writeRows(const uchar *rows, qsizetype bytesPerLine, int count) override;
+    bool finish() override;
+
+    // Whether an image of this size needs BigTIFF's 64-bit offsets.
+    static bool needsBigTiff(int width, int height, PixelMode mode = PixelMode::Color);
+    static bool needsBigTiff(qint64 pixelBytes);
+    // Bytes of pixels an image of this size takes in the file, for adding up pages.
+    static qint64 pixelBytes(int width, int height, PixelMode mode);
+
+    // Keeps the file open after finish() for further pages, pageCount in all;
+    // close() ends it. bigTiff: the caller knows the total size in advance.
+    void startMultiPage(int pageCount, bool bigTiff);
+    bool close();
+
+    // Called by libtiff's error handler.
+    void setLibraryError(const QString &text) { libraryError = text; }
+
+private:
+    bool fail(const QString &fallback);
+
+    bool open(QIODevice *device, bool bigTiff);
+
+    tiff *tif = nullptr;
+    QByteArray rowBuffer;
+    int width = 0;
+    int nextRow = 0;
+    PixelMode mode = PixelMode::Color;
+    int pagesInFile = 0; // 0: one page, closed by finish()
+    bool bigTiffForAll = false;
+    int pagesBegun = 0;
+    QString libraryError;
+};
+
+#endif // TIFFENCODER_H

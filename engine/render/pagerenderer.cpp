@@ -1,0 +1,51 @@
+#include "engine/render/pagerenderer.h"
+
+#include <poppler-qt6.h>
+
+namespace {
+
+// What Poppler's abort callback is handed, through its payload.
+struct AbortWhen
+{
+    const std::atomic<bool> *stop;
+    QDeadlineTimer deadline;
+};
+
+bool stopRequested(const QVariant &payload)
+{
+    const auto *when = reinterpret_cast<const AbortWhen *>(payload.value<quintptr>());
+    return when->stop->load(std::memory_order_relaxed) || when->deadline.hasExpired();
+}
+
+} // namespace
+
+PageRenderer::PageRenderer(const Poppler::Document *document, int pageIndex)
+{
+    if (document && pageIndex >= 0 && pageIndex < document->numPages())
+        page = document->page(pageIndex);
+}
+
+PageRenderer::~PageRenderer() = default;
+
+QSizeF PageRenderer::sizeInPoints() const
+{
+    return page ? page->pageSizeF() : QSizeF();
+}
+
+QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
+                            QDeadlineTimer deadline) const
+{
+    if (!page)
+        return QImage();
+    const AbortWhen when{&stop, deadline};
+    const QVariant payload = QVariant::fromValue(reinterpret_cast<quintptr>(&when));
+    QImage image = page->renderToImage(dpi, dpi, region.x(), region.y(), region.width(), region.height(),
+                                       Poppler::Page::Rotate0, nullptr, nullptr, stopRequested, payload);
+    // Splash falls back to a 1 x 1 image when it cannot allocate the bitmap.
+    if (image.size() != region.size())
+        return QImage();
+    const QImage::Format wanted = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != wanted)
+        image.convertTo(wanted);
+    return image;
+}

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Checks which way the parts of the program may depend on each other, by the
+# includes of the source tree. Usage: check_includes.sh SOURCE_ROOT QT_WIDGETS_INCLUDE_DIR
+# Prints every include that breaks a rule and exits 1 when there is one.
+set -euo pipefail
+root=$1
+widgets_dir=$2
+cd "$root"
+
+failures=0
+fail() { echo "$1: $2"; failures=$((failures + 1)); }
+
+# "file:line:#include <x>" lines of the program's sources in the given folders.
+includes() {
+    find "$@" -type f \( -name '*.cpp' -o -name '*.h' \) -print0 2>/dev/null |
+        xargs -0 -r grep -HnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' || true
+}
+target() { sed -E 's/.*include[[:space:]]*[<"]([^>"]+)[>"].*/\1/' <<<"$1"; }
+where() { cut -d: -f1,2 <<<"$1"; }
+
+is_widgets_header() {
+    local name=$1
+    [[ $name == QtWidgets/* || $name == ui_*.h ]] && return 0
+    [[ $name != */* && -e "$widgets_dir/$name" ]]
+}
+
+window_folders='^(app|config|document|conversion|forms)/'
+
+# The engine: no widgets, no form, no settings store, nothing of either front end.
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    if is_widgets_header "$name"; then
+        fail "$(where "$line")" "the engine includes the widget header $name"
+    elif [[ $name =~ $window_folders || $name == cli/* ]]; then
+        fail "$(where "$line")" "the engine includes $name of a front end"
+    fi
+done < <(includes engine)
+
+# The command line: the engine only, never the window.
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    if is_widgets_header "$name"; then
+        fail "$(where "$line")" "the command line includes the widget header $name"
+    elif [[ $name =~ $window_folders ]]; then
+        fail "$(where "$line")" "the command line includes $name of the window"
+    fi
+done < <(includes cli)
+
+# The window never reaches into the command line.
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    [[ $name == cli/* ]] && fail "$(where "$line")" "the window includes $name of the command line"
+done < <(includes app config document conversion)
+
+# Libraries kept in one place each. Tests and benchmarks may read files back
+# with any of them, so only the program's folders are looked at.
+poppler_files='^(engine/render/(pdfdocument|pagerenderer)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+image_files='^engine/image/'
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    if [[ $name == poppler* || $name == poppler/* ]] && ! [[ $line =~ $poppler_files ]]; then
+        fail "$(where "$line")" "Poppler's header $name outside the Poppler renderer"
+    fi
+    if [[ $name =~ ^(jpeglib\.h|jerror\.h|turbojpeg\.h|png\.h|pngconf\.h|tiffio\.h|tiff\.h|zlib\.h|spng\.h|webp/.*)$ ]] &&
+       ! [[ $line =~ $image_files ]]; then
+        fail "$(where "$line")" "the image library header $name outside the encoders"
+    fi
+done < <(includes app config document conversion engine cli)
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures include(s) break the layout's rules (docs/ARCHITECTURE.md)"
+    exit 1
+fi
+echo "includes keep the layout's rules"
