@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/readtextfile.h"
+#include "engine/nativepath.h"
 
 #include <QApplication>
 
@@ -13,6 +14,10 @@ int main(int argc, char *argv[])
 
     auto *window = new MainWindow;
     window->show();
-    window->openFromCommandLine(QCoreApplication::arguments());
+    // Not QCoreApplication::arguments(): a file name that is not UTF-8 keeps its bytes.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << pathFromNative(QByteArray(argv[i]));
+    window->openFromCommandLine(arguments);
     return app->exec();
 }

@@ -3,6 +3,7 @@
 
 #include "config/config.h"
 #include "config/settingskeys.h"
+#include "engine/nativepath.h"
 #include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
@@ -82,8 +83,14 @@ void MainWindow::loadChosenFile(const QString &path)
 {
     PdfLoadResult loaded = loadPdf(path);
     if (loaded.status == PdfLoadStatus::Failed) {
-        QMessageBox::warning(this, tr("Error"), tr("Load Pdf file: %1 failed").arg(path), QMessageBox::Ok,
-                             QMessageBox::NoButton);
+        // The file dialog decodes names as UTF-8 and hands over U+FFFD for
+        // bytes that are not, so such a name leads nowhere. Calling the file
+        // damaged would send the user looking in the wrong place.
+        const bool nameUnreadable = path.contains(QChar::ReplacementCharacter) && !nativeExists(path);
+        const QString text = nameUnreadable
+                                 ? tr("The name of the file %1 cannot be read: rename the file and open it again")
+                                 : tr("Load Pdf file: %1 failed");
+        QMessageBox::warning(this, tr("Error"), text.arg(path), QMessageBox::Ok, QMessageBox::NoButton);
         Update_Gui();
         return;
     }

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "engine/nativepath.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -18,8 +19,11 @@ QString draggedPdfFile(const QDropEvent *event)
     const QList<QUrl> urls = event->mimeData()->urls();
     if (urls.size() != 1 || !urls.first().isLocalFile())
         return QString();
-    const QFileInfo file(urls.first().toLocalFile());
-    if (file.suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0 || file.isDir())
+    // The URL's own percent-encoded bytes, not toLocalFile(), which would
+    // decode a name that is not UTF-8 into one that does not exist.
+    const QString path = pathFromNative(QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1()));
+    const QFileInfo file(path);
+    if (file.suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0 || nativeIsDir(path))
         return QString();
     return file.absoluteFilePath();
 }

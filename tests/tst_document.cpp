@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "config/config.h"
 #include "config/settingskeys.h"
+#include "engine/nativepath.h"
 #include "engine/render/pdfdocument.h"
 #include "support/dragdrop.h"
 #include "support/modalcatcher.h"
@@ -21,6 +22,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -124,6 +126,8 @@ private slots:
     void renderFailureWhileNavigatingClosesDocument();
     void openedFromOutside_data();
     void openedFromOutside();
+    void openedByAnyName_data();
+    void openedByAnyName();
     void commandLineArguments_data();
     void commandLineArguments();
     void dropRefused_data();
@@ -675,6 +679,50 @@ void TestDocument::openedFromOutside()
     QCOMPARE(catcher->last().text, text.arg(path));
     QCOMPARE(viewState(), noDocumentState());
     QCOMPARE(recentInputDirOnDisk(), QString());
+}
+
+// A name that is not UTF-8 (Latin-1 bytes) opens from the command line and
+// from a drop; where Qt has already turned its bytes into U+FFFD, as the file
+// dialog does, the box says that the name cannot be read.
+void TestDocument::openedByAnyName_data()
+{
+    QTest::addColumn<QString>("route"); // "command line", "drop" or "decoded name"
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("command line") << "command line" << true;
+    QTest::newRow("drop") << "drop" << true;
+    QTest::newRow("name decoded as UTF-8") << "decoded name" << false;
+}
+
+void TestDocument::openedByAnyName()
+{
+    QFETCH(QString, route);
+    QFETCH(bool, opens);
+
+    const QByteArray bytes = QFile::encodeName(dir->path()) + "/caf\xe9-\xe0.pdf";
+    QVERIFY(makePdf(dir->filePath(QStringLiteral("made.pdf")), 3));
+    QVERIFY(::rename(QFile::encodeName(dir->filePath(QStringLiteral("made.pdf"))).constData(), bytes.constData()) == 0);
+    const QString path = route == QLatin1String("decoded name") ? QString::fromUtf8(bytes) : pathFromNative(bytes);
+
+    if (route == QLatin1String("drop")) {
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"))});
+        QWidget *target = widget<QLineEdit>("lineEdit_input_file");
+        QCOMPARE(sendDragEnter(target, data), Qt::CopyAction);
+        QCOMPARE(sendDrop(target, data), Qt::CopyAction);
+    } else {
+        window->openFromCommandLine({QStringLiteral("velloran"), path});
+    }
+
+    if (opens) {
+        QTRY_COMPARE(viewState(), documentState(path, 1, 3, false, true));
+        QCOMPARE(catcher->count(), 0);
+        return;
+    }
+    QVERIFY(catcher->waitForCount(1));
+    QCOMPARE(catcher->last().title, QStringLiteral("Error"));
+    QCOMPARE(catcher->last().text,
+             QStringLiteral("The name of the file %1 cannot be read: rename the file and open it again").arg(path));
+    QCOMPARE(viewState(), noDocumentState());
 }
 
 void TestDocument::commandLineArguments_data()

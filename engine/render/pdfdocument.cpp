@@ -1,5 +1,6 @@
 #include "engine/render/pdfdocument.h"
 
+#include "engine/nativepath.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
 
@@ -7,6 +8,27 @@
 
 #include <algorithm>
 #include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Poppler takes a path as text and encodes it as UTF-8, which loses a name's
+// bytes that are not UTF-8. Such a file is opened here by its bytes and handed
+// over as the descriptor's name in /proc; Poppler opens its own descriptor
+// from it and keeps that, so ours is closed once the document is loaded.
+std::unique_ptr<Poppler::Document> loadByBytes(const QString &path, const QByteArray &password)
+{
+    const int fd = openNative(path, O_RDONLY);
+    if (fd == -1)
+        return nullptr;
+    std::unique_ptr<Poppler::Document> document =
+        Poppler::Document::load(QStringLiteral("/proc/self/fd/%1").arg(fd), password, password);
+    ::close(fd);
+    return document;
+}
+
+} // namespace
 
 PdfLoadResult::PdfLoadResult() = default;
 PdfLoadResult::PdfLoadResult(PdfLoadResult &&) noexcept = default;
@@ -16,7 +38,8 @@ PdfLoadResult::~PdfLoadResult() = default;
 PdfLoadResult loadPdf(const QString &path, const QByteArray &password)
 {
     PdfLoadResult result;
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path, password, password);
+    std::unique_ptr<Poppler::Document> document =
+        hasRawBytes(path) ? loadByBytes(path, password) : Poppler::Document::load(path, password, password);
     if (!document)
         return result;
     if (document->isLocked()) {

@@ -1,0 +1,151 @@
+#include "engine/nativepath.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char16_t escapeBase = 0xDC00; // U+DC80..U+DCFF stand for the bytes 0x80..0xFF
+
+// Length of the valid UTF-8 sequence that starts at data[i], or 0.
+int utf8SequenceLength(const unsigned char *data, int size, int i)
+{
+    const unsigned char lead = data[i];
+    int length;
+    char32_t min;
+    char32_t code;
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, min = 0x80, code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, min = 0x800, code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, min = 0x10000, code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > size)
+        return 0;
+    for (int k = 1; k < length; ++k) {
+        if ((data[i + k] & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (data[i + k] & 0x3F);
+    }
+    // Overlong forms, UTF-16 surrogates and code points past Unicode are not UTF-8.
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool isEscapedByte(QChar c)
+{
+    return c.unicode() >= escapeBase + 0x80 && c.unicode() <= escapeBase + 0xFF;
+}
+
+} // namespace
+
+QString pathFromNative(const QByteArray &bytes)
+{
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const int size = int(bytes.size());
+    QString path;
+    path.reserve(size);
+    int start = 0; // first byte of the run of valid UTF-8 not yet decoded
+    for (int i = 0; i < size;) {
+        const int length = utf8SequenceLength(data, size, i);
+        if (length > 0) {
+            i += length;
+            continue;
+        }
+        path += QString::fromUtf8(bytes.constData() + start, i - start);
+        path += QChar(char16_t(escapeBase + data[i]));
+        start = ++i;
+    }
+    path += QString::fromUtf8(bytes.constData() + start, size - start);
+    return path;
+}
+
+QByteArray nativePath(const QString &path)
+{
+    if (!hasRawBytes(path))
+        return path.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(path.size());
+    int start = 0;
+    for (int i = 0; i < path.size(); ++i) {
+        if (!isEscapedByte(path.at(i)))
+            continue;
+        bytes += QStringView(path).mid(start, i - start).toUtf8();
+        bytes += char(path.at(i).unicode() - escapeBase);
+        start = i + 1;
+    }
+    bytes += QStringView(path).mid(start).toUtf8();
+    return bytes;
+}
+
+bool hasRawBytes(const QString &path)
+{
+    for (QChar c : path) {
+        if (isEscapedByte(c))
+            return true;
+    }
+    return false;
+}
+
+QString displayPath(const QString &path)
+{
+    if (!hasRawBytes(path))
+        return path;
+    QString shown;
+    shown.reserve(path.size() + 8);
+    for (QChar c : path) {
+        if (isEscapedByte(c))
+            shown += QStringLiteral("\\x%1").arg(c.unicode() - escapeBase, 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+bool nativeExists(const QString &path)
+{
+    struct stat info;
+    return ::stat(nativePath(path).constData(), &info) == 0;
+}
+
+bool nativeIsDir(const QString &path)
+{
+    struct stat info;
+    return ::stat(nativePath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool nativeIsWritableDir(const QString &path)
+{
+    return nativeIsDir(path) && ::access(nativePath(path).constData(), W_OK | X_OK) == 0;
+}
+
+bool makeFolders(const QString &path)
+{
+    const QByteArray bytes = nativePath(path);
+    // Each prefix that ends before a slash, then the whole path.
+    for (qsizetype slash = bytes.indexOf('/', 1); slash != -1; slash = bytes.indexOf('/', slash + 1)) {
+        const QByteArray folder = bytes.left(slash);
+        if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    if (::mkdir(bytes.constData(), 0777) != 0 && errno != EEXIST)
+        return false;
+    return nativeIsDir(path);
+}
+
+int openNative(const QString &path, int flags, mode_t mode)
+{
+    int fd;
+    do {
+        fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, mode);
+    } while (fd == -1 && errno == EINTR);
+    return fd;
+}

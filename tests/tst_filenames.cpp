@@ -1,0 +1,152 @@
+#include "engine/nativepath.h"
+#include "support/pdfmaker.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// A shell word that printf turns back into exactly these bytes, so that the
+// program gets them in argv untouched by any decoding on the way.
+QByteArray shellBytes(const QByteArray &bytes)
+{
+    QByteArray word = "\"$(printf '%b' '";
+    for (unsigned char c : bytes)
+        word += "\\0" + QByteArray::number(c, 8).rightJustified(3, '0');
+    return word + "')\"";
+}
+
+QByteArrayList namesIn(const QByteArray &folder)
+{
+    QByteArrayList names;
+    if (DIR *dir = opendir(folder.constData())) {
+        while (dirent *entry = readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names << name;
+        }
+        closedir(dir);
+    }
+    names.sort();
+    return names;
+}
+
+bool isUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder(bytes);
+    return !decoder.hasError();
+}
+
+} // namespace
+
+class TestFileNames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keepsBytesThatAreNotUtf8_data();
+    void keepsBytesThatAreNotUtf8();
+    void commandLineConvertsAnyName_data();
+    void commandLineConvertsAnyName();
+};
+
+void TestFileNames::keepsBytesThatAreNotUtf8_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QString>("shown");
+
+    const auto kept = [](char16_t byte) { return QChar(char16_t(0xDC00 + byte)); };
+    QTest::newRow("ascii") << QByteArray("out/a.pdf") << QStringLiteral("out/a.pdf") << QStringLiteral("out/a.pdf");
+    QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9") << QStringLiteral("caf\u00e9");
+    QTest::newRow("four-byte utf-8") << QByteArray("\xf0\x9f\x98\x80") << QString::fromUtf8("\xf0\x9f\x98\x80")
+                                     << QString::fromUtf8("\xf0\x9f\x98\x80");
+    QTest::newRow("latin-1") << QByteArray("caf\xe9-\xe0") << QStringLiteral("caf") + kept(0xe9) + '-' + kept(0xe0)
+                             << QStringLiteral("caf\\xe9-\\xe0");
+    QTest::newRow("lone continuation") << QByteArray("\x80x") << kept(0x80) + QStringLiteral("x")
+                                       << QStringLiteral("\\x80x");
+    QTest::newRow("cut sequence") << QByteArray("a\xe2\x82") << QStringLiteral("a") + kept(0xe2) + kept(0x82)
+                                  << QStringLiteral("a\\xe2\\x82");
+    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << QString(kept(0xc0)) + kept(0xaf)
+                                    << QStringLiteral("\\xc0\\xaf");
+    QTest::newRow("encoded surrogate") << QByteArray("\xed\xb3\xa9") << QString(kept(0xed)) + kept(0xb3) + kept(0xa9)
+                                       << QStringLiteral("\\xed\\xb3\\xa9");
+    QTest::newRow("past unicode") << QByteArray("\xf4\x90\x80\x80")
+                                  << QString(kept(0xf4)) + kept(0x90) + kept(0x80) + kept(0x80)
+                                  << QStringLiteral("\\xf4\\x90\\x80\\x80");
+}
+
+void TestFileNames::keepsBytesThatAreNotUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, decoded);
+    QFETCH(QString, shown);
+    QCOMPARE(pathFromNative(bytes), decoded);
+    QCOMPARE(nativePath(decoded), bytes);
+    QCOMPARE(displayPath(decoded), shown);
+}
+
+void TestFileNames::commandLineConvertsAnyName_data()
+{
+    QTest::addColumn<QByteArray>("name");   // of the PDF, without .pdf
+    QTest::addColumn<QByteArray>("folder"); // given with -o
+    QTest::addColumn<QString>("shown");     // the name in the JSON report
+
+    QTest::newRow("latin-1") << QByteArray("caf\xe9-\xe0") << QByteArray("out") << QStringLiteral("caf\\xe9-\\xe0");
+    QTest::newRow("lone continuation") << QByteArray("\x80lone") << QByteArray("out") << QStringLiteral("\\x80lone");
+    QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << QByteArray("out") << QStringLiteral("caf\u00e9");
+    QTest::newRow("latin-1 folder") << QByteArray("plain") << QByteArray("d\xe9j\xe0/sub")
+                                    << QStringLiteral("plain");
+}
+
+void TestFileNames::commandLineConvertsAnyName()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, folder);
+    QFETCH(QString, shown);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray root = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(makePdf(dir.filePath(QStringLiteral("made.pdf")), 2));
+    QVERIFY(::rename((root + "made.pdf").constData(), (root + name + ".pdf").constData()) == 0);
+
+    // In the C locale, where nothing but ASCII has a meaning.
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(dir.path());
+    const QByteArray command = "exec \"$0\" -q --json -j 2 -t png -r 20 -o " + shellBytes(folder) + ' '
+                               + shellBytes(name + ".pdf");
+    process.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(command), QStringLiteral(VELLORAN_CLI)});
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray out = process.readAllStandardOutput();
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+
+    QCOMPARE(namesIn(root + folder), QByteArrayList({name + "_1.png", name + "_2.png"}));
+    QFile page;
+    const int fd = ::open((root + folder + '/' + name + "_1.png").constData(), O_RDONLY);
+    QVERIFY(fd >= 0 && page.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    QCOMPARE(page.read(8), QByteArray("\x89PNG\r\n\x1a\n"));
+
+    QVERIFY(isUtf8(out));
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QJsonObject first = QJsonDocument::fromJson(lines.first()).object();
+    QCOMPARE(first.value(QStringLiteral("status")).toString(), QStringLiteral("written"));
+    QCOMPARE(first.value(QStringLiteral("file")).toString(), shown + QStringLiteral(".pdf"));
+    QVERIFY(first.value(QStringLiteral("output")).toString().endsWith(shown + QStringLiteral("_1.png")));
+}
+
+QTEST_GUILESS_MAIN(TestFileNames)
+#include "tst_filenames.moc"
