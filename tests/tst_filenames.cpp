@@ -4,10 +4,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,7 +37,7 @@ QByteArrayList namesIn(const QByteArray &folder)
         }
         closedir(dir);
     }
-    names.sort();
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -116,6 +118,8 @@ void TestFileNames::commandLineConvertsAnyName()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    // QTemporaryDir cannot remove what it cannot name.
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()}); });
     const QByteArray root = QFile::encodeName(dir.path()) + '/';
     QVERIFY(makePdf(dir.filePath(QStringLiteral("made.pdf")), 2));
     QVERIFY(::rename((root + "made.pdf").constData(), (root + name + ".pdf").constData()) == 0);
@@ -126,7 +130,7 @@ void TestFileNames::commandLineConvertsAnyName()
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(dir.path());
-    const QByteArray command = "exec \"$0\" -q --json -j 2 -t png -r 20 -o " + shellBytes(folder) + ' '
+    const QByteArray command = "exec \"$0\" -q --json -j 1 -t png -r 20 -o " + shellBytes(folder) + ' '
                                + shellBytes(name + ".pdf");
     process.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(command), QStringLiteral(VELLORAN_CLI)});
     QVERIFY(process.waitForFinished(60000));
@@ -148,5 +152,5 @@ void TestFileNames::commandLineConvertsAnyName()
     QVERIFY(first.value(QStringLiteral("output")).toString().endsWith(shown + QStringLiteral("_1.png")));
 }
 
-QTEST_GUILESS_MAIN(TestFileNames)
+QTEST_MAIN(TestFileNames)
 #include "tst_filenames.moc"
