@@ -5,6 +5,7 @@
 #include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
+#include "support/readback.h"
 
 #include <poppler-qt6.h>
 
@@ -83,6 +84,8 @@ private slots:
     void pageList();
     void outputNamesAndSizes_data();
     void outputNamesAndSizes();
+    void multipageDirectoriesInOrder_data();
+    void multipageDirectoriesInOrder();
     void everyTypeAndSeveralFiles();
     void sameBytesFromWindowAndCommandLine_data();
     void sameBytesFromWindowAndCommandLine();
@@ -94,6 +97,7 @@ private slots:
     void progressLineOnTerminalOnly();
     void interruptLeavesWholeFiles();
 
+    void interruptedMultipageLeavesNoFile();
     void interruptInsideAHugePage();
     void planKeepsPageOrder();
     void planWritesNothingWhenAFileFails();
@@ -419,6 +423,46 @@ void TestCli::outputNamesAndSizes()
         QCOMPARE(QImage(QStringLiteral("%1/a.b_%2.png").arg(out).arg(i + 1)).size(), sizes.at(i));
 }
 
+// One TIFF of many pages: a directory a page, in the order the pages were
+// asked for, each of its own page's size, numbered from 0 of the count.
+void TestCli::multipageDirectoriesInOrder_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<int>("bits");
+
+    QTest::newRow("three sizes") << QStringList{} << QList<QSize>{{595, 842}, {842, 595}, {100, 200}} << 8;
+    QTest::newRow("pages asked last first, 1-bit")
+        << QStringList{"--mono", "-p", "3,1"} << QList<QSize>{{100, 200}, {595, 842}} << 1;
+}
+
+void TestCli::multipageDirectoriesInOrder()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(int, bits);
+
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-j", "2", "-t", "tiff", "--multipage", "-r", "72", "-o", out}
+                              + arguments + QStringList{pdf("a.b.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), QStringList{"a.b.tiff"});
+    QString error;
+    QStringList directories;
+    for (const TiffPage &page : tiffPages(out + "/a.b.tiff", &error)) {
+        directories << QStringLiteral("%1 x %2, %3 bits, page %4 of %5%6")
+                           .arg(page.width).arg(page.height).arg(page.bitsPerSample).arg(page.page).arg(page.pages)
+                           .arg(page.isPage ? "" : ", not marked a page");
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QStringList expected;
+    for (int i = 0; i < sizes.size(); ++i) {
+        expected << QStringLiteral("%1 x %2, %3 bits, page %4 of %5")
+                        .arg(sizes.at(i).width()).arg(sizes.at(i).height()).arg(bits).arg(i).arg(sizes.size());
+    }
+    QCOMPARE(directories, expected);
+}
+
 void TestCli::everyTypeAndSeveralFiles()
 {
     for (const QString type : {"jpg", "png", "bmp", "tiff"}) {
@@ -638,6 +682,45 @@ void TestCli::interruptLeavesWholeFiles()
     const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object().value("summary").toObject();
     QCOMPARE(summary.value("skipped").toInt(), int(names.size()));
     QCOMPARE(summary.value("written").toInt(), 40 - int(names.size()));
+}
+
+// Ctrl-C while pages go into one TIFF: the pages written so far do not make
+// a file, or a --skip-existing run would take it for done and never convert
+// the pages it lacks.
+void TestCli::interruptedMultipageLeavesNoFile()
+{
+    // Pages that take a third of a second or more each to draw: the stop comes once
+    // the first page is in the file, with pages still to be drawn.
+    QVERIFY(makeDrawingPdf(pdf("slowpages.pdf"), 700, QSizeF(300, 300), 4));
+    const QString out = freshOutput();
+    const QStringList arguments{"-q", "-j", "1", "-t", "tiff", "--multipage", "-r", "150", "-o", out,
+                                pdf("slowpages.pdf")};
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_CLI), arguments);
+    QVERIFY(process.waitForStarted());
+    // A page is 625 x 625 x 3 bytes, written once drawn: past it and its
+    // directory, the first page is in and the second has been drawn.
+    const qint64 pastFirstPage = qint64(625) * 625 * 3 + 1024;
+    const auto written = [&out] {
+        const QStringList names = filesIn(out);
+        return names.size() == 1 ? QFileInfo(out + "/" + names.first()).size() : qint64(0);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(written() > pastFirstPage || process.state() == QProcess::NotRunning, 120000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 130);
+    QCOMPARE(filesIn(out), QStringList());
+
+    const CliRun resumed = runCli(arguments + QStringList{"--skip-existing", "--json"});
+    QVERIFY2(resumed.status == 0, qPrintable(resumed.err));
+    const QStringList lines = resumed.out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object().value("summary").toObject();
+    QCOMPARE(summary.value("written").toInt(), 4);
+    QCOMPARE(filesIn(out), QStringList{"slowpages.tiff"});
+    QString error;
+    QCOMPARE(tiffPages(out + "/slowpages.tiff", &error).size(), 4);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 // Ctrl-C while a page takes seconds to draw: the page stops where it is.
