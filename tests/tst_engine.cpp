@@ -1,3 +1,4 @@
+#include "engine/atomicfile.h"
 #include "engine/image/imageformat.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
@@ -14,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -83,6 +88,8 @@ private slots:
     void stopInsideSlowPage_data();
     void stopInsideSlowPage();
     void budgetHoldsAcrossThreads();
+    void atomicFileCommitsWhatWasWritten_data();
+    void atomicFileCommitsWhatWasWritten();
     void failedWriteLeavesNothing_data();
     void failedWriteLeavesNothing();
     void replacesKeepingPermissions();
@@ -348,6 +355,10 @@ void TstEngine::budgetHoldsAcrossThreads()
     const qint64 band = qint64(1240) * 4 * 600;
     MemoryBudget budget(2 * band);
     std::vector<PageOutcome> outcomes(threads);
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    int endedCount = 0;
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i) {
         workers.emplace_back([&, i] {
@@ -357,15 +368,93 @@ void TstEngine::budgetHoldsAcrossThreads()
             job.format = ImageFormat::Bmp;
             job.bandBudget = band;
             job.memory = &budget;
-            outcomes[size_t(i)] = convertPage(document.get(), job, notStopped);
+            outcomes[size_t(i)] = convertPage(document.get(), job, stop);
+            const std::lock_guard<std::mutex> lock(mutex);
+            ++endedCount;
+            ended.notify_all();
         });
     }
+    // A lease that is not given back leaves the other threads waiting for
+    // memory for ever: past the deadline they are stopped, and the message
+    // says which pages ended holding memory and which never got any.
+    bool allEnded = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        allEnded = ended.wait_for(lock, std::chrono::seconds(60), [&] { return endedCount == threads; });
+    }
+    stop.store(true);
     for (std::thread &worker : workers)
         worker.join();
+    if (!allEnded || budget.inUse() != 0) {
+        QStringList pages;
+        for (int i = 0; i < threads; ++i) {
+            const bool written = outcomes[size_t(i)].result == PageOutcome::Written;
+            pages << QStringLiteral("page%1.bmp %2").arg(i).arg(written ? "written" : "still waiting for memory");
+        }
+        QFAIL(qPrintable(QStringLiteral("%1 bytes (%2 leases of a band) not given back%3: %4")
+                             .arg(budget.inUse()).arg(double(budget.inUse()) / double(band))
+                             .arg(allEnded ? "" : " after 60 s").arg(pages.join(QStringLiteral(", ")))));
+    }
     for (const PageOutcome &outcome : outcomes)
         QCOMPARE(outcome.result, PageOutcome::Written);
     QCOMPARE(budget.peak(), 2 * band);
-    QCOMPARE(budget.inUse(), 0);
+}
+
+// What commit puts in place is every byte written, read back while the
+// AtomicFile is still alive; a write that fails when the file is closed
+// (past the process's file size limit here) leaves the old file as it was.
+void TstEngine::atomicFileCommitsWhatWasWritten_data()
+{
+    QTest::addColumn<QByteArray>("old"); // the file there before; empty: none
+    QTest::addColumn<qint64>("sizeLimit"); // RLIMIT_FSIZE while writing; -1: none
+    QTest::addColumn<bool>("committed");
+
+    QTest::newRow("new file") << QByteArray() << qint64(-1) << true;
+    QTest::newRow("over a longer file") << QByteArray(300000, 'x') << qint64(-1) << true;
+    QTest::newRow("write fails on close") << QByteArray("the old file") << qint64(0) << false;
+}
+
+void TstEngine::atomicFileCommitsWhatWasWritten()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(bool, committed);
+
+    const QString path = m_out->filePath(QStringLiteral("out.bin"));
+    if (!old.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(old), old.size());
+    }
+    // Small enough to sit in QFile's buffer until the file is closed.
+    QByteArray data;
+    for (int i = 0; i < 1000; ++i)
+        data += char(i * 7 + i / 256);
+
+    AtomicFile file(path);
+    QVERIFY(file.open());
+    QCOMPARE(file.device().write(data), data.size());
+    rlimit limit = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    void (*const oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    if (sizeLimit >= 0) {
+        limit.rlim_cur = rlim_t(sizeLimit);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    const bool commitResult = file.commit();
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(commitResult, committed);
+    if (!committed)
+        QCOMPARE(file.errorString(), QStringLiteral("File too large"));
+    QFile back(path);
+    if (committed || !old.isEmpty()) {
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), committed ? data : old);
+    }
+    QCOMPARE(entriesOf(m_out->path()), QStringList{QStringLiteral("out.bin")});
 }
 
 void TstEngine::failedWriteLeavesNothing_data()
