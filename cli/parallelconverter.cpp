@@ -25,12 +25,15 @@ std::mutex documentLifetimeMutex;
 
 // Poppler sets up a process-wide colour profile the first time any page is
 // drawn, without a lock, so two threads drawing their first pages at once race
-// on it. One pixel drawn before the threads start sets it up.
-void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex)
+// on it. One pixel drawn before the threads start sets it up; it obeys the
+// stop flag and the page's time limit as the page itself does.
+void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex,
+                              const std::atomic<bool> &stop, qint64 timeLimitMs)
 {
     const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
     const PdfLoadResult loaded = loadPdf(path, password);
-    drawOnePixel(loaded.document.get(), pageIndex);
+    drawOnePixel(loaded.document.get(), pageIndex, &stop,
+                 timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
 // The copy of one input file that a worker thread renders from.
@@ -211,7 +214,8 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     if (!tasks.isEmpty()) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
-        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex);
+        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex,
+                                 stop, plan.style.timeLimitMs);
     }
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
