@@ -1,6 +1,7 @@
 #include "cli/parallelconverter.h"
 
 #include "engine/atomicfile.h"
+#include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
@@ -73,19 +74,30 @@ private:
 ParallelConverter::ParallelConverter(const BatchPlan &plan)
     : plan(plan)
 {
-    // An output already there is a whole one (outputs appear only whole), so
-    // a run started again after an interruption only does the rest.
-    const auto done = [&plan](const BatchFile &file, int page) {
-        return plan.style.skipExisting && QFileInfo::exists(plan.outputPath(file, page));
+    // With --skip-existing, an output already there counts as done when it is
+    // a whole image of the type asked for; one left empty or cut short (a
+    // power cut, a copy that failed) or of another kind is made again.
+    const ImageFormat format = imageFormatForExtension(plan.extension).value_or(ImageFormat::Jpeg);
+    const auto addTask = [&](int f, const BatchFile &file, int page) {
+        Task task{f, page, QString()};
+        const QString path = plan.outputPath(file, page == wholeFile ? 0 : page);
+        if (plan.style.skipExisting && QFileInfo::exists(path)) {
+            task.redoneBecause = whyNotWholeImage(path, format);
+            if (task.redoneBecause.isEmpty()) {
+                skippedTasks.append(task);
+                return;
+            }
+        }
+        tasks.append(task);
     };
     for (int f = 0; f < plan.files.size(); ++f) {
         const BatchFile &file = plan.files.at(f);
         if (plan.style.multipage) {
-            (done(file, 0) ? skippedTasks : tasks).append(Task{f, wholeFile});
+            addTask(f, file, wholeFile);
             continue;
         }
         for (int page : file.pages)
-            (done(file, page) ? skippedTasks : tasks).append(Task{f, page});
+            addTask(f, file, page);
     }
 }
 
@@ -258,7 +270,11 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         const bool withoutPaper = plan.style.mode == PixelMode::ColorAlpha;
         const Poppler::Document *opened = document.open(task.fileIndex, file.path, plan.password, withoutPaper);
         if (opened && task.pageIndex == wholeFile) {
-            convertWholeFile(opened, file, stop, onPage);
+            convertWholeFile(opened, file, stop, [&](const QString &pdfPath, const PageOutcome &outcome) {
+                PageOutcome noted = outcome;
+                noted.redoneBecause = task.redoneBecause;
+                onPage(pdfPath, noted);
+            });
             continue;
         }
         PageOutcome outcome;
@@ -269,6 +285,7 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
             outcome.result = PageOutcome::RenderFailed;
             outcome.detail = QStringLiteral("the file could not be opened again");
         }
+        outcome.redoneBecause = task.redoneBecause;
         onPage(file.path, outcome);
     }
 }
