@@ -303,5 +303,8 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
     // status would lose its record. A stop by a signal still says so first.
     const auto withReport = [&] { return !stopped && json->lost() ? int(ReportLost) : pagesStatus; };
     json->summary(summary, plan.pageCount(), 0, commandLine.options.files, withReport());
+    if (json->lost())
+        printError(QStringLiteral("the JSON report could not be written whole%1")
+                       .arg(json->lostBecause().isEmpty() ? QString() : QStringLiteral(": ") + json->lostBecause()));
     return withReport();
 }

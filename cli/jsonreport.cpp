@@ -4,6 +4,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
+#include <system_error>
+
 namespace {
 
 QString statusOf(PageOutcome::Result result)
@@ -34,11 +37,14 @@ JsonReport::JsonReport(FILE *stream)
 void JsonReport::writeLine(const QJsonObject &object)
 {
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    errno = 0;
     // A failed write is remembered, not fatal: the next lines are still tried,
     // so that whatever can take them gets them.
     const bool whole = std::fwrite(line.constData(), 1, size_t(line.size()), stream) == size_t(line.size());
     const bool flushed = std::fflush(stream) == 0;
     if (!whole || !flushed || std::ferror(stream)) {
+        if (!failed && errno != 0)
+            reason = QString::fromStdString(std::error_code(errno, std::generic_category()).message());
         failed = true;
         std::clearerr(stream);
     }

@@ -29,6 +29,7 @@ public:
     // Whether some line could not be written whole (a full disk, a closed
     // pipe): the report is not to be trusted, and the exit status says so.
     bool lost() const { return failed; }
+    QString lostBecause() const { return reason; }
 
 private:
     void writeLine(const QJsonObject &object);
@@ -36,6 +37,7 @@ private:
     FILE *stream;
     QElapsedTimer sinceStart;
     bool failed = false;
+    QString reason; // the system's word for the first failure
 };
 
 #endif // JSONREPORT_H
