@@ -118,6 +118,7 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     job.mode = style.mode;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
+    job.synced = plan.style.synced;
     return job;
 }
 
@@ -147,6 +148,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
         bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
     }
     AtomicFile out(path);
+    out.setSynced(plan.style.synced);
     TiffEncoder encoder;
     encoder.startMultiPage(int(file.pages.size()), TiffEncoder::needsBigTiff(bytes));
     QString fileError = out.open(true) ? QString() : out.errorString();

@@ -37,8 +37,8 @@ public:
 
     QString errorString() const { return error; }
 
-    // fdatasync before the rename and fsync of the folder after (the default).
-    // Measured by bench/bench_sync.sh at a few per cent of a page's time.
+    // fdatasync before the rename and fsync of the folder after (the default;
+    // bench/bench_sync.sh measures what it costs).
     void setSynced(bool synced) { this->synced = synced; }
 
     // The temporary files' names: this prefix, something unique, ".tmp".

@@ -149,6 +149,7 @@ PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, c
         return outcome;
 
     AtomicFile file(job.outputPath);
+    file.setSynced(job.synced);
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     const auto openFile = [&file](QString *why) {
         if (file.open())
