@@ -108,8 +108,9 @@ QList<QCommandLineOption> cliOptions()
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
-        {"skip-existing", "Leave pages whose output file exists alone, counted as done: "
-                          "a run stopped midway can be run again to do the rest."},
+        {"skip-existing", "Leave pages whose output is already a whole image of the type alone, counted "
+                          "as done: a run stopped midway can be run again to do the rest. An output that is "
+                          "empty, cut short or of another kind is converted again."},
         {"no-sync", "Do not wait for each output to reach the disk before it takes its name: faster on "
                     "slow disks, but a power cut may leave empty or partial files (which --skip-existing "
                     "converts again)."},
