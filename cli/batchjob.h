@@ -17,8 +17,7 @@ struct OutputStyle
     PixelMode mode = PixelMode::Color;
     bool padNumbers = false;   // report_07.png of 42 pages
     bool multipage = false;    // every page of a file into one TIFF
-    bool skipExisting = false; // an output already there counts as done
-    bool synced = true;        // each output reaches the disk before it takes its name
+    bool skipExisting = false; // an output already there counts as done; outputs are synced
     qint64 timeLimitMs = 0;    // per page; 0: none
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }

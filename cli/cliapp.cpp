@@ -110,10 +110,8 @@ QList<QCommandLineOption> cliOptions()
         {"password", "Password for PDF files that need one.", "password"},
         {"skip-existing", "Leave pages whose output is already a whole image of the type alone, counted "
                           "as done: a run stopped midway can be run again to do the rest. An output that is "
-                          "empty, cut short or of another kind is converted again."},
-        {"no-sync", "Do not wait for each output to reach the disk before it takes its name: faster on "
-                    "slow disks, but a power cut may leave empty or partial files (which --skip-existing "
-                    "converts again)."},
+                          "empty, cut short or of another kind is converted again. Each output is flushed "
+                          "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
         {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
@@ -158,7 +156,6 @@ void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &resu
     style.multipage = parser.isSet(QStringLiteral("multipage"));
     style.padNumbers = parser.isSet(QStringLiteral("pad"));
     style.skipExisting = parser.isSet(QStringLiteral("skip-existing"));
-    style.synced = !parser.isSet(QStringLiteral("no-sync"));
     if (parser.isSet(QStringLiteral("page-timeout"))) {
         const QString text = parser.value(QStringLiteral("page-timeout"));
         bool ok = false;

@@ -118,7 +118,8 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     job.mode = style.mode;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
-    job.synced = plan.style.synced;
+    // A file that a later run counts as done must survive a power cut whole.
+    job.synced = plan.style.skipExisting;
     return job;
 }
 
@@ -148,7 +149,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
         bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
     }
     AtomicFile out(path);
-    out.setSynced(plan.style.synced);
+    out.setSynced(plan.style.skipExisting);
     TiffEncoder encoder;
     encoder.startMultiPage(int(file.pages.size()), TiffEncoder::needsBigTiff(bytes));
     QString fileError = out.open(true) ? QString() : out.errorString();

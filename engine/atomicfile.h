@@ -11,9 +11,9 @@
 // goes to a hidden file in the same folder (.vl<random>.tmp, made with
 // O_EXCL, another name tried when one is taken), renamed over the target on
 // commit. As with QSaveFile, a link is followed and a file replaced keeps its
-// permissions. Before the rename the data is flushed to the disk, and the
-// folder after it, so that a power cut never leaves an empty or partial file
-// under the final name (see setSynced()).
+// permissions. When asked (setSynced()), the data is flushed to the disk
+// before the rename and the folder after it, so that a power cut never leaves
+// an empty or partial file under the final name.
 //
 // Every failure keeps the system's own reason (errno of the call that failed:
 // "No space left on device"), which QFile loses on a short write.
@@ -37,8 +37,10 @@ public:
 
     QString errorString() const { return error; }
 
-    // fdatasync before the rename and fsync of the folder after (the default;
-    // bench/bench_sync.sh measures what it costs).
+    // fdatasync before the rename and fsync of the folder after. Off by
+    // default: bench/bench_sync.sh measured it at up to 1.7 times the time of
+    // a run of small pages on one thread, for files that a run started again
+    // writes anew anyway. Runs that count existing files as done ask for it.
     void setSynced(bool synced) { this->synced = synced; }
 
     // The temporary files' names: this prefix, something unique, ".tmp".
@@ -61,7 +63,7 @@ private:
     QString temporaryPath;
     std::unique_ptr<Device> file;
     QString error;
-    bool synced = true;
+    bool synced = false;
 };
 
 #endif // ATOMICFILE_H
