@@ -25,9 +25,10 @@ constexpr char programName[] = "velloran-cli";
 constexpr int maxJobs = 256;
 constexpr int maxPixels = 1000000;
 constexpr int maxPageTimeoutSeconds = 86400;
-// A temporary file untouched for this long is a leftover of a killed run: no
-// page may take more than a day (--page-timeout's upper bound), and writing
-// one touches its file as it goes. Two days leave room to spare.
+// A temporary file this old is a leftover of a killed run: it lives only as
+// long as its one page takes, seconds or minutes, a day at the most under
+// --page-timeout's largest value. Its age is the one sign that also holds for
+// a folder shared with other machines, whose processes this one cannot see.
 constexpr qint64 staleTemporarySeconds = 2 * 86400;
 
 const char exitStatusText[] =
