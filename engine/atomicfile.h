@@ -38,9 +38,9 @@ public:
     QString errorString() const { return error; }
 
     // fdatasync before the rename and fsync of the folder after. Off by
-    // default: bench/bench_sync.sh measured it at up to 1.7 times the time of
-    // a run of small pages on one thread, for files that a run started again
-    // writes anew anyway. Runs that count existing files as done ask for it.
+    // default: bench/bench_sync.sh measured it at 6 to 17 per cent of a run's
+    // time (once 1.7 times, on one thread), for files that a run started
+    // again writes anew anyway. Runs that count existing files as done ask for it.
     void setSynced(bool synced) { this->synced = synced; }
 
     // The temporary files' names: this prefix, something unique, ".tmp".
