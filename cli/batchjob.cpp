@@ -71,20 +71,36 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
     return pageListError(parsed, options.pages, probe.pageCount);
 }
 
-// Two inputs with the same base name would write the same output files.
-QStringList findNameClashes(const QList<BatchFile> &files)
+// Two inputs with the same base name would write the same output files,
+// unless their outputs go to different folders.
+QList<RefusedFile> findNameClashes(const QList<BatchFile> &files)
 {
-    QStringList errors;
+    QList<RefusedFile> clashes;
     QHash<QString, QString> firstByName;
     for (const BatchFile &file : files) {
-        const QString name = QFileInfo(file.path).completeBaseName();
+        const QString name = file.outputDir + QLatin1Char('/') + QFileInfo(file.path).completeBaseName();
         const auto found = firstByName.constFind(name);
         if (found == firstByName.constEnd())
             firstByName.insert(name, file.path);
         else
-            errors << fileError(file.path, QStringLiteral("its output names clash with those of %1").arg(*found));
+            clashes << RefusedFile{file.path, QStringLiteral("its output names clash with those of %1").arg(*found)};
     }
-    return errors;
+    return clashes;
+}
+
+// The folder of the input's outputs under --output-tree: the output folder
+// and the input's folder relative to the tree's root. Empty when the input
+// lies outside the root.
+QString treeFolder(const BatchOptions &options, const QString &path)
+{
+    const QString root = QDir::cleanPath(QFileInfo(options.outputTree).absoluteFilePath());
+    const QString folder = QDir::cleanPath(QFileInfo(path).absolutePath());
+    if (folder == root)
+        return options.outputDir;
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (!folder.startsWith(prefix))
+        return QString();
+    return QDir::cleanPath(options.outputDir + QLatin1Char('/') + folder.mid(prefix.size()));
 }
 
 const char *modeName(PixelMode mode)
@@ -129,7 +145,17 @@ QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
         name = paddedOutputFileName(file.path, pageIndex, file.pageCount, extension);
     else
         name = outputFileName(file.path, pageIndex, extension);
-    return outputFilePath(QDir(outputDir), name);
+    return outputFilePath(QDir(file.outputDir), name);
+}
+
+QStringList BatchPlan::outputFolders() const
+{
+    QStringList folders;
+    for (const BatchFile &file : files) {
+        if (!folders.contains(file.outputDir))
+            folders << file.outputDir;
+    }
+    return folders;
 }
 
 int BatchPlan::pageCount() const
@@ -156,6 +182,8 @@ QStringList checkBatchOptions(const BatchOptions &options)
         errors << QStringLiteral("quality must be from %1 to %2").arg(minQuality).arg(maxQuality);
     if (options.outputDir.isEmpty())
         errors << QStringLiteral("the output folder is empty");
+    if (!options.outputTree.isNull() && !QFileInfo(options.outputTree).isDir())
+        errors << QStringLiteral("--output-tree \"%1\": no such folder").arg(options.outputTree);
     return errors;
 }
 
@@ -173,20 +201,31 @@ BatchPlan planBatch(const BatchOptions &options)
         return plan;
 
     for (const QString &path : options.files) {
-        BatchFile file{path, {}};
-        const QString reason = checkFile(options, file);
+        BatchFile file{path, {}, 0, options.outputDir};
+        QString reason;
+        if (!options.outputTree.isNull()) {
+            file.outputDir = treeFolder(options, path);
+            if (file.outputDir.isEmpty())
+                reason = QStringLiteral("outside the --output-tree folder %1").arg(options.outputTree);
+        }
+        if (reason.isEmpty())
+            reason = checkFile(options, file);
         if (reason.isEmpty())
             plan.files << file;
         else
-            plan.errors << fileError(path, reason);
+            plan.refused << RefusedFile{path, reason};
     }
-    plan.errors << findNameClashes(plan.files);
+    plan.refused << findNameClashes(plan.files);
+    for (const RefusedFile &refused : std::as_const(plan.refused))
+        plan.errors << fileError(refused.path, refused.reason);
     if (!plan.errors.isEmpty())
         return plan;
 
-    if (prepareOutputFolder(options.outputDir) != OutputFolderCheck::Ready)
-        plan.errors << fileError(options.outputDir, QStringLiteral("cannot create the output folder"));
-    else if (!QFileInfo(options.outputDir).isWritable())
-        plan.errors << fileError(options.outputDir, QStringLiteral("the output folder is not writable"));
+    for (const QString &folder : plan.outputFolders()) {
+        if (prepareOutputFolder(folder) != OutputFolderCheck::Ready)
+            plan.errors << fileError(folder, QStringLiteral("cannot create the output folder"));
+        else if (!QFileInfo(folder).isWritable())
+            plan.errors << fileError(folder, QStringLiteral("the output folder is not writable"));
+    }
     return plan;
 }

@@ -17,7 +17,7 @@ struct OutputStyle
     PixelMode mode = PixelMode::Color;
     bool padNumbers = false;   // report_07.png of 42 pages
     bool multipage = false;    // every page of a file into one TIFF
-    bool skipExisting = false; // an output already there counts as done
+    bool skipExisting = false; // an output already there counts as done; outputs are synced
     qint64 timeLimitMs = 0;    // per page; 0: none
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
@@ -28,6 +28,9 @@ struct BatchOptions
 {
     QStringList files;
     QString outputDir = QStringLiteral(".");
+    // Set: each input's pages go under outputDir at the input's folder
+    // relative to this one (2023/report.pdf -> out/2023/report_1.png).
+    QString outputTree;
     QString extension = QStringLiteral("jpg");
     int resolution = 150;
     bool resolutionGiven = false;
@@ -48,6 +51,14 @@ struct BatchFile
     QString path;
     QList<int> pages;  // 0-based, in the order given
     int pageCount = 0; // of the whole document
+    QString outputDir; // where its pages go
+};
+
+// An input that cannot be used, and why.
+struct RefusedFile
+{
+    QString path;
+    QString reason;
 };
 
 // A checked run: every file opens and every page exists. When errors is not
@@ -62,8 +73,11 @@ struct BatchPlan
     QByteArray password;
     OutputStyle style;
     QStringList errors;
+    QList<RefusedFile> refused; // the errors that are about one input
 
     int pageCount() const;
+    // Every folder that outputs go to, each once.
+    QStringList outputFolders() const;
     // Where a page of a file goes: named by page, or the one file of all pages.
     QString outputPath(const BatchFile &file, int pageIndex) const;
 };

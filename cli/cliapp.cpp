@@ -4,12 +4,14 @@
 #include "cli/jsonreport.h"
 #include "cli/parallelconverter.h"
 #include "cli/progressline.h"
+#include "engine/atomicfile.h"
 #include "engine/version.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -23,13 +25,20 @@ constexpr char programName[] = "velloran-cli";
 constexpr int maxJobs = 256;
 constexpr int maxPixels = 1000000;
 constexpr int maxPageTimeoutSeconds = 86400;
+// A temporary file this old is a leftover of a killed run: it lives only as
+// long as its one page takes, seconds or minutes, a day at the most under
+// --page-timeout's largest value. Its age is the one sign that also holds for
+// a folder shared with other machines, whose processes this one cannot see.
+constexpr qint64 staleTemporarySeconds = 2 * 86400;
 
 const char exitStatusText[] =
     "Converts the pages of PDF files to image files named <name>_<page>.<type>.\n"
     "\n"
     "Exit status: 0 when every page was written, 1 when some page failed,\n"
     "2 for bad usage or input that stops the run before it starts,\n"
-    "130 when interrupted (Ctrl-C): the pages in hand stop at once and leave no file.";
+    "3 when the --json report could not be written whole (a full disk, a closed pipe),\n"
+    "128 + the signal's number when stopped by a signal: 130 for Ctrl-C (SIGINT),\n"
+    "143 for SIGTERM, 129 for SIGHUP; the pages in hand stop at once and leave no file.";
 
 // Every page allocates bitmaps of about the same large size. By default glibc
 // maps each one afresh and returns it on release, so the kernel zeroes the
@@ -81,6 +90,8 @@ QList<QCommandLineOption> cliOptions()
 {
     return {
         {{"o", "output"}, "Output folder, made when missing (default: the current folder).", "folder", "."},
+        {"output-tree", "Write each file's pages under the output folder at the file's folder relative to this "
+                        "one (root/2023/report.pdf into <output>/2023/); files outside it are refused.", "root"},
         {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
         {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
         {"width", "Fit each page into this many pixels wide (with --height, into that box), "
@@ -98,8 +109,10 @@ QList<QCommandLineOption> cliOptions()
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
-        {"skip-existing", "Leave pages whose output file exists alone, counted as done: "
-                          "a run stopped midway can be run again to do the rest."},
+        {"skip-existing", "Leave pages whose output is already a whole image of the type alone, counted "
+                          "as done: a run stopped midway can be run again to do the rest. An output that is "
+                          "empty, cut short or of another kind is converted again. Each output is flushed "
+                          "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
         {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
@@ -162,6 +175,8 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     BatchOptions &options = result.options;
     options.files = parser.positionalArguments();
     options.outputDir = parser.value(QStringLiteral("output"));
+    if (parser.isSet(QStringLiteral("output-tree")))
+        options.outputTree = parser.value(QStringLiteral("output-tree"));
     options.extension = parser.value(QStringLiteral("type")).toLower();
     options.resolution = readNumber(parser, QStringLiteral("resolution"), minResolution, maxResolution,
                                     result.errors);
@@ -204,6 +219,9 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
 
 int CliApp::run(const QStringList &arguments)
 {
+    // Before anything is checked: a signal while the inputs are read stops
+    // the run as one during the conversion does, with its summary.
+    installInterruptHandler();
     QCoreApplication::setApplicationName(QLatin1String(programName));
     QCoreApplication::setApplicationVersion(QLatin1String(AppInfo::version));
     // Poppler reports its parser's troubles as debug output without naming the
@@ -225,16 +243,28 @@ int CliApp::run(const QStringList &arguments)
     }
 
     const BatchPlan plan = planBatch(commandLine.options);
+    if (!plan.errors.isEmpty())
+        return refuse(commandLine, plan);
+    for (const QString &folder : plan.outputFolders())
+        AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
+    return convert(commandLine, plan);
+}
+
+int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
+{
     for (const QString &error : plan.errors)
         printError(error);
-    if (!plan.errors.isEmpty())
-        return BadUsage;
-    return convert(commandLine, plan);
+    if (commandLine.json) {
+        JsonReport json(stdout);
+        for (const RefusedFile &file : plan.refused)
+            json.refused(file);
+        json.summary(ConversionSummary(), 0, int(plan.refused.size()), commandLine.options.files, BadUsage);
+    }
+    return BadUsage;
 }
 
 int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
 {
-    installInterruptHandler();
     keepPageBuffers();
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
@@ -262,14 +292,22 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
         printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
                        .arg(summary.threadsRefused));
 
-    const ExitStatus status = summary.notStarted > 0 ? Interrupted
-                              : summary.failed > 0   ? SomePagesFailed
-                                                     : AllWritten;
-    if (status == Interrupted)
+    const bool stopped = summary.notStarted > 0;
+    const int pagesStatus = stopped ? StoppedBySignal + (interruptSignal() > 0 ? interruptSignal() : SIGINT)
+                            : summary.failed > 0 ? SomePagesFailed
+                                                 : AllWritten;
+    if (stopped)
         printError(QStringLiteral("interrupted: %1 of %2 pages written")
                        .arg(summary.written)
                        .arg(plan.pageCount()));
-    if (json)
-        json->summary(summary, plan.pageCount(), status);
-    return status;
+    if (!json)
+        return pagesStatus;
+    // A lost report must not pass for success: a script that trusts the exit
+    // status would lose its record. A stop by a signal still says so first.
+    const auto withReport = [&] { return !stopped && json->lost() ? int(ReportLost) : pagesStatus; };
+    json->summary(summary, plan.pageCount(), 0, commandLine.options.files, withReport());
+    if (json->lost())
+        printError(QStringLiteral("the JSON report could not be written whole%1")
+                       .arg(json->lostBecause().isEmpty() ? QString() : QStringLiteral(": ") + json->lostBecause()));
+    return withReport();
 }

@@ -1,6 +1,7 @@
 #include "cli/parallelconverter.h"
 
 #include "engine/atomicfile.h"
+#include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
@@ -25,12 +26,15 @@ std::mutex documentLifetimeMutex;
 
 // Poppler sets up a process-wide colour profile the first time any page is
 // drawn, without a lock, so two threads drawing their first pages at once race
-// on it. One pixel drawn before the threads start sets it up.
-void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex)
+// on it. One pixel drawn before the threads start sets it up; it obeys the
+// stop flag and the page's time limit as the page itself does.
+void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex,
+                              const std::atomic<bool> &stop, qint64 timeLimitMs)
 {
     const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
     const PdfLoadResult loaded = loadPdf(path, password);
-    drawOnePixel(loaded.document.get(), pageIndex);
+    drawOnePixel(loaded.document.get(), pageIndex, &stop,
+                 timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
 // The copy of one input file that a worker thread renders from.
@@ -70,19 +74,30 @@ private:
 ParallelConverter::ParallelConverter(const BatchPlan &plan)
     : plan(plan)
 {
-    // An output already there is a whole one (outputs appear only whole), so
-    // a run started again after an interruption only does the rest.
-    const auto done = [&plan](const BatchFile &file, int page) {
-        return plan.style.skipExisting && QFileInfo::exists(plan.outputPath(file, page));
+    // With --skip-existing, an output already there counts as done when it is
+    // a whole image of the type asked for; one left empty or cut short (a
+    // power cut, a copy that failed) or of another kind is made again.
+    const ImageFormat format = imageFormatForExtension(plan.extension).value_or(ImageFormat::Jpeg);
+    const auto addTask = [&](int f, const BatchFile &file, int page) {
+        Task task{f, page, QString()};
+        const QString path = plan.outputPath(file, page == wholeFile ? 0 : page);
+        if (plan.style.skipExisting && QFileInfo::exists(path)) {
+            task.redoneBecause = whyNotWholeImage(path, format);
+            if (task.redoneBecause.isEmpty()) {
+                skippedTasks.append(task);
+                return;
+            }
+        }
+        tasks.append(task);
     };
     for (int f = 0; f < plan.files.size(); ++f) {
         const BatchFile &file = plan.files.at(f);
         if (plan.style.multipage) {
-            (done(file, 0) ? skippedTasks : tasks).append(Task{f, wholeFile});
+            addTask(f, file, wholeFile);
             continue;
         }
         for (int page : file.pages)
-            (done(file, page) ? skippedTasks : tasks).append(Task{f, page});
+            addTask(f, file, page);
     }
 }
 
@@ -103,6 +118,8 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     job.mode = style.mode;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
+    // A file that a later run counts as done must survive a power cut whole.
+    job.synced = plan.style.skipExisting;
     return job;
 }
 
@@ -132,6 +149,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
         bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
     }
     AtomicFile out(path);
+    out.setSynced(plan.style.skipExisting);
     TiffEncoder encoder;
     encoder.startMultiPage(int(file.pages.size()), TiffEncoder::needsBigTiff(bytes));
     QString fileError = out.open(true) ? QString() : out.errorString();
@@ -211,7 +229,8 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     if (!tasks.isEmpty()) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
-        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex);
+        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex,
+                                 stop, plan.style.timeLimitMs);
     }
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
@@ -254,7 +273,11 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         const bool withoutPaper = plan.style.mode == PixelMode::ColorAlpha;
         const Poppler::Document *opened = document.open(task.fileIndex, file.path, plan.password, withoutPaper);
         if (opened && task.pageIndex == wholeFile) {
-            convertWholeFile(opened, file, stop, onPage);
+            convertWholeFile(opened, file, stop, [&](const QString &pdfPath, const PageOutcome &outcome) {
+                PageOutcome noted = outcome;
+                noted.redoneBecause = task.redoneBecause;
+                onPage(pdfPath, noted);
+            });
             continue;
         }
         PageOutcome outcome;
@@ -265,6 +288,7 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
             outcome.result = PageOutcome::RenderFailed;
             outcome.detail = QStringLiteral("the file could not be opened again");
         }
+        outcome.redoneBecause = task.redoneBecause;
         onPage(file.path, outcome);
     }
 }

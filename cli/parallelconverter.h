@@ -57,6 +57,7 @@ private:
     {
         int fileIndex;
         int pageIndex; // wholeFile: every page of the file into one output
+        QString redoneBecause; // its output was there, but not whole
     };
     static constexpr int wholeFile = -1;
 

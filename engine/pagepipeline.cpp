@@ -84,6 +84,7 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
         return finish(outcome, PageOutcome::TimedOut,
                       QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
     };
+    encoder.stopWhen(&stop, deadline);
 
     for (int top = 0; top < height; top += rows) {
         if (stopSet(stop))
@@ -109,8 +110,13 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
         if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
             return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
     }
-    if (!encoder.finish())
+    if (!encoder.finish()) {
+        if (stopSet(stop))
+            return finish(outcome, PageOutcome::Stopped);
+        if (deadline.hasExpired())
+            return timedOut();
         return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
+    }
     if (stopSet(stop))
         return finish(outcome, PageOutcome::Stopped);
     return finish(outcome, PageOutcome::Written);
@@ -143,6 +149,7 @@ PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, c
         return outcome;
 
     AtomicFile file(job.outputPath);
+    file.setSynced(job.synced);
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     const auto openFile = [&file](QString *why) {
         if (file.open())

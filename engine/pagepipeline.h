@@ -28,6 +28,7 @@ struct PageJob
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;
     MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
+    bool synced = false;            // the file reaches the disk before it takes its name (AtomicFile)
 };
 
 // page -> render (whole, or in bands when the bitmap would pass the band

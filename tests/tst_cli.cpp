@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -24,6 +25,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +54,86 @@ QStringList filesIn(const QString &folder)
     QDir dir(folder);
     return dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<QJsonObject> jsonLines(const QString &text)
+{
+    QList<QJsonObject> objects;
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
+        objects << QJsonDocument::fromJson(line.toUtf8()).object();
+    return objects;
+}
+
+// CPU seconds a process has used so far, from /proc; -1 once it is gone.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name in parentheses: utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// One page of 12 million "q" and "Q" operators: nothing to see, seconds to
+// read, even to draw one pixel of it. Flate-compressed to a few kilobytes.
+bool makeManyOperatorsPdf(const QString &path)
+{
+    QByteArray content;
+    content.reserve(24000000);
+    for (int i = 0; i < 6000000; ++i)
+        content.append("q Q\n", 4);
+    const QByteArray stream = qCompress(content, 9).mid(4); // zlib data without Qt's length prefix
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream
+            + "\nendstream"};
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 5\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+}
+
+// A tmpfs of a few kilobytes, mounted for the life of the object (root only).
+class TinyFileSystem
+{
+public:
+    explicit TinyFileSystem(const QString &path)
+        : path(path)
+    {
+        mounted = ::geteuid() == 0
+                  && QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", path}) == 0;
+    }
+    ~TinyFileSystem()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {path});
+    }
+    bool isMounted() const { return mounted; }
+
+private:
+    QString path;
+    bool mounted = false;
+};
 
 QStringList pngNames(const QString &base, const QList<int> &pageNumbers)
 {
@@ -105,6 +187,15 @@ private slots:
     void refusedThreadsLeaveTheWorkToTheRest();
     void longNamesFitTheirTemporaryFile();
     void warmUpDrawsOnTinyPages();
+
+    void hostileEnvironments_data();
+    void hostileEnvironments();
+    void sigtermWithStderrClosed();
+    void outputTreeKeepsSameNamesApart();
+    void skipExistingChecksWholeness_data();
+    void skipExistingChecksWholeness();
+    void refusedInputInJson();
+    void staleTemporariesAreRemoved();
 
 private:
     QString pdf(const QString &name) const { return dir.filePath(name); }
@@ -833,6 +924,251 @@ void TestCli::warmUpDrawsOnTinyPages()
     QVERIFY(loaded.document);
     QCOMPARE(renderPage(loaded.document.get(), 0, 1).status, PageRenderStatus::TooSmall);
     QVERIFY(drawOnePixel(loaded.document.get(), 0));
+}
+
+// Environments that go wrong: the system's own reason for a failed write, a
+// lost report that is not reported as success, a stop that acts at once.
+void TestCli::hostileEnvironments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("setting"); // "tmpfs": the output folder on a full file system; "full stdout"; "Ctrl-C"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    for (const char *type : {"bmp", "png", "jpg", "tiff", "webp"}) {
+        QTest::addRow("full file system, %s", type)
+            << QStringList{"-q", "-j", "1", "-t", type, "-r", "100", "-p", "1", "drawing.pdf"} << "tmpfs" << 1
+            << QStringLiteral("drawing.pdf: page 1: cannot write %OUT%/drawing_1.%1: No space left on device")
+                   .arg(QLatin1String(type));
+    }
+    QTest::newRow("full file system, multi-page tiff")
+        << QStringList{"-q", "-t", "tiff", "--multipage", "-r", "100", "-p", "1", "drawing.pdf"} << "tmpfs" << 1
+        << "drawing.pdf: page 1: cannot write %OUT%/drawing.tiff: No space left on device";
+    QTest::newRow("--json > /dev/full") << QStringList{"-q", "--json", "-r", "20", "-p", "1", "three.pdf"}
+                                        << "full stdout" << 3
+                                        << "velloran-cli: the JSON report could not be written whole: No space left on device";
+    QTest::newRow("Ctrl-C in the warm-up draw") << QStringList{"-q", "-j", "1", "-r", "1", "operators.pdf"} << "Ctrl-C"
+                                                << 130 << "velloran-cli: interrupted: 0 of 1 pages written";
+}
+
+void TestCli::hostileEnvironments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, setting);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    if (!QFileInfo::exists(pdf("drawing.pdf")))
+        QVERIFY(makeDrawingPdf(pdf("drawing.pdf"), 60));
+    if (!QFileInfo::exists(pdf("operators.pdf")))
+        QVERIFY(makeManyOperatorsPdf(pdf("operators.pdf")));
+
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    std::unique_ptr<TinyFileSystem> tiny;
+    if (setting == "tmpfs") {
+        tiny = std::make_unique<TinyFileSystem>(out);
+        if (!tiny->isMounted())
+            QSKIP("mounting a 16 KiB tmpfs needs root; the full file system is not tried");
+    }
+    QStringList full{"-o", out};
+    for (const QString &argument : arguments)
+        full << (argument.endsWith(".pdf") ? pdf(argument) : argument);
+
+    QProcess process;
+    if (setting == "full stdout")
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(QStringLiteral(VELLORAN_CLI), full);
+    QVERIFY(process.waitForStarted());
+    QElapsedTimer sinceInterrupt;
+    if (setting == "Ctrl-C") {
+        // Half a second of CPU: past starting and reading the file, inside the
+        // drawing of one pixel before the pages start, which takes seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(cpuSeconds(process.processId()) > 0.5, 60000);
+        sinceInterrupt.start();
+        ::kill(pid_t(process.processId()), SIGINT);
+    }
+    QVERIFY(process.waitForFinished(120000));
+    if (sinceInterrupt.isValid()) {
+        const qint64 elapsed = sinceInterrupt.elapsed();
+        QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
+    }
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == status, qPrintable(err));
+    message.replace("%OUT%", out);
+    QVERIFY2(err.contains(message), qPrintable(err));
+    if (setting != "full stdout")
+        QCOMPARE(filesIn(out), QStringList());
+}
+
+// ssh turns Ctrl-C on a remote job into SIGTERM and closes the job's stderr:
+// the stop is the same as Ctrl-C's, and the report still reaches stdout.
+void TestCli::sigtermWithStderrClosed()
+{
+    const QString out = freshOutput();
+    const QString report = dir.filePath("sigterm.jsonl");
+    // stderr is a pipe whose reading end is closed: writes to it fail with EPIPE.
+    int closedPipe[2];
+    QCOMPARE(::pipe(closedPipe), 0);
+    ::close(closedPipe[0]);
+    QProcess process;
+    process.setStandardOutputFile(report);
+    process.setChildProcessModifier([writeEnd = closedPipe[1]] { ::dup2(writeEnd, STDERR_FILENO); });
+    process.start(QStringLiteral(VELLORAN_CLI),
+                  {"-j", "2", "-t", "png", "-r", "100", "--json", "-o", out, pdf("forty.pdf")});
+    ::close(closedPipe[1]);
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!filesIn(out).filter(".png").isEmpty(), 60000);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + SIGTERM);
+
+    const QList<QJsonObject> lines = jsonLines(QString::fromUtf8(bytesOf(report)));
+    QVERIFY(!lines.isEmpty());
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QCOMPARE(summary.value("exit_status").toInt(), 128 + SIGTERM);
+    QCOMPARE(summary.value("files").toArray(), QJsonArray{pdf("forty.pdf")});
+    const QStringList names = filesIn(out);
+    QCOMPARE(summary.value("written").toInt(), int(names.size()));
+    QVERIFY(summary.value("not_started").toInt() > 0);
+    QCOMPARE(lines.size(), names.size() + 1);
+    for (const QString &name : names) { // only whole pages, no temporary file
+        QVERIFY2(name.startsWith("forty_") && name.endsWith(".png"), qPrintable(name));
+        QCOMPARE(QImage(out + "/" + name).size(), QSize(826, 1169));
+    }
+}
+
+// Two inputs of one name in two folders: each gets its own output folder,
+// and neither is written over the other.
+void TestCli::outputTreeKeepsSameNamesApart()
+{
+    const QString root = dir.filePath("tree");
+    QVERIFY(QDir().mkpath(root + "/2023") && QDir().mkpath(root + "/2024/q1"));
+    QVERIFY(makePdf(root + "/2023/report.pdf", 2));
+    QVERIFY(makePdf(root + "/2024/q1/report.pdf", {a4Landscape}));
+
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-t", "png", "-r", "20", "--output-tree", root, "-o", out,
+                               root + "/2023/report.pdf", root + "/2024/q1/report.pdf"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out + "/2023"), (QStringList{"report_1.png", "report_2.png"}));
+    QCOMPARE(filesIn(out + "/2024/q1"), QStringList{"report_1.png"});
+    // The same bytes as each converted alone.
+    for (const QString &input : {QStringLiteral("2023/report.pdf"), QStringLiteral("2024/q1/report.pdf")}) {
+        const QString alone = freshOutput();
+        QCOMPARE(runCli({"-q", "-t", "png", "-r", "20", "-p", "1", "-o", alone, root + "/" + input}).status, 0);
+        QCOMPARE(bytesOf(out + "/" + QFileInfo(input).path() + "/report_1.png"), bytesOf(alone + "/report_1.png"));
+    }
+
+    // An input outside the root has no place in the tree: refused before anything is written.
+    const QString refusedOut = freshOutput();
+    const CliRun outside = runCli({"-q", "--output-tree", root, "-o", refusedOut, root + "/2023/report.pdf",
+                                   pdf("three.pdf")});
+    QCOMPARE(outside.status, 2);
+    QCOMPARE(outside.err, QStringLiteral("velloran-cli: %1: outside the --output-tree folder %2\n")
+                              .arg(pdf("three.pdf"), root));
+    QVERIFY(!QFileInfo::exists(refusedOut));
+}
+
+void TestCli::skipExistingChecksWholeness_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("there"); // what the output's name holds before the run
+    QTest::addColumn<QString>("redoneBecause"); // empty: skipped
+
+    QTest::newRow("empty png") << "png" << "empty" << "the file is empty";
+    QTest::newRow("png cut short") << "png" << "cut" << "cut short: no PNG end (IEND)";
+    QTest::newRow("jpg cut short") << "jpg" << "cut" << "cut short: no JPEG end marker (EOI)";
+    QTest::newRow("bmp cut short") << "bmp" << "cut" << "cut short: 116099 bytes of the 116118 its BMP header gives";
+    QTest::newRow("tiff cut short") << "tiff" << "cut" << "not a readable TIFF file";
+    QTest::newRow("a png under a jpg's name") << "jpg" << "png" << "not a JPEG file";
+    QTest::newRow("whole png") << "png" << "whole" << "";
+    QTest::newRow("whole jpg") << "jpg" << "whole" << "";
+    QTest::newRow("whole tiff") << "tiff" << "whole" << "";
+}
+
+void TestCli::skipExistingChecksWholeness()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, there);
+    QFETCH(QString, redoneBecause);
+
+    const QString reference = freshOutput();
+    const QStringList common{"-q", "-r", "20", "-p", "1", "-t", type};
+    QCOMPARE(runCli(common + QStringList{"-o", reference, pdf("three.pdf")}).status, 0);
+    const QByteArray whole = bytesOf(reference + "/three_1." + type);
+    QVERIFY(!whole.isEmpty());
+
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    const QString target = out + "/three_1." + type;
+    QByteArray before = whole;
+    if (there == "empty")
+        before.clear();
+    else if (there == "cut")
+        before.chop(19);
+    else if (there == "png") {
+        const QString png = freshOutput();
+        QCOMPARE(runCli({"-q", "-r", "20", "-p", "1", "-t", "png", "-o", png, pdf("three.pdf")}).status, 0);
+        before = bytesOf(png + "/three_1.png");
+    }
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(before), before.size());
+    }
+    struct stat status = {};
+    QCOMPARE(::stat(QFile::encodeName(target).constData(), &status), 0);
+
+    const CliRun run = runCli(common + QStringList{"--skip-existing", "--json", "-o", out, pdf("three.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first().value("status").toString(), redoneBecause.isEmpty() ? "skipped" : "written");
+    QCOMPARE(lines.first().value("redone_because").toString(), redoneBecause);
+    QCOMPARE(bytesOf(target), whole);
+    struct stat after = {};
+    QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);
+    QCOMPARE(after.st_ino == status.st_ino, redoneBecause.isEmpty()); // a whole file is left alone
+}
+
+// A refused input gets its line in the report, and the summary counts it.
+void TestCli::refusedInputInJson()
+{
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--json", "-o", out, pdf("ten.pdf"), pdf("broken.pdf")});
+    QCOMPARE(run.status, 2);
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first(), (QJsonObject{{"file", pdf("broken.pdf")},
+                                         {"status", "refused"},
+                                         {"error", "cannot be opened as a PDF (damaged or not a PDF)"}}));
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QCOMPARE(summary.value("refused").toInt(), 1);
+    QCOMPARE(summary.value("pages").toInt(), 0);
+    QCOMPARE(summary.value("exit_status").toInt(), 2);
+    QCOMPARE(summary.value("files").toArray(), (QJsonArray{pdf("ten.pdf"), pdf("broken.pdf")}));
+    QVERIFY(!QFileInfo::exists(out));
+}
+
+// Temporary files of a killed run are removed once no live run can own
+// them; those of a run that may still be writing, and other files, stay.
+void TestCli::staleTemporariesAreRemoved()
+{
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    const QDateTime threeDaysAgo = QDateTime::currentDateTime().addDays(-3);
+    for (const QString &name : {QStringLiteral(".vlold.tmp"), QStringLiteral(".vlfresh.tmp"), QStringLiteral("old.tmp")}) {
+        QFile file(out + "/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (name != ".vlfresh.tmp")
+            QVERIFY(file.setFileTime(threeDaysAgo, QFileDevice::FileModificationTime));
+    }
+    const CliRun run = runCli({"-q", "-r", "20", "-p", "1", "-o", out, pdf("three.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), (QStringList{".vlfresh.tmp", "old.tmp", "three_1.jpg"}));
 }
 
 QTEST_MAIN(TestCli)

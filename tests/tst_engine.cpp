@@ -1,5 +1,6 @@
 #include "engine/atomicfile.h"
 #include "engine/image/imageformat.h"
+#include "engine/image/webpencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
@@ -9,8 +10,10 @@
 
 #include <poppler-qt6.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,6 +97,9 @@ private slots:
     void failedWriteLeavesNothing();
     void replacesKeepingPermissions();
     void writesThroughSymlink();
+    void leftoverTemporaryIsPassedOver();
+    void webpEncodeStops_data();
+    void webpEncodeStops();
 
 private:
     PageOutcome convert(const Poppler::Document *document, const QString &name, ImageFormat format,
@@ -517,6 +523,72 @@ void TstEngine::writesThroughSymlink()
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a.png"))).isSymLink());
     QCOMPARE(QImage(target).size(), QSize(200, 100));
     QCOMPARE(entriesOf(dir.filePath(QStringLiteral("real"))), QStringList{"a.png"});
+}
+
+// A run killed midway leaves its temporary file; a later run that picks the
+// same name takes another and writes the page all the same.
+void TstEngine::leftoverTemporaryIsPassedOver()
+{
+    const auto document = open(m_redBlue);
+    const PageOutcome reference = convert(document.get(), QStringLiteral("reference.png"), ImageFormat::Png, 72);
+    QCOMPARE(reference.result, PageOutcome::Written);
+
+    const QString leftover = m_out->filePath(QStringLiteral(".vlleft.tmp"));
+    QVERIFY(QFile(leftover).open(QIODevice::WriteOnly));
+    QStringList names{QStringLiteral(".vlleft.tmp"), QStringLiteral(".vlnext.tmp")};
+    AtomicFile::setNameSource([&names] { return names.isEmpty() ? QStringLiteral(".vlspare.tmp") : names.takeFirst(); });
+    const PageOutcome outcome = convert(document.get(), QStringLiteral("page.png"), ImageFormat::Png, 72);
+    AtomicFile::setNameSource({});
+
+    QVERIFY2(outcome.result == PageOutcome::Written, qPrintable(outcome.detail));
+    QVERIFY(names.isEmpty()); // both names were asked for: the leftover's was passed over
+    QFile written(outcome.outputPath);
+    QFile expected(reference.outputPath);
+    QVERIFY(written.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), expected.readAll());
+    QCOMPARE(QFileInfo(leftover).size(), 0); // not ours: left as it was
+    QCOMPARE(entriesOf(m_out->path()), (QStringList{".vlleft.tmp", "page.png", "reference.png"}));
+}
+
+void TstEngine::webpEncodeStops_data()
+{
+    QTest::addColumn<bool>("stopSet");
+    QTest::addColumn<int>("deadlineMs"); // -1: none
+    QTest::addColumn<int>("quality");
+
+    // libwebp takes the whole picture in one call: only its progress hook can end it early.
+    QTest::newRow("stop, lossy") << true << -1 << 75;
+    QTest::newRow("deadline passes while encoding") << false << 300 << 75;
+    QTest::newRow("deadline passes, lossless") << false << 300 << 100;
+}
+
+void TstEngine::webpEncodeStops()
+{
+    QFETCH(bool, stopSet);
+    QFETCH(int, deadlineMs);
+    QFETCH(int, quality);
+
+    // Noise does not compress: 4000 x 4000 pixels take seconds to encode in any build.
+    const int side = 4000;
+    QImage noise(side, side, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < side; ++y)
+        random.fillRange(reinterpret_cast<quint32 *>(noise.scanLine(y)), side);
+
+    QBuffer output;
+    QVERIFY(output.open(QIODevice::WriteOnly));
+    WebpEncoder encoder;
+    const std::atomic<bool> stop{stopSet};
+    QVERIFY(encoder.begin(&output, EncodeSettings{side, side, 150, quality, PixelMode::Color}));
+    QVERIFY(encoder.writeRows(noise.constBits(), noise.bytesPerLine(), side));
+    QElapsedTimer timer;
+    timer.start();
+    encoder.stopWhen(&stop, deadlineMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(deadlineMs));
+    QVERIFY(!encoder.finish());
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(encoder.errorString(), QStringLiteral("stopped while encoding"));
+    QVERIFY2(elapsed < qMax(0, deadlineMs) + 500, qPrintable(QStringLiteral("encoding ended after %1 ms").arg(elapsed)));
+    QCOMPARE(output.size(), 0);
 }
 
 QTEST_MAIN(TstEngine)

@@ -3,8 +3,10 @@
 
 #include "engine/image/imageformat.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QIODevice;
@@ -41,12 +43,30 @@ public:
 
     QString errorString() const { return error; }
 
+    // The page's stop flag and deadline, for an encoder that spends long in
+    // one library call (WebP encodes the whole picture at once): it gives up
+    // once either is reached, and its finish() fails.
+    void stopWhen(const std::atomic<bool> *stop, QDeadlineTimer deadline)
+    {
+        this->stop = stop;
+        this->deadline = deadline;
+    }
+
     // Memory the encoder itself holds for an image of the settings' size, for
     // the run's memory budget: nothing for those that stream their rows out.
     virtual qint64 bytesHeld(const EncodeSettings &) const { return 0; }
 
 protected:
+    bool stopRequested() const
+    {
+        return (stop && stop->load(std::memory_order_relaxed)) || deadline.hasExpired();
+    }
+
     QString error;
+
+private:
+    const std::atomic<bool> *stop = nullptr;
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
 };
 
 std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format);

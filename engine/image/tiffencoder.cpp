@@ -13,7 +13,7 @@ namespace {
 
 QIODevice *deviceOf(thandle_t handle)
 {
-    return static_cast<QIODevice *>(handle);
+    return static_cast<TiffEncoder *>(handle)->outputDevice();
 }
 
 tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
@@ -23,7 +23,10 @@ tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
 
 tmsize_t writeProc(thandle_t handle, void *data, tmsize_t size)
 {
-    return tmsize_t(deviceOf(handle)->write(static_cast<const char *>(data), qint64(size)));
+    const qint64 written = deviceOf(handle)->write(static_cast<const char *>(data), qint64(size));
+    if (written != qint64(size))
+        static_cast<TiffEncoder *>(handle)->setDeviceFailed();
+    return tmsize_t(written);
 }
 
 toff_t seekProc(thandle_t handle, toff_t offset, int whence)
@@ -104,7 +107,8 @@ void TiffEncoder::startMultiPage(int pageCount, bool bigTiff)
 
 bool TiffEncoder::fail(const QString &fallback)
 {
-    error = libraryError.isEmpty() ? fallback : libraryError;
+    // libtiff says only that a write failed; the device knows why.
+    error = deviceFailed ? device->errorString() : libraryError.isEmpty() ? fallback : libraryError;
     return false;
 }
 
@@ -113,7 +117,8 @@ bool TiffEncoder::open(QIODevice *device, bool bigTiff)
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, onError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
-    tif = TIFFClientOpenExt("output", bigTiff ? "w8" : "w", device, readProc, writeProc, seekProc, closeProc,
+    this->device = device;
+    tif = TIFFClientOpenExt("output", bigTiff ? "w8" : "w", this, readProc, writeProc, seekProc, closeProc,
                             sizeProc, mapProc, unmapProc, options);
     TIFFOpenOptionsFree(options);
     return tif != nullptr;

@@ -31,8 +31,10 @@ public:
     void startMultiPage(int pageCount, bool bigTiff);
     bool close();
 
-    // Called by libtiff's error handler.
+    // Called by libtiff's error handler and its input and output.
     void setLibraryError(const QString &text) { libraryError = text; }
+    void setDeviceFailed() { deviceFailed = true; }
+    QIODevice *outputDevice() const { return device; }
 
 private:
     bool fail(const QString &fallback);
@@ -40,6 +42,8 @@ private:
     bool open(QIODevice *device, bool bigTiff);
 
     tiff *tif = nullptr;
+    QIODevice *device = nullptr;
+    bool deviceFailed = false;
     QByteArray rowBuffer;
     int width = 0;
     int nextRow = 0;
