@@ -4,7 +4,7 @@
 #include "engine/outputfolder.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
-#include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,7 +54,7 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
     if (!info.isReadable())
         return QStringLiteral("not readable");
 
-    const PdfProbeResult probe = probePdf(file.path, options.password);
+    const PdfProbeResult probe = probeForRendering(options.renderer, file.path, options.password);
     if (probe.status != PdfLoadStatus::Loaded)
         return loadError(probe.status, options.password);
     if (probe.pageCount < 1)
@@ -168,6 +168,7 @@ BatchPlan planBatch(const BatchOptions &options)
     plan.quality = options.quality;
     plan.style = options.style;
     plan.password = options.password;
+    plan.renderer = options.renderer;
     plan.errors = checkBatchOptions(options);
     if (!plan.errors.isEmpty())
         return plan;

@@ -44,7 +44,7 @@ void JsonReport::page(const QString &pdfPath, const PageOutcome &outcome, const 
                       });
 }
 
-void JsonReport::summary(const ConversionSummary &summary, int pageCount, int exitStatus)
+void JsonReport::summary(const ConversionSummary &summary, int pageCount, int exitStatus, const QString &renderer)
 {
     writeLine(stream, QJsonObject{{QStringLiteral("summary"),
                                    QJsonObject{
@@ -54,6 +54,7 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int ex
                                        {QStringLiteral("skipped"), summary.skipped},
                                        {QStringLiteral("not_started"), summary.notStarted},
                                        {QStringLiteral("exit_status"), exitStatus},
+                                       {QStringLiteral("renderer"), renderer},
                                        {QStringLiteral("milliseconds"), sinceStart.elapsed()},
                                    }}});
 }

@@ -19,7 +19,8 @@ public:
 
     // error: the reason a page failed, as the converter says it; empty when written or skipped.
     void page(const QString &pdfPath, const PageOutcome &outcome, const QString &error);
-    void summary(const ConversionSummary &summary, int pageCount, int exitStatus);
+    // renderer: the library that drew the pages ("mupdf" or "poppler").
+    void summary(const ConversionSummary &summary, int pageCount, int exitStatus, const QString &renderer);
 
 private:
     FILE *stream;

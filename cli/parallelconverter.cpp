@@ -4,8 +4,8 @@
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
-#include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -40,15 +40,14 @@ public:
     ~WorkerDocument() { close(); }
 
     // withoutPaper: drawn on nothing, so that what the page leaves blank stays transparent.
-    const Poppler::Document *open(int fileIndex, const QString &path, const QByteArray &password, bool withoutPaper)
+    const RenderDocument *open(RendererKind renderer, int fileIndex, const QString &path, const QByteArray &password,
+                               bool withoutPaper)
     {
         if (fileIndex == openIndex)
             return loaded.document.get();
         close();
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = loadPdf(path, password);
-        if (loaded.document && withoutPaper)
-            drawWithoutPaper(loaded.document.get());
+        loaded = openForRendering(renderer, path, password, withoutPaper);
         openIndex = fileIndex;
         return loaded.document.get();
     }
@@ -57,11 +56,11 @@ private:
     void close()
     {
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = PdfLoadResult();
+        loaded = RenderOpenResult();
         openIndex = -1;
     }
 
-    PdfLoadResult loaded;
+    RenderOpenResult loaded;
     int openIndex = -1;
 };
 
@@ -69,6 +68,7 @@ private:
 
 ParallelConverter::ParallelConverter(const BatchPlan &plan)
     : plan(plan)
+    , memory(MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer))
 {
     // An output already there is a whole one (outputs appear only whole), so
     // a run started again after an interruption only does the rest.
@@ -86,7 +86,7 @@ ParallelConverter::ParallelConverter(const BatchPlan &plan)
     }
 }
 
-PageJob ParallelConverter::jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex)
+PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex)
 {
     PageJob job;
     job.pageIndex = pageIndex;
@@ -95,7 +95,7 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     job.resolution = plan.resolution;
     const OutputStyle &style = plan.style;
     if (style.sizedInPixels()) {
-        const QSizeF points = PageRenderer(document, pageIndex).sizeInPoints();
+        const QSizeF points = document->page(pageIndex)->sizeInPoints();
         job.resolution = style.longestSide > 0 ? resolutionForLongestSide(points, style.longestSide)
                                                : resolutionToFit(points, style.width, style.height);
     }
@@ -106,12 +106,12 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     return job;
 }
 
-PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
+PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
                                           const std::atomic<bool> &stop)
 {
     QElapsedTimer timer;
     timer.start();
-    PageOutcome outcome = convertPage(document, jobFor(document, file, pageIndex), stop);
+    PageOutcome outcome = convertPage(*document, jobFor(document, file, pageIndex), stop);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -121,14 +121,14 @@ PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, con
 // at all: a page refused before drawing is left out and reported, but one that
 // fails once its rows have begun leaves the file unusable, and a stop leaves
 // no file either.
-void ParallelConverter::convertWholeFile(const Poppler::Document *document, const BatchFile &file,
+void ParallelConverter::convertWholeFile(const RenderDocument *document, const BatchFile &file,
                                          const std::atomic<bool> &stop, const PageCallback &onPage)
 {
     const QString path = plan.outputPath(file, 0);
     qint64 bytes = 0;
     for (int page : file.pages) {
         const PageJob job = jobFor(document, file, page);
-        const PixelSize size = pixelSizeAt(PageRenderer(document, page).sizeInPoints(), job.resolution);
+        const PixelSize size = pixelSizeAt(document->page(page)->sizeInPoints(), job.resolution);
         bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
     }
     AtomicFile out(path);
@@ -144,7 +144,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
         outcome.page = page;
         outcome.outputPath = path;
         if (fileError.isEmpty()) {
-            outcome = appendPage(document, jobFor(document, file, page), encoder, out.device(), stop);
+            outcome = appendPage(*document, jobFor(document, file, page), encoder, out.device(), stop);
             if (outcome.result == PageOutcome::Stopped)
                 return; // the file goes with out
             const bool refusedBeforeDrawing = outcome.result == PageOutcome::NoPage
@@ -208,7 +208,7 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
 
     nextTask = 0;
     reportSkipped(report);
-    if (!tasks.isEmpty()) {
+    if (!tasks.isEmpty() && plan.renderer == RendererKind::Poppler) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
         preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex);
@@ -252,7 +252,7 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         const Task &task = tasks.at(index);
         const BatchFile &file = plan.files.at(task.fileIndex);
         const bool withoutPaper = plan.style.mode == PixelMode::ColorAlpha;
-        const Poppler::Document *opened = document.open(task.fileIndex, file.path, plan.password, withoutPaper);
+        const RenderDocument *opened = document.open(plan.renderer, task.fileIndex, file.path, plan.password, withoutPaper);
         if (opened && task.pageIndex == wholeFile) {
             convertWholeFile(opened, file, stop, onPage);
             continue;

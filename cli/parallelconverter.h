@@ -22,14 +22,12 @@ struct ConversionSummary
     int skipped = 0;        // outputs that were there already
 };
 
-// Converts the pages of a checked plan on several threads at once. Poppler
-// may not render one document from two threads, so every thread opens its own
-// copy of each file it takes pages from. Threads take the next page from a
+// Converts the pages of a checked plan on several threads at once. Neither
+// renderer may draw one document from two threads, so every thread opens its
+// own copy of each file it takes pages from. Threads take the next page from a
 // shared counter and convert it through the page pipeline; the bitmaps they
 // hold together stay within one memory budget.
-namespace Poppler {
-class Document;
-}
+class RenderDocument;
 
 class ParallelConverter
 {
@@ -61,11 +59,11 @@ private:
     static constexpr int wholeFile = -1;
 
     void work(const std::atomic<bool> &stop, const PageCallback &onPage);
-    PageOutcome convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
+    PageOutcome convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
                            const std::atomic<bool> &stop);
-    void convertWholeFile(const Poppler::Document *document, const BatchFile &file, const std::atomic<bool> &stop,
+    void convertWholeFile(const RenderDocument *document, const BatchFile &file, const std::atomic<bool> &stop,
                           const PageCallback &onPage);
-    PageJob jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex);
+    PageJob jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex);
     void reportSkipped(const PageCallback &onPage);
 
     const BatchPlan plan;

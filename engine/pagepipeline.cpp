@@ -4,7 +4,7 @@
 #include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pixelsize.h"
-#include "engine/render/pagerenderer.h"
+#include "engine/render/renderer.h"
 
 #include <functional>
 
@@ -29,7 +29,7 @@ QString sizeText(double width, double height, char format = 'f')
 }
 
 // Checks the size at the resolution against the format; fills width and height.
-bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcome)
+bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
 {
     const PixelSize size = pixelSizeAt(page.sizeInPoints(), job.resolution);
     switch (size.status) {
@@ -62,7 +62,7 @@ bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcom
 // Draws the page band by band into the encoder. start() is called once the
 // first band has been drawn and must open the file: a page that cannot be
 // drawn leaves nothing behind.
-PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop,
+PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::atomic<bool> &stop,
                       RowEncoder &encoder, QIODevice *device, const std::function<bool(QString *)> &start,
                       PageOutcome &outcome)
 {
@@ -118,7 +118,7 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
 
 // The checks before drawing, the same for a file of its own and for a page
 // of many: false when they settle the outcome.
-bool readyToDraw(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop, PageOutcome &outcome)
+bool readyToDraw(const RenderPage &page, const PageJob &job, const std::atomic<bool> &stop, PageOutcome &outcome)
 {
     outcome.page = job.pageIndex;
     outcome.outputPath = job.outputPath;
@@ -135,11 +135,11 @@ bool readyToDraw(const PageRenderer &page, const PageJob &job, const std::atomic
 
 } // namespace
 
-PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
+PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    const PageRenderer page(document, job.pageIndex);
-    if (!readyToDraw(page, job, stop, outcome))
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (!readyToDraw(*page, job, stop, outcome))
         return outcome;
 
     AtomicFile file(job.outputPath);
@@ -150,19 +150,30 @@ PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, c
         *why = file.errorString();
         return false;
     };
-    drawInto(page, job, stop, *encoder, &file.device(), openFile, outcome);
+    drawInto(*page, job, stop, *encoder, &file.device(), openFile, outcome);
     if (outcome.result == PageOutcome::Written && !file.commit())
         finish(outcome, PageOutcome::WriteFailed, file.errorString());
     return outcome;
 }
 
-PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
+PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
                        const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    const PageRenderer page(document, job.pageIndex);
-    if (!readyToDraw(page, job, stop, outcome))
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (!readyToDraw(*page, job, stop, outcome))
         return outcome;
     const auto alreadyOpen = [](QString *) { return true; };
-    return drawInto(page, job, stop, encoder, &device, alreadyOpen, outcome);
+    return drawInto(*page, job, stop, encoder, &device, alreadyOpen, outcome);
+}
+
+PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
+{
+    return convertPage(*popplerView(document), job, stop);
+}
+
+PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
+                       const std::atomic<bool> &stop)
+{
+    return appendPage(*popplerView(document), job, encoder, device, stop);
 }

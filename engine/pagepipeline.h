@@ -14,6 +14,7 @@ class Document;
 
 class MemoryBudget;
 class QIODevice;
+class RenderDocument;
 class RowEncoder;
 
 // Everything a page's conversion needs besides the document.
@@ -34,11 +35,15 @@ struct PageJob
 // budget) -> encode row by row -> atomic write. The stop flag is looked at
 // before drawing, between bands, while Poppler draws, and before the file
 // is put in place; a stopped page leaves no file. Never two threads on one
-// document: Poppler does not allow it.
+// document: neither renderer allows it.
+PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop);
+// The window's way in: its open Poppler document.
 PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop);
 
 // The same into an encoder that the caller keeps open across pages (one TIFF
 // of many pages), on a device that the caller puts in place when all is done.
+PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder,
+                       QIODevice &device, const std::atomic<bool> &stop);
 PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder,
                        QIODevice &device, const std::atomic<bool> &stop);
 
