@@ -54,9 +54,18 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
     if (!info.isReadable())
         return QStringLiteral("not readable");
 
-    const PdfProbeResult probe = probeForRendering(options.renderer, file.path, options.password);
+    // Poppler decides which files are usable and how many pages they have,
+    // whichever library draws: a file the window would refuse is refused, with
+    // the same words, and MuPDF's repair of a file cut short does not make it
+    // one that Poppler opens. MuPDF must open it too when it draws.
+    const PdfProbeResult probe = probePdf(file.path, options.password);
     if (probe.status != PdfLoadStatus::Loaded)
         return loadError(probe.status, options.password);
+    if (options.renderer != RendererKind::Poppler) {
+        const PdfProbeResult drawn = probeForRendering(options.renderer, file.path, options.password);
+        if (drawn.status != PdfLoadStatus::Loaded)
+            return loadError(drawn.status, options.password);
+    }
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
 
