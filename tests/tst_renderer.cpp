@@ -72,6 +72,10 @@ class TestRenderer : public QObject
 
 private slots:
     void initTestCase();
+    void init();
+
+    void rendererOption_data();
+    void rendererOption();
 
     void samePixelsAsMutool_data();
     void samePixelsAsMutool();
@@ -91,8 +95,6 @@ private:
 void TestRenderer::initTestCase()
 {
     QVERIFY(dir.isValid());
-    if (!rendererBuiltIn(RendererKind::MuPdf))
-        QSKIP("built without MuPDF");
     QVERIFY(makeDrawingPdf(path("drawing.pdf"), 300));
     QVERIFY(makeDrawingPdf(path("heavy.pdf"), 20000));
     QVERIFY(makeRedBluePdf(path("redblue.pdf")));
@@ -111,6 +113,62 @@ void TestRenderer::initTestCase()
     };
     for (const auto &[name, entries] : boxed)
         QVERIFY(writeBoxedPdf(path(QLatin1String(name) + ".pdf"), entries));
+}
+
+void TestRenderer::init()
+{
+    const QByteArray name = QTest::currentTestFunction();
+    if (name != "rendererOption" && !rendererBuiltIn(RendererKind::MuPdf))
+        QSKIP("built without MuPDF");
+}
+
+void TestRenderer::rendererOption_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("renderer"); // named in the JSON summary
+
+    const bool muPdf = rendererBuiltIn(RendererKind::MuPdf);
+    QTest::newRow("default") << QStringList{} << 0 << QString() << (muPdf ? "mupdf" : "poppler");
+    QTest::newRow("poppler") << QStringList{"--renderer", "poppler"} << 0 << QString() << "poppler";
+    QTest::newRow("upper case") << QStringList{"--renderer", "Poppler"} << 0 << QString() << "poppler";
+    if (muPdf)
+        QTest::newRow("mupdf") << QStringList{"--renderer", "mupdf"} << 0 << QString() << "mupdf";
+    else
+        QTest::newRow("mupdf, not built") << QStringList{"--renderer", "mupdf"} << 2
+                                          << "velloran-cli: this velloran-cli was built without MuPDF: "
+                                             "use --renderer poppler\n"
+                                          << QString();
+    QTest::newRow("unknown") << QStringList{"--renderer", "splash"} << 2
+                             << "velloran-cli: unknown renderer \"splash\": use mupdf or poppler\n" << QString();
+}
+
+// --renderer picks the library, refuses what is not there with a message
+// that says so, and the JSON summary names the one that drew.
+void TestRenderer::rendererOption()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(QString, renderer);
+
+    QVERIFY(makePdf(path("one.pdf"), 1));
+    QTemporaryDir out;
+    QVERIFY(out.isValid());
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_CLI),
+                  QStringList{"-q", "--json", "-r", "10", "-o", out.path(), path("one.pdf")} + arguments);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), status);
+    QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()), error);
+    const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
+    if (status != 0) {
+        QCOMPARE(lines, QList<QByteArray>{""});
+        return;
+    }
+    QCOMPARE(lines.size(), 3); // a page, the summary, the last newline
+    QVERIFY2(lines.at(1).contains("\"renderer\":\"" + renderer.toLatin1() + "\""), lines.at(1).constData());
 }
 
 void TestRenderer::samePixelsAsMutool_data()
