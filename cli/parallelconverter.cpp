@@ -64,6 +64,28 @@ private:
     int openIndex = -1;
 };
 
+// A copy of a document for one more thread drawing bands of a page, closed
+// under the same lock as it was opened.
+class BandDocument : public RenderDocument
+{
+public:
+    explicit BandDocument(std::unique_ptr<RenderDocument> document)
+        : document(std::move(document))
+    {
+    }
+    ~BandDocument() override
+    {
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+        document.reset();
+    }
+
+    int pageCount() const override { return document->pageCount(); }
+    std::unique_ptr<RenderPage> page(int index) const override { return document->page(index); }
+
+private:
+    std::unique_ptr<RenderDocument> document;
+};
+
 } // namespace
 
 ParallelConverter::ParallelConverter(const BatchPlan &plan)
@@ -107,11 +129,21 @@ PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFil
 }
 
 PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
-                                          const std::atomic<bool> &stop)
+                                          const std::atomic<bool> &stop, int bandThreads)
 {
     QElapsedTimer timer;
     timer.start();
-    PageOutcome outcome = convertPage(*document, jobFor(document, file, pageIndex), stop);
+    PageJob job = jobFor(document, file, pageIndex);
+    job.bandThreads = bandThreads;
+    job.openCopy = [this, &file]() -> std::unique_ptr<RenderDocument> {
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+        RenderOpenResult opened = openForRendering(plan.renderer, file.path, plan.password,
+                                                   plan.style.mode == PixelMode::ColorAlpha);
+        if (!opened.document)
+            return nullptr;
+        return std::make_unique<BandDocument>(std::move(opened.document));
+    };
+    PageOutcome outcome = convertPage(*document, job, stop);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -213,6 +245,7 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
         const BatchFile &file = plan.files.at(first.fileIndex);
         preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex);
     }
+    jobsAsked = qMax(1, jobs);
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
     threads.reserve(size_t(threadCount));
@@ -259,7 +292,11 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         }
         PageOutcome outcome;
         if (opened) {
-            outcome = convertOne(opened, file, task.pageIndex, stop);
+            // Fewer pages left than threads: the threads without a page of
+            // their own draw bands of the last ones.
+            const int pagesLeft = int(tasks.size()) - index;
+            const int bandThreads = qMax(1, jobsAsked / qMax(1, pagesLeft));
+            outcome = convertOne(opened, file, task.pageIndex, stop, bandThreads);
         } else {
             outcome.page = task.pageIndex;
             outcome.result = PageOutcome::RenderFailed;

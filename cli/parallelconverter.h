@@ -60,7 +60,7 @@ private:
 
     void work(const std::atomic<bool> &stop, const PageCallback &onPage);
     PageOutcome convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
-                           const std::atomic<bool> &stop);
+                           const std::atomic<bool> &stop, int bandThreads);
     void convertWholeFile(const RenderDocument *document, const BatchFile &file, const std::atomic<bool> &stop,
                           const PageCallback &onPage);
     PageJob jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex);
@@ -70,6 +70,7 @@ private:
     QList<Task> tasks;
     QList<Task> skippedTasks; // their outputs were there already
     std::atomic<int> nextTask{0};
+    int jobsAsked = 1; // threads asked for, which may be more than pages
     MemoryBudget memory;
     ThreadStarter startThreadWith = startThread;
 };

@@ -3,6 +3,7 @@
 #include "engine/atomicfile.h"
 #include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
+#include "engine/parallelbands.h"
 #include "engine/pixelsize.h"
 #include "engine/render/renderer.h"
 
@@ -73,7 +74,9 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
     const bool alpha = job.mode == PixelMode::ColorAlpha;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
     const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
-    const BudgetLease lease(job.memory, bandMemory + encoderMemory, stop);
+    const int bandCount = (height + rows - 1) / rows;
+    const int drawingThreads = banded && job.openCopy ? qBound(1, job.bandThreads, bandCount) : 1;
+    const BudgetLease lease(job.memory, bandMemory * drawingThreads + encoderMemory, stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
 
@@ -85,14 +88,26 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
                       QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
     };
 
-    for (int top = 0; top < height; top += rows) {
+    // Band i, with its margins: the same regions whichever thread draws them.
+    const auto drawBand = [&](const RenderPage &from, int band) {
+        const int top = band * rows;
+        const int bandHeight = qMin(rows, height - top);
+        const int above = banded ? qMin(top, bandMargin) : 0;
+        const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
+        return from.render(job.resolution, QRect(0, top - above, width, above + bandHeight + below), stop, alpha,
+                           deadline);
+    };
+    std::unique_ptr<ParallelBands> parallel;
+    if (drawingThreads > 1)
+        parallel = std::make_unique<ParallelBands>(page, job.pageIndex, bandCount, drawingThreads - 1, job.openCopy,
+                                                   drawBand);
+
+    for (int top = 0, band = 0; top < height; top += rows, ++band) {
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         const int bandHeight = qMin(rows, height - top);
         const int above = banded ? qMin(top, bandMargin) : 0;
-        const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
-        const QRect drawn(0, top - above, width, above + bandHeight + below);
-        const QImage image = page.render(job.resolution, drawn, stop, alpha, deadline);
+        const QImage image = parallel ? parallel->take(band) : drawBand(page, band);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         if (deadline.hasExpired())

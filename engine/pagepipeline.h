@@ -7,6 +7,8 @@
 #include "engine/pageoutcome.h"
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 namespace Poppler {
 class Document;
@@ -29,6 +31,10 @@ struct PageJob
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;
     MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
+    // A page drawn in bands may have them drawn by this many threads at once,
+    // each extra one on a copy of the document that openCopy gives it.
+    int bandThreads = 1;
+    std::function<std::unique_ptr<RenderDocument>()> openCopy;
 };
 
 // page -> render (whole, or in bands when the bitmap would pass the band

@@ -16,6 +16,7 @@
 #include <thread>
 
 Q_DECLARE_METATYPE(RendererKind)
+Q_DECLARE_METATYPE(ImageFormat)
 
 namespace {
 
@@ -81,6 +82,8 @@ private slots:
     void samePixelsAsMutool();
     void sameSizesAsPoppler_data();
     void sameSizesAsPoppler();
+    void threadedBandsGiveTheSameBytes_data();
+    void threadedBandsGiveTheSameBytes();
     void stopAndDeadlineEndADrawing_data();
     void stopAndDeadlineEndADrawing();
     void sameFailuresFromBothRenderers_data();
@@ -269,14 +272,71 @@ void TestRenderer::sameSizesAsPoppler()
     }
 }
 
+void TestRenderer::threadedBandsGiveTheSameBytes_data()
+{
+    QTest::addColumn<RendererKind>("renderer");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<ImageFormat>("format");
+    QTest::addColumn<bool>("alpha");
+    for (RendererKind renderer : {RendererKind::MuPdf, RendererKind::Poppler}) {
+        const QByteArray name = rendererName(renderer).toLatin1();
+        QTest::addRow("%s, 2 threads, bmp", name.constData()) << renderer << 2 << ImageFormat::Bmp << false;
+        QTest::addRow("%s, 3 threads, png", name.constData()) << renderer << 3 << ImageFormat::Png << false;
+        QTest::addRow("%s, 4 threads, png with alpha", name.constData()) << renderer << 4 << ImageFormat::Png << true;
+    }
+}
+
+// One page's bands drawn by several threads, each on its own copy of the
+// document, come out in order and make the file one thread makes.
+void TestRenderer::threadedBandsGiveTheSameBytes()
+{
+    QFETCH(RendererKind, renderer);
+    QFETCH(int, threads);
+    QFETCH(ImageFormat, format);
+    QFETCH(bool, alpha);
+    const QString file = path("drawing.pdf");
+    const RenderOpenResult opened = openForRendering(renderer, file, QByteArray(), alpha);
+    QVERIFY(opened.document);
+
+    QByteArray single;
+    for (int drawing : {1, threads}) {
+        PageJob job;
+        job.outputPath = path(QStringLiteral("bands-%1.out").arg(drawing));
+        job.format = format;
+        job.resolution = 200;
+        job.mode = alpha ? PixelMode::ColorAlpha : PixelMode::Color;
+        job.bandBudget = 1653 * 4 * 97; // bands of 93 rows and their margins: 26 bands
+        job.bandThreads = drawing;
+        std::atomic<int> copies{0};
+        job.openCopy = [&]() -> std::unique_ptr<RenderDocument> {
+            ++copies;
+            return openForRendering(renderer, file, QByteArray(), alpha).document;
+        };
+        const PageOutcome outcome = convertPage(*opened.document, job, notStopped);
+        QCOMPARE(outcome.result, PageOutcome::Written);
+        QCOMPARE(outcome.width, 1653);
+        QCOMPARE(copies.load(), drawing - 1);
+        QFile written(job.outputPath);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        if (drawing == 1)
+            single = written.readAll();
+        else
+            QVERIFY2(written.readAll() == single, "threaded bands wrote other bytes than one thread");
+    }
+}
+
 void TestRenderer::stopAndDeadlineEndADrawing_data()
 {
     QTest::addColumn<RendererKind>("renderer");
     QTest::addColumn<bool>("byDeadline");
-    QTest::newRow("mupdf, stop") << RendererKind::MuPdf << false;
-    QTest::newRow("mupdf, deadline") << RendererKind::MuPdf << true;
-    QTest::newRow("poppler, stop") << RendererKind::Poppler << false;
-    QTest::newRow("poppler, deadline") << RendererKind::Poppler << true;
+    QTest::addColumn<int>("threads");
+    for (RendererKind renderer : {RendererKind::MuPdf, RendererKind::Poppler}) {
+        const QByteArray name = rendererName(renderer).toLatin1();
+        for (int threads : {1, 2}) {
+            QTest::addRow("%s, stop, %d threads", name.constData(), threads) << renderer << false << threads;
+            QTest::addRow("%s, deadline, %d threads", name.constData(), threads) << renderer << true << threads;
+        }
+    }
 }
 
 // A page that takes seconds to draw ends within half a second of a stop or
@@ -285,15 +345,20 @@ void TestRenderer::stopAndDeadlineEndADrawing()
 {
     QFETCH(RendererKind, renderer);
     QFETCH(bool, byDeadline);
+    QFETCH(int, threads);
     const RenderOpenResult opened = openForRendering(renderer, path("heavy.pdf"), QByteArray());
     QVERIFY(opened.document);
 
-    const QString output = path(QStringLiteral("stopped-%1-%2.png").arg(rendererName(renderer)).arg(byDeadline));
+    const QString output =
+        path(QStringLiteral("stopped-%1-%2-%3.png").arg(rendererName(renderer)).arg(byDeadline).arg(threads));
     PageJob job;
     job.outputPath = output;
     job.format = ImageFormat::Png;
     job.resolution = 1200;
     job.timeLimitMs = byDeadline ? 300 : 0;
+    // 9917 x 14033 pixels: drawn in 9 bands, by several threads with threads > 1.
+    job.bandThreads = threads;
+    job.openCopy = [&renderer, this] { return openForRendering(renderer, path("heavy.pdf"), QByteArray()).document; };
     std::atomic<bool> stop{false};
     QElapsedTimer sinceStart;
     sinceStart.start();
