@@ -73,14 +73,14 @@ for doc in report text; do
         awk -v l="$l" -v p="$pages" -v w="${wall[$l]}" -v c="${cpu[$l]}" -v m="${peak[$l]}" -v b="${size[$l]}" \
             'BEGIN { printf "%-26s %8.1f %7.2f %8.1f %10.1f\n", l, p / w, c, m / 1024, b / 1048576 }'
     done
-    printf '%-44s %6s %s\n' goal ratio target
-    printf '%-44s %6s %s\n' "jpg -j 1 / pdftoppm -jpeg" "$(ratio "${wall[v1-jpg]}" "${wall[pp-jpg]}")" ">= 2.5"
-    printf '%-44s %6s %s\n' "tiff -j 1 / pdftoppm -tiff" "$(ratio "${wall[v1-tiff]}" "${wall[pp-tiff]}")" ">= 2.5"
-    printf '%-44s %6s %s\n' "png -j 1 / mutool draw" "$(ratio "${wall[v1-png]}" "${wall[mu-png]}")" ">= 2.0"
+    printf '%-44s %6s %s\n' goal ratio "(CPU time ratio) target"
+    printf '%-44s %6s %s\n' "jpg -j 1 / pdftoppm -jpeg" "$(ratio "${wall[v1-jpg]}" "${wall[pp-jpg]}")" "(CPU $(ratio "${cpu[v1-jpg]}" "${cpu[pp-jpg]}")) >= 2.5"
+    printf '%-44s %6s %s\n' "tiff -j 1 / pdftoppm -tiff" "$(ratio "${wall[v1-tiff]}" "${wall[pp-tiff]}")" "(CPU $(ratio "${cpu[v1-tiff]}" "${cpu[pp-tiff]}")) >= 2.5"
+    printf '%-44s %6s %s\n' "png -j 1 / mutool draw" "$(ratio "${wall[v1-png]}" "${wall[mu-png]}")" "(CPU $(ratio "${cpu[v1-png]}" "${cpu[mu-png]}")) >= 2.0"
     printf '%-44s %6s %s\n' "png size / mutool's" "$(awk -v a="${size[v1-png]}" -v b="${size[mu-png]}" 'BEGIN { printf "%.2f", a / b }')" "<= 1.15"
     printf '%-44s %6s %s\n' "jpg -j 2 / pdftoppm -jpeg" "$(ratio "${wall[v2-jpg]}" "${wall[pp-jpg]}")" ">= 4.5"
     printf '%-44s %6s %s\n' "png -j 2 / mutool draw" "$(ratio "${wall[v2-png]}" "${wall[mu-png]}")" ">= 3.6"
-    printf '%-44s %6s %s\n' "jpg -j 1 --renderer poppler / pdftoppm" "$(ratio "${wall[v1-jpg-poppler]}" "${wall[pp-jpg]}")" ">= 0.9"
+    printf '%-44s %6s %s\n' "jpg -j 1 --renderer poppler / pdftoppm" "$(ratio "${wall[v1-jpg-poppler]}" "${wall[pp-jpg]}")" "(CPU $(ratio "${cpu[v1-jpg-poppler]}" "${cpu[pp-jpg]}")) >= 0.9"
     # The floor: MuPDF's drawing and the encoder's writing of the same pages,
     # each measured alone, against the CPU time of the whole run.
     for t in jpg png; do
