@@ -4,7 +4,7 @@
 #include "engine/outputfolder.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
-#include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,9 +54,18 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
     if (!info.isReadable())
         return QStringLiteral("not readable");
 
+    // Poppler decides which files are usable and how many pages they have,
+    // whichever library draws: a file the window would refuse is refused, with
+    // the same words, and MuPDF's repair of a file cut short does not make it
+    // one that Poppler opens. MuPDF must open it too when it draws.
     const PdfProbeResult probe = probePdf(file.path, options.password);
     if (probe.status != PdfLoadStatus::Loaded)
         return loadError(probe.status, options.password);
+    if (options.renderer != RendererKind::Poppler) {
+        const PdfProbeResult drawn = probeForRendering(options.renderer, file.path, options.password);
+        if (drawn.status != PdfLoadStatus::Loaded)
+            return loadError(drawn.status, options.password);
+    }
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
 
@@ -196,6 +205,7 @@ BatchPlan planBatch(const BatchOptions &options)
     plan.quality = options.quality;
     plan.style = options.style;
     plan.password = options.password;
+    plan.renderer = options.renderer;
     plan.errors = checkBatchOptions(options);
     if (!plan.errors.isEmpty())
         return plan;

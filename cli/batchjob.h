@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "engine/image/rowencoder.h"
+#include "engine/render/renderer.h"
 
 // How pages are sized, stored and named beyond type, resolution and quality.
 struct OutputStyle
@@ -38,6 +39,7 @@ struct BatchOptions
     QString pages; // a page list such as "1,2,3,6-9"; null for every page
     QByteArray password;
     OutputStyle style;
+    RendererKind renderer = defaultRenderer();
 };
 
 constexpr int minResolution = 1;
@@ -72,6 +74,7 @@ struct BatchPlan
     int quality = 75;
     QByteArray password;
     OutputStyle style;
+    RendererKind renderer = defaultRenderer();
     QStringList errors;
     QList<RefusedFile> refused; // the errors that are about one input
 

@@ -86,6 +86,40 @@ QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
     return outcome.detail;
 }
 
+QString rendererHelp()
+{
+    QString text = QStringLiteral("Library that draws the pages: mupdf (fast) or poppler (the window's "
+                                  "drawing, the same bytes as the window) (default: %1).")
+                       .arg(rendererName(defaultRenderer()));
+    if (!rendererBuiltIn(RendererKind::MuPdf))
+        text += QStringLiteral(" This build has no MuPDF.");
+    return text;
+}
+
+// The licence the program is distributed under: MuPDF's AGPL carries over to
+// a program built with it.
+QString versionText()
+{
+    const bool muPdf = rendererBuiltIn(RendererKind::MuPdf);
+    return QLatin1String(programName) + QLatin1Char(' ') + QLatin1String(AppInfo::version)
+           + QStringLiteral("\nRenderers: %1\nLicence: %2")
+                 .arg(muPdf ? QStringLiteral("mupdf (default), poppler") : QStringLiteral("poppler"),
+                      muPdf ? QStringLiteral("AGPL-3.0-or-later (built with MuPDF)")
+                            : QStringLiteral("GPL-3.0-or-later"));
+}
+
+void readRenderer(const QCommandLineParser &parser, CliApp::CommandLine &result)
+{
+    const QString name = parser.value(QStringLiteral("renderer")).toLower();
+    const std::optional<RendererKind> kind = rendererForName(name);
+    if (!kind)
+        result.errors << QStringLiteral("unknown renderer \"%1\": use mupdf or poppler").arg(name);
+    else if (!rendererBuiltIn(*kind))
+        result.errors << QStringLiteral("this velloran-cli was built without MuPDF: use --renderer poppler");
+    else
+        result.options.renderer = *kind;
+}
+
 QList<QCommandLineOption> cliOptions()
 {
     return {
@@ -115,6 +149,7 @@ QList<QCommandLineOption> cliOptions()
                           "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
+        {"renderer", rendererHelp(), "name", rendererName(defaultRenderer())},
         {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
         {{"q", "quiet"}, "No progress line."},
     };
@@ -190,6 +225,7 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.json = parser.isSet(QStringLiteral("json"));
+    readRenderer(parser, result);
 }
 
 } // namespace
@@ -238,7 +274,7 @@ int CliApp::run(const QStringList &arguments)
         return AllWritten;
     }
     if (commandLine.version) {
-        printLine(stdout, QLatin1String(programName) + QLatin1Char(' ') + QLatin1String(AppInfo::version));
+        printLine(stdout, versionText());
         return AllWritten;
     }
 
@@ -258,7 +294,8 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
         JsonReport json(stdout);
         for (const RefusedFile &file : plan.refused)
             json.refused(file);
-        json.summary(ConversionSummary(), 0, int(plan.refused.size()), commandLine.options.files, BadUsage);
+        json.summary(ConversionSummary(), 0, int(plan.refused.size()), commandLine.options.files, BadUsage,
+                     rendererName(plan.renderer));
     }
     return BadUsage;
 }
@@ -305,7 +342,8 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
     // A lost report must not pass for success: a script that trusts the exit
     // status would lose its record. A stop by a signal still says so first.
     const auto withReport = [&] { return !stopped && json->lost() ? int(ReportLost) : pagesStatus; };
-    json->summary(summary, plan.pageCount(), 0, commandLine.options.files, withReport());
+    json->summary(summary, plan.pageCount(), 0, commandLine.options.files, withReport(),
+                  rendererName(plan.renderer));
     if (json->lost())
         printError(QStringLiteral("the JSON report could not be written whole%1")
                        .arg(json->lostBecause().isEmpty() ? QString() : QStringLiteral(": ") + json->lostBecause()));

@@ -73,7 +73,7 @@ void JsonReport::refused(const RefusedFile &file)
 }
 
 void JsonReport::summary(const ConversionSummary &summary, int pageCount, int refusedCount, const QStringList &files,
-                         int exitStatus)
+                         int exitStatus, const QString &renderer)
 {
     writeLine(QJsonObject{{QStringLiteral("summary"),
                            QJsonObject{
@@ -85,6 +85,7 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int re
                                {QStringLiteral("not_started"), summary.notStarted},
                                {QStringLiteral("refused"), refusedCount},
                                {QStringLiteral("exit_status"), exitStatus},
+                               {QStringLiteral("renderer"), renderer},
                                {QStringLiteral("milliseconds"), sinceStart.elapsed()},
                            }}});
 }

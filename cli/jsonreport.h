@@ -23,8 +23,9 @@ public:
     // error: the reason a page failed, as the converter says it; empty when written or skipped.
     void page(const QString &pdfPath, const PageOutcome &outcome, const QString &error);
     void refused(const RefusedFile &file);
+    // renderer: the library that drew the pages ("mupdf" or "poppler").
     void summary(const ConversionSummary &summary, int pageCount, int refusedCount, const QStringList &files,
-                 int exitStatus);
+                 int exitStatus, const QString &renderer);
 
     // Whether some line could not be written whole (a full disk, a closed
     // pipe): the report is not to be trusted, and the exit status says so.

@@ -5,8 +5,8 @@
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
-#include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -44,15 +44,14 @@ public:
     ~WorkerDocument() { close(); }
 
     // withoutPaper: drawn on nothing, so that what the page leaves blank stays transparent.
-    const Poppler::Document *open(int fileIndex, const QString &path, const QByteArray &password, bool withoutPaper)
+    const RenderDocument *open(RendererKind renderer, int fileIndex, const QString &path, const QByteArray &password,
+                               bool withoutPaper)
     {
         if (fileIndex == openIndex)
             return loaded.document.get();
         close();
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = loadPdf(path, password);
-        if (loaded.document && withoutPaper)
-            drawWithoutPaper(loaded.document.get());
+        loaded = openForRendering(renderer, path, password, withoutPaper);
         openIndex = fileIndex;
         return loaded.document.get();
     }
@@ -61,18 +60,41 @@ private:
     void close()
     {
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = PdfLoadResult();
+        loaded = RenderOpenResult();
         openIndex = -1;
     }
 
-    PdfLoadResult loaded;
+    RenderOpenResult loaded;
     int openIndex = -1;
+};
+
+// A copy of a document for one more thread drawing bands of a page, closed
+// under the same lock as it was opened.
+class BandDocument : public RenderDocument
+{
+public:
+    explicit BandDocument(std::unique_ptr<RenderDocument> document)
+        : document(std::move(document))
+    {
+    }
+    ~BandDocument() override
+    {
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+        document.reset();
+    }
+
+    int pageCount() const override { return document->pageCount(); }
+    std::unique_ptr<RenderPage> page(int index) const override { return document->page(index); }
+
+private:
+    std::unique_ptr<RenderDocument> document;
 };
 
 } // namespace
 
 ParallelConverter::ParallelConverter(const BatchPlan &plan)
     : plan(plan)
+    , memory(MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer))
 {
     // With --skip-existing, an output already there counts as done when it is
     // a whole image of the type asked for; one left empty or cut short (a
@@ -101,7 +123,7 @@ ParallelConverter::ParallelConverter(const BatchPlan &plan)
     }
 }
 
-PageJob ParallelConverter::jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex)
+PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex)
 {
     PageJob job;
     job.pageIndex = pageIndex;
@@ -110,7 +132,7 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     job.resolution = plan.resolution;
     const OutputStyle &style = plan.style;
     if (style.sizedInPixels()) {
-        const QSizeF points = PageRenderer(document, pageIndex).sizeInPoints();
+        const QSizeF points = document->page(pageIndex)->sizeInPoints();
         job.resolution = style.longestSide > 0 ? resolutionForLongestSide(points, style.longestSide)
                                                : resolutionToFit(points, style.width, style.height);
     }
@@ -123,12 +145,22 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     return job;
 }
 
-PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
-                                          const std::atomic<bool> &stop)
+PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
+                                          const std::atomic<bool> &stop, int bandThreads)
 {
     QElapsedTimer timer;
     timer.start();
-    PageOutcome outcome = convertPage(document, jobFor(document, file, pageIndex), stop);
+    PageJob job = jobFor(document, file, pageIndex);
+    job.bandThreads = bandThreads;
+    job.openCopy = [this, &file]() -> std::unique_ptr<RenderDocument> {
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+        RenderOpenResult opened = openForRendering(plan.renderer, file.path, plan.password,
+                                                   plan.style.mode == PixelMode::ColorAlpha);
+        if (!opened.document)
+            return nullptr;
+        return std::make_unique<BandDocument>(std::move(opened.document));
+    };
+    PageOutcome outcome = convertPage(*document, job, stop);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -138,14 +170,14 @@ PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, con
 // at all: a page refused before drawing is left out and reported, but one that
 // fails once its rows have begun leaves the file unusable, and a stop leaves
 // no file either.
-void ParallelConverter::convertWholeFile(const Poppler::Document *document, const BatchFile &file,
+void ParallelConverter::convertWholeFile(const RenderDocument *document, const BatchFile &file,
                                          const std::atomic<bool> &stop, const PageCallback &onPage)
 {
     const QString path = plan.outputPath(file, 0);
     qint64 bytes = 0;
     for (int page : file.pages) {
         const PageJob job = jobFor(document, file, page);
-        const PixelSize size = pixelSizeAt(PageRenderer(document, page).sizeInPoints(), job.resolution);
+        const PixelSize size = pixelSizeAt(document->page(page)->sizeInPoints(), job.resolution);
         bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
     }
     AtomicFile out(path);
@@ -162,7 +194,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
         outcome.page = page;
         outcome.outputPath = path;
         if (fileError.isEmpty()) {
-            outcome = appendPage(document, jobFor(document, file, page), encoder, out.device(), stop);
+            outcome = appendPage(*document, jobFor(document, file, page), encoder, out.device(), stop);
             if (outcome.result == PageOutcome::Stopped)
                 return; // the file goes with out
             const bool refusedBeforeDrawing = outcome.result == PageOutcome::NoPage
@@ -226,12 +258,13 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
 
     nextTask = 0;
     reportSkipped(report);
-    if (!tasks.isEmpty()) {
+    if (!tasks.isEmpty() && plan.renderer == RendererKind::Poppler) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
         preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex,
                                  stop, plan.style.timeLimitMs);
     }
+    jobsAsked = qMax(1, jobs);
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
     threads.reserve(size_t(threadCount));
@@ -271,7 +304,7 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         const Task &task = tasks.at(index);
         const BatchFile &file = plan.files.at(task.fileIndex);
         const bool withoutPaper = plan.style.mode == PixelMode::ColorAlpha;
-        const Poppler::Document *opened = document.open(task.fileIndex, file.path, plan.password, withoutPaper);
+        const RenderDocument *opened = document.open(plan.renderer, task.fileIndex, file.path, plan.password, withoutPaper);
         if (opened && task.pageIndex == wholeFile) {
             convertWholeFile(opened, file, stop, [&](const QString &pdfPath, const PageOutcome &outcome) {
                 PageOutcome noted = outcome;
@@ -282,7 +315,11 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         }
         PageOutcome outcome;
         if (opened) {
-            outcome = convertOne(opened, file, task.pageIndex, stop);
+            // Fewer pages left than threads: the threads without a page of
+            // their own draw bands of the last ones.
+            const int pagesLeft = int(tasks.size()) - index;
+            const int bandThreads = qMax(1, jobsAsked / qMax(1, pagesLeft));
+            outcome = convertOne(opened, file, task.pageIndex, stop, bandThreads);
         } else {
             outcome.page = task.pageIndex;
             outcome.result = PageOutcome::RenderFailed;

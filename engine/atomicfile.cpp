@@ -88,7 +88,15 @@ public:
         return fd >= 0 && ::fstat(fd, &status) == 0 ? qint64(status.st_size) : 0;
     }
 
-    void fail(int code) { setErrorString(systemError(code)); }
+    void fail(int code)
+    {
+        setErrorString(systemError(code));
+        failed = true;
+    }
+
+    // Whether a read or write failed: such a file is never put in place, even
+    // when its writer went on and asked for a commit.
+    bool hasFailed() const { return failed; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
@@ -120,6 +128,7 @@ protected:
 
 private:
     int fd = -1;
+    bool failed = false;
 };
 
 AtomicFile::AtomicFile(const QString &path)
@@ -175,6 +184,11 @@ bool AtomicFile::commit()
 {
     if (file->descriptor() < 0) {
         error = QStringLiteral("the file is not open");
+        return false;
+    }
+    if (file->hasFailed()) {
+        error = file->errorString();
+        discard();
         return false;
     }
     if (synced && ::fdatasync(file->descriptor()) != 0) {

@@ -3,6 +3,7 @@
 #include "conversion/process.h"
 #include "engine/pagelist.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 #include "support/readback.h"
@@ -304,12 +305,16 @@ void TestCli::helpAndVersion()
     const CliRun help = runCli({"--help"});
     QCOMPARE(help.status, 0);
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
-                               "--password", "--quiet", "--version", "Exit status", "130"})
+                               "--password", "--quiet", "--version", "--renderer", "Exit status", "130"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
 
     const CliRun version = runCli({"--version"});
     QCOMPARE(version.status, 0);
-    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n"));
+    const QString built = rendererBuiltIn(RendererKind::MuPdf)
+                              ? QStringLiteral("Renderers: mupdf (default), poppler\n"
+                                               "Licence: AGPL-3.0-or-later (built with MuPDF)\n")
+                              : QStringLiteral("Renderers: poppler\nLicence: GPL-3.0-or-later\n");
+    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n") + built);
 }
 
 // The limits themselves are usable values: the run starts (a page too large
@@ -607,7 +612,8 @@ void TestCli::sameBytesFromWindowAndCommandLine()
     QCOMPARE(names.size(), 10);
     for (const char *jobs : {"1", "2"}) {
         const QString out = freshOutput();
-        const CliRun run = runCli({"-j", jobs, "-t", type, "-r", "60", "-Q", "80", "-o", out, pdf("ten.pdf")});
+        const CliRun run = runCli({"--renderer", "poppler", "-j", jobs, "-t", type, "-r", "60", "-Q", "80", "-o", out,
+                                   pdf("ten.pdf")});
         // A thread sanitizer build reports a race here when threads share Poppler state.
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QCOMPARE(filesIn(out), names);

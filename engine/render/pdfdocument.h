@@ -12,9 +12,9 @@ namespace Poppler {
 class Document;
 }
 
-// Opening documents, and drawing whole pages for the preview. With
-// pagerenderer, the only place that talks to Poppler; everything else gets
-// plain results.
+// Opening documents with Poppler, and drawing whole pages for the preview.
+// With pagerenderer and popplerrenderer, the only place that talks to
+// Poppler; everything else gets plain results.
 
 enum class PdfLoadStatus {
     Loaded,
