@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "engine/image/rowencoder.h"
+#include "engine/nametemplate.h"
 
 // How pages are sized, stored and named beyond type, resolution and quality.
 struct OutputStyle
@@ -19,6 +20,10 @@ struct OutputStyle
     bool multipage = false;    // every page of a file into one TIFF
     bool skipExisting = false; // an output already there counts as done
     qint64 timeLimitMs = 0;    // per page; 0: none
+    EncoderOptions encoder;    // JPEG and TIFF choices
+    bool subsamplingGiven = false;
+    bool compressionGiven = false;
+    NameTemplate name; // empty: <name>_<page>.<type>
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
 };
@@ -27,7 +32,7 @@ struct OutputStyle
 struct BatchOptions
 {
     QStringList files;
-    QString outputDir = QStringLiteral(".");
+    QString outputDir = QStringLiteral("."); // "-": the one page to standard output
     QString extension = QStringLiteral("jpg");
     int resolution = 150;
     bool resolutionGiven = false;
@@ -64,7 +69,10 @@ struct BatchPlan
     QStringList errors;
 
     int pageCount() const;
-    // Where a page of a file goes: named by page, or the one file of all pages.
+    bool toStandardOutput() const { return outputDir == standardOutputName(); }
+    static QString standardOutputName() { return QStringLiteral("-"); }
+    // Where a page of a file goes: named by page, or the one file of all pages;
+    // "-" for standard output.
     QString outputPath(const BatchFile &file, int pageIndex) const;
 };
 

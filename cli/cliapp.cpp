@@ -80,7 +80,8 @@ QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
 QList<QCommandLineOption> cliOptions()
 {
     return {
-        {{"o", "output"}, "Output folder, made when missing (default: the current folder).", "folder", "."},
+        {{"o", "output"}, "Output folder, made when missing (default: the current folder); "
+                          "- writes the one page of the run to standard output, for a pipe.", "folder", "."},
         {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
         {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
         {"width", "Fit each page into this many pixels wide (with --height, into that box), "
@@ -94,7 +95,17 @@ QList<QCommandLineOption> cliOptions()
         {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
         {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
-        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\" (default: all pages).", "list"},
+        {"name", "Output names from a pattern of {name} (the PDF's base name), {page} ({page:3}: "
+                 "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\".", "pattern"},
+        {"progressive", "With jpg: progressive JPEG, shown coarse to fine while it loads."},
+        {"optimize", "With jpg: Huffman tables made for each image, a few percent smaller, a little slower."},
+        {"subsampling", "With jpg: chroma samples kept, 444 (all, for sharp coloured text), 422 or "
+                        "420 (default: 420, the smallest).", "444|422|420"},
+        {"compression", "With tiff: none, packbits, lzw, deflate or jpeg (-Q is its quality) for colour "
+                        "and gray pages (default: none, the fastest to write; lzw and deflate are "
+                        "lossless and several times smaller). 1-bit pages are always CCITT G4.", "method"},
+        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\", \"5-\" (5 to the last), "
+                         "\"odd\" or \"even\" (default: all pages).", "list"},
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
@@ -141,6 +152,34 @@ void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &resu
         result.errors << QStringLiteral("choose one of --gray, --mono and --transparent");
     style.mode = gray ? PixelMode::Gray : mono ? PixelMode::Mono : transparent ? PixelMode::ColorAlpha : PixelMode::Color;
 
+    EncoderOptions &encoder = style.encoder;
+    encoder.jpegProgressive = parser.isSet(QStringLiteral("progressive"));
+    encoder.jpegOptimize = parser.isSet(QStringLiteral("optimize"));
+    style.subsamplingGiven = parser.isSet(QStringLiteral("subsampling"));
+    if (style.subsamplingGiven) {
+        const QString text = parser.value(QStringLiteral("subsampling"));
+        if (const std::optional<ChromaSubsampling> sampling = chromaSubsamplingForName(text))
+            encoder.subsampling = *sampling;
+        else
+            result.errors << QStringLiteral("invalid subsampling \"%1\": use 444, 422 or 420").arg(text);
+    }
+    style.compressionGiven = parser.isSet(QStringLiteral("compression"));
+    if (style.compressionGiven) {
+        const QString text = parser.value(QStringLiteral("compression"));
+        if (const std::optional<TiffCompression> compression = tiffCompressionForName(text))
+            encoder.tiffCompression = *compression;
+        else
+            result.errors << QStringLiteral("invalid compression \"%1\": use none, packbits, lzw, deflate or jpeg")
+                                 .arg(text);
+    }
+    if (parser.isSet(QStringLiteral("name"))) {
+        const QString pattern = parser.value(QStringLiteral("name"));
+        QString why;
+        style.name = NameTemplate::parse(pattern, &why);
+        if (style.name.isEmpty())
+            result.errors << QStringLiteral("invalid name \"%1\": %2").arg(pattern, why);
+    }
+
     style.multipage = parser.isSet(QStringLiteral("multipage"));
     style.padNumbers = parser.isSet(QStringLiteral("pad"));
     style.skipExisting = parser.isSet(QStringLiteral("skip-existing"));
@@ -175,6 +214,8 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.json = parser.isSet(QStringLiteral("json"));
+    if (result.json && options.outputDir == BatchPlan::standardOutputName())
+        result.errors << QStringLiteral("--json and -o - both write to standard output: choose one");
 }
 
 } // namespace

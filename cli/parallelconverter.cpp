@@ -1,5 +1,6 @@
 #include "cli/parallelconverter.h"
 
+#include "cli/standardoutput.h"
 #include "engine/atomicfile.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
@@ -101,6 +102,7 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     }
     job.quality = plan.quality;
     job.mode = style.mode;
+    job.encoder = style.encoder;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
     return job;
@@ -111,7 +113,9 @@ PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, con
 {
     QElapsedTimer timer;
     timer.start();
-    PageOutcome outcome = convertPage(document, jobFor(document, file, pageIndex), stop);
+    const PageJob job = jobFor(document, file, pageIndex);
+    PageOutcome outcome = plan.toStandardOutput() ? convertPageToStandardOutput(document, job, stop)
+                                                  : convertPage(document, job, stop);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -129,7 +133,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
     for (int page : file.pages) {
         const PageJob job = jobFor(document, file, page);
         const PixelSize size = pixelSizeAt(PageRenderer(document, page).sizeInPoints(), job.resolution);
-        bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
+        bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode, job.encoder.tiffCompression);
     }
     AtomicFile out(path);
     TiffEncoder encoder;

@@ -72,7 +72,7 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
     const bool banded = rows < height;
     const bool alpha = job.mode == PixelMode::ColorAlpha;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
-    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
+    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder});
     const BudgetLease lease(job.memory, bandMemory + encoderMemory, stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
@@ -103,7 +103,7 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
             QString why;
             if (!start(&why))
                 return finish(outcome, PageOutcome::WriteFailed, why);
-            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode}))
+            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder}))
                 return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
         if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
