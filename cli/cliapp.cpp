@@ -25,7 +25,8 @@ constexpr int maxPixels = 1000000;
 constexpr int maxPageTimeoutSeconds = 86400;
 
 const char exitStatusText[] =
-    "Converts the pages of PDF files to image files named <name>_<page>.<type>.\n"
+    "Converts the pages of PDF files to image files named <name>_<page>.<type>\n"
+    "(or as --name says), or one page to standard output (-o -).\n"
     "\n"
     "Exit status: 0 when every page was written, 1 when some page failed,\n"
     "2 for bad usage or input that stops the run before it starts,\n"
@@ -88,8 +89,8 @@ QList<QCommandLineOption> cliOptions()
                   "keeping its proportions, instead of a resolution.", "pixels"},
         {"height", "Fit each page into this many pixels high.", "pixels"},
         {"scale-to", "Make each page's longer side this many pixels, instead of a resolution.", "pixels"},
-        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png a higher value compresses less; "
-                           "for webp 100 means lossless.", "quality", "75"},
+        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png and tiff deflate a higher value "
+                           "compresses less; for webp 100 means lossless.", "quality", "75"},
         {"gray", "Write 8-bit grayscale (jpg, png, bmp, tiff)."},
         {"mono", "Write 1 bit a pixel, black below half luminance (png, bmp, tiff with CCITT G4)."},
         {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
@@ -101,9 +102,11 @@ QList<QCommandLineOption> cliOptions()
         {"optimize", "With jpg: Huffman tables made for each image, a few percent smaller, a little slower."},
         {"subsampling", "With jpg: chroma samples kept, 444 (all, for sharp coloured text), 422 or "
                         "420 (default: 420, the smallest).", "444|422|420"},
-        {"compression", "With tiff: none, packbits, lzw, deflate or jpeg (-Q is its quality) for colour "
-                        "and gray pages (default: none, the fastest to write; lzw and deflate are "
-                        "lossless and several times smaller). 1-bit pages are always CCITT G4.", "method"},
+        {"compression", "With tiff: none, packbits, lzw, deflate or jpeg (lossy, -Q is its quality) for "
+                        "colour and gray pages. Default: none, the fastest to write and to read; packbits "
+                        "takes little longer and makes pages of text a tenth of the size; lzw and deflate "
+                        "make them smaller still in about twice the time. 1-bit pages are always CCITT G4.",
+         "method"},
         {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\", \"5-\" (5 to the last), "
                          "\"odd\" or \"even\" (default: all pages).", "list"},
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",

@@ -264,7 +264,8 @@ void TestCli::helpAndVersion()
     const CliRun help = runCli({"--help"});
     QCOMPARE(help.status, 0);
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
-                               "--password", "--quiet", "--version", "Exit status", "130"})
+                               "--password", "--quiet", "--version", "Exit status", "130", "--name",
+                               "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
 
     const CliRun version = runCli({"--version"});
