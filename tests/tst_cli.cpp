@@ -410,6 +410,9 @@ void TestCli::encoderChoicesReadBack_data()
                               << "tiff compression 5 predictor 2 " + rgb << 0.0 << true;
     QTest::newRow("tiff deflate") << tiff << QStringList{"--compression", "deflate"} << "card_1.tiff"
                                   << "tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate, -Q 1 compresses most")
+        << (tiff + QStringList{"--compression", "deflate", "-Q", "100"}) << QStringList{"-Q", "1"} << "card_1.tiff"
+        << "tiff compression 8 predictor 2 " + rgb << 0.0 << true;
     QTest::newRow("tiff deflate, gray") << (tiff + QStringList{"--gray"}) << QStringList{"--compression", "deflate"}
                                         << "card_1.tiff" << "tiff compression 8 predictor 2 photometric 1 samples 1"
                                         << 0.0 << true;
