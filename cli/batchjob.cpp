@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <unistd.h>
+
 namespace {
 
 QString fileError(const QString &path, const QString &reason)
@@ -35,7 +37,7 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
     case PageListResult::AboveTotal:
         return QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
     case PageListResult::BadPart:
-        return QStringLiteral("page list \"%1\": \"%2\" is not a page number or a range such as 6-9")
+        return QStringLiteral("page list \"%1\": \"%2\" is not a page number, a range such as 6-9 or 6-, odd or even")
             .arg(text, result.badPart);
     case PageListResult::None:
         break;
@@ -140,15 +142,76 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
         errors << QStringLiteral("%1 files cannot hold %2 pages").arg(options.extension, QLatin1String(modeName(style.mode)));
     if (style.multipage && format != ImageFormat::Tiff)
         errors << QStringLiteral("--multipage writes TIFF files only: add -t tiff");
+
+    const EncoderOptions &encoder = style.encoder;
+    if (format != ImageFormat::Jpeg) {
+        if (encoder.jpegProgressive)
+            errors << QStringLiteral("--progressive is for JPEG files only: use -t jpg");
+        if (encoder.jpegOptimize)
+            errors << QStringLiteral("--optimize is for JPEG files only: use -t jpg");
+        if (style.subsamplingGiven)
+            errors << QStringLiteral("--subsampling is for JPEG files only: use -t jpg");
+    } else if (style.subsamplingGiven && style.mode == PixelMode::Gray) {
+        errors << QStringLiteral("--subsampling is for colour: a gray JPEG has no colour to subsample");
+    }
+    if (style.compressionGiven) {
+        if (format != ImageFormat::Tiff)
+            errors << QStringLiteral("--compression is for TIFF files only: add -t tiff");
+        else if (style.mode == PixelMode::Mono)
+            errors << QStringLiteral("--compression is for colour and gray pages: 1-bit pages are always CCITT G4");
+        else if (style.mode == PixelMode::ColorAlpha && encoder.tiffCompression == TiffCompression::Jpeg)
+            errors << QStringLiteral("--compression jpeg cannot hold transparent pages: use lzw or deflate");
+    }
+    if (style.multipage && style.name.usesPage())
+        errors << QStringLiteral("--name with --multipage cannot use {page}: one file holds every page");
+
+    if (options.outputDir == BatchPlan::standardOutputName()) {
+        if (isatty(STDOUT_FILENO))
+            errors << QStringLiteral("-o - writes the image to standard output, which is a terminal: "
+                                     "send it to a pipe or a file");
+        if (style.multipage)
+            errors << QStringLiteral("-o - writes one page to standard output: leave out --multipage");
+        if (!style.name.isEmpty())
+            errors << QStringLiteral("-o - writes to standard output, which has no name: leave out --name");
+        if (style.skipExisting)
+            errors << QStringLiteral("-o - writes to standard output, where no file exists: leave out --skip-existing");
+        if (!options.outputTree.isEmpty())
+            errors << QStringLiteral("-o - writes to standard output, which has no folders: leave out --output-tree");
+    }
     return errors;
+}
+
+// Two pages of a run that a --name pattern gives the same output name.
+QStringList findTemplateClashes(const BatchPlan &plan)
+{
+    QHash<QString, QString> firstByPath;
+    for (const BatchFile &file : plan.files) {
+        const QList<int> pages = plan.style.multipage ? QList<int>{0} : file.pages;
+        for (int page : pages) {
+            const QString path = plan.outputPath(file, page);
+            const QString which = plan.style.multipage ? file.path
+                                                       : QStringLiteral("page %1 of %2").arg(page + 1).arg(file.path);
+            const auto found = firstByPath.constFind(path);
+            if (found != firstByPath.constEnd())
+                return {QStringLiteral("--name \"%1\" gives %2 and %3 the same output %4")
+                            .arg(plan.style.name.pattern(), *found, which, path)};
+            firstByPath.insert(path, which);
+        }
+    }
+    return {};
 }
 
 } // namespace
 
 QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
 {
+    if (toStandardOutput())
+        return standardOutputName();
     QString name;
-    if (style.multipage)
+    if (!style.name.isEmpty())
+        name = style.name.fileName(file.path, style.multipage ? 0 : pageIndex, extension,
+                                   style.padNumbers ? int(QString::number(qMax(file.pageCount, 1)).size()) : 0);
+    else if (style.multipage)
         name = documentFileName(file.path, extension);
     else if (style.padNumbers)
         name = paddedOutputFileName(file.path, pageIndex, file.pageCount, extension);
@@ -225,11 +288,23 @@ BatchPlan planBatch(const BatchOptions &options)
         else
             plan.refused << RefusedFile{path, reason};
     }
-    plan.refused << findNameClashes(plan.files);
+    // A pattern names pages its own way; without one, files of one base name clash.
+    if (plan.style.name.isEmpty())
+        plan.refused << findNameClashes(plan.files);
+    else
+        plan.errors << findTemplateClashes(plan);
     for (const RefusedFile &refused : std::as_const(plan.refused))
         plan.errors << fileError(refused.path, refused.reason);
     if (!plan.errors.isEmpty())
         return plan;
+
+    if (plan.toStandardOutput()) {
+        if (plan.pageCount() != 1)
+            plan.errors << QStringLiteral("-o - writes one page to standard output; this run would write %1: "
+                                          "choose one with -p")
+                               .arg(plan.pageCount());
+        return plan;
+    }
 
     for (const QString &folder : plan.outputFolders()) {
         if (prepareOutputFolder(folder) != OutputFolderCheck::Ready)

@@ -8,6 +8,7 @@
 
 #include "engine/image/rowencoder.h"
 #include "engine/render/renderer.h"
+#include "engine/nametemplate.h"
 
 // How pages are sized, stored and named beyond type, resolution and quality.
 struct OutputStyle
@@ -20,6 +21,10 @@ struct OutputStyle
     bool multipage = false;    // every page of a file into one TIFF
     bool skipExisting = false; // an output already there counts as done; outputs are synced
     qint64 timeLimitMs = 0;    // per page; 0: none
+    EncoderOptions encoder;    // JPEG and TIFF choices
+    bool subsamplingGiven = false;
+    bool compressionGiven = false;
+    NameTemplate name; // empty: <name>_<page>.<type>
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
 };
@@ -28,7 +33,7 @@ struct OutputStyle
 struct BatchOptions
 {
     QStringList files;
-    QString outputDir = QStringLiteral(".");
+    QString outputDir = QStringLiteral("."); // "-": the one page to standard output
     // Set: each input's pages go under outputDir at the input's folder
     // relative to this one (2023/report.pdf -> out/2023/report_1.png).
     QString outputTree;
@@ -81,7 +86,10 @@ struct BatchPlan
     int pageCount() const;
     // Every folder that outputs go to, each once.
     QStringList outputFolders() const;
-    // Where a page of a file goes: named by page, or the one file of all pages.
+    bool toStandardOutput() const { return outputDir == standardOutputName(); }
+    static QString standardOutputName() { return QStringLiteral("-"); }
+    // Where a page of a file goes: named by page, or the one file of all pages;
+    // "-" for standard output.
     QString outputPath(const BatchFile &file, int pageIndex) const;
 };
 

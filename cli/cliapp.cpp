@@ -32,7 +32,8 @@ constexpr int maxPageTimeoutSeconds = 86400;
 constexpr qint64 staleTemporarySeconds = 2 * 86400;
 
 const char exitStatusText[] =
-    "Converts the pages of PDF files to image files named <name>_<page>.<type>.\n"
+    "Converts the pages of PDF files to image files named <name>_<page>.<type>\n"
+    "(or as --name says), or one page to standard output (-o -).\n"
     "\n"
     "Exit status: 0 when every page was written, 1 when some page failed,\n"
     "2 for bad usage or input that stops the run before it starts,\n"
@@ -123,7 +124,8 @@ void readRenderer(const QCommandLineParser &parser, CliApp::CommandLine &result)
 QList<QCommandLineOption> cliOptions()
 {
     return {
-        {{"o", "output"}, "Output folder, made when missing (default: the current folder).", "folder", "."},
+        {{"o", "output"}, "Output folder, made when missing (default: the current folder); "
+                          "- writes the one page of the run to standard output, for a pipe.", "folder", "."},
         {"output-tree", "Write each file's pages under the output folder at the file's folder relative to this "
                         "one (root/2023/report.pdf into <output>/2023/); files outside it are refused.", "root"},
         {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
@@ -132,14 +134,26 @@ QList<QCommandLineOption> cliOptions()
                   "keeping its proportions, instead of a resolution.", "pixels"},
         {"height", "Fit each page into this many pixels high.", "pixels"},
         {"scale-to", "Make each page's longer side this many pixels, instead of a resolution.", "pixels"},
-        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png a higher value compresses less; "
-                           "for webp 100 means lossless.", "quality", "75"},
+        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png and tiff deflate a higher value "
+                           "compresses less; for webp 100 means lossless.", "quality", "75"},
         {"gray", "Write 8-bit grayscale (jpg, png, bmp, tiff)."},
         {"mono", "Write 1 bit a pixel, black below half luminance (png, bmp, tiff with CCITT G4)."},
         {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
         {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
-        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\" (default: all pages).", "list"},
+        {"name", "Output names from a pattern of {name} (the PDF's base name), {page} ({page:3}: "
+                 "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\".", "pattern"},
+        {"progressive", "With jpg: progressive JPEG, shown coarse to fine while it loads."},
+        {"optimize", "With jpg: Huffman tables made for each image, a few percent smaller, a little slower."},
+        {"subsampling", "With jpg: chroma samples kept, 444 (all, for sharp coloured text), 422 or "
+                        "420 (default: 420, the smallest).", "444|422|420"},
+        {"compression", "With tiff: none, packbits, lzw, deflate or jpeg (lossy, -Q is its quality) for "
+                        "colour and gray pages. Default: none, the fastest to write and to read; packbits "
+                        "takes little longer and makes pages of text a tenth of the size; lzw and deflate "
+                        "make them smaller still in about twice the time. 1-bit pages are always CCITT G4.",
+         "method"},
+        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\", \"5-\" (5 to the last), "
+                         "\"odd\" or \"even\" (default: all pages).", "list"},
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
@@ -189,6 +203,34 @@ void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &resu
         result.errors << QStringLiteral("choose one of --gray, --mono and --transparent");
     style.mode = gray ? PixelMode::Gray : mono ? PixelMode::Mono : transparent ? PixelMode::ColorAlpha : PixelMode::Color;
 
+    EncoderOptions &encoder = style.encoder;
+    encoder.jpegProgressive = parser.isSet(QStringLiteral("progressive"));
+    encoder.jpegOptimize = parser.isSet(QStringLiteral("optimize"));
+    style.subsamplingGiven = parser.isSet(QStringLiteral("subsampling"));
+    if (style.subsamplingGiven) {
+        const QString text = parser.value(QStringLiteral("subsampling"));
+        if (const std::optional<ChromaSubsampling> sampling = chromaSubsamplingForName(text))
+            encoder.subsampling = *sampling;
+        else
+            result.errors << QStringLiteral("invalid subsampling \"%1\": use 444, 422 or 420").arg(text);
+    }
+    style.compressionGiven = parser.isSet(QStringLiteral("compression"));
+    if (style.compressionGiven) {
+        const QString text = parser.value(QStringLiteral("compression"));
+        if (const std::optional<TiffCompression> compression = tiffCompressionForName(text))
+            encoder.tiffCompression = *compression;
+        else
+            result.errors << QStringLiteral("invalid compression \"%1\": use none, packbits, lzw, deflate or jpeg")
+                                 .arg(text);
+    }
+    if (parser.isSet(QStringLiteral("name"))) {
+        const QString pattern = parser.value(QStringLiteral("name"));
+        QString why;
+        style.name = NameTemplate::parse(pattern, &why);
+        if (style.name.isEmpty())
+            result.errors << QStringLiteral("invalid name \"%1\": %2").arg(pattern, why);
+    }
+
     style.multipage = parser.isSet(QStringLiteral("multipage"));
     style.padNumbers = parser.isSet(QStringLiteral("pad"));
     style.skipExisting = parser.isSet(QStringLiteral("skip-existing"));
@@ -226,6 +268,8 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
+    if (result.json && options.outputDir == BatchPlan::standardOutputName())
+        result.errors << QStringLiteral("--json and -o - both write to standard output: choose one");
 }
 
 } // namespace

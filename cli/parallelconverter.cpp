@@ -1,5 +1,6 @@
 #include "cli/parallelconverter.h"
 
+#include "cli/standardoutput.h"
 #include "engine/atomicfile.h"
 #include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"
@@ -138,6 +139,7 @@ PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFil
     }
     job.quality = plan.quality;
     job.mode = style.mode;
+    job.encoder = style.encoder;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
     // A file that a later run counts as done must survive a power cut whole.
@@ -160,7 +162,8 @@ PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const 
             return nullptr;
         return std::make_unique<BandDocument>(std::move(opened.document));
     };
-    PageOutcome outcome = convertPage(*document, job, stop);
+    PageOutcome outcome = plan.toStandardOutput() ? convertPageToStandardOutput(*document, job, stop)
+                                                  : convertPage(*document, job, stop);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -178,7 +181,7 @@ void ParallelConverter::convertWholeFile(const RenderDocument *document, const B
     for (int page : file.pages) {
         const PageJob job = jobFor(document, file, page);
         const PixelSize size = pixelSizeAt(document->page(page)->sizeInPoints(), job.resolution);
-        bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
+        bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode, job.encoder.tiffCompression);
     }
     AtomicFile out(path);
     out.setSynced(plan.style.skipExisting);

@@ -73,7 +73,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
     const bool banded = rows < height;
     const bool alpha = job.mode == PixelMode::ColorAlpha;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
-    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
+    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder});
     const int bandCount = (height + rows - 1) / rows;
     const int drawingThreads = banded && job.openCopy ? qBound(1, job.bandThreads, bandCount) : 1;
     const BudgetLease lease(job.memory, bandMemory * drawingThreads + encoderMemory, stop);
@@ -119,7 +119,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             QString why;
             if (!start(&why))
                 return finish(outcome, PageOutcome::WriteFailed, why);
-            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode}))
+            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder}))
                 return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
         if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))

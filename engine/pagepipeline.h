@@ -28,6 +28,7 @@ struct PageJob
     double resolution = 150;
     int quality = 75;
     PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper
+    EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;
     MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread

@@ -35,6 +35,7 @@ struct CliRun
     int status = -1;
     QString out;
     QString err;
+    QByteArray outBytes; // standard output as it came
 };
 
 CliRun runCli(const QStringList &arguments)
@@ -45,7 +46,8 @@ CliRun runCli(const QStringList &arguments)
     if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit)
         return run;
     run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.outBytes = process.readAllStandardOutput();
+    run.out = QString::fromLocal8Bit(run.outBytes);
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
 }
@@ -162,6 +164,13 @@ private slots:
     void optionBoundsAccepted();
     void outputOptionsReadBack_data();
     void outputOptionsReadBack();
+    void encoderChoicesReadBack_data();
+    void encoderChoicesReadBack();
+    void namePatterns_data();
+    void namePatterns();
+    void standardOutputHoldsTheFile_data();
+    void standardOutputHoldsTheFile();
+    void standardOutputRefusesATerminal();
     void pageTimeoutGivesUpSlowPages();
     void pageList_data();
     void pageList();
@@ -215,6 +224,8 @@ void TestCli::initTestCase()
     QVERIFY(makePdf(pdf("a.b.pdf"), {a4Portrait, a4Landscape, QSizeF(100, 200)}));
     QVERIFY(makePdf(pdf("forty.pdf"), 40));
     QVERIFY(makeDrawingPdf(pdf("heavy.pdf"), 20000));
+    QVERIFY(makeTestCardPdf(pdf("card.pdf")));
+    QVERIFY(makePdf(pdf("one.pdf"), 1));
     QDir(dir.path()).mkdir(QStringLiteral("other"));
     QVERIFY(makePdf(pdf("other/three.pdf"), 1));
 
@@ -268,6 +279,46 @@ void TestCli::badUsage_data()
     QTest::newRow("page timeout 0") << QStringList{"--page-timeout", "0", "ten.pdf"} << "invalid page-timeout \"0\"";
     QTest::newRow("resolution 1000000") << QStringList{"-r", "1000000", "ten.pdf"} << "invalid resolution \"1000000\"";
     QTest::newRow("jobs 0") << QStringList{"-j", "0", "ten.pdf"} << "invalid jobs \"0\"";
+    QTest::newRow("progressive png") << QStringList{"-t", "png", "--progressive", "ten.pdf"}
+                                     << "--progressive is for JPEG files only";
+    QTest::newRow("optimize tiff") << QStringList{"-t", "tiff", "--optimize", "ten.pdf"} << "--optimize is for JPEG files only";
+    QTest::newRow("subsampling webp") << QStringList{"-t", "webp", "--subsampling", "444", "ten.pdf"}
+                                      << "--subsampling is for JPEG files only";
+    QTest::newRow("subsampling 411") << QStringList{"--subsampling", "411", "ten.pdf"} << "invalid subsampling \"411\"";
+    QTest::newRow("gray subsampling") << QStringList{"--gray", "--subsampling", "444", "ten.pdf"}
+                                      << "--subsampling is for colour";
+    QTest::newRow("compression jpg") << QStringList{"--compression", "lzw", "ten.pdf"}
+                                     << "--compression is for TIFF files only";
+    QTest::newRow("compression zstd") << QStringList{"-t", "tiff", "--compression", "zstd", "ten.pdf"}
+                                      << "invalid compression \"zstd\"";
+    QTest::newRow("compression 1-bit") << QStringList{"-t", "tiff", "--mono", "--compression", "lzw", "ten.pdf"}
+                                       << "1-bit pages are always CCITT G4";
+    QTest::newRow("jpeg compression transparent")
+        << QStringList{"-t", "tiff", "--transparent", "--compression", "jpeg", "ten.pdf"}
+        << "--compression jpeg cannot hold transparent pages";
+    QTest::newRow("name unknown field") << QStringList{"--name", "{title}.jpg", "ten.pdf"}
+                                        << "invalid name \"{title}.jpg\": unknown field {title}";
+    QTest::newRow("name with folder") << QStringList{"--name", "x/{page}.jpg", "ten.pdf"} << "a name cannot hold a /";
+    QTest::newRow("name brace open") << QStringList{"--name", "{name.jpg", "ten.pdf"} << "a { without its }";
+    QTest::newRow("name page width 0") << QStringList{"--name", "{page:0}.jpg", "ten.pdf"}
+                                       << "{page:0}: a page number is 1 to 9 digits wide";
+    QTest::newRow("name without page") << QStringList{"-p", "2,5", "--name", "{name}.{ext}", "ten.pdf"}
+                                       << "ten.pdf and page 5 of";
+    QTest::newRow("name without name, two files")
+        << QStringList{"-p", "1", "--name", "{page}.{ext}", "three.pdf", "ten.pdf"} << "the same output";
+    QTest::newRow("multipage name with page") << QStringList{"-t", "tiff", "--multipage", "--name", "{page}.tiff", "ten.pdf"}
+                                              << "--name with --multipage cannot use {page}";
+    QTest::newRow("even of one page") << QStringList{"-p", "even", "one.pdf"} << "page list \"even\" selects no page";
+    QTest::newRow("stdout, ten pages") << QStringList{"-o", "-", "ten.pdf"} << "this run would write 10";
+    QTest::newRow("stdout, two files") << QStringList{"-o", "-", "-p", "1", "three.pdf", "ten.pdf"}
+                                       << "this run would write 2";
+    QTest::newRow("stdout and json") << QStringList{"-o", "-", "-p", "1", "--json", "ten.pdf"}
+                                     << "--json and -o - both write to standard output";
+    QTest::newRow("stdout multipage") << QStringList{"-o", "-", "-t", "tiff", "--multipage", "one.pdf"}
+                                      << "leave out --multipage";
+    QTest::newRow("stdout name") << QStringList{"-o", "-", "--name", "{page}.jpg", "one.pdf"} << "leave out --name";
+    QTest::newRow("stdout skip-existing") << QStringList{"-o", "-", "--skip-existing", "one.pdf"}
+                                          << "leave out --skip-existing";
     QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
     QTest::newRow("folder as input") << QStringList{"other"} << "other: not a file";
     QTest::newRow("broken PDF") << QStringList{"broken.pdf"} << "broken.pdf: cannot be opened as a PDF";
@@ -305,7 +356,8 @@ void TestCli::helpAndVersion()
     const CliRun help = runCli({"--help"});
     QCOMPARE(help.status, 0);
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
-                               "--password", "--quiet", "--version", "--renderer", "Exit status", "130"})
+                               "--password", "--quiet", "--version", "--renderer", "Exit status", "130", "--name",
+                               "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
 
     const CliRun version = runCli({"--version"});
@@ -420,6 +472,195 @@ void TestCli::outputOptionsReadBack()
     }
 }
 
+// JPEG and TIFF choices read back by libjpeg and libtiff: how the file is
+// stored, and its pixels against the same page written without the choice.
+// Lossless choices must give the very same pixels; lossy ones close to them.
+void TestCli::encoderChoicesReadBack_data()
+{
+    QTest::addColumn<QStringList>("base");   // the run without the choice
+    QTest::addColumn<QStringList>("choice"); // added to it
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("storage"); // as storageText() reads it
+    // 0: the same pixels; else at most this much on average (halving chroma
+    // costs most on the card's thin coloured stripes).
+    QTest::addColumn<double>("meanDifference");
+    QTest::addColumn<bool>("smaller");           // than the file without the choice
+
+    const QStringList jpg{"-r", "150"};
+    const QStringList tiff{"-t", "tiff", "-r", "150"};
+    const QString rgb = "photometric 2 samples 3";
+    QTest::newRow("jpg progressive") << jpg << QStringList{"--progressive"} << "card_1.jpg"
+                                     << "jpeg progressive 2x2 1x1 1x1" << 0.0 << false;
+    QTest::newRow("jpg optimized tables") << jpg << QStringList{"--optimize"} << "card_1.jpg"
+                                          << "jpeg baseline 2x2 1x1 1x1" << 0.0 << true;
+    QTest::newRow("jpg progressive and optimized, gray")
+        << (jpg + QStringList{"--gray"}) << QStringList{"--progressive", "--optimize"} << "card_1.jpg"
+        << "jpeg progressive 1x1" << 0.0 << false;
+    QTest::newRow("jpg 444") << jpg << QStringList{"--subsampling", "444"} << "card_1.jpg" << "jpeg baseline 1x1 1x1 1x1"
+                             << 8.0 << false;
+    QTest::newRow("jpg 422") << jpg << QStringList{"--subsampling", "422"} << "card_1.jpg" << "jpeg baseline 2x1 1x1 1x1"
+                             << 8.0 << false;
+    QTest::newRow("tiff packbits") << tiff << QStringList{"--compression", "packbits"} << "card_1.tiff"
+                                   << "tiff compression 32773 " + rgb << 0.0 << true;
+    QTest::newRow("tiff lzw") << tiff << QStringList{"--compression", "lzw"} << "card_1.tiff"
+                              << "tiff compression 5 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate") << tiff << QStringList{"--compression", "deflate"} << "card_1.tiff"
+                                  << "tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate, -Q 1 compresses most")
+        << (tiff + QStringList{"--compression", "deflate", "-Q", "100"}) << QStringList{"-Q", "1"} << "card_1.tiff"
+        << "tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate, gray") << (tiff + QStringList{"--gray"}) << QStringList{"--compression", "deflate"}
+                                        << "card_1.tiff" << "tiff compression 8 predictor 2 photometric 1 samples 1"
+                                        << 0.0 << true;
+    QTest::newRow("tiff lzw, transparent")
+        << (tiff + QStringList{"--transparent"}) << QStringList{"--compression", "lzw"} << "card_1.tiff"
+        << "tiff compression 5 predictor 2 photometric 2 samples 4" << 0.0 << true;
+    QTest::newRow("tiff jpeg") << tiff << QStringList{"--compression", "jpeg", "-Q", "90"} << "card_1.tiff"
+                               << "tiff compression 7 photometric 6 samples 3" << 8.0 << true;
+    QTest::newRow("tiff jpeg, gray") << (tiff + QStringList{"--gray"}) << QStringList{"--compression", "jpeg", "-Q", "90"}
+                                     << "card_1.tiff" << "tiff compression 7 photometric 1 samples 1"
+                                     << 3.0 << true;
+    QTest::newRow("tiff deflate, every page in one file")
+        << QStringList{"-t", "tiff", "-r", "40", "--multipage", "-p", "3,1"} << QStringList{"--compression", "deflate"}
+        << "a.b.tiff"
+        << "tiff compression 8 predictor 2 " + rgb + "; tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+}
+
+void TestCli::encoderChoicesReadBack()
+{
+    QFETCH(QStringList, base);
+    QFETCH(QStringList, choice);
+    QFETCH(QString, file);
+    QFETCH(QString, storage);
+    QFETCH(double, meanDifference);
+    QFETCH(bool, smaller);
+
+    const QString document = pdf(file.startsWith("a.b") ? "a.b.pdf" : "card.pdf");
+    const QString plain = freshOutput();
+    const QString chosen = freshOutput();
+    const CliRun plainRun = runCli(QStringList{"-q", "-o", plain} + base + QStringList{document});
+    QVERIFY2(plainRun.status == 0, qPrintable(plainRun.err));
+    const CliRun chosenRun = runCli(QStringList{"-q", "-o", chosen} + base + choice + QStringList{document});
+    QVERIFY2(chosenRun.status == 0, qPrintable(chosenRun.err));
+    QCOMPARE(filesIn(chosen), QStringList{file});
+
+    const QString path = chosen + "/" + file;
+    QCOMPARE(storageText(path), storage);
+    const qint64 size = QFileInfo(path).size();
+    const qint64 plainSize = QFileInfo(plain + "/" + file).size();
+    if (smaller)
+        QVERIFY2(size < plainSize, qPrintable(QStringLiteral("%1 bytes, %2 without").arg(size).arg(plainSize)));
+
+    const int pages = file.endsWith(".tiff") ? int(storage.count(';')) + 1 : 1;
+    for (int i = 0; i < pages; ++i) {
+        const DecodedImage got = file.endsWith(".jpg") ? readJpeg(path) : readTiff(path, i);
+        const DecodedImage expected = file.endsWith(".jpg") ? readJpeg(plain + "/" + file) : readTiff(plain + "/" + file, i);
+        QVERIFY2(got.error.isEmpty(), qPrintable(got.error));
+        if (meanDifference == 0) {
+            const QString differences = imageDifferences(got, expected);
+            QVERIFY2(differences.isEmpty(), qPrintable(differences));
+        } else {
+            const double mean = ::meanDifference(got, expected);
+            QVERIFY2(mean >= 0 && mean <= meanDifference, qPrintable(QStringLiteral("mean difference %1").arg(mean)));
+        }
+    }
+}
+
+// Output names from a pattern, on the 10-page document and on "a.b.pdf".
+void TestCli::namePatterns_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("every field") << QStringList{"--name", "{name}-p{page:3}.{ext}", "-p", "7,10", "ten.pdf"}
+                                 << QStringList{"ten-p007.png", "ten-p010.png"};
+    QTest::newRow("page first, then the name") << QStringList{"--name", "{page}_{name}", "-p", "2", "a.b.pdf"}
+                                               << QStringList{"2_a.b"};
+    QTest::newRow("page padded by --pad") << QStringList{"--name", "s{page}.{ext}", "--pad", "-p", "3,10", "ten.pdf"}
+                                          << QStringList{"s03.png", "s10.png"};
+    QTest::newRow("a width below the number's own") << QStringList{"--name", "{page:1}.{ext}", "-p", "10", "ten.pdf"}
+                                                    << QStringList{"10.png"};
+    QTest::newRow("percent signs stay") << QStringList{"--name", "%1 {name} %2.{ext}", "-p", "1", "ten.pdf"}
+                                        << QStringList{"%1 ten %2.png"};
+    QTest::newRow("one multi-page file") << QStringList{"-t", "tiff", "--multipage", "--name", "all-{name}.tif", "three.pdf"}
+                                         << QStringList{"all-three.tif"};
+}
+
+void TestCli::namePatterns()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+
+    for (QString &argument : arguments) {
+        if (argument.endsWith(".pdf"))
+            argument = pdf(argument);
+    }
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-t", "png", "-r", "10", "-o", out} + arguments);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), files);
+}
+
+// -o -: the page on standard output, byte for byte the file that a run into
+// a folder writes, with no file made anywhere.
+void TestCli::standardOutputHoldsTheFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("jpg") << QStringList{"-p", "2"} << "three_2.jpg";
+    QTest::newRow("jpg progressive") << QStringList{"-p", "3", "--progressive"} << "three_3.jpg";
+    QTest::newRow("png") << QStringList{"-t", "png", "-p", "2"} << "three_2.png";
+    QTest::newRow("bmp, rows written bottom-up") << QStringList{"-t", "bmp", "-p", "2"} << "three_2.bmp";
+    QTest::newRow("tiff, directory written last") << QStringList{"-t", "tiff", "-p", "2"} << "three_2.tiff";
+    QTest::newRow("tiff lzw") << QStringList{"-t", "tiff", "--compression", "lzw", "-p", "1"} << "three_1.tiff";
+    QTest::newRow("webp") << QStringList{"-t", "webp", "-p", "2"} << "three_2.webp";
+}
+
+void TestCli::standardOutputHoldsTheFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+
+    const QString out = freshOutput();
+    const CliRun written = runCli(QStringList{"-q", "-r", "30", "-o", out} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY2(written.status == 0, qPrintable(written.err));
+    QFile expected(out + "/" + file);
+    QVERIFY(expected.open(QIODevice::ReadOnly));
+    const QByteArray bytes = expected.readAll();
+    QVERIFY(bytes.size() > 100);
+
+    QTemporaryDir workdir;
+    QVERIFY(workdir.isValid());
+    QProcess process;
+    process.setWorkingDirectory(workdir.path());
+    process.start(QStringLiteral(VELLORAN_CLI), QStringList{"-q", "-r", "30", "-o", "-"} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    const QByteArray piped = process.readAllStandardOutput();
+    QCOMPARE(piped.size(), bytes.size());
+    QVERIFY(piped == bytes);
+    QCOMPARE(filesIn(workdir.path()), QStringList());
+    QVERIFY(QDir(workdir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+// An image is no use on a terminal, and would garble it.
+void TestCli::standardOutputRefusesATerminal()
+{
+    const QString script = QStandardPaths::findExecutable("script");
+    if (script.isEmpty())
+        QSKIP("script is needed to run the converter on a terminal");
+    const QString command = QStringLiteral("'%1' -p 1 -r 20 -o - '%2'").arg(QStringLiteral(VELLORAN_CLI), pdf("three.pdf"));
+    QProcess onTerminal;
+    onTerminal.start(script, {"-qec", command, "/dev/null"});
+    QVERIFY(onTerminal.waitForFinished(120000));
+    QCOMPARE(onTerminal.exitCode(), 2);
+    QCOMPARE(QString::fromLocal8Bit(onTerminal.readAllStandardOutput()).trimmed(),
+             QStringLiteral("velloran-cli: -o - writes the image to standard output, which is a terminal: "
+                            "send it to a pipe or a file"));
+}
+
 // A page that takes too long is given up and reported; the run goes on.
 void TestCli::pageTimeoutGivesUpSlowPages()
 {
@@ -462,8 +703,16 @@ void TestCli::pageList_data()
     QTest::newRow("one-page range") << "5-5" << 0 << QList<int>{5} << "";
     QTest::newRow("leading zeros") << "007" << 0 << QList<int>{7} << "";
     QTest::newRow("spaces around parts") << " 4 , 5 - 6 " << 0 << QList<int>{4, 5, 6} << "";
-    QTest::newRow("unfinished range") << "4-" << 2 << QList<int>{} << "\"4-\" is not a page number or a range";
-    QTest::newRow("unfinished range after a page") << "3,5-" << 2 << QList<int>{} << "\"5-\" is not a page number";
+    QTest::newRow("open range") << "8-" << 0 << QList<int>{8, 9, 10} << "";
+    QTest::newRow("open range from the last page") << "10-" << 0 << QList<int>{10} << "";
+    QTest::newRow("page, then open range") << "2, 9 -" << 0 << QList<int>{2, 9, 10} << "";
+    QTest::newRow("odd") << "odd" << 0 << QList<int>{1, 3, 5, 7, 9} << "";
+    QTest::newRow("even, any case") << " Even " << 0 << QList<int>{2, 4, 6, 8, 10} << "";
+    QTest::newRow("even and a page") << "1,even" << 0 << QList<int>{1, 2, 4, 6, 8, 10} << "";
+    QTest::newRow("open range past the end") << "11-" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("open range from zero") << "0-" << 2 << QList<int>{} << "page numbers start at 1";
+    QTest::newRow("range to nowhere") << "-4" << 2 << QList<int>{} << "\"-4\" is not a page number, a range";
+    QTest::newRow("odd range") << "odd-3" << 2 << QList<int>{} << "\"odd-3\" is not a page number";
     QTest::newRow("letter after a range") << "1-4,x" << 2 << QList<int>{} << "\"x\" is not a page number";
     QTest::newRow("trailing comma") << "1,2," << 2 << QList<int>{} << "\"\" is not a page number";
     QTest::newRow("two hyphens") << "1-2-3" << 2 << QList<int>{} << "\"1-2-3\" is not a page number";

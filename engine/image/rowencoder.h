@@ -1,6 +1,7 @@
 #ifndef ROWENCODER_H
 #define ROWENCODER_H
 
+#include "engine/image/encoderoptions.h"
 #include "engine/image/imageformat.h"
 
 #include <QDeadlineTimer>
@@ -26,6 +27,7 @@ struct EncodeSettings
     double resolution = 150; // dots per inch, stored in every file that has a place for it
     int quality = 75;        // 1 to 100: JPEG and WebP quality; for PNG higher compresses less
     PixelMode mode = PixelMode::Color;
+    EncoderOptions options;
 };
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.

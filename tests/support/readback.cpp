@@ -9,7 +9,12 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+#include <jpeglib.h>
 
 DecodedImage readPng(const QString &path)
 {
@@ -101,6 +106,10 @@ DecodedImage readTiff(const QString &path, int directory)
         decoded.error = QStringLiteral("%1 bits and %2 samples a pixel").arg(bits).arg(samples);
         return decoded;
     }
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // libjpeg turns it back into RGB
     decoded.width = int(width);
     decoded.height = int(height);
     decoded.channels = samples;
@@ -191,4 +200,116 @@ QString imageDifferences(const DecodedImage &actual, const DecodedImage &expecte
     if (rowsDiffering == 0)
         return QString();
     return QStringLiteral("%1 of %2 rows differ; %3").arg(rowsDiffering).arg(actual.height).arg(rows.join(QStringLiteral("; ")));
+}
+
+namespace {
+
+struct JpegReader
+{
+    jpeg_decompress_struct cinfo{};
+    struct Error
+    {
+        jpeg_error_mgr manager;
+        std::jmp_buf jump;
+    } error{};
+
+    JpegReader()
+    {
+        cinfo.err = jpeg_std_error(&error.manager);
+        error.manager.error_exit = [](j_common_ptr common) {
+            std::longjmp(reinterpret_cast<Error *>(common->err)->jump, 1);
+        };
+        jpeg_create_decompress(&cinfo);
+    }
+    ~JpegReader() { jpeg_destroy_decompress(&cinfo); }
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// libjpeg leaves the longjmp'd-over frames alone: everything here is plain data.
+DecodedImage decodeJpeg(const QByteArray &bytes, QString *storage)
+{
+    DecodedImage decoded;
+    JpegReader reader;
+    jpeg_decompress_struct &cinfo = reader.cinfo;
+    if (setjmp(reader.error.jump)) {
+        decoded.error = QStringLiteral("libjpeg cannot read the file");
+        return decoded;
+    }
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(bytes.constData()), (unsigned long)bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    if (storage) {
+        *storage = QStringLiteral("jpeg ") + (cinfo.progressive_mode ? QStringLiteral("progressive") : QStringLiteral("baseline"));
+        for (int c = 0; c < cinfo.num_components; ++c)
+            *storage += QStringLiteral(" %1x%2").arg(cinfo.comp_info[c].h_samp_factor).arg(cinfo.comp_info[c].v_samp_factor);
+        return decoded;
+    }
+    cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    decoded.width = int(cinfo.output_width);
+    decoded.height = int(cinfo.output_height);
+    decoded.channels = cinfo.output_components;
+    decoded.samples.resize(qsizetype(decoded.width) * decoded.height * decoded.channels);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(decoded.samples.data())
+                       + qsizetype(cinfo.output_scanline) * decoded.width * decoded.channels;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    return decoded;
+}
+
+} // namespace
+
+DecodedImage readJpeg(const QByteArray &bytes)
+{
+    return decodeJpeg(bytes, nullptr);
+}
+
+DecodedImage readJpeg(const QString &path)
+{
+    return decodeJpeg(fileBytes(path), nullptr);
+}
+
+QString storageText(const QString &path)
+{
+    if (path.endsWith(QLatin1String(".jpg"))) {
+        QString storage;
+        const DecodedImage failed = decodeJpeg(fileBytes(path), &storage);
+        return failed.error.isEmpty() ? storage : failed.error;
+    }
+    QString error;
+    const TiffFile tif = openTiff(path, &error);
+    if (!tif)
+        return error;
+    QStringList directories;
+    do {
+        uint16_t compression = 0, predictor = 0, photometric = 0, samples = 0;
+        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+        TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+        QString text = QStringLiteral("tiff compression %1").arg(compression);
+        // Only the codecs that have a predictor know the tag.
+        if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE) {
+            TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
+            text += QStringLiteral(" predictor %1").arg(predictor);
+        }
+        directories << text + QStringLiteral(" photometric %1 samples %2").arg(photometric).arg(samples);
+    } while (TIFFReadDirectory(tif.get()));
+    return directories.join(QStringLiteral("; "));
+}
+
+double meanDifference(const DecodedImage &a, const DecodedImage &b)
+{
+    if (!a.error.isEmpty() || !b.error.isEmpty() || a.width != b.width || a.height != b.height
+        || a.channels != b.channels || a.samples.isEmpty())
+        return -1;
+    qint64 total = 0;
+    for (qsizetype i = 0; i < a.samples.size(); ++i)
+        total += std::abs(int(uchar(a.samples.at(i))) - int(uchar(b.samples.at(i))));
+    return double(total) / double(a.samples.size());
 }

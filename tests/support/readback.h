@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-// An image file decoded by the format's own library (libpng, libtiff) or, for
+// An image file decoded by the format's own library (libpng, libtiff, libjpeg) or, for
 // BMP, which has none, by Qt's reader: never by the program's code. Samples
 // are 8 bits, rows packed: 1 channel for gray (1-bit pixels as 0 and 255),
 // 3 for RGB, 4 for RGB and unmultiplied alpha.
@@ -26,6 +26,18 @@ struct DecodedImage
 DecodedImage readPng(const QString &path);
 DecodedImage readBmp(const QString &path);
 DecodedImage readTiff(const QString &path, int directory = 0);
+DecodedImage readJpeg(const QString &path);
+DecodedImage readJpeg(const QByteArray &bytes);
+
+// How a file is stored, as its own library reads it, for comparing with what
+// was asked: "jpeg progressive 2x2 1x1 1x1" (the components' sampling
+// factors), or for each TIFF directory "tiff compression 5 predictor 2
+// photometric 2 samples 3" (a predictor with LZW and Deflate only), joined by "; ".
+QString storageText(const QString &path);
+
+// The mean of |a - b| over every sample of two images of one size; -1 when
+// they differ in size or channels.
+double meanDifference(const DecodedImage &a, const DecodedImage &b);
 
 // What a TIFF's directories say about their pages, in file order.
 struct TiffPage
