@@ -1,7 +1,8 @@
 #!/bin/bash
 # What the command line's output options cost: --gray and --mono against
-# colour output at the same size and type, and --multipage against single
-# TIFF files, on a generated 30-page text document. Best of REPEATS runs of
+# colour output at the same size and type, --multipage against single TIFF
+# files, TIFF compression and the JPEG choices against the defaults (time and
+# bytes), on a generated 30-page text document. Best of REPEATS runs of
 # each, taking turns, single-threaded so that the encoders show.
 #
 # Usage: bench/bench_outputs.sh [BUILD_DIR]   (a Release build holding velloran-cli)
@@ -9,7 +10,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build-release}
-cli=$build/velloran-cli
+cli=$build/cli/velloran-cli
 repeats=${REPEATS:-3}
 [ -x "$cli" ] || { echo "bench_outputs.sh: no $cli; build it: cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release && cmake --build build-release --target velloran-cli" >&2; exit 2; }
 
@@ -25,6 +26,7 @@ seconds() {
     "$cli" -q -j 1 -r 150 -o "$work/out" "$@" "$work/doc.pdf"
     end=$(date +%s.%N)
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+    du -sb "$work/out" | cut -f1 >"$work/bytes"
 }
 
 cases=(
@@ -35,15 +37,23 @@ cases=(
     "tiff --gray|-t tiff --gray"
     "tiff --mono (G4)|-t tiff --mono"
     "tiff --multipage|-t tiff --multipage"
+    "tiff packbits|-t tiff --compression packbits"
+    "tiff lzw|-t tiff --compression lzw"
+    "tiff deflate|-t tiff --compression deflate"
+    "tiff jpeg|-t tiff --compression jpeg"
     "jpg colour|-t jpg"
     "jpg --gray|-t jpg --gray"
+    "jpg --progressive|-t jpg --progressive"
+    "jpg --optimize|-t jpg --optimize"
+    "jpg 444|-t jpg --subsampling 444"
 )
-declare -A best=()
+declare -A best=() bytes=()
 for ((i = 0; i < repeats; i++)); do
     for c in "${cases[@]}"; do
         label=${c%%|*}
         # shellcheck disable=SC2086
         s=$(seconds ${c#*|})
+        bytes[$label]=$(cat "$work/bytes")
         if [ -z "${best[$label]:-}" ] || awk -v a="$s" -v b="${best[$label]}" 'BEGIN { exit !(a < b) }'; then
             best[$label]=$s
         fi
@@ -51,10 +61,12 @@ for ((i = 0; i < repeats; i++)); do
 done
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); 30 pages at 150 dpi, -j 1, best of $repeats"
-printf '%-20s %8s %8s  %s\n' case seconds pages/s "against colour of the same type"
+printf '%-20s %8s %8s %11s  %s\n' case seconds pages/s bytes "against colour of the same type"
 for c in "${cases[@]}"; do
     label=${c%%|*}
     base="${label%% *} colour"
-    printf '%-20s %8s %8.1f  %s\n' "$label" "${best[$label]}" "$(awk -v s="${best[$label]}" 'BEGIN { print 30 / s }')" \
-        "$(awk -v s="${best[$label]}" -v b="${best[$base]}" 'BEGIN { printf "%.2fx the time", s / b }')"
+    printf '%-20s %8s %8.1f %11s  %s\n' "$label" "${best[$label]}" "$(awk -v s="${best[$label]}" 'BEGIN { print 30 / s }')" \
+        "${bytes[$label]}" \
+        "$(awk -v s="${best[$label]}" -v b="${best[$base]}" -v n="${bytes[$label]}" -v m="${bytes[$base]}" \
+            'BEGIN { printf "%.2fx the time, %.2fx the bytes", s / b, n / m }')"
 done

@@ -4,11 +4,13 @@
 #include "engine/outputfolder.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
-#include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+
+#include <unistd.h>
 
 namespace {
 
@@ -35,7 +37,7 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
     case PageListResult::AboveTotal:
         return QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
     case PageListResult::BadPart:
-        return QStringLiteral("page list \"%1\": \"%2\" is not a page number or a range such as 6-9")
+        return QStringLiteral("page list \"%1\": \"%2\" is not a page number, a range such as 6-9 or 6-, odd or even")
             .arg(text, result.badPart);
     case PageListResult::None:
         break;
@@ -54,9 +56,18 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
     if (!info.isReadable())
         return QStringLiteral("not readable");
 
+    // Poppler decides which files are usable and how many pages they have,
+    // whichever library draws: a file the window would refuse is refused, with
+    // the same words, and MuPDF's repair of a file cut short does not make it
+    // one that Poppler opens. MuPDF must open it too when it draws.
     const PdfProbeResult probe = probePdf(file.path, options.password);
     if (probe.status != PdfLoadStatus::Loaded)
         return loadError(probe.status, options.password);
+    if (options.renderer != RendererKind::Poppler) {
+        const PdfProbeResult drawn = probeForRendering(options.renderer, file.path, options.password);
+        if (drawn.status != PdfLoadStatus::Loaded)
+            return loadError(drawn.status, options.password);
+    }
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
 
@@ -71,20 +82,36 @@ QString checkFile(const BatchOptions &options, BatchFile &file)
     return pageListError(parsed, options.pages, probe.pageCount);
 }
 
-// Two inputs with the same base name would write the same output files.
-QStringList findNameClashes(const QList<BatchFile> &files)
+// Two inputs with the same base name would write the same output files,
+// unless their outputs go to different folders.
+QList<RefusedFile> findNameClashes(const QList<BatchFile> &files)
 {
-    QStringList errors;
+    QList<RefusedFile> clashes;
     QHash<QString, QString> firstByName;
     for (const BatchFile &file : files) {
-        const QString name = QFileInfo(file.path).completeBaseName();
+        const QString name = file.outputDir + QLatin1Char('/') + QFileInfo(file.path).completeBaseName();
         const auto found = firstByName.constFind(name);
         if (found == firstByName.constEnd())
             firstByName.insert(name, file.path);
         else
-            errors << fileError(file.path, QStringLiteral("its output names clash with those of %1").arg(*found));
+            clashes << RefusedFile{file.path, QStringLiteral("its output names clash with those of %1").arg(*found)};
     }
-    return errors;
+    return clashes;
+}
+
+// The folder of the input's outputs under --output-tree: the output folder
+// and the input's folder relative to the tree's root. Empty when the input
+// lies outside the root.
+QString treeFolder(const BatchOptions &options, const QString &path)
+{
+    const QString root = QDir::cleanPath(QFileInfo(options.outputTree).absoluteFilePath());
+    const QString folder = QDir::cleanPath(QFileInfo(path).absolutePath());
+    if (folder == root)
+        return options.outputDir;
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    if (!folder.startsWith(prefix))
+        return QString();
+    return QDir::cleanPath(options.outputDir + QLatin1Char('/') + folder.mid(prefix.size()));
 }
 
 const char *modeName(PixelMode mode)
@@ -115,21 +142,92 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
         errors << QStringLiteral("%1 files cannot hold %2 pages").arg(options.extension, QLatin1String(modeName(style.mode)));
     if (style.multipage && format != ImageFormat::Tiff)
         errors << QStringLiteral("--multipage writes TIFF files only: add -t tiff");
+
+    const EncoderOptions &encoder = style.encoder;
+    if (format != ImageFormat::Jpeg) {
+        if (encoder.jpegProgressive)
+            errors << QStringLiteral("--progressive is for JPEG files only: use -t jpg");
+        if (encoder.jpegOptimize)
+            errors << QStringLiteral("--optimize is for JPEG files only: use -t jpg");
+        if (style.subsamplingGiven)
+            errors << QStringLiteral("--subsampling is for JPEG files only: use -t jpg");
+    } else if (style.subsamplingGiven && style.mode == PixelMode::Gray) {
+        errors << QStringLiteral("--subsampling is for colour: a gray JPEG has no colour to subsample");
+    }
+    if (style.compressionGiven) {
+        if (format != ImageFormat::Tiff)
+            errors << QStringLiteral("--compression is for TIFF files only: add -t tiff");
+        else if (style.mode == PixelMode::Mono)
+            errors << QStringLiteral("--compression is for colour and gray pages: 1-bit pages are always CCITT G4");
+        else if (style.mode == PixelMode::ColorAlpha && encoder.tiffCompression == TiffCompression::Jpeg)
+            errors << QStringLiteral("--compression jpeg cannot hold transparent pages: use lzw or deflate");
+    }
+    if (style.multipage && style.name.usesPage())
+        errors << QStringLiteral("--name with --multipage cannot use {page}: one file holds every page");
+
+    if (options.outputDir == BatchPlan::standardOutputName()) {
+        if (isatty(STDOUT_FILENO))
+            errors << QStringLiteral("-o - writes the image to standard output, which is a terminal: "
+                                     "send it to a pipe or a file");
+        if (style.multipage)
+            errors << QStringLiteral("-o - writes one page to standard output: leave out --multipage");
+        if (!style.name.isEmpty())
+            errors << QStringLiteral("-o - writes to standard output, which has no name: leave out --name");
+        if (style.skipExisting)
+            errors << QStringLiteral("-o - writes to standard output, where no file exists: leave out --skip-existing");
+        if (!options.outputTree.isEmpty())
+            errors << QStringLiteral("-o - writes to standard output, which has no folders: leave out --output-tree");
+    }
     return errors;
+}
+
+// Two pages of a run that a --name pattern gives the same output name.
+QStringList findTemplateClashes(const BatchPlan &plan)
+{
+    QHash<QString, QString> firstByPath;
+    for (const BatchFile &file : plan.files) {
+        const QList<int> pages = plan.style.multipage ? QList<int>{0} : file.pages;
+        for (int page : pages) {
+            const QString path = plan.outputPath(file, page);
+            const QString which = plan.style.multipage ? file.path
+                                                       : QStringLiteral("page %1 of %2").arg(page + 1).arg(file.path);
+            const auto found = firstByPath.constFind(path);
+            if (found != firstByPath.constEnd())
+                return {QStringLiteral("--name \"%1\" gives %2 and %3 the same output %4")
+                            .arg(plan.style.name.pattern(), *found, which, path)};
+            firstByPath.insert(path, which);
+        }
+    }
+    return {};
 }
 
 } // namespace
 
 QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
 {
+    if (toStandardOutput())
+        return standardOutputName();
     QString name;
-    if (style.multipage)
+    if (!style.name.isEmpty())
+        name = style.name.fileName(file.path, style.multipage ? 0 : pageIndex, extension,
+                                   style.padNumbers ? int(QString::number(qMax(file.pageCount, 1)).size()) : 0);
+    else if (style.multipage)
         name = documentFileName(file.path, extension);
     else if (style.padNumbers)
         name = paddedOutputFileName(file.path, pageIndex, file.pageCount, extension);
     else
         name = outputFileName(file.path, pageIndex, extension);
-    return outputFilePath(QDir(outputDir), name);
+    return outputFilePath(QDir(file.outputDir), name);
+}
+
+QStringList BatchPlan::outputFolders() const
+{
+    QStringList folders;
+    for (const BatchFile &file : files) {
+        if (!folders.contains(file.outputDir))
+            folders << file.outputDir;
+    }
+    return folders;
 }
 
 int BatchPlan::pageCount() const
@@ -156,6 +254,8 @@ QStringList checkBatchOptions(const BatchOptions &options)
         errors << QStringLiteral("quality must be from %1 to %2").arg(minQuality).arg(maxQuality);
     if (options.outputDir.isEmpty())
         errors << QStringLiteral("the output folder is empty");
+    if (!options.outputTree.isNull() && !QFileInfo(options.outputTree).isDir())
+        errors << QStringLiteral("--output-tree \"%1\": no such folder").arg(options.outputTree);
     return errors;
 }
 
@@ -168,25 +268,49 @@ BatchPlan planBatch(const BatchOptions &options)
     plan.quality = options.quality;
     plan.style = options.style;
     plan.password = options.password;
+    plan.renderer = options.renderer;
     plan.errors = checkBatchOptions(options);
     if (!plan.errors.isEmpty())
         return plan;
 
     for (const QString &path : options.files) {
-        BatchFile file{path, {}};
-        const QString reason = checkFile(options, file);
+        BatchFile file{path, {}, 0, options.outputDir};
+        QString reason;
+        if (!options.outputTree.isNull()) {
+            file.outputDir = treeFolder(options, path);
+            if (file.outputDir.isEmpty())
+                reason = QStringLiteral("outside the --output-tree folder %1").arg(options.outputTree);
+        }
+        if (reason.isEmpty())
+            reason = checkFile(options, file);
         if (reason.isEmpty())
             plan.files << file;
         else
-            plan.errors << fileError(path, reason);
+            plan.refused << RefusedFile{path, reason};
     }
-    plan.errors << findNameClashes(plan.files);
+    // A pattern names pages its own way; without one, files of one base name clash.
+    if (plan.style.name.isEmpty())
+        plan.refused << findNameClashes(plan.files);
+    else
+        plan.errors << findTemplateClashes(plan);
+    for (const RefusedFile &refused : std::as_const(plan.refused))
+        plan.errors << fileError(refused.path, refused.reason);
     if (!plan.errors.isEmpty())
         return plan;
 
-    if (prepareOutputFolder(options.outputDir) != OutputFolderCheck::Ready)
-        plan.errors << fileError(options.outputDir, QStringLiteral("cannot create the output folder"));
-    else if (!QFileInfo(options.outputDir).isWritable())
-        plan.errors << fileError(options.outputDir, QStringLiteral("the output folder is not writable"));
+    if (plan.toStandardOutput()) {
+        if (plan.pageCount() != 1)
+            plan.errors << QStringLiteral("-o - writes one page to standard output; this run would write %1: "
+                                          "choose one with -p")
+                               .arg(plan.pageCount());
+        return plan;
+    }
+
+    for (const QString &folder : plan.outputFolders()) {
+        if (prepareOutputFolder(folder) != OutputFolderCheck::Ready)
+            plan.errors << fileError(folder, QStringLiteral("cannot create the output folder"));
+        else if (!QFileInfo(folder).isWritable())
+            plan.errors << fileError(folder, QStringLiteral("the output folder is not writable"));
+    }
     return plan;
 }

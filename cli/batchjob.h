@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include "engine/image/rowencoder.h"
+#include "engine/render/renderer.h"
+#include "engine/nametemplate.h"
 
 // How pages are sized, stored and named beyond type, resolution and quality.
 struct OutputStyle
@@ -17,8 +19,12 @@ struct OutputStyle
     PixelMode mode = PixelMode::Color;
     bool padNumbers = false;   // report_07.png of 42 pages
     bool multipage = false;    // every page of a file into one TIFF
-    bool skipExisting = false; // an output already there counts as done
+    bool skipExisting = false; // an output already there counts as done; outputs are synced
     qint64 timeLimitMs = 0;    // per page; 0: none
+    EncoderOptions encoder;    // JPEG and TIFF choices
+    bool subsamplingGiven = false;
+    bool compressionGiven = false;
+    NameTemplate name; // empty: <name>_<page>.<type>
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
 };
@@ -27,7 +33,10 @@ struct OutputStyle
 struct BatchOptions
 {
     QStringList files;
-    QString outputDir = QStringLiteral(".");
+    QString outputDir = QStringLiteral("."); // "-": the one page to standard output
+    // Set: each input's pages go under outputDir at the input's folder
+    // relative to this one (2023/report.pdf -> out/2023/report_1.png).
+    QString outputTree;
     QString extension = QStringLiteral("jpg");
     int resolution = 150;
     bool resolutionGiven = false;
@@ -35,6 +44,7 @@ struct BatchOptions
     QString pages; // a page list such as "1,2,3,6-9"; null for every page
     QByteArray password;
     OutputStyle style;
+    RendererKind renderer = defaultRenderer();
 };
 
 constexpr int minResolution = 1;
@@ -48,6 +58,14 @@ struct BatchFile
     QString path;
     QList<int> pages;  // 0-based, in the order given
     int pageCount = 0; // of the whole document
+    QString outputDir; // where its pages go
+};
+
+// An input that cannot be used, and why.
+struct RefusedFile
+{
+    QString path;
+    QString reason;
 };
 
 // A checked run: every file opens and every page exists. When errors is not
@@ -61,10 +79,17 @@ struct BatchPlan
     int quality = 75;
     QByteArray password;
     OutputStyle style;
+    RendererKind renderer = defaultRenderer();
     QStringList errors;
+    QList<RefusedFile> refused; // the errors that are about one input
 
     int pageCount() const;
-    // Where a page of a file goes: named by page, or the one file of all pages.
+    // Every folder that outputs go to, each once.
+    QStringList outputFolders() const;
+    bool toStandardOutput() const { return outputDir == standardOutputName(); }
+    static QString standardOutputName() { return QStringLiteral("-"); }
+    // Where a page of a file goes: named by page, or the one file of all pages;
+    // "-" for standard output.
     QString outputPath(const BatchFile &file, int pageIndex) const;
 };
 

@@ -4,12 +4,14 @@
 #include "cli/jsonreport.h"
 #include "cli/parallelconverter.h"
 #include "cli/progressline.h"
+#include "engine/atomicfile.h"
 #include "engine/version.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -23,13 +25,21 @@ constexpr char programName[] = "velloran-cli";
 constexpr int maxJobs = 256;
 constexpr int maxPixels = 1000000;
 constexpr int maxPageTimeoutSeconds = 86400;
+// A temporary file this old is a leftover of a killed run: it lives only as
+// long as its one page takes, seconds or minutes, a day at the most under
+// --page-timeout's largest value. Its age is the one sign that also holds for
+// a folder shared with other machines, whose processes this one cannot see.
+constexpr qint64 staleTemporarySeconds = 2 * 86400;
 
 const char exitStatusText[] =
-    "Converts the pages of PDF files to image files named <name>_<page>.<type>.\n"
+    "Converts the pages of PDF files to image files named <name>_<page>.<type>\n"
+    "(or as --name says), or one page to standard output (-o -).\n"
     "\n"
     "Exit status: 0 when every page was written, 1 when some page failed,\n"
     "2 for bad usage or input that stops the run before it starts,\n"
-    "130 when interrupted (Ctrl-C): the pages in hand stop at once and leave no file.";
+    "3 when the --json report could not be written whole (a full disk, a closed pipe),\n"
+    "128 + the signal's number when stopped by a signal: 130 for Ctrl-C (SIGINT),\n"
+    "143 for SIGTERM, 129 for SIGHUP; the pages in hand stop at once and leave no file.";
 
 // Every page allocates bitmaps of about the same large size. By default glibc
 // maps each one afresh and returns it on release, so the kernel zeroes the
@@ -77,31 +87,83 @@ QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
     return outcome.detail;
 }
 
+QString rendererHelp()
+{
+    QString text = QStringLiteral("Library that draws the pages: mupdf (fast) or poppler (the window's "
+                                  "drawing, the same bytes as the window) (default: %1).")
+                       .arg(rendererName(defaultRenderer()));
+    if (!rendererBuiltIn(RendererKind::MuPdf))
+        text += QStringLiteral(" This build has no MuPDF.");
+    return text;
+}
+
+// The licence the program is distributed under: MuPDF's AGPL carries over to
+// a program built with it.
+QString versionText()
+{
+    const bool muPdf = rendererBuiltIn(RendererKind::MuPdf);
+    return QLatin1String(programName) + QLatin1Char(' ') + QLatin1String(AppInfo::version)
+           + QStringLiteral("\nRenderers: %1\nLicence: %2")
+                 .arg(muPdf ? QStringLiteral("mupdf (default), poppler") : QStringLiteral("poppler"),
+                      muPdf ? QStringLiteral("AGPL-3.0-or-later (built with MuPDF)")
+                            : QStringLiteral("GPL-3.0-or-later"));
+}
+
+void readRenderer(const QCommandLineParser &parser, CliApp::CommandLine &result)
+{
+    const QString name = parser.value(QStringLiteral("renderer")).toLower();
+    const std::optional<RendererKind> kind = rendererForName(name);
+    if (!kind)
+        result.errors << QStringLiteral("unknown renderer \"%1\": use mupdf or poppler").arg(name);
+    else if (!rendererBuiltIn(*kind))
+        result.errors << QStringLiteral("this velloran-cli was built without MuPDF: use --renderer poppler");
+    else
+        result.options.renderer = *kind;
+}
+
 QList<QCommandLineOption> cliOptions()
 {
     return {
-        {{"o", "output"}, "Output folder, made when missing (default: the current folder).", "folder", "."},
+        {{"o", "output"}, "Output folder, made when missing (default: the current folder); "
+                          "- writes the one page of the run to standard output, for a pipe.", "folder", "."},
+        {"output-tree", "Write each file's pages under the output folder at the file's folder relative to this "
+                        "one (root/2023/report.pdf into <output>/2023/); files outside it are refused.", "root"},
         {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
         {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
         {"width", "Fit each page into this many pixels wide (with --height, into that box), "
                   "keeping its proportions, instead of a resolution.", "pixels"},
         {"height", "Fit each page into this many pixels high.", "pixels"},
         {"scale-to", "Make each page's longer side this many pixels, instead of a resolution.", "pixels"},
-        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png a higher value compresses less; "
-                           "for webp 100 means lossless.", "quality", "75"},
+        {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png and tiff deflate a higher value "
+                           "compresses less; for webp 100 means lossless.", "quality", "75"},
         {"gray", "Write 8-bit grayscale (jpg, png, bmp, tiff)."},
         {"mono", "Write 1 bit a pixel, black below half luminance (png, bmp, tiff with CCITT G4)."},
         {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
         {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
-        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\" (default: all pages).", "list"},
+        {"name", "Output names from a pattern of {name} (the PDF's base name), {page} ({page:3}: "
+                 "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\".", "pattern"},
+        {"progressive", "With jpg: progressive JPEG, shown coarse to fine while it loads."},
+        {"optimize", "With jpg: Huffman tables made for each image, a few percent smaller, a little slower."},
+        {"subsampling", "With jpg: chroma samples kept, 444 (all, for sharp coloured text), 422 or "
+                        "420 (default: 420, the smallest).", "444|422|420"},
+        {"compression", "With tiff: none, packbits, lzw, deflate or jpeg (lossy, -Q is its quality) for "
+                        "colour and gray pages. Default: none, the fastest to write and to read; packbits "
+                        "takes little longer and makes pages of text a tenth of the size; lzw and deflate "
+                        "make them smaller still in about twice the time. 1-bit pages are always CCITT G4.",
+         "method"},
+        {{"p", "pages"}, "Pages to convert, such as \"1,2,3,6-9\", \"5-\" (5 to the last), "
+                         "\"odd\" or \"even\" (default: all pages).", "list"},
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
-        {"skip-existing", "Leave pages whose output file exists alone, counted as done: "
-                          "a run stopped midway can be run again to do the rest."},
+        {"skip-existing", "Leave pages whose output is already a whole image of the type alone, counted "
+                          "as done: a run stopped midway can be run again to do the rest. An output that is "
+                          "empty, cut short or of another kind is converted again. Each output is flushed "
+                          "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
+        {"renderer", rendererHelp(), "name", rendererName(defaultRenderer())},
         {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
         {{"q", "quiet"}, "No progress line."},
     };
@@ -141,6 +203,34 @@ void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &resu
         result.errors << QStringLiteral("choose one of --gray, --mono and --transparent");
     style.mode = gray ? PixelMode::Gray : mono ? PixelMode::Mono : transparent ? PixelMode::ColorAlpha : PixelMode::Color;
 
+    EncoderOptions &encoder = style.encoder;
+    encoder.jpegProgressive = parser.isSet(QStringLiteral("progressive"));
+    encoder.jpegOptimize = parser.isSet(QStringLiteral("optimize"));
+    style.subsamplingGiven = parser.isSet(QStringLiteral("subsampling"));
+    if (style.subsamplingGiven) {
+        const QString text = parser.value(QStringLiteral("subsampling"));
+        if (const std::optional<ChromaSubsampling> sampling = chromaSubsamplingForName(text))
+            encoder.subsampling = *sampling;
+        else
+            result.errors << QStringLiteral("invalid subsampling \"%1\": use 444, 422 or 420").arg(text);
+    }
+    style.compressionGiven = parser.isSet(QStringLiteral("compression"));
+    if (style.compressionGiven) {
+        const QString text = parser.value(QStringLiteral("compression"));
+        if (const std::optional<TiffCompression> compression = tiffCompressionForName(text))
+            encoder.tiffCompression = *compression;
+        else
+            result.errors << QStringLiteral("invalid compression \"%1\": use none, packbits, lzw, deflate or jpeg")
+                                 .arg(text);
+    }
+    if (parser.isSet(QStringLiteral("name"))) {
+        const QString pattern = parser.value(QStringLiteral("name"));
+        QString why;
+        style.name = NameTemplate::parse(pattern, &why);
+        if (style.name.isEmpty())
+            result.errors << QStringLiteral("invalid name \"%1\": %2").arg(pattern, why);
+    }
+
     style.multipage = parser.isSet(QStringLiteral("multipage"));
     style.padNumbers = parser.isSet(QStringLiteral("pad"));
     style.skipExisting = parser.isSet(QStringLiteral("skip-existing"));
@@ -162,6 +252,8 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     BatchOptions &options = result.options;
     options.files = parser.positionalArguments();
     options.outputDir = parser.value(QStringLiteral("output"));
+    if (parser.isSet(QStringLiteral("output-tree")))
+        options.outputTree = parser.value(QStringLiteral("output-tree"));
     options.extension = parser.value(QStringLiteral("type")).toLower();
     options.resolution = readNumber(parser, QStringLiteral("resolution"), minResolution, maxResolution,
                                     result.errors);
@@ -175,6 +267,9 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.json = parser.isSet(QStringLiteral("json"));
+    readRenderer(parser, result);
+    if (result.json && options.outputDir == BatchPlan::standardOutputName())
+        result.errors << QStringLiteral("--json and -o - both write to standard output: choose one");
 }
 
 } // namespace
@@ -204,6 +299,9 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
 
 int CliApp::run(const QStringList &arguments)
 {
+    // Before anything is checked: a signal while the inputs are read stops
+    // the run as one during the conversion does, with its summary.
+    installInterruptHandler();
     QCoreApplication::setApplicationName(QLatin1String(programName));
     QCoreApplication::setApplicationVersion(QLatin1String(AppInfo::version));
     // Poppler reports its parser's troubles as debug output without naming the
@@ -220,21 +318,34 @@ int CliApp::run(const QStringList &arguments)
         return AllWritten;
     }
     if (commandLine.version) {
-        printLine(stdout, QLatin1String(programName) + QLatin1Char(' ') + QLatin1String(AppInfo::version));
+        printLine(stdout, versionText());
         return AllWritten;
     }
 
     const BatchPlan plan = planBatch(commandLine.options);
+    if (!plan.errors.isEmpty())
+        return refuse(commandLine, plan);
+    for (const QString &folder : plan.outputFolders())
+        AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
+    return convert(commandLine, plan);
+}
+
+int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
+{
     for (const QString &error : plan.errors)
         printError(error);
-    if (!plan.errors.isEmpty())
-        return BadUsage;
-    return convert(commandLine, plan);
+    if (commandLine.json) {
+        JsonReport json(stdout);
+        for (const RefusedFile &file : plan.refused)
+            json.refused(file);
+        json.summary(ConversionSummary(), 0, int(plan.refused.size()), commandLine.options.files, BadUsage,
+                     rendererName(plan.renderer));
+    }
+    return BadUsage;
 }
 
 int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
 {
-    installInterruptHandler();
     keepPageBuffers();
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
@@ -262,14 +373,23 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
         printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
                        .arg(summary.threadsRefused));
 
-    const ExitStatus status = summary.notStarted > 0 ? Interrupted
-                              : summary.failed > 0   ? SomePagesFailed
-                                                     : AllWritten;
-    if (status == Interrupted)
+    const bool stopped = summary.notStarted > 0;
+    const int pagesStatus = stopped ? StoppedBySignal + (interruptSignal() > 0 ? interruptSignal() : SIGINT)
+                            : summary.failed > 0 ? SomePagesFailed
+                                                 : AllWritten;
+    if (stopped)
         printError(QStringLiteral("interrupted: %1 of %2 pages written")
                        .arg(summary.written)
                        .arg(plan.pageCount()));
-    if (json)
-        json->summary(summary, plan.pageCount(), status);
-    return status;
+    if (!json)
+        return pagesStatus;
+    // A lost report must not pass for success: a script that trusts the exit
+    // status would lose its record. A stop by a signal still says so first.
+    const auto withReport = [&] { return !stopped && json->lost() ? int(ReportLost) : pagesStatus; };
+    json->summary(summary, plan.pageCount(), 0, commandLine.options.files, withReport(),
+                  rendererName(plan.renderer));
+    if (json->lost())
+        printError(QStringLiteral("the JSON report could not be written whole%1")
+                       .arg(json->lostBecause().isEmpty() ? QString() : QStringLiteral(": ") + json->lostBecause()));
+    return withReport();
 }

@@ -15,8 +15,9 @@ public:
     enum ExitStatus {
         AllWritten = 0,
         SomePagesFailed = 1,
-        BadUsage = 2,  // bad options or input that stops the run before it starts
-        Interrupted = 130
+        BadUsage = 2,   // bad options or input that stops the run before it starts
+        ReportLost = 3, // the --json report could not be written whole
+        StoppedBySignal = 128 // plus the signal's number, as shells report it: 130 for Ctrl-C
     };
 
     struct CommandLine
@@ -38,6 +39,7 @@ public:
 
 private:
     static int convert(const CommandLine &commandLine, const BatchPlan &plan);
+    static int refuse(const CommandLine &commandLine, const BatchPlan &plan);
 };
 
 #endif // CLIAPP_H

@@ -1,16 +1,13 @@
 #include "cli/jsonreport.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
+#include <cerrno>
+#include <system_error>
 
-void writeLine(FILE *stream, const QJsonObject &object)
-{
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stream);
-    std::fflush(stream);
-}
+namespace {
 
 QString statusOf(PageOutcome::Result result)
 {
@@ -24,6 +21,11 @@ QString statusOf(PageOutcome::Result result)
     }
 }
 
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
 } // namespace
 
 JsonReport::JsonReport(FILE *stream)
@@ -32,28 +34,58 @@ JsonReport::JsonReport(FILE *stream)
     sinceStart.start();
 }
 
-void JsonReport::page(const QString &pdfPath, const PageOutcome &outcome, const QString &error)
+void JsonReport::writeLine(const QJsonObject &object)
 {
-    writeLine(stream, QJsonObject{
-                          {QStringLiteral("file"), pdfPath},
-                          {QStringLiteral("page"), outcome.page + 1},
-                          {QStringLiteral("output"), outcome.outputPath},
-                          {QStringLiteral("status"), statusOf(outcome.result)},
-                          {QStringLiteral("error"), error.isEmpty() ? QJsonValue() : QJsonValue(error)},
-                          {QStringLiteral("milliseconds"), outcome.milliseconds},
-                      });
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    errno = 0;
+    // A failed write is remembered, not fatal: the next lines are still tried,
+    // so that whatever can take them gets them.
+    const bool whole = std::fwrite(line.constData(), 1, size_t(line.size()), stream) == size_t(line.size());
+    const bool flushed = std::fflush(stream) == 0;
+    if (!whole || !flushed || std::ferror(stream)) {
+        if (!failed && errno != 0)
+            reason = QString::fromStdString(std::error_code(errno, std::generic_category()).message());
+        failed = true;
+        std::clearerr(stream);
+    }
 }
 
-void JsonReport::summary(const ConversionSummary &summary, int pageCount, int exitStatus)
+void JsonReport::page(const QString &pdfPath, const PageOutcome &outcome, const QString &error)
 {
-    writeLine(stream, QJsonObject{{QStringLiteral("summary"),
-                                   QJsonObject{
-                                       {QStringLiteral("pages"), pageCount},
-                                       {QStringLiteral("written"), summary.written},
-                                       {QStringLiteral("failed"), summary.failed},
-                                       {QStringLiteral("skipped"), summary.skipped},
-                                       {QStringLiteral("not_started"), summary.notStarted},
-                                       {QStringLiteral("exit_status"), exitStatus},
-                                       {QStringLiteral("milliseconds"), sinceStart.elapsed()},
-                                   }}});
+    writeLine(QJsonObject{
+        {QStringLiteral("file"), pdfPath},
+        {QStringLiteral("page"), outcome.page + 1},
+        {QStringLiteral("output"), outcome.outputPath},
+        {QStringLiteral("status"), statusOf(outcome.result)},
+        {QStringLiteral("error"), textOrNull(error)},
+        {QStringLiteral("milliseconds"), outcome.milliseconds},
+        {QStringLiteral("redone_because"), textOrNull(outcome.redoneBecause)},
+    });
+}
+
+void JsonReport::refused(const RefusedFile &file)
+{
+    writeLine(QJsonObject{
+        {QStringLiteral("file"), file.path},
+        {QStringLiteral("status"), QStringLiteral("refused")},
+        {QStringLiteral("error"), file.reason},
+    });
+}
+
+void JsonReport::summary(const ConversionSummary &summary, int pageCount, int refusedCount, const QStringList &files,
+                         int exitStatus, const QString &renderer)
+{
+    writeLine(QJsonObject{{QStringLiteral("summary"),
+                           QJsonObject{
+                               {QStringLiteral("files"), QJsonArray::fromStringList(files)},
+                               {QStringLiteral("pages"), pageCount},
+                               {QStringLiteral("written"), summary.written},
+                               {QStringLiteral("failed"), summary.failed},
+                               {QStringLiteral("skipped"), summary.skipped},
+                               {QStringLiteral("not_started"), summary.notStarted},
+                               {QStringLiteral("refused"), refusedCount},
+                               {QStringLiteral("exit_status"), exitStatus},
+                               {QStringLiteral("renderer"), renderer},
+                               {QStringLiteral("milliseconds"), sinceStart.elapsed()},
+                           }}});
 }

@@ -1,11 +1,13 @@
 #include "cli/parallelconverter.h"
 
+#include "cli/standardoutput.h"
 #include "engine/atomicfile.h"
+#include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
-#include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -25,12 +27,15 @@ std::mutex documentLifetimeMutex;
 
 // Poppler sets up a process-wide colour profile the first time any page is
 // drawn, without a lock, so two threads drawing their first pages at once race
-// on it. One pixel drawn before the threads start sets it up.
-void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex)
+// on it. One pixel drawn before the threads start sets it up; it obeys the
+// stop flag and the page's time limit as the page itself does.
+void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex,
+                              const std::atomic<bool> &stop, qint64 timeLimitMs)
 {
     const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
     const PdfLoadResult loaded = loadPdf(path, password);
-    drawOnePixel(loaded.document.get(), pageIndex);
+    drawOnePixel(loaded.document.get(), pageIndex, &stop,
+                 timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
 // The copy of one input file that a worker thread renders from.
@@ -40,15 +45,14 @@ public:
     ~WorkerDocument() { close(); }
 
     // withoutPaper: drawn on nothing, so that what the page leaves blank stays transparent.
-    const Poppler::Document *open(int fileIndex, const QString &path, const QByteArray &password, bool withoutPaper)
+    const RenderDocument *open(RendererKind renderer, int fileIndex, const QString &path, const QByteArray &password,
+                               bool withoutPaper)
     {
         if (fileIndex == openIndex)
             return loaded.document.get();
         close();
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = loadPdf(path, password);
-        if (loaded.document && withoutPaper)
-            drawWithoutPaper(loaded.document.get());
+        loaded = openForRendering(renderer, path, password, withoutPaper);
         openIndex = fileIndex;
         return loaded.document.get();
     }
@@ -57,36 +61,70 @@ private:
     void close()
     {
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = PdfLoadResult();
+        loaded = RenderOpenResult();
         openIndex = -1;
     }
 
-    PdfLoadResult loaded;
+    RenderOpenResult loaded;
     int openIndex = -1;
+};
+
+// A copy of a document for one more thread drawing bands of a page, closed
+// under the same lock as it was opened.
+class BandDocument : public RenderDocument
+{
+public:
+    explicit BandDocument(std::unique_ptr<RenderDocument> document)
+        : document(std::move(document))
+    {
+    }
+    ~BandDocument() override
+    {
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+        document.reset();
+    }
+
+    int pageCount() const override { return document->pageCount(); }
+    std::unique_ptr<RenderPage> page(int index) const override { return document->page(index); }
+
+private:
+    std::unique_ptr<RenderDocument> document;
 };
 
 } // namespace
 
 ParallelConverter::ParallelConverter(const BatchPlan &plan)
     : plan(plan)
+    , memory(MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer))
 {
-    // An output already there is a whole one (outputs appear only whole), so
-    // a run started again after an interruption only does the rest.
-    const auto done = [&plan](const BatchFile &file, int page) {
-        return plan.style.skipExisting && QFileInfo::exists(plan.outputPath(file, page));
+    // With --skip-existing, an output already there counts as done when it is
+    // a whole image of the type asked for; one left empty or cut short (a
+    // power cut, a copy that failed) or of another kind is made again.
+    const ImageFormat format = imageFormatForExtension(plan.extension).value_or(ImageFormat::Jpeg);
+    const auto addTask = [&](int f, const BatchFile &file, int page) {
+        Task task{f, page, QString()};
+        const QString path = plan.outputPath(file, page == wholeFile ? 0 : page);
+        if (plan.style.skipExisting && QFileInfo::exists(path)) {
+            task.redoneBecause = whyNotWholeImage(path, format);
+            if (task.redoneBecause.isEmpty()) {
+                skippedTasks.append(task);
+                return;
+            }
+        }
+        tasks.append(task);
     };
     for (int f = 0; f < plan.files.size(); ++f) {
         const BatchFile &file = plan.files.at(f);
         if (plan.style.multipage) {
-            (done(file, 0) ? skippedTasks : tasks).append(Task{f, wholeFile});
+            addTask(f, file, wholeFile);
             continue;
         }
         for (int page : file.pages)
-            (done(file, page) ? skippedTasks : tasks).append(Task{f, page});
+            addTask(f, file, page);
     }
 }
 
-PageJob ParallelConverter::jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex)
+PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex)
 {
     PageJob job;
     job.pageIndex = pageIndex;
@@ -95,23 +133,37 @@ PageJob ParallelConverter::jobFor(const Poppler::Document *document, const Batch
     job.resolution = plan.resolution;
     const OutputStyle &style = plan.style;
     if (style.sizedInPixels()) {
-        const QSizeF points = PageRenderer(document, pageIndex).sizeInPoints();
+        const QSizeF points = document->page(pageIndex)->sizeInPoints();
         job.resolution = style.longestSide > 0 ? resolutionForLongestSide(points, style.longestSide)
                                                : resolutionToFit(points, style.width, style.height);
     }
     job.quality = plan.quality;
     job.mode = style.mode;
+    job.encoder = style.encoder;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
+    // A file that a later run counts as done must survive a power cut whole.
+    job.synced = plan.style.skipExisting;
     return job;
 }
 
-PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
-                                          const std::atomic<bool> &stop)
+PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
+                                          const std::atomic<bool> &stop, int bandThreads)
 {
     QElapsedTimer timer;
     timer.start();
-    PageOutcome outcome = convertPage(document, jobFor(document, file, pageIndex), stop);
+    PageJob job = jobFor(document, file, pageIndex);
+    job.bandThreads = bandThreads;
+    job.openCopy = [this, &file]() -> std::unique_ptr<RenderDocument> {
+        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
+        RenderOpenResult opened = openForRendering(plan.renderer, file.path, plan.password,
+                                                   plan.style.mode == PixelMode::ColorAlpha);
+        if (!opened.document)
+            return nullptr;
+        return std::make_unique<BandDocument>(std::move(opened.document));
+    };
+    PageOutcome outcome = plan.toStandardOutput() ? convertPageToStandardOutput(*document, job, stop)
+                                                  : convertPage(*document, job, stop);
     outcome.milliseconds = timer.elapsed();
     return outcome;
 }
@@ -121,17 +173,18 @@ PageOutcome ParallelConverter::convertOne(const Poppler::Document *document, con
 // at all: a page refused before drawing is left out and reported, but one that
 // fails once its rows have begun leaves the file unusable, and a stop leaves
 // no file either.
-void ParallelConverter::convertWholeFile(const Poppler::Document *document, const BatchFile &file,
+void ParallelConverter::convertWholeFile(const RenderDocument *document, const BatchFile &file,
                                          const std::atomic<bool> &stop, const PageCallback &onPage)
 {
     const QString path = plan.outputPath(file, 0);
     qint64 bytes = 0;
     for (int page : file.pages) {
         const PageJob job = jobFor(document, file, page);
-        const PixelSize size = pixelSizeAt(PageRenderer(document, page).sizeInPoints(), job.resolution);
-        bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode);
+        const PixelSize size = pixelSizeAt(document->page(page)->sizeInPoints(), job.resolution);
+        bytes += TiffEncoder::pixelBytes(size.width, size.height, job.mode, job.encoder.tiffCompression);
     }
     AtomicFile out(path);
+    out.setSynced(plan.style.skipExisting);
     TiffEncoder encoder;
     encoder.startMultiPage(int(file.pages.size()), TiffEncoder::needsBigTiff(bytes));
     QString fileError = out.open(true) ? QString() : out.errorString();
@@ -144,7 +197,7 @@ void ParallelConverter::convertWholeFile(const Poppler::Document *document, cons
         outcome.page = page;
         outcome.outputPath = path;
         if (fileError.isEmpty()) {
-            outcome = appendPage(document, jobFor(document, file, page), encoder, out.device(), stop);
+            outcome = appendPage(*document, jobFor(document, file, page), encoder, out.device(), stop);
             if (outcome.result == PageOutcome::Stopped)
                 return; // the file goes with out
             const bool refusedBeforeDrawing = outcome.result == PageOutcome::NoPage
@@ -208,11 +261,13 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
 
     nextTask = 0;
     reportSkipped(report);
-    if (!tasks.isEmpty()) {
+    if (!tasks.isEmpty() && plan.renderer == RendererKind::Poppler) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
-        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex);
+        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex,
+                                 stop, plan.style.timeLimitMs);
     }
+    jobsAsked = qMax(1, jobs);
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
     std::vector<std::thread> threads;
     threads.reserve(size_t(threadCount));
@@ -252,19 +307,28 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         const Task &task = tasks.at(index);
         const BatchFile &file = plan.files.at(task.fileIndex);
         const bool withoutPaper = plan.style.mode == PixelMode::ColorAlpha;
-        const Poppler::Document *opened = document.open(task.fileIndex, file.path, plan.password, withoutPaper);
+        const RenderDocument *opened = document.open(plan.renderer, task.fileIndex, file.path, plan.password, withoutPaper);
         if (opened && task.pageIndex == wholeFile) {
-            convertWholeFile(opened, file, stop, onPage);
+            convertWholeFile(opened, file, stop, [&](const QString &pdfPath, const PageOutcome &outcome) {
+                PageOutcome noted = outcome;
+                noted.redoneBecause = task.redoneBecause;
+                onPage(pdfPath, noted);
+            });
             continue;
         }
         PageOutcome outcome;
         if (opened) {
-            outcome = convertOne(opened, file, task.pageIndex, stop);
+            // Fewer pages left than threads: the threads without a page of
+            // their own draw bands of the last ones.
+            const int pagesLeft = int(tasks.size()) - index;
+            const int bandThreads = qMax(1, jobsAsked / qMax(1, pagesLeft));
+            outcome = convertOne(opened, file, task.pageIndex, stop, bandThreads);
         } else {
             outcome.page = task.pageIndex;
             outcome.result = PageOutcome::RenderFailed;
             outcome.detail = QStringLiteral("the file could not be opened again");
         }
+        outcome.redoneBecause = task.redoneBecause;
         onPage(file.path, outcome);
     }
 }

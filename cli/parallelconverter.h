@@ -22,14 +22,12 @@ struct ConversionSummary
     int skipped = 0;        // outputs that were there already
 };
 
-// Converts the pages of a checked plan on several threads at once. Poppler
-// may not render one document from two threads, so every thread opens its own
-// copy of each file it takes pages from. Threads take the next page from a
+// Converts the pages of a checked plan on several threads at once. Neither
+// renderer may draw one document from two threads, so every thread opens its
+// own copy of each file it takes pages from. Threads take the next page from a
 // shared counter and convert it through the page pipeline; the bitmaps they
 // hold together stay within one memory budget.
-namespace Poppler {
-class Document;
-}
+class RenderDocument;
 
 class ParallelConverter
 {
@@ -57,21 +55,23 @@ private:
     {
         int fileIndex;
         int pageIndex; // wholeFile: every page of the file into one output
+        QString redoneBecause; // its output was there, but not whole
     };
     static constexpr int wholeFile = -1;
 
     void work(const std::atomic<bool> &stop, const PageCallback &onPage);
-    PageOutcome convertOne(const Poppler::Document *document, const BatchFile &file, int pageIndex,
-                           const std::atomic<bool> &stop);
-    void convertWholeFile(const Poppler::Document *document, const BatchFile &file, const std::atomic<bool> &stop,
+    PageOutcome convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
+                           const std::atomic<bool> &stop, int bandThreads);
+    void convertWholeFile(const RenderDocument *document, const BatchFile &file, const std::atomic<bool> &stop,
                           const PageCallback &onPage);
-    PageJob jobFor(const Poppler::Document *document, const BatchFile &file, int pageIndex);
+    PageJob jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex);
     void reportSkipped(const PageCallback &onPage);
 
     const BatchPlan plan;
     QList<Task> tasks;
     QList<Task> skippedTasks; // their outputs were there already
     std::atomic<int> nextTask{0};
+    int jobsAsked = 1; // threads asked for, which may be more than pages
     MemoryBudget memory;
     ThreadStarter startThreadWith = startThread;
 };

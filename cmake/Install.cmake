@@ -6,6 +6,9 @@
 #   share/metainfo/*.metainfo.xml           (software centres)
 #   share/icons/hicolor/*/apps/velloran.*   (scalable and PNG icons)
 #   share/man/man1/velloran.1.gz, velloran-cli.1.gz  (.gz where gzip is found)
+# The command line alone, for machines without a desktop, is the component
+# "cli": build the target velloran-cli, then
+#   cmake --install <build> --component cli   (bin/velloran-cli and its manual page)
 #   share/doc/velloran/copyright, changelog.gz
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
@@ -22,7 +25,7 @@ endif()
 
 install(TARGETS velloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET velloran-cli)
-    install(TARGETS velloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS velloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 endif()
 
 if(VELLORAN_MANUAL_CHM)
@@ -39,7 +42,10 @@ foreach(size 16 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
-install(FILES ${VELLORAN_MAN_PAGES_INSTALLED} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${window_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(VELLORAN_CLI_MAN_PAGE)
+    install(FILES ${VELLORAN_CLI_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
+endif()
 
 # Debian wants these two beside every package; they do no harm elsewhere.
 set(VELLORAN_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)

@@ -6,40 +6,30 @@ find_program(GZIP_EXECUTABLE gzip)
 
 set(VELLORAN_MAN_DIR ${CMAKE_BINARY_DIR}/man)
 set(VELLORAN_MAN_PAGES "")
-set(VELLORAN_MAN_PAGES_INSTALLED "")
 file(MAKE_DIRECTORY ${VELLORAN_MAN_DIR})
 
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/manual/velloran.1.in ${VELLORAN_MAN_DIR}/velloran.1 @ONLY)
 list(APPEND VELLORAN_MAN_PAGES ${VELLORAN_MAN_DIR}/velloran.1)
 
-if(HELP2MAN_EXECUTABLE AND TARGET velloran-cli)
-    set(include_file ${CMAKE_CURRENT_SOURCE_DIR}/manual/velloran-cli.h2m)
-    add_custom_command(
-        OUTPUT ${VELLORAN_MAN_DIR}/velloran-cli.1
-        COMMAND ${HELP2MAN_EXECUTABLE} --no-info
-                --name "convert the pages of PDF files to image files"
-                --include ${include_file}
-                --output ${VELLORAN_MAN_DIR}/velloran-cli.1
-                $<TARGET_FILE:velloran-cli>
-        DEPENDS velloran-cli ${include_file}
-        COMMENT "Making the manual page velloran-cli.1"
-        VERBATIM)
-    list(APPEND VELLORAN_MAN_PAGES ${VELLORAN_MAN_DIR}/velloran-cli.1)
-elseif(TARGET velloran-cli)
-    message(STATUS "help2man not found (Debian package help2man): velloran-cli.1 is not made")
+# velloran-cli.1 is made in cli/CMakeLists.txt, each time the program is
+# linked (VELLORAN_CLI_MAN_PAGE: the page to install, compressed or not).
+if(VELLORAN_CLI_MAN_PAGE_SOURCE)
+    list(APPEND VELLORAN_MAN_PAGES ${VELLORAN_CLI_MAN_PAGE_SOURCE})
 endif()
 
+set(VELLORAN_MAN_PAGES_INSTALLED "")
+set(window_page ${VELLORAN_MAN_DIR}/velloran.1)
 if(GZIP_EXECUTABLE)
-    foreach(page ${VELLORAN_MAN_PAGES})
-        # -n leaves the name and time out, so that equal pages give equal files.
-        add_custom_command(
-            OUTPUT ${page}.gz
-            COMMAND ${GZIP_EXECUTABLE} -9 -n -k -f ${page}
-            DEPENDS ${page}
-            VERBATIM)
-        list(APPEND VELLORAN_MAN_PAGES_INSTALLED ${page}.gz)
-    endforeach()
-else()
-    set(VELLORAN_MAN_PAGES_INSTALLED ${VELLORAN_MAN_PAGES})
+    # -n leaves the name and time out, so that equal pages give equal files.
+    add_custom_command(
+        OUTPUT ${window_page}.gz
+        COMMAND ${GZIP_EXECUTABLE} -9 -n -k -f ${window_page}
+        DEPENDS ${window_page}
+        VERBATIM)
+    set(window_page ${window_page}.gz)
 endif()
-add_custom_target(velloran_man_pages ALL DEPENDS ${VELLORAN_MAN_PAGES_INSTALLED})
+add_custom_target(velloran_man_pages ALL DEPENDS ${window_page})
+if(TARGET velloran-cli)
+    add_dependencies(velloran_man_pages velloran-cli)
+endif()
+list(APPEND VELLORAN_MAN_PAGES_INSTALLED ${window_page} ${VELLORAN_CLI_MAN_PAGE})

@@ -1,22 +1,41 @@
 #include "engine/atomicfile.h"
 
-#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace {
 
-// The name must not grow with the target's: a name near the file system's
-// limit (240 bytes of CJK characters) must still leave room for it.
+QString systemError(int code)
+{
+    return QString::fromStdString(std::error_code(code, std::generic_category()).message());
+}
+
+std::mutex nameSourceMutex;
+AtomicFile::NameSource nameSource;
+
+// Short, whatever the target's length (a name of 240 bytes of CJK characters
+// must still leave room for it), and random: a name made from the process id
+// and a counter was taken again by a later process with the same id.
 QString temporaryName()
 {
-    static std::atomic<quint64> counter{0};
-    return QStringLiteral(".vl") + QString::number(QCoreApplication::applicationPid(), 36) + QLatin1Char('-')
-           + QString::number(counter.fetch_add(1), 36) + QStringLiteral(".tmp");
+    {
+        const std::lock_guard<std::mutex> lock(nameSourceMutex);
+        if (nameSource)
+            return nameSource();
+    }
+    return QLatin1String(AtomicFile::temporaryPrefix)
+           + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
 }
 
 QString resolvedTarget(const QString &path)
@@ -30,8 +49,91 @@ QString resolvedTarget(const QString &path)
 
 } // namespace
 
+// A file descriptor as a QIODevice, unbuffered: the encoders write in large
+// blocks already. Each failure keeps errno's text, and a short write goes on
+// until the system says why it cannot.
+class AtomicFile::Device : public QIODevice
+{
+public:
+    ~Device() override { closeFd(); }
+
+    void attach(int descriptor, OpenMode mode)
+    {
+        fd = descriptor;
+        QIODevice::open(mode | QIODevice::Unbuffered);
+    }
+
+    int descriptor() const { return fd; }
+
+    // Closes the descriptor; false, with the reason, when the system reports
+    // a late write error (NFS reports them here).
+    bool closeFd()
+    {
+        if (fd < 0)
+            return true;
+        QIODevice::close();
+        const int result = ::close(fd);
+        fd = -1;
+        if (result == 0)
+            return true;
+        setErrorString(systemError(errno));
+        return false;
+    }
+
+    bool isSequential() const override { return false; }
+
+    qint64 size() const override
+    {
+        struct stat status = {};
+        return fd >= 0 && ::fstat(fd, &status) == 0 ? qint64(status.st_size) : 0;
+    }
+
+    void fail(int code)
+    {
+        setErrorString(systemError(code));
+        failed = true;
+    }
+
+    // Whether a read or write failed: such a file is never put in place, even
+    // when its writer went on and asked for a commit.
+    bool hasFailed() const { return failed; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        ssize_t n;
+        do
+            n = ::pread(fd, data, size_t(maxSize), off_t(pos()));
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            fail(errno);
+        return qint64(n);
+    }
+
+    qint64 writeData(const char *data, qint64 maxSize) override
+    {
+        qint64 done = 0;
+        while (done < maxSize) {
+            const ssize_t n = ::pwrite(fd, data + done, size_t(maxSize - done), off_t(pos() + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                fail(n < 0 ? errno : ENOSPC);
+                return -1; // part of it may be in the file; the file is given up anyway
+            }
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    int fd = -1;
+    bool failed = false;
+};
+
 AtomicFile::AtomicFile(const QString &path)
     : target(resolvedTarget(path))
+    , file(std::make_unique<Device>())
 {
 }
 
@@ -40,54 +142,104 @@ AtomicFile::~AtomicFile()
     discard();
 }
 
+QIODevice &AtomicFile::device()
+{
+    return *file;
+}
+
+void AtomicFile::setNameSource(NameSource source)
+{
+    const std::lock_guard<std::mutex> lock(nameSourceMutex);
+    nameSource = std::move(source);
+}
+
 bool AtomicFile::open(bool readable)
 {
     const QFileInfo info(target);
-    // Not QTemporaryFile: the file gets the usual permissions rather than 0600.
-    file.setFileName(info.absolutePath() + QLatin1Char('/') + temporaryName());
-    if (!file.open((readable ? QIODevice::ReadWrite : QIODevice::WriteOnly) | QIODevice::NewOnly)) {
-        error = file.errorString();
-        file.setFileName(QString()); // not ours to remove
-        return false;
+    const QString folder = info.absolutePath() + QLatin1Char('/');
+    // Not mkstemp: the file gets the usual permissions (0666 less the umask) rather than 0600.
+    constexpr int attempts = 100;
+    for (int i = 0; i < attempts; ++i) {
+        const QString candidate = folder + temporaryName();
+        const int fd = ::open(QFile::encodeName(candidate).constData(),
+                              (readable ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue; // left by another run, or taken by one now: another name
+        if (fd < 0) {
+            error = systemError(errno);
+            return false;
+        }
+        temporaryPath = candidate;
+        file->attach(fd, readable ? QIODevice::ReadWrite : QIODevice::WriteOnly);
+        struct stat status = {};
+        if (::stat(QFile::encodeName(target).constData(), &status) == 0 && S_ISREG(status.st_mode))
+            ::fchmod(fd, status.st_mode & 07777);
+        return true;
     }
-    if (info.isFile())
-        file.setPermissions(QFile::permissions(target));
-    return true;
+    error = QStringLiteral("no free name for a temporary file in %1").arg(info.absolutePath());
+    return false;
 }
 
 bool AtomicFile::commit()
 {
-    if (!file.isOpen()) {
+    if (file->descriptor() < 0) {
         error = QStringLiteral("the file is not open");
         return false;
     }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
+    if (file->hasFailed()) {
+        error = file->errorString();
         discard();
         return false;
     }
-    const QByteArray from = QFile::encodeName(file.fileName());
-    if (std::rename(from.constData(), QFile::encodeName(target).constData()) == 0) {
-        file.setFileName(QString());
-        return true;
+    if (synced && ::fdatasync(file->descriptor()) != 0) {
+        error = systemError(errno);
+        discard();
+        return false;
     }
-    // Windows does not rename over an existing file; there the old one goes first.
-    const int renameError = errno;
-    if (QFile::exists(target) && QFile::remove(target) && QFile::rename(file.fileName(), target)) {
-        file.setFileName(QString());
-        return true;
+    if (!file->closeFd()) {
+        error = file->errorString();
+        discard();
+        return false;
     }
-    error = QString::fromLocal8Bit(std::strerror(renameError));
-    discard();
-    return false;
+    const QByteArray from = QFile::encodeName(temporaryPath);
+    if (std::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
+        error = systemError(errno);
+        discard();
+        return false;
+    }
+    temporaryPath.clear();
+    if (synced) {
+        // The rename is lasting once the folder is on the disk. Some file
+        // systems cannot sync a folder; the file's own data is safe either way.
+        const int dir = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    return true;
 }
 
 void AtomicFile::discard()
 {
-    if (file.fileName().isEmpty())
+    file->closeFd();
+    if (temporaryPath.isEmpty())
         return;
-    file.close();
-    file.remove();
-    file.setFileName(QString());
+    ::unlink(QFile::encodeName(temporaryPath).constData());
+    temporaryPath.clear();
+}
+
+int AtomicFile::removeStaleTemporaries(const QString &folder, qint64 maxAgeSeconds)
+{
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-maxAgeSeconds);
+    const QFileInfoList found =
+        QDir(folder).entryInfoList({QLatin1String(temporaryPrefix) + QStringLiteral("*.tmp")},
+                                   QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    int removed = 0;
+    for (const QFileInfo &info : found) {
+        if (info.lastModified() < before && QFile::remove(info.filePath()))
+            ++removed;
+    }
+    return removed;
 }

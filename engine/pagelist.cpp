@@ -77,13 +77,22 @@ PageListResult parsePageListStrictly(const QString &text, quint32 totalPage)
         result.error = PageListResult::Empty;
         return result;
     }
-    static const QRegularExpression partPattern(QStringLiteral("^\\s*(\\d+)\\s*(?:-\\s*(\\d+)\\s*)?$"));
+    static const QRegularExpression partPattern(QStringLiteral("^\\s*(\\d+)\\s*(?:(-)\\s*(\\d*)\\s*)?$"));
+    static const QRegularExpression parityPattern(QStringLiteral("^\\s*(odd|even)\\s*$"),
+                                                  QRegularExpression::CaseInsensitiveOption);
     const auto number = [](const QString &digits) {
         bool ok = false;
         const qulonglong n = digits.toULongLong(&ok, 10);
         return ok ? n : std::numeric_limits<qulonglong>::max();
     };
     for (const QString &part : text.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
+        const QRegularExpressionMatch parity = parityPattern.match(part);
+        if (parity.hasMatch()) {
+            const quint32 first = parity.captured(1).compare(QLatin1String("odd"), Qt::CaseInsensitive) == 0 ? 1 : 2;
+            for (quint32 p = first; p <= totalPage; p += 2)
+                appendOnce(result.pages, int(p - 1));
+            continue;
+        }
         const QRegularExpressionMatch match = partPattern.match(part);
         if (!match.hasMatch()) {
             result.error = PageListResult::BadPart;
@@ -91,8 +100,10 @@ PageListResult parsePageListStrictly(const QString &text, quint32 totalPage)
             result.pages.clear();
             return result;
         }
+        // "5-" runs to the last page.
+        const bool openRange = match.hasCaptured(2) && match.captured(3).isEmpty();
         qulonglong a = number(match.captured(1));
-        qulonglong b = match.hasCaptured(2) ? number(match.captured(2)) : a;
+        qulonglong b = openRange ? qMax<qulonglong>(a, totalPage) : match.hasCaptured(2) ? number(match.captured(3)) : a;
         if (a < 1 || b < 1)
             result.error = PageListResult::BelowOne;
         else if (a > totalPage || b > totalPage)

@@ -26,9 +26,11 @@ struct PageListResult
 PageListResult parsePageList(const QString &text, quint32 totalPage);
 
 // The same list read strictly, for the command line, where nobody sees what
-// a lenient reading dropped: every comma-separated part must be a page number
-// or a range a-b of page numbers (spaces around them allowed), else BadPart
-// names it. Page numbers too long for any integer are above the total.
+// a lenient reading dropped: every comma-separated part must be a page number,
+// a range a-b of page numbers, an open range a- to the last page, or "odd" or
+// "even" (every such page of the document), spaces around them allowed, else
+// BadPart names it. Page numbers too long for any integer are above the total.
+// "even" of a one-page document selects nothing.
 PageListResult parsePageListStrictly(const QString &text, quint32 totalPage);
 
 // 0-based indexes of every page, in order.

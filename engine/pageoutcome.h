@@ -25,6 +25,7 @@ struct PageOutcome
     int width = 0; // pixels, once known
     int height = 0;
     qint64 milliseconds = 0; // how long the page took, where the caller timed it
+    QString redoneBecause;   // an output already there that was not whole, and why, where the caller looked
 };
 
 #endif // PAGEOUTCOME_H

@@ -3,8 +3,9 @@
 #include "engine/atomicfile.h"
 #include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
+#include "engine/parallelbands.h"
 #include "engine/pixelsize.h"
-#include "engine/render/pagerenderer.h"
+#include "engine/render/renderer.h"
 
 #include <functional>
 
@@ -29,7 +30,7 @@ QString sizeText(double width, double height, char format = 'f')
 }
 
 // Checks the size at the resolution against the format; fills width and height.
-bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcome)
+bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
 {
     const PixelSize size = pixelSizeAt(page.sizeInPoints(), job.resolution);
     switch (size.status) {
@@ -62,7 +63,7 @@ bool checkSize(const PageRenderer &page, const PageJob &job, PageOutcome &outcom
 // Draws the page band by band into the encoder. start() is called once the
 // first band has been drawn and must open the file: a page that cannot be
 // drawn leaves nothing behind.
-PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop,
+PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::atomic<bool> &stop,
                       RowEncoder &encoder, QIODevice *device, const std::function<bool(QString *)> &start,
                       PageOutcome &outcome)
 {
@@ -72,8 +73,10 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
     const bool banded = rows < height;
     const bool alpha = job.mode == PixelMode::ColorAlpha;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
-    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode});
-    const BudgetLease lease(job.memory, bandMemory + encoderMemory, stop);
+    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder});
+    const int bandCount = (height + rows - 1) / rows;
+    const int drawingThreads = banded && job.openCopy ? qBound(1, job.bandThreads, bandCount) : 1;
+    const BudgetLease lease(job.memory, bandMemory * drawingThreads + encoderMemory, stop);
     if (!lease.granted())
         return finish(outcome, PageOutcome::Stopped);
 
@@ -84,15 +87,28 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
         return finish(outcome, PageOutcome::TimedOut,
                       QStringLiteral("timed out after %1 s").arg(double(job.timeLimitMs) / 1000.0));
     };
+    encoder.stopWhen(&stop, deadline);
 
-    for (int top = 0; top < height; top += rows) {
+    // Band i, with its margins: the same regions whichever thread draws them.
+    const auto drawBand = [&](const RenderPage &from, int band) {
+        const int top = band * rows;
+        const int bandHeight = qMin(rows, height - top);
+        const int above = banded ? qMin(top, bandMargin) : 0;
+        const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
+        return from.render(job.resolution, QRect(0, top - above, width, above + bandHeight + below), stop, alpha,
+                           deadline);
+    };
+    std::unique_ptr<ParallelBands> parallel;
+    if (drawingThreads > 1)
+        parallel = std::make_unique<ParallelBands>(page, job.pageIndex, bandCount, drawingThreads - 1, job.openCopy,
+                                                   drawBand);
+
+    for (int top = 0, band = 0; top < height; top += rows, ++band) {
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         const int bandHeight = qMin(rows, height - top);
         const int above = banded ? qMin(top, bandMargin) : 0;
-        const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
-        const QRect drawn(0, top - above, width, above + bandHeight + below);
-        const QImage image = page.render(job.resolution, drawn, stop, alpha, deadline);
+        const QImage image = parallel ? parallel->take(band) : drawBand(page, band);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         if (deadline.hasExpired())
@@ -103,14 +119,19 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
             QString why;
             if (!start(&why))
                 return finish(outcome, PageOutcome::WriteFailed, why);
-            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode}))
+            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder}))
                 return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
         if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
             return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
     }
-    if (!encoder.finish())
+    if (!encoder.finish()) {
+        if (stopSet(stop))
+            return finish(outcome, PageOutcome::Stopped);
+        if (deadline.hasExpired())
+            return timedOut();
         return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
+    }
     if (stopSet(stop))
         return finish(outcome, PageOutcome::Stopped);
     return finish(outcome, PageOutcome::Written);
@@ -118,7 +139,7 @@ PageOutcome &drawInto(const PageRenderer &page, const PageJob &job, const std::a
 
 // The checks before drawing, the same for a file of its own and for a page
 // of many: false when they settle the outcome.
-bool readyToDraw(const PageRenderer &page, const PageJob &job, const std::atomic<bool> &stop, PageOutcome &outcome)
+bool readyToDraw(const RenderPage &page, const PageJob &job, const std::atomic<bool> &stop, PageOutcome &outcome)
 {
     outcome.page = job.pageIndex;
     outcome.outputPath = job.outputPath;
@@ -135,14 +156,15 @@ bool readyToDraw(const PageRenderer &page, const PageJob &job, const std::atomic
 
 } // namespace
 
-PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
+PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    const PageRenderer page(document, job.pageIndex);
-    if (!readyToDraw(page, job, stop, outcome))
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (!readyToDraw(*page, job, stop, outcome))
         return outcome;
 
     AtomicFile file(job.outputPath);
+    file.setSynced(job.synced);
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     const auto openFile = [&file](QString *why) {
         if (file.open())
@@ -150,19 +172,30 @@ PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, c
         *why = file.errorString();
         return false;
     };
-    drawInto(page, job, stop, *encoder, &file.device(), openFile, outcome);
+    drawInto(*page, job, stop, *encoder, &file.device(), openFile, outcome);
     if (outcome.result == PageOutcome::Written && !file.commit())
         finish(outcome, PageOutcome::WriteFailed, file.errorString());
     return outcome;
 }
 
-PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
+PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
                        const std::atomic<bool> &stop)
 {
     PageOutcome outcome;
-    const PageRenderer page(document, job.pageIndex);
-    if (!readyToDraw(page, job, stop, outcome))
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (!readyToDraw(*page, job, stop, outcome))
         return outcome;
     const auto alreadyOpen = [](QString *) { return true; };
-    return drawInto(page, job, stop, encoder, &device, alreadyOpen, outcome);
+    return drawInto(*page, job, stop, encoder, &device, alreadyOpen, outcome);
+}
+
+PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
+{
+    return convertPage(*popplerView(document), job, stop);
+}
+
+PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
+                       const std::atomic<bool> &stop)
+{
+    return appendPage(*popplerView(document), job, encoder, device, stop);
 }

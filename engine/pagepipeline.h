@@ -7,6 +7,8 @@
 #include "engine/pageoutcome.h"
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 namespace Poppler {
 class Document;
@@ -14,6 +16,7 @@ class Document;
 
 class MemoryBudget;
 class QIODevice;
+class RenderDocument;
 class RowEncoder;
 
 // Everything a page's conversion needs besides the document.
@@ -25,20 +28,30 @@ struct PageJob
     double resolution = 150;
     int quality = 75;
     PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper
+    EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;
     MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
+    bool synced = false;            // the file reaches the disk before it takes its name (AtomicFile)
+    // A page drawn in bands may have them drawn by this many threads at once,
+    // each extra one on a copy of the document that openCopy gives it.
+    int bandThreads = 1;
+    std::function<std::unique_ptr<RenderDocument>()> openCopy;
 };
 
 // page -> render (whole, or in bands when the bitmap would pass the band
 // budget) -> encode row by row -> atomic write. The stop flag is looked at
 // before drawing, between bands, while Poppler draws, and before the file
 // is put in place; a stopped page leaves no file. Never two threads on one
-// document: Poppler does not allow it.
+// document: neither renderer allows it.
+PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop);
+// The window's way in: its open Poppler document.
 PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop);
 
 // The same into an encoder that the caller keeps open across pages (one TIFF
 // of many pages), on a device that the caller puts in place when all is done.
+PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder,
+                       QIODevice &device, const std::atomic<bool> &stop);
 PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder,
                        QIODevice &device, const std::atomic<bool> &stop);
 

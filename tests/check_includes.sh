@@ -57,13 +57,17 @@ done < <(includes app config document conversion)
 
 # Libraries kept in one place each. Tests and benchmarks may read files back
 # with any of them, so only the program's folders are looked at.
-poppler_files='^(engine/render/(pdfdocument|pagerenderer)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+poppler_files='^(engine/render/(pdfdocument|pagerenderer|popplerrenderer)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+mupdf_files='^engine/render/mupdfrenderer\.cpp:'
 image_files='^engine/image/'
 while IFS= read -r line; do
     [ -n "$line" ] || continue
     name=$(target "$line")
     if [[ $name == poppler* || $name == poppler/* ]] && ! [[ $line =~ $poppler_files ]]; then
         fail "$(where "$line")" "Poppler's header $name outside the Poppler renderer"
+    fi
+    if [[ $name == mupdf/* ]] && ! [[ $line =~ $mupdf_files ]]; then
+        fail "$(where "$line")" "MuPDF's header $name outside the MuPDF renderer"
     fi
     if [[ $name =~ ^(jpeglib\.h|jerror\.h|turbojpeg\.h|png\.h|pngconf\.h|tiffio\.h|tiff\.h|zlib\.h|spng\.h|webp/.*)$ ]] &&
        ! [[ $line =~ $image_files ]]; then

@@ -1,8 +1,14 @@
 # Installs the build folder BUILD_DIR with prefix /usr into the staging folder
 # STAGING (through DESTDIR) and compares the files there with the list in EXPECTED.
+# COMPONENT, when given, installs that component alone.
+set(component_option "")
+if(COMPONENT)
+    set(component_option --component ${COMPONENT})
+endif()
 file(REMOVE_RECURSE ${STAGING})
 execute_process(
     COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${STAGING} ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /usr
+            ${component_option}
     RESULT_VARIABLE result
     OUTPUT_QUIET)
 if(NOT result EQUAL 0)

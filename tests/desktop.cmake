@@ -58,3 +58,21 @@ add_test(NAME install_files
                  -DSTAGING=${CMAKE_CURRENT_BINARY_DIR}/install_files
                  -DEXPECTED=${CMAKE_CURRENT_BINARY_DIR}/install_files.txt
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
+
+# The command line alone (component "cli"): the program and its manual page.
+if(TARGET velloran-cli)
+    set(expected_cli bin/velloran-cli)
+    if(VELLORAN_CLI_MAN_PAGE)
+        get_filename_component(name ${VELLORAN_CLI_MAN_PAGE} NAME)
+        list(APPEND expected_cli share/man/man1/${name})
+    endif()
+    string(REPLACE ";" "\n" expected_cli "${expected_cli}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/install_cli_files.txt "${expected_cli}\n")
+    add_test(NAME install_cli_component
+             COMMAND ${CMAKE_COMMAND}
+                     -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                     -DSTAGING=${CMAKE_CURRENT_BINARY_DIR}/install_cli_files
+                     -DEXPECTED=${CMAKE_CURRENT_BINARY_DIR}/install_cli_files.txt
+                     -DCOMPONENT=cli
+                     -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
+endif()

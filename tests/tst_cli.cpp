@@ -3,8 +3,10 @@
 #include "conversion/process.h"
 #include "engine/pagelist.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
+#include "support/readback.h"
 
 #include <poppler-qt6.h>
 
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -23,6 +26,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +35,7 @@ struct CliRun
     int status = -1;
     QString out;
     QString err;
+    QByteArray outBytes; // standard output as it came
 };
 
 CliRun runCli(const QStringList &arguments)
@@ -41,7 +46,8 @@ CliRun runCli(const QStringList &arguments)
     if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit)
         return run;
     run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.outBytes = process.readAllStandardOutput();
+    run.out = QString::fromLocal8Bit(run.outBytes);
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
 }
@@ -51,6 +57,86 @@ QStringList filesIn(const QString &folder)
     QDir dir(folder);
     return dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<QJsonObject> jsonLines(const QString &text)
+{
+    QList<QJsonObject> objects;
+    for (const QString &line : text.split('\n', Qt::SkipEmptyParts))
+        objects << QJsonDocument::fromJson(line.toUtf8()).object();
+    return objects;
+}
+
+// CPU seconds a process has used so far, from /proc; -1 once it is gone.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name in parentheses: utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// One page of 12 million "q" and "Q" operators: nothing to see, seconds to
+// read, even to draw one pixel of it. Flate-compressed to a few kilobytes.
+bool makeManyOperatorsPdf(const QString &path)
+{
+    QByteArray content;
+    content.reserve(24000000);
+    for (int i = 0; i < 6000000; ++i)
+        content.append("q Q\n", 4);
+    const QByteArray stream = qCompress(content, 9).mid(4); // zlib data without Qt's length prefix
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream
+            + "\nendstream"};
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 5\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+}
+
+// A tmpfs of a few kilobytes, mounted for the life of the object (root only).
+class TinyFileSystem
+{
+public:
+    explicit TinyFileSystem(const QString &path)
+        : path(path)
+    {
+        mounted = ::geteuid() == 0
+                  && QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", path}) == 0;
+    }
+    ~TinyFileSystem()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {path});
+    }
+    bool isMounted() const { return mounted; }
+
+private:
+    QString path;
+    bool mounted = false;
+};
 
 QStringList pngNames(const QString &base, const QList<int> &pageNumbers)
 {
@@ -78,11 +164,20 @@ private slots:
     void optionBoundsAccepted();
     void outputOptionsReadBack_data();
     void outputOptionsReadBack();
+    void encoderChoicesReadBack_data();
+    void encoderChoicesReadBack();
+    void namePatterns_data();
+    void namePatterns();
+    void standardOutputHoldsTheFile_data();
+    void standardOutputHoldsTheFile();
+    void standardOutputRefusesATerminal();
     void pageTimeoutGivesUpSlowPages();
     void pageList_data();
     void pageList();
     void outputNamesAndSizes_data();
     void outputNamesAndSizes();
+    void multipageDirectoriesInOrder_data();
+    void multipageDirectoriesInOrder();
     void everyTypeAndSeveralFiles();
     void sameBytesFromWindowAndCommandLine_data();
     void sameBytesFromWindowAndCommandLine();
@@ -94,6 +189,7 @@ private slots:
     void progressLineOnTerminalOnly();
     void interruptLeavesWholeFiles();
 
+    void interruptedMultipageLeavesNoFile();
     void interruptInsideAHugePage();
     void planKeepsPageOrder();
     void planWritesNothingWhenAFileFails();
@@ -101,6 +197,15 @@ private slots:
     void refusedThreadsLeaveTheWorkToTheRest();
     void longNamesFitTheirTemporaryFile();
     void warmUpDrawsOnTinyPages();
+
+    void hostileEnvironments_data();
+    void hostileEnvironments();
+    void sigtermWithStderrClosed();
+    void outputTreeKeepsSameNamesApart();
+    void skipExistingChecksWholeness_data();
+    void skipExistingChecksWholeness();
+    void refusedInputInJson();
+    void staleTemporariesAreRemoved();
 
 private:
     QString pdf(const QString &name) const { return dir.filePath(name); }
@@ -119,6 +224,8 @@ void TestCli::initTestCase()
     QVERIFY(makePdf(pdf("a.b.pdf"), {a4Portrait, a4Landscape, QSizeF(100, 200)}));
     QVERIFY(makePdf(pdf("forty.pdf"), 40));
     QVERIFY(makeDrawingPdf(pdf("heavy.pdf"), 20000));
+    QVERIFY(makeTestCardPdf(pdf("card.pdf")));
+    QVERIFY(makePdf(pdf("one.pdf"), 1));
     QDir(dir.path()).mkdir(QStringLiteral("other"));
     QVERIFY(makePdf(pdf("other/three.pdf"), 1));
 
@@ -172,6 +279,46 @@ void TestCli::badUsage_data()
     QTest::newRow("page timeout 0") << QStringList{"--page-timeout", "0", "ten.pdf"} << "invalid page-timeout \"0\"";
     QTest::newRow("resolution 1000000") << QStringList{"-r", "1000000", "ten.pdf"} << "invalid resolution \"1000000\"";
     QTest::newRow("jobs 0") << QStringList{"-j", "0", "ten.pdf"} << "invalid jobs \"0\"";
+    QTest::newRow("progressive png") << QStringList{"-t", "png", "--progressive", "ten.pdf"}
+                                     << "--progressive is for JPEG files only";
+    QTest::newRow("optimize tiff") << QStringList{"-t", "tiff", "--optimize", "ten.pdf"} << "--optimize is for JPEG files only";
+    QTest::newRow("subsampling webp") << QStringList{"-t", "webp", "--subsampling", "444", "ten.pdf"}
+                                      << "--subsampling is for JPEG files only";
+    QTest::newRow("subsampling 411") << QStringList{"--subsampling", "411", "ten.pdf"} << "invalid subsampling \"411\"";
+    QTest::newRow("gray subsampling") << QStringList{"--gray", "--subsampling", "444", "ten.pdf"}
+                                      << "--subsampling is for colour";
+    QTest::newRow("compression jpg") << QStringList{"--compression", "lzw", "ten.pdf"}
+                                     << "--compression is for TIFF files only";
+    QTest::newRow("compression zstd") << QStringList{"-t", "tiff", "--compression", "zstd", "ten.pdf"}
+                                      << "invalid compression \"zstd\"";
+    QTest::newRow("compression 1-bit") << QStringList{"-t", "tiff", "--mono", "--compression", "lzw", "ten.pdf"}
+                                       << "1-bit pages are always CCITT G4";
+    QTest::newRow("jpeg compression transparent")
+        << QStringList{"-t", "tiff", "--transparent", "--compression", "jpeg", "ten.pdf"}
+        << "--compression jpeg cannot hold transparent pages";
+    QTest::newRow("name unknown field") << QStringList{"--name", "{title}.jpg", "ten.pdf"}
+                                        << "invalid name \"{title}.jpg\": unknown field {title}";
+    QTest::newRow("name with folder") << QStringList{"--name", "x/{page}.jpg", "ten.pdf"} << "a name cannot hold a /";
+    QTest::newRow("name brace open") << QStringList{"--name", "{name.jpg", "ten.pdf"} << "a { without its }";
+    QTest::newRow("name page width 0") << QStringList{"--name", "{page:0}.jpg", "ten.pdf"}
+                                       << "{page:0}: a page number is 1 to 9 digits wide";
+    QTest::newRow("name without page") << QStringList{"-p", "2,5", "--name", "{name}.{ext}", "ten.pdf"}
+                                       << "ten.pdf and page 5 of";
+    QTest::newRow("name without name, two files")
+        << QStringList{"-p", "1", "--name", "{page}.{ext}", "three.pdf", "ten.pdf"} << "the same output";
+    QTest::newRow("multipage name with page") << QStringList{"-t", "tiff", "--multipage", "--name", "{page}.tiff", "ten.pdf"}
+                                              << "--name with --multipage cannot use {page}";
+    QTest::newRow("even of one page") << QStringList{"-p", "even", "one.pdf"} << "page list \"even\" selects no page";
+    QTest::newRow("stdout, ten pages") << QStringList{"-o", "-", "ten.pdf"} << "this run would write 10";
+    QTest::newRow("stdout, two files") << QStringList{"-o", "-", "-p", "1", "three.pdf", "ten.pdf"}
+                                       << "this run would write 2";
+    QTest::newRow("stdout and json") << QStringList{"-o", "-", "-p", "1", "--json", "ten.pdf"}
+                                     << "--json and -o - both write to standard output";
+    QTest::newRow("stdout multipage") << QStringList{"-o", "-", "-t", "tiff", "--multipage", "one.pdf"}
+                                      << "leave out --multipage";
+    QTest::newRow("stdout name") << QStringList{"-o", "-", "--name", "{page}.jpg", "one.pdf"} << "leave out --name";
+    QTest::newRow("stdout skip-existing") << QStringList{"-o", "-", "--skip-existing", "one.pdf"}
+                                          << "leave out --skip-existing";
     QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
     QTest::newRow("folder as input") << QStringList{"other"} << "other: not a file";
     QTest::newRow("broken PDF") << QStringList{"broken.pdf"} << "broken.pdf: cannot be opened as a PDF";
@@ -209,12 +356,17 @@ void TestCli::helpAndVersion()
     const CliRun help = runCli({"--help"});
     QCOMPARE(help.status, 0);
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
-                               "--password", "--quiet", "--version", "Exit status", "130"})
+                               "--password", "--quiet", "--version", "--renderer", "Exit status", "130", "--name",
+                               "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
 
     const CliRun version = runCli({"--version"});
     QCOMPARE(version.status, 0);
-    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n"));
+    const QString built = rendererBuiltIn(RendererKind::MuPdf)
+                              ? QStringLiteral("Renderers: mupdf (default), poppler\n"
+                                               "Licence: AGPL-3.0-or-later (built with MuPDF)\n")
+                              : QStringLiteral("Renderers: poppler\nLicence: GPL-3.0-or-later\n");
+    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n") + built);
 }
 
 // The limits themselves are usable values: the run starts (a page too large
@@ -320,6 +472,195 @@ void TestCli::outputOptionsReadBack()
     }
 }
 
+// JPEG and TIFF choices read back by libjpeg and libtiff: how the file is
+// stored, and its pixels against the same page written without the choice.
+// Lossless choices must give the very same pixels; lossy ones close to them.
+void TestCli::encoderChoicesReadBack_data()
+{
+    QTest::addColumn<QStringList>("base");   // the run without the choice
+    QTest::addColumn<QStringList>("choice"); // added to it
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("storage"); // as storageText() reads it
+    // 0: the same pixels; else at most this much on average (halving chroma
+    // costs most on the card's thin coloured stripes).
+    QTest::addColumn<double>("meanDifference");
+    QTest::addColumn<bool>("smaller");           // than the file without the choice
+
+    const QStringList jpg{"-r", "150"};
+    const QStringList tiff{"-t", "tiff", "-r", "150"};
+    const QString rgb = "photometric 2 samples 3";
+    QTest::newRow("jpg progressive") << jpg << QStringList{"--progressive"} << "card_1.jpg"
+                                     << "jpeg progressive 2x2 1x1 1x1" << 0.0 << false;
+    QTest::newRow("jpg optimized tables") << jpg << QStringList{"--optimize"} << "card_1.jpg"
+                                          << "jpeg baseline 2x2 1x1 1x1" << 0.0 << true;
+    QTest::newRow("jpg progressive and optimized, gray")
+        << (jpg + QStringList{"--gray"}) << QStringList{"--progressive", "--optimize"} << "card_1.jpg"
+        << "jpeg progressive 1x1" << 0.0 << false;
+    QTest::newRow("jpg 444") << jpg << QStringList{"--subsampling", "444"} << "card_1.jpg" << "jpeg baseline 1x1 1x1 1x1"
+                             << 8.0 << false;
+    QTest::newRow("jpg 422") << jpg << QStringList{"--subsampling", "422"} << "card_1.jpg" << "jpeg baseline 2x1 1x1 1x1"
+                             << 8.0 << false;
+    QTest::newRow("tiff packbits") << tiff << QStringList{"--compression", "packbits"} << "card_1.tiff"
+                                   << "tiff compression 32773 " + rgb << 0.0 << true;
+    QTest::newRow("tiff lzw") << tiff << QStringList{"--compression", "lzw"} << "card_1.tiff"
+                              << "tiff compression 5 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate") << tiff << QStringList{"--compression", "deflate"} << "card_1.tiff"
+                                  << "tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate, -Q 1 compresses most")
+        << (tiff + QStringList{"--compression", "deflate", "-Q", "100"}) << QStringList{"-Q", "1"} << "card_1.tiff"
+        << "tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+    QTest::newRow("tiff deflate, gray") << (tiff + QStringList{"--gray"}) << QStringList{"--compression", "deflate"}
+                                        << "card_1.tiff" << "tiff compression 8 predictor 2 photometric 1 samples 1"
+                                        << 0.0 << true;
+    QTest::newRow("tiff lzw, transparent")
+        << (tiff + QStringList{"--transparent"}) << QStringList{"--compression", "lzw"} << "card_1.tiff"
+        << "tiff compression 5 predictor 2 photometric 2 samples 4" << 0.0 << true;
+    QTest::newRow("tiff jpeg") << tiff << QStringList{"--compression", "jpeg", "-Q", "90"} << "card_1.tiff"
+                               << "tiff compression 7 photometric 6 samples 3" << 8.0 << true;
+    QTest::newRow("tiff jpeg, gray") << (tiff + QStringList{"--gray"}) << QStringList{"--compression", "jpeg", "-Q", "90"}
+                                     << "card_1.tiff" << "tiff compression 7 photometric 1 samples 1"
+                                     << 3.0 << true;
+    QTest::newRow("tiff deflate, every page in one file")
+        << QStringList{"-t", "tiff", "-r", "40", "--multipage", "-p", "3,1"} << QStringList{"--compression", "deflate"}
+        << "a.b.tiff"
+        << "tiff compression 8 predictor 2 " + rgb + "; tiff compression 8 predictor 2 " + rgb << 0.0 << true;
+}
+
+void TestCli::encoderChoicesReadBack()
+{
+    QFETCH(QStringList, base);
+    QFETCH(QStringList, choice);
+    QFETCH(QString, file);
+    QFETCH(QString, storage);
+    QFETCH(double, meanDifference);
+    QFETCH(bool, smaller);
+
+    const QString document = pdf(file.startsWith("a.b") ? "a.b.pdf" : "card.pdf");
+    const QString plain = freshOutput();
+    const QString chosen = freshOutput();
+    const CliRun plainRun = runCli(QStringList{"-q", "-o", plain} + base + QStringList{document});
+    QVERIFY2(plainRun.status == 0, qPrintable(plainRun.err));
+    const CliRun chosenRun = runCli(QStringList{"-q", "-o", chosen} + base + choice + QStringList{document});
+    QVERIFY2(chosenRun.status == 0, qPrintable(chosenRun.err));
+    QCOMPARE(filesIn(chosen), QStringList{file});
+
+    const QString path = chosen + "/" + file;
+    QCOMPARE(storageText(path), storage);
+    const qint64 size = QFileInfo(path).size();
+    const qint64 plainSize = QFileInfo(plain + "/" + file).size();
+    if (smaller)
+        QVERIFY2(size < plainSize, qPrintable(QStringLiteral("%1 bytes, %2 without").arg(size).arg(plainSize)));
+
+    const int pages = file.endsWith(".tiff") ? int(storage.count(';')) + 1 : 1;
+    for (int i = 0; i < pages; ++i) {
+        const DecodedImage got = file.endsWith(".jpg") ? readJpeg(path) : readTiff(path, i);
+        const DecodedImage expected = file.endsWith(".jpg") ? readJpeg(plain + "/" + file) : readTiff(plain + "/" + file, i);
+        QVERIFY2(got.error.isEmpty(), qPrintable(got.error));
+        if (meanDifference == 0) {
+            const QString differences = imageDifferences(got, expected);
+            QVERIFY2(differences.isEmpty(), qPrintable(differences));
+        } else {
+            const double mean = ::meanDifference(got, expected);
+            QVERIFY2(mean >= 0 && mean <= meanDifference, qPrintable(QStringLiteral("mean difference %1").arg(mean)));
+        }
+    }
+}
+
+// Output names from a pattern, on the 10-page document and on "a.b.pdf".
+void TestCli::namePatterns_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("every field") << QStringList{"--name", "{name}-p{page:3}.{ext}", "-p", "7,10", "ten.pdf"}
+                                 << QStringList{"ten-p007.png", "ten-p010.png"};
+    QTest::newRow("page first, then the name") << QStringList{"--name", "{page}_{name}", "-p", "2", "a.b.pdf"}
+                                               << QStringList{"2_a.b"};
+    QTest::newRow("page padded by --pad") << QStringList{"--name", "s{page}.{ext}", "--pad", "-p", "3,10", "ten.pdf"}
+                                          << QStringList{"s03.png", "s10.png"};
+    QTest::newRow("a width below the number's own") << QStringList{"--name", "{page:1}.{ext}", "-p", "10", "ten.pdf"}
+                                                    << QStringList{"10.png"};
+    QTest::newRow("percent signs stay") << QStringList{"--name", "%1 {name} %2.{ext}", "-p", "1", "ten.pdf"}
+                                        << QStringList{"%1 ten %2.png"};
+    QTest::newRow("one multi-page file") << QStringList{"-t", "tiff", "--multipage", "--name", "all-{name}.tif", "three.pdf"}
+                                         << QStringList{"all-three.tif"};
+}
+
+void TestCli::namePatterns()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+
+    for (QString &argument : arguments) {
+        if (argument.endsWith(".pdf"))
+            argument = pdf(argument);
+    }
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-t", "png", "-r", "10", "-o", out} + arguments);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), files);
+}
+
+// -o -: the page on standard output, byte for byte the file that a run into
+// a folder writes, with no file made anywhere.
+void TestCli::standardOutputHoldsTheFile_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("jpg") << QStringList{"-p", "2"} << "three_2.jpg";
+    QTest::newRow("jpg progressive") << QStringList{"-p", "3", "--progressive"} << "three_3.jpg";
+    QTest::newRow("png") << QStringList{"-t", "png", "-p", "2"} << "three_2.png";
+    QTest::newRow("bmp, rows written bottom-up") << QStringList{"-t", "bmp", "-p", "2"} << "three_2.bmp";
+    QTest::newRow("tiff, directory written last") << QStringList{"-t", "tiff", "-p", "2"} << "three_2.tiff";
+    QTest::newRow("tiff lzw") << QStringList{"-t", "tiff", "--compression", "lzw", "-p", "1"} << "three_1.tiff";
+    QTest::newRow("webp") << QStringList{"-t", "webp", "-p", "2"} << "three_2.webp";
+}
+
+void TestCli::standardOutputHoldsTheFile()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, file);
+
+    const QString out = freshOutput();
+    const CliRun written = runCli(QStringList{"-q", "-r", "30", "-o", out} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY2(written.status == 0, qPrintable(written.err));
+    QFile expected(out + "/" + file);
+    QVERIFY(expected.open(QIODevice::ReadOnly));
+    const QByteArray bytes = expected.readAll();
+    QVERIFY(bytes.size() > 100);
+
+    QTemporaryDir workdir;
+    QVERIFY(workdir.isValid());
+    QProcess process;
+    process.setWorkingDirectory(workdir.path());
+    process.start(QStringLiteral(VELLORAN_CLI), QStringList{"-q", "-r", "30", "-o", "-"} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    const QByteArray piped = process.readAllStandardOutput();
+    QCOMPARE(piped.size(), bytes.size());
+    QVERIFY(piped == bytes);
+    QCOMPARE(filesIn(workdir.path()), QStringList());
+    QVERIFY(QDir(workdir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+// An image is no use on a terminal, and would garble it.
+void TestCli::standardOutputRefusesATerminal()
+{
+    const QString script = QStandardPaths::findExecutable("script");
+    if (script.isEmpty())
+        QSKIP("script is needed to run the converter on a terminal");
+    const QString command = QStringLiteral("'%1' -p 1 -r 20 -o - '%2'").arg(QStringLiteral(VELLORAN_CLI), pdf("three.pdf"));
+    QProcess onTerminal;
+    onTerminal.start(script, {"-qec", command, "/dev/null"});
+    QVERIFY(onTerminal.waitForFinished(120000));
+    QCOMPARE(onTerminal.exitCode(), 2);
+    QCOMPARE(QString::fromLocal8Bit(onTerminal.readAllStandardOutput()).trimmed(),
+             QStringLiteral("velloran-cli: -o - writes the image to standard output, which is a terminal: "
+                            "send it to a pipe or a file"));
+}
+
 // A page that takes too long is given up and reported; the run goes on.
 void TestCli::pageTimeoutGivesUpSlowPages()
 {
@@ -362,8 +703,16 @@ void TestCli::pageList_data()
     QTest::newRow("one-page range") << "5-5" << 0 << QList<int>{5} << "";
     QTest::newRow("leading zeros") << "007" << 0 << QList<int>{7} << "";
     QTest::newRow("spaces around parts") << " 4 , 5 - 6 " << 0 << QList<int>{4, 5, 6} << "";
-    QTest::newRow("unfinished range") << "4-" << 2 << QList<int>{} << "\"4-\" is not a page number or a range";
-    QTest::newRow("unfinished range after a page") << "3,5-" << 2 << QList<int>{} << "\"5-\" is not a page number";
+    QTest::newRow("open range") << "8-" << 0 << QList<int>{8, 9, 10} << "";
+    QTest::newRow("open range from the last page") << "10-" << 0 << QList<int>{10} << "";
+    QTest::newRow("page, then open range") << "2, 9 -" << 0 << QList<int>{2, 9, 10} << "";
+    QTest::newRow("odd") << "odd" << 0 << QList<int>{1, 3, 5, 7, 9} << "";
+    QTest::newRow("even, any case") << " Even " << 0 << QList<int>{2, 4, 6, 8, 10} << "";
+    QTest::newRow("even and a page") << "1,even" << 0 << QList<int>{1, 2, 4, 6, 8, 10} << "";
+    QTest::newRow("open range past the end") << "11-" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("open range from zero") << "0-" << 2 << QList<int>{} << "page numbers start at 1";
+    QTest::newRow("range to nowhere") << "-4" << 2 << QList<int>{} << "\"-4\" is not a page number, a range";
+    QTest::newRow("odd range") << "odd-3" << 2 << QList<int>{} << "\"odd-3\" is not a page number";
     QTest::newRow("letter after a range") << "1-4,x" << 2 << QList<int>{} << "\"x\" is not a page number";
     QTest::newRow("trailing comma") << "1,2," << 2 << QList<int>{} << "\"\" is not a page number";
     QTest::newRow("two hyphens") << "1-2-3" << 2 << QList<int>{} << "\"1-2-3\" is not a page number";
@@ -419,6 +768,46 @@ void TestCli::outputNamesAndSizes()
         QCOMPARE(QImage(QStringLiteral("%1/a.b_%2.png").arg(out).arg(i + 1)).size(), sizes.at(i));
 }
 
+// One TIFF of many pages: a directory a page, in the order the pages were
+// asked for, each of its own page's size, numbered from 0 of the count.
+void TestCli::multipageDirectoriesInOrder_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<int>("bits");
+
+    QTest::newRow("three sizes") << QStringList{} << QList<QSize>{{595, 842}, {842, 595}, {100, 200}} << 8;
+    QTest::newRow("pages asked last first, 1-bit")
+        << QStringList{"--mono", "-p", "3,1"} << QList<QSize>{{100, 200}, {595, 842}} << 1;
+}
+
+void TestCli::multipageDirectoriesInOrder()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(int, bits);
+
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-j", "2", "-t", "tiff", "--multipage", "-r", "72", "-o", out}
+                              + arguments + QStringList{pdf("a.b.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), QStringList{"a.b.tiff"});
+    QString error;
+    QStringList directories;
+    for (const TiffPage &page : tiffPages(out + "/a.b.tiff", &error)) {
+        directories << QStringLiteral("%1 x %2, %3 bits, page %4 of %5%6")
+                           .arg(page.width).arg(page.height).arg(page.bitsPerSample).arg(page.page).arg(page.pages)
+                           .arg(page.isPage ? "" : ", not marked a page");
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QStringList expected;
+    for (int i = 0; i < sizes.size(); ++i) {
+        expected << QStringLiteral("%1 x %2, %3 bits, page %4 of %5")
+                        .arg(sizes.at(i).width()).arg(sizes.at(i).height()).arg(bits).arg(i).arg(sizes.size());
+    }
+    QCOMPARE(directories, expected);
+}
+
 void TestCli::everyTypeAndSeveralFiles()
 {
     for (const QString type : {"jpg", "png", "bmp", "tiff"}) {
@@ -472,7 +861,8 @@ void TestCli::sameBytesFromWindowAndCommandLine()
     QCOMPARE(names.size(), 10);
     for (const char *jobs : {"1", "2"}) {
         const QString out = freshOutput();
-        const CliRun run = runCli({"-j", jobs, "-t", type, "-r", "60", "-Q", "80", "-o", out, pdf("ten.pdf")});
+        const CliRun run = runCli({"--renderer", "poppler", "-j", jobs, "-t", type, "-r", "60", "-Q", "80", "-o", out,
+                                   pdf("ten.pdf")});
         // A thread sanitizer build reports a race here when threads share Poppler state.
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QCOMPARE(filesIn(out), names);
@@ -640,6 +1030,45 @@ void TestCli::interruptLeavesWholeFiles()
     QCOMPARE(summary.value("written").toInt(), 40 - int(names.size()));
 }
 
+// Ctrl-C while pages go into one TIFF: the pages written so far do not make
+// a file, or a --skip-existing run would take it for done and never convert
+// the pages it lacks.
+void TestCli::interruptedMultipageLeavesNoFile()
+{
+    // Pages that take a third of a second or more each to draw: the stop comes once
+    // the first page is in the file, with pages still to be drawn.
+    QVERIFY(makeDrawingPdf(pdf("slowpages.pdf"), 700, QSizeF(300, 300), 4));
+    const QString out = freshOutput();
+    const QStringList arguments{"-q", "-j", "1", "-t", "tiff", "--multipage", "-r", "150", "-o", out,
+                                pdf("slowpages.pdf")};
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_CLI), arguments);
+    QVERIFY(process.waitForStarted());
+    // A page is 625 x 625 x 3 bytes, written once drawn: past it and its
+    // directory, the first page is in and the second has been drawn.
+    const qint64 pastFirstPage = qint64(625) * 625 * 3 + 1024;
+    const auto written = [&out] {
+        const QStringList names = filesIn(out);
+        return names.size() == 1 ? QFileInfo(out + "/" + names.first()).size() : qint64(0);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(written() > pastFirstPage || process.state() == QProcess::NotRunning, 120000);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 130);
+    QCOMPARE(filesIn(out), QStringList());
+
+    const CliRun resumed = runCli(arguments + QStringList{"--skip-existing", "--json"});
+    QVERIFY2(resumed.status == 0, qPrintable(resumed.err));
+    const QStringList lines = resumed.out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object().value("summary").toObject();
+    QCOMPARE(summary.value("written").toInt(), 4);
+    QCOMPARE(filesIn(out), QStringList{"slowpages.tiff"});
+    QString error;
+    QCOMPARE(tiffPages(out + "/slowpages.tiff", &error).size(), 4);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
 // Ctrl-C while a page takes seconds to draw: the page stops where it is.
 void TestCli::interruptInsideAHugePage()
 {
@@ -750,6 +1179,251 @@ void TestCli::warmUpDrawsOnTinyPages()
     QVERIFY(loaded.document);
     QCOMPARE(renderPage(loaded.document.get(), 0, 1).status, PageRenderStatus::TooSmall);
     QVERIFY(drawOnePixel(loaded.document.get(), 0));
+}
+
+// Environments that go wrong: the system's own reason for a failed write, a
+// lost report that is not reported as success, a stop that acts at once.
+void TestCli::hostileEnvironments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("setting"); // "tmpfs": the output folder on a full file system; "full stdout"; "Ctrl-C"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    for (const char *type : {"bmp", "png", "jpg", "tiff", "webp"}) {
+        QTest::addRow("full file system, %s", type)
+            << QStringList{"-q", "-j", "1", "-t", type, "-r", "100", "-p", "1", "drawing.pdf"} << "tmpfs" << 1
+            << QStringLiteral("drawing.pdf: page 1: cannot write %OUT%/drawing_1.%1: No space left on device")
+                   .arg(QLatin1String(type));
+    }
+    QTest::newRow("full file system, multi-page tiff")
+        << QStringList{"-q", "-t", "tiff", "--multipage", "-r", "100", "-p", "1", "drawing.pdf"} << "tmpfs" << 1
+        << "drawing.pdf: page 1: cannot write %OUT%/drawing.tiff: No space left on device";
+    QTest::newRow("--json > /dev/full") << QStringList{"-q", "--json", "-r", "20", "-p", "1", "three.pdf"}
+                                        << "full stdout" << 3
+                                        << "velloran-cli: the JSON report could not be written whole: No space left on device";
+    QTest::newRow("Ctrl-C in the warm-up draw") << QStringList{"-q", "-j", "1", "-r", "1", "operators.pdf"} << "Ctrl-C"
+                                                << 130 << "velloran-cli: interrupted: 0 of 1 pages written";
+}
+
+void TestCli::hostileEnvironments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, setting);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    if (!QFileInfo::exists(pdf("drawing.pdf")))
+        QVERIFY(makeDrawingPdf(pdf("drawing.pdf"), 60));
+    if (!QFileInfo::exists(pdf("operators.pdf")))
+        QVERIFY(makeManyOperatorsPdf(pdf("operators.pdf")));
+
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    std::unique_ptr<TinyFileSystem> tiny;
+    if (setting == "tmpfs") {
+        tiny = std::make_unique<TinyFileSystem>(out);
+        if (!tiny->isMounted())
+            QSKIP("mounting a 16 KiB tmpfs needs root; the full file system is not tried");
+    }
+    QStringList full{"-o", out};
+    for (const QString &argument : arguments)
+        full << (argument.endsWith(".pdf") ? pdf(argument) : argument);
+
+    QProcess process;
+    if (setting == "full stdout")
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(QStringLiteral(VELLORAN_CLI), full);
+    QVERIFY(process.waitForStarted());
+    QElapsedTimer sinceInterrupt;
+    if (setting == "Ctrl-C") {
+        // Half a second of CPU: past starting and reading the file, inside the
+        // drawing of one pixel before the pages start, which takes seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(cpuSeconds(process.processId()) > 0.5, 60000);
+        sinceInterrupt.start();
+        ::kill(pid_t(process.processId()), SIGINT);
+    }
+    QVERIFY(process.waitForFinished(120000));
+    if (sinceInterrupt.isValid()) {
+        const qint64 elapsed = sinceInterrupt.elapsed();
+        QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
+    }
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == status, qPrintable(err));
+    message.replace("%OUT%", out);
+    QVERIFY2(err.contains(message), qPrintable(err));
+    if (setting != "full stdout")
+        QCOMPARE(filesIn(out), QStringList());
+}
+
+// ssh turns Ctrl-C on a remote job into SIGTERM and closes the job's stderr:
+// the stop is the same as Ctrl-C's, and the report still reaches stdout.
+void TestCli::sigtermWithStderrClosed()
+{
+    const QString out = freshOutput();
+    const QString report = dir.filePath("sigterm.jsonl");
+    // stderr is a pipe whose reading end is closed: writes to it fail with EPIPE.
+    int closedPipe[2];
+    QCOMPARE(::pipe(closedPipe), 0);
+    ::close(closedPipe[0]);
+    QProcess process;
+    process.setStandardOutputFile(report);
+    process.setChildProcessModifier([writeEnd = closedPipe[1]] { ::dup2(writeEnd, STDERR_FILENO); });
+    process.start(QStringLiteral(VELLORAN_CLI),
+                  {"-j", "2", "-t", "png", "-r", "100", "--json", "-o", out, pdf("forty.pdf")});
+    ::close(closedPipe[1]);
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!filesIn(out).filter(".png").isEmpty(), 60000);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + SIGTERM);
+
+    const QList<QJsonObject> lines = jsonLines(QString::fromUtf8(bytesOf(report)));
+    QVERIFY(!lines.isEmpty());
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QCOMPARE(summary.value("exit_status").toInt(), 128 + SIGTERM);
+    QCOMPARE(summary.value("files").toArray(), QJsonArray{pdf("forty.pdf")});
+    const QStringList names = filesIn(out);
+    QCOMPARE(summary.value("written").toInt(), int(names.size()));
+    QVERIFY(summary.value("not_started").toInt() > 0);
+    QCOMPARE(lines.size(), names.size() + 1);
+    for (const QString &name : names) { // only whole pages, no temporary file
+        QVERIFY2(name.startsWith("forty_") && name.endsWith(".png"), qPrintable(name));
+        QCOMPARE(QImage(out + "/" + name).size(), QSize(826, 1169));
+    }
+}
+
+// Two inputs of one name in two folders: each gets its own output folder,
+// and neither is written over the other.
+void TestCli::outputTreeKeepsSameNamesApart()
+{
+    const QString root = dir.filePath("tree");
+    QVERIFY(QDir().mkpath(root + "/2023") && QDir().mkpath(root + "/2024/q1"));
+    QVERIFY(makePdf(root + "/2023/report.pdf", 2));
+    QVERIFY(makePdf(root + "/2024/q1/report.pdf", {a4Landscape}));
+
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-t", "png", "-r", "20", "--output-tree", root, "-o", out,
+                               root + "/2023/report.pdf", root + "/2024/q1/report.pdf"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out + "/2023"), (QStringList{"report_1.png", "report_2.png"}));
+    QCOMPARE(filesIn(out + "/2024/q1"), QStringList{"report_1.png"});
+    // The same bytes as each converted alone.
+    for (const QString &input : {QStringLiteral("2023/report.pdf"), QStringLiteral("2024/q1/report.pdf")}) {
+        const QString alone = freshOutput();
+        QCOMPARE(runCli({"-q", "-t", "png", "-r", "20", "-p", "1", "-o", alone, root + "/" + input}).status, 0);
+        QCOMPARE(bytesOf(out + "/" + QFileInfo(input).path() + "/report_1.png"), bytesOf(alone + "/report_1.png"));
+    }
+
+    // An input outside the root has no place in the tree: refused before anything is written.
+    const QString refusedOut = freshOutput();
+    const CliRun outside = runCli({"-q", "--output-tree", root, "-o", refusedOut, root + "/2023/report.pdf",
+                                   pdf("three.pdf")});
+    QCOMPARE(outside.status, 2);
+    QCOMPARE(outside.err, QStringLiteral("velloran-cli: %1: outside the --output-tree folder %2\n")
+                              .arg(pdf("three.pdf"), root));
+    QVERIFY(!QFileInfo::exists(refusedOut));
+}
+
+void TestCli::skipExistingChecksWholeness_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("there"); // what the output's name holds before the run
+    QTest::addColumn<QString>("redoneBecause"); // empty: skipped
+
+    QTest::newRow("empty png") << "png" << "empty" << "the file is empty";
+    QTest::newRow("png cut short") << "png" << "cut" << "cut short: no PNG end (IEND)";
+    QTest::newRow("jpg cut short") << "jpg" << "cut" << "cut short: no JPEG end marker (EOI)";
+    QTest::newRow("bmp cut short") << "bmp" << "cut" << "cut short: 116099 bytes of the 116118 its BMP header gives";
+    QTest::newRow("tiff cut short") << "tiff" << "cut" << "not a readable TIFF file";
+    QTest::newRow("a png under a jpg's name") << "jpg" << "png" << "not a JPEG file";
+    QTest::newRow("whole png") << "png" << "whole" << "";
+    QTest::newRow("whole jpg") << "jpg" << "whole" << "";
+    QTest::newRow("whole tiff") << "tiff" << "whole" << "";
+}
+
+void TestCli::skipExistingChecksWholeness()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, there);
+    QFETCH(QString, redoneBecause);
+
+    const QString reference = freshOutput();
+    const QStringList common{"-q", "-r", "20", "-p", "1", "-t", type};
+    QCOMPARE(runCli(common + QStringList{"-o", reference, pdf("three.pdf")}).status, 0);
+    const QByteArray whole = bytesOf(reference + "/three_1." + type);
+    QVERIFY(!whole.isEmpty());
+
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    const QString target = out + "/three_1." + type;
+    QByteArray before = whole;
+    if (there == "empty")
+        before.clear();
+    else if (there == "cut")
+        before.chop(19);
+    else if (there == "png") {
+        const QString png = freshOutput();
+        QCOMPARE(runCli({"-q", "-r", "20", "-p", "1", "-t", "png", "-o", png, pdf("three.pdf")}).status, 0);
+        before = bytesOf(png + "/three_1.png");
+    }
+    {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(before), before.size());
+    }
+    struct stat status = {};
+    QCOMPARE(::stat(QFile::encodeName(target).constData(), &status), 0);
+
+    const CliRun run = runCli(common + QStringList{"--skip-existing", "--json", "-o", out, pdf("three.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first().value("status").toString(), redoneBecause.isEmpty() ? "skipped" : "written");
+    QCOMPARE(lines.first().value("redone_because").toString(), redoneBecause);
+    QCOMPARE(bytesOf(target), whole);
+    struct stat after = {};
+    QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);
+    QCOMPARE(after.st_ino == status.st_ino, redoneBecause.isEmpty()); // a whole file is left alone
+}
+
+// A refused input gets its line in the report, and the summary counts it.
+void TestCli::refusedInputInJson()
+{
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--json", "-o", out, pdf("ten.pdf"), pdf("broken.pdf")});
+    QCOMPARE(run.status, 2);
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first(), (QJsonObject{{"file", pdf("broken.pdf")},
+                                         {"status", "refused"},
+                                         {"error", "cannot be opened as a PDF (damaged or not a PDF)"}}));
+    const QJsonObject summary = lines.last().value("summary").toObject();
+    QCOMPARE(summary.value("refused").toInt(), 1);
+    QCOMPARE(summary.value("pages").toInt(), 0);
+    QCOMPARE(summary.value("exit_status").toInt(), 2);
+    QCOMPARE(summary.value("files").toArray(), (QJsonArray{pdf("ten.pdf"), pdf("broken.pdf")}));
+    QVERIFY(!QFileInfo::exists(out));
+}
+
+// Temporary files of a killed run are removed once no live run can own
+// them; those of a run that may still be writing, and other files, stay.
+void TestCli::staleTemporariesAreRemoved()
+{
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    const QDateTime threeDaysAgo = QDateTime::currentDateTime().addDays(-3);
+    for (const QString &name : {QStringLiteral(".vlold.tmp"), QStringLiteral(".vlfresh.tmp"), QStringLiteral("old.tmp")}) {
+        QFile file(out + "/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (name != ".vlfresh.tmp")
+            QVERIFY(file.setFileTime(threeDaysAgo, QFileDevice::FileModificationTime));
+    }
+    const CliRun run = runCli({"-q", "-r", "20", "-p", "1", "-o", out, pdf("three.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), (QStringList{".vlfresh.tmp", "old.tmp", "three_1.jpg"}));
 }
 
 QTEST_MAIN(TestCli)

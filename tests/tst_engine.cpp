@@ -1,4 +1,6 @@
+#include "engine/atomicfile.h"
 #include "engine/image/imageformat.h"
+#include "engine/image/webpencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
@@ -8,12 +10,18 @@
 
 #include <poppler-qt6.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -83,10 +91,15 @@ private slots:
     void stopInsideSlowPage_data();
     void stopInsideSlowPage();
     void budgetHoldsAcrossThreads();
+    void atomicFileCommitsWhatWasWritten_data();
+    void atomicFileCommitsWhatWasWritten();
     void failedWriteLeavesNothing_data();
     void failedWriteLeavesNothing();
     void replacesKeepingPermissions();
     void writesThroughSymlink();
+    void leftoverTemporaryIsPassedOver();
+    void webpEncodeStops_data();
+    void webpEncodeStops();
 
 private:
     PageOutcome convert(const Poppler::Document *document, const QString &name, ImageFormat format,
@@ -348,6 +361,10 @@ void TstEngine::budgetHoldsAcrossThreads()
     const qint64 band = qint64(1240) * 4 * 600;
     MemoryBudget budget(2 * band);
     std::vector<PageOutcome> outcomes(threads);
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    int endedCount = 0;
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i) {
         workers.emplace_back([&, i] {
@@ -357,15 +374,93 @@ void TstEngine::budgetHoldsAcrossThreads()
             job.format = ImageFormat::Bmp;
             job.bandBudget = band;
             job.memory = &budget;
-            outcomes[size_t(i)] = convertPage(document.get(), job, notStopped);
+            outcomes[size_t(i)] = convertPage(document.get(), job, stop);
+            const std::lock_guard<std::mutex> lock(mutex);
+            ++endedCount;
+            ended.notify_all();
         });
     }
+    // A lease that is not given back leaves the other threads waiting for
+    // memory for ever: past the deadline they are stopped, and the message
+    // says which pages ended holding memory and which never got any.
+    bool allEnded = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        allEnded = ended.wait_for(lock, std::chrono::seconds(60), [&] { return endedCount == threads; });
+    }
+    stop.store(true);
     for (std::thread &worker : workers)
         worker.join();
+    if (!allEnded || budget.inUse() != 0) {
+        QStringList pages;
+        for (int i = 0; i < threads; ++i) {
+            const bool written = outcomes[size_t(i)].result == PageOutcome::Written;
+            pages << QStringLiteral("page%1.bmp %2").arg(i).arg(written ? "written" : "still waiting for memory");
+        }
+        QFAIL(qPrintable(QStringLiteral("%1 bytes (%2 leases of a band) not given back%3: %4")
+                             .arg(budget.inUse()).arg(double(budget.inUse()) / double(band))
+                             .arg(allEnded ? "" : " after 60 s").arg(pages.join(QStringLiteral(", ")))));
+    }
     for (const PageOutcome &outcome : outcomes)
         QCOMPARE(outcome.result, PageOutcome::Written);
     QCOMPARE(budget.peak(), 2 * band);
-    QCOMPARE(budget.inUse(), 0);
+}
+
+// What commit puts in place is every byte written, read back while the
+// AtomicFile is still alive; a write that fails (past the process's file size
+// limit here) is never committed, even when its writer asks, and leaves the
+// old file as it was.
+void TstEngine::atomicFileCommitsWhatWasWritten_data()
+{
+    QTest::addColumn<QByteArray>("old"); // the file there before; empty: none
+    QTest::addColumn<qint64>("sizeLimit"); // RLIMIT_FSIZE while writing; -1: none
+    QTest::addColumn<bool>("committed");
+
+    QTest::newRow("new file") << QByteArray() << qint64(-1) << true;
+    QTest::newRow("over a longer file") << QByteArray(300000, 'x') << qint64(-1) << true;
+    QTest::newRow("write fails") << QByteArray("the old file") << qint64(0) << false;
+}
+
+void TstEngine::atomicFileCommitsWhatWasWritten()
+{
+    QFETCH(QByteArray, old);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(bool, committed);
+
+    const QString path = m_out->filePath(QStringLiteral("out.bin"));
+    if (!old.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(old), old.size());
+    }
+    QByteArray data;
+    for (int i = 0; i < 1000; ++i)
+        data += char(i * 7 + i / 256);
+
+    AtomicFile file(path);
+    QVERIFY(file.open());
+    rlimit limit = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    void (*const oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    if (sizeLimit >= 0) {
+        limit.rlim_cur = rlim_t(sizeLimit);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    QCOMPARE(file.device().write(data), committed ? data.size() : qint64(-1));
+    const bool commitResult = file.commit();
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(commitResult, committed);
+    if (!committed)
+        QCOMPARE(file.errorString(), QStringLiteral("File too large"));
+    QFile back(path);
+    if (committed || !old.isEmpty()) {
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), committed ? data : old);
+    }
+    QCOMPARE(entriesOf(m_out->path()), QStringList{QStringLiteral("out.bin")});
 }
 
 void TstEngine::failedWriteLeavesNothing_data()
@@ -428,6 +523,72 @@ void TstEngine::writesThroughSymlink()
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a.png"))).isSymLink());
     QCOMPARE(QImage(target).size(), QSize(200, 100));
     QCOMPARE(entriesOf(dir.filePath(QStringLiteral("real"))), QStringList{"a.png"});
+}
+
+// A run killed midway leaves its temporary file; a later run that picks the
+// same name takes another and writes the page all the same.
+void TstEngine::leftoverTemporaryIsPassedOver()
+{
+    const auto document = open(m_redBlue);
+    const PageOutcome reference = convert(document.get(), QStringLiteral("reference.png"), ImageFormat::Png, 72);
+    QCOMPARE(reference.result, PageOutcome::Written);
+
+    const QString leftover = m_out->filePath(QStringLiteral(".vlleft.tmp"));
+    QVERIFY(QFile(leftover).open(QIODevice::WriteOnly));
+    QStringList names{QStringLiteral(".vlleft.tmp"), QStringLiteral(".vlnext.tmp")};
+    AtomicFile::setNameSource([&names] { return names.isEmpty() ? QStringLiteral(".vlspare.tmp") : names.takeFirst(); });
+    const PageOutcome outcome = convert(document.get(), QStringLiteral("page.png"), ImageFormat::Png, 72);
+    AtomicFile::setNameSource({});
+
+    QVERIFY2(outcome.result == PageOutcome::Written, qPrintable(outcome.detail));
+    QVERIFY(names.isEmpty()); // both names were asked for: the leftover's was passed over
+    QFile written(outcome.outputPath);
+    QFile expected(reference.outputPath);
+    QVERIFY(written.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), expected.readAll());
+    QCOMPARE(QFileInfo(leftover).size(), 0); // not ours: left as it was
+    QCOMPARE(entriesOf(m_out->path()), (QStringList{".vlleft.tmp", "page.png", "reference.png"}));
+}
+
+void TstEngine::webpEncodeStops_data()
+{
+    QTest::addColumn<bool>("stopSet");
+    QTest::addColumn<int>("deadlineMs"); // -1: none
+    QTest::addColumn<int>("quality");
+
+    // libwebp takes the whole picture in one call: only its progress hook can end it early.
+    QTest::newRow("stop, lossy") << true << -1 << 75;
+    QTest::newRow("deadline passes while encoding") << false << 300 << 75;
+    QTest::newRow("deadline passes, lossless") << false << 300 << 100;
+}
+
+void TstEngine::webpEncodeStops()
+{
+    QFETCH(bool, stopSet);
+    QFETCH(int, deadlineMs);
+    QFETCH(int, quality);
+
+    // Noise does not compress: 4000 x 4000 pixels take seconds to encode in any build.
+    const int side = 4000;
+    QImage noise(side, side, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < side; ++y)
+        random.fillRange(reinterpret_cast<quint32 *>(noise.scanLine(y)), side);
+
+    QBuffer output;
+    QVERIFY(output.open(QIODevice::WriteOnly));
+    WebpEncoder encoder;
+    const std::atomic<bool> stop{stopSet};
+    QVERIFY(encoder.begin(&output, EncodeSettings{side, side, 150, quality, PixelMode::Color}));
+    QVERIFY(encoder.writeRows(noise.constBits(), noise.bytesPerLine(), side));
+    QElapsedTimer timer;
+    timer.start();
+    encoder.stopWhen(&stop, deadlineMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(deadlineMs));
+    QVERIFY(!encoder.finish());
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(encoder.errorString(), QStringLiteral("stopped while encoding"));
+    QVERIFY2(elapsed < qMax(0, deadlineMs) + 500, qPrintable(QStringLiteral("encoding ended after %1 ms").arg(elapsed)));
+    QCOMPARE(output.size(), 0);
 }
 
 QTEST_MAIN(TstEngine)

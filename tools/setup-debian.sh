@@ -9,6 +9,9 @@ packages=(
     libpoppler-qt6-dev
     libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev libwebp-dev  # the engine's encoders
     libspng-dev         # bench_engine measures it against libpng
+    # velloran-cli's MuPDF renderer: Debian's static libmupdf.a and what it links
+    libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libbrotli-dev libharfbuzz-dev
+    libfreetype-dev
     fp-utils            # chmcmd builds the manual
     poppler-utils qpdf  # test fixtures and benchmark peers
     mupdf-tools

@@ -116,12 +116,34 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     if (mode == PixelMode::Gray)
         jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
+    if (mode != PixelMode::Gray) {
+        const ChromaSubsampling sampling = settings.options.subsampling;
+        cinfo.comp_info[0].h_samp_factor = sampling == ChromaSubsampling::S444 ? 1 : 2;
+        cinfo.comp_info[0].v_samp_factor = sampling == ChromaSubsampling::S420 ? 2 : 1;
+    }
+    cinfo.optimize_coding = settings.options.jpegOptimize ? TRUE : FALSE;
+    if (settings.options.jpegProgressive)
+        jpeg_simple_progression(&cinfo);
     cinfo.write_JFIF_header = TRUE;
     cinfo.density_unit = 1; // dots per inch
     cinfo.X_density = UINT16(qBound(1, qRound(settings.resolution), 65535));
     cinfo.Y_density = cinfo.X_density;
     jpeg_start_compress(&cinfo, TRUE);
     return true;
+}
+
+qint64 JpegEncoder::bytesHeld(const EncodeSettings &settings) const
+{
+    if (!settings.options.jpegProgressive && !settings.options.jpegOptimize)
+        return 0;
+    // One 2-byte coefficient a sample, in blocks padded to whole MCUs of 16 x 16.
+    const qint64 lumaSamples = qint64((settings.width + 15) / 16 * 16) * ((settings.height + 15) / 16 * 16);
+    if (settings.mode == PixelMode::Gray)
+        return 2 * lumaSamples;
+    const int chromaDivisor = settings.options.subsampling == ChromaSubsampling::S444   ? 1
+                              : settings.options.subsampling == ChromaSubsampling::S422 ? 2
+                                                                                        : 4;
+    return 2 * (lumaSamples + 2 * lumaSamples / chromaDivisor);
 }
 
 bool JpegEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)

@@ -1,10 +1,13 @@
 #ifndef ROWENCODER_H
 #define ROWENCODER_H
 
+#include "engine/image/encoderoptions.h"
 #include "engine/image/imageformat.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QIODevice;
@@ -24,6 +27,7 @@ struct EncodeSettings
     double resolution = 150; // dots per inch, stored in every file that has a place for it
     int quality = 75;        // 1 to 100: JPEG and WebP quality; for PNG higher compresses less
     PixelMode mode = PixelMode::Color;
+    EncoderOptions options;
 };
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
@@ -41,12 +45,30 @@ public:
 
     QString errorString() const { return error; }
 
+    // The page's stop flag and deadline, for an encoder that spends long in
+    // one library call (WebP encodes the whole picture at once): it gives up
+    // once either is reached, and its finish() fails.
+    void stopWhen(const std::atomic<bool> *stop, QDeadlineTimer deadline)
+    {
+        this->stop = stop;
+        this->deadline = deadline;
+    }
+
     // Memory the encoder itself holds for an image of the settings' size, for
     // the run's memory budget: nothing for those that stream their rows out.
     virtual qint64 bytesHeld(const EncodeSettings &) const { return 0; }
 
 protected:
+    bool stopRequested() const
+    {
+        return (stop && stop->load(std::memory_order_relaxed)) || deadline.hasExpired();
+    }
+
     QString error;
+
+private:
+    const std::atomic<bool> *stop = nullptr;
+    QDeadlineTimer deadline{QDeadlineTimer::Forever};
 };
 
 std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format);

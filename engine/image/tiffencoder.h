@@ -8,7 +8,9 @@
 struct tiff;
 
 // TIFF in strips through libtiff, with X/YResolution in dots per inch:
-// uncompressed 8-bit RGB, gray or RGBA, or 1-bit compressed as CCITT Group 4.
+// 8-bit RGB, gray or RGBA, uncompressed or compressed as asked (PackBits, LZW
+// or Deflate with the horizontal predictor, JPEG as YCbCr), or 1-bit
+// compressed as CCITT Group 4.
 // A file that would pass 4 GiB is written as BigTIFF. Several pages can go
 // into one file: each begin() and finish() then makes a page of it.
 class TiffEncoder : public RowEncoder
@@ -21,18 +23,23 @@ public:
     bool finish() override;
 
     // Whether an image of this size needs BigTIFF's 64-bit offsets.
-    static bool needsBigTiff(int width, int height, PixelMode mode = PixelMode::Color);
+    static bool needsBigTiff(int width, int height, PixelMode mode = PixelMode::Color,
+                             TiffCompression compression = TiffCompression::None);
     static bool needsBigTiff(qint64 pixelBytes);
-    // Bytes of pixels an image of this size takes in the file, for adding up pages.
-    static qint64 pixelBytes(int width, int height, PixelMode mode);
+    // Bytes of pixels an image of this size may take in the file, for adding
+    // up pages: compressed, at worst what LZW makes of noise.
+    static qint64 pixelBytes(int width, int height, PixelMode mode,
+                             TiffCompression compression = TiffCompression::None);
 
     // Keeps the file open after finish() for further pages, pageCount in all;
     // close() ends it. bigTiff: the caller knows the total size in advance.
     void startMultiPage(int pageCount, bool bigTiff);
     bool close();
 
-    // Called by libtiff's error handler.
+    // Called by libtiff's error handler and its input and output.
     void setLibraryError(const QString &text) { libraryError = text; }
+    void setDeviceFailed() { deviceFailed = true; }
+    QIODevice *outputDevice() const { return device; }
 
 private:
     bool fail(const QString &fallback);
@@ -40,6 +47,8 @@ private:
     bool open(QIODevice *device, bool bigTiff);
 
     tiff *tif = nullptr;
+    QIODevice *device = nullptr;
+    bool deviceFailed = false;
     QByteArray rowBuffer;
     int width = 0;
     int nextRow = 0;

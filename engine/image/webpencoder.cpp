@@ -47,27 +47,44 @@ bool WebpEncoder::finish()
         error = QStringLiteral("the image has fewer rows than it should");
         return false;
     }
+    // What WebPEncodeRGB() and WebPEncodeLosslessRGB() do, with a progress
+    // hook: libwebp asks it between rows of blocks, and stops when it says so.
     const bool alpha = settings.mode == PixelMode::ColorAlpha;
     const bool lossless = settings.quality >= 100;
-    const int stride = int(rowBytes);
-    uint8_t *output = nullptr;
-    size_t size = 0;
-    if (lossless)
-        size = alpha ? WebPEncodeLosslessRGBA(pixels.data(), settings.width, settings.height, stride, &output)
-                     : WebPEncodeLosslessRGB(pixels.data(), settings.width, settings.height, stride, &output);
-    else
-        size = alpha ? WebPEncodeRGBA(pixels.data(), settings.width, settings.height, stride, float(settings.quality),
-                                      &output)
-                     : WebPEncodeRGB(pixels.data(), settings.width, settings.height, stride, float(settings.quality),
-                                     &output);
-    std::vector<uchar>().swap(pixels);
-    if (size == 0) {
-        WebPFree(output);
+    WebPConfig config;
+    WebPPicture picture;
+    WebPMemoryWriter memory;
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, lossless ? 70.f : float(settings.quality))
+        || !WebPPictureInit(&picture)) {
         error = QStringLiteral("the WebP encoder failed");
         return false;
     }
-    const bool written = device->write(reinterpret_cast<const char *>(output), qint64(size)) == qint64(size);
-    WebPFree(output);
+    config.lossless = lossless ? 1 : 0;
+    picture.use_argb = lossless ? 1 : 0;
+    picture.width = settings.width;
+    picture.height = settings.height;
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &memory;
+    picture.user_data = this;
+    picture.progress_hook = [](int, const WebPPicture *picture) -> int {
+        return static_cast<const WebpEncoder *>(picture->user_data)->stopRequested() ? 0 : 1;
+    };
+    WebPMemoryWriterInit(&memory);
+    const int stride = int(rowBytes);
+    const bool imported = alpha ? WebPPictureImportRGBA(&picture, pixels.data(), stride)
+                                : WebPPictureImportRGB(&picture, pixels.data(), stride);
+    std::vector<uchar>().swap(pixels);
+    const bool encoded = imported && WebPEncode(&config, &picture);
+    const bool aborted = picture.error_code == VP8_ENC_ERROR_USER_ABORT;
+    WebPPictureFree(&picture);
+    if (!encoded) {
+        WebPMemoryWriterClear(&memory);
+        error = aborted ? QStringLiteral("stopped while encoding") : QStringLiteral("the WebP encoder failed");
+        return false;
+    }
+    const bool written = device->write(reinterpret_cast<const char *>(memory.mem), qint64(memory.size))
+                         == qint64(memory.size);
+    WebPMemoryWriterClear(&memory);
     if (!written)
         error = device->errorString();
     return written;

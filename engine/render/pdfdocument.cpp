@@ -139,8 +139,9 @@ void drawWithoutPaper(Poppler::Document *document)
     document->setRenderHint(Poppler::Document::IgnorePaperColor, true);
 }
 
-bool drawOnePixel(const Poppler::Document *document, int pageIndex)
+bool drawOnePixel(const Poppler::Document *document, int pageIndex, const std::atomic<bool> *stop,
+                  QDeadlineTimer deadline)
 {
     const PageRenderer page(document, pageIndex);
-    return page.exists() && !page.render(72, QRect(0, 0, 1, 1), neverStopped).isNull();
+    return page.exists() && !page.render(72, QRect(0, 0, 1, 1), stop ? *stop : neverStopped, false, deadline).isNull();
 }

@@ -1,18 +1,20 @@
 #ifndef PDFDOCUMENT_H
 #define PDFDOCUMENT_H
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 namespace Poppler {
 class Document;
 }
 
-// Opening documents, and drawing whole pages for the preview. With
-// pagerenderer, the only place that talks to Poppler; everything else gets
-// plain results.
+// Opening documents with Poppler, and drawing whole pages for the preview.
+// With pagerenderer and popplerrenderer, the only place that talks to
+// Poppler; everything else gets plain results.
 
 enum class PdfLoadStatus {
     Loaded,
@@ -89,6 +91,9 @@ double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea);
 // Draws one pixel of the page, whatever its size; true when it drew. Poppler
 // sets up some of its process-wide state on the first drawing without a lock,
 // so a program that renders from several threads draws once before they start.
-bool drawOnePixel(const Poppler::Document *document, int pageIndex);
+// Poppler still reads the whole page to draw that pixel, so the drawing gives
+// up, like any other, once stop is set or the deadline has passed.
+bool drawOnePixel(const Poppler::Document *document, int pageIndex, const std::atomic<bool> *stop = nullptr,
+                  QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 #endif // PDFDOCUMENT_H

@@ -1,0 +1,111 @@
+#include "engine/image/imagecheck.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cstdarg>
+#include <tiffio.h>
+
+namespace {
+
+quint32 le32(const QByteArray &bytes, int at)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData()) + at;
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+int noteError(TIFF *, void *userData, const char *, const char *, va_list)
+{
+    *static_cast<bool *>(userData) = true;
+    return 1;
+}
+
+int ignoreWarning(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+QString whyNotWholeTiff(const QString &path, qint64 size)
+{
+    bool failed = false;
+    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, noteError, &failed);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
+    // "m": read the directories with plain reads, not a map of the file.
+    TIFF *tif = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options);
+    TIFFOpenOptionsFree(options);
+    if (!tif)
+        return QStringLiteral("not a readable TIFF file");
+    QString why;
+    do {
+        uint64_t *offsets = nullptr;
+        uint64_t *counts = nullptr;
+        const uint32_t strips = TIFFNumberOfStrips(tif);
+        if (!TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) || !TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts)
+            || strips == 0) {
+            why = QStringLiteral("a TIFF directory without strips");
+            break;
+        }
+        for (uint32_t i = 0; i < strips && why.isEmpty(); ++i) {
+            if (offsets[i] + counts[i] > uint64_t(size))
+                why = QStringLiteral("cut short: a TIFF strip ends past the end of the file");
+        }
+    } while (why.isEmpty() && TIFFReadDirectory(tif));
+    TIFFClose(tif);
+    if (why.isEmpty() && failed)
+        why = QStringLiteral("cut short: a TIFF directory cannot be read");
+    return why;
+}
+
+} // namespace
+
+QString whyNotWholeImage(const QString &path, ImageFormat format)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be read: %1").arg(file.errorString());
+    const qint64 size = file.size();
+    if (size == 0)
+        return QStringLiteral("the file is empty");
+    const QByteArray head = file.read(16);
+    const auto startsWith = [&head](const char *bytes, int length) {
+        return head.size() >= length && head.startsWith(QByteArray::fromRawData(bytes, length));
+    };
+    const auto tail = [&file, size](qint64 length) {
+        return size >= length && file.seek(size - length) ? file.read(length) : QByteArray();
+    };
+
+    switch (format) {
+    case ImageFormat::Png: {
+        if (!startsWith("\x89PNG\r\n\x1a\n", 8))
+            return QStringLiteral("not a PNG file");
+        if (tail(12) != QByteArray::fromRawData("\0\0\0\0IEND\xae\x42\x60\x82", 12))
+            return QStringLiteral("cut short: no PNG end (IEND)");
+        return QString();
+    }
+    case ImageFormat::Jpeg:
+        if (!startsWith("\xff\xd8\xff", 3))
+            return QStringLiteral("not a JPEG file");
+        if (tail(2) != QByteArray::fromRawData("\xff\xd9", 2))
+            return QStringLiteral("cut short: no JPEG end marker (EOI)");
+        return QString();
+    case ImageFormat::Bmp:
+        if (!startsWith("BM", 2) || head.size() < 6)
+            return QStringLiteral("not a BMP file");
+        if (le32(head, 2) != quint64(size))
+            return QStringLiteral("cut short: %1 bytes of the %2 its BMP header gives").arg(size).arg(le32(head, 2));
+        return QString();
+    case ImageFormat::WebP:
+        if (!startsWith("RIFF", 4) || head.size() < 12 || head.mid(8, 4) != "WEBP")
+            return QStringLiteral("not a WebP file");
+        if (quint64(le32(head, 4)) + 8 != quint64(size))
+            return QStringLiteral("cut short: %1 bytes of the %2 its RIFF header gives").arg(size).arg(quint64(le32(head, 4)) + 8);
+        return QString();
+    case ImageFormat::Tiff:
+        if (!startsWith("II*\0", 4) && !startsWith("MM\0*", 4) && !startsWith("II+\0", 4) && !startsWith("MM\0+", 4))
+            return QStringLiteral("not a TIFF file");
+        file.close();
+        return whyNotWholeTiff(path, size);
+    }
+    return QString();
+}

@@ -1,0 +1,377 @@
+#include "engine/render/mupdfrenderer.h"
+
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+#include <QFile>
+
+#include <cmath>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// ---- The base context: locks for the store shared by every clone. ----
+
+std::mutex muPdfLocks[FZ_LOCK_MAX];
+
+void lockMuPdf(void *, int lock)
+{
+    muPdfLocks[lock].lock();
+}
+
+void unlockMuPdf(void *, int lock)
+{
+    muPdfLocks[lock].unlock();
+}
+
+// MuPDF prints its warnings and the errors it throws on stderr. The engine
+// turns failures into outcomes with messages of its own, which are the same
+// whichever library drew, so the library's own words stay off the terminal.
+void quietly(void *, const char *)
+{
+}
+
+void silence(fz_context *ctx)
+{
+    fz_set_warning_callback(ctx, quietly, nullptr);
+    fz_set_error_callback(ctx, quietly, nullptr);
+}
+
+class BaseContext
+{
+public:
+    BaseContext()
+    {
+        const fz_locks_context locks{nullptr, lockMuPdf, unlockMuPdf};
+        ctx = fz_new_context(nullptr, &locks, size_t(muPdfStoreBytes));
+        if (ctx)
+            silence(ctx);
+    }
+    ~BaseContext() { fz_drop_context(ctx); }
+    BaseContext(const BaseContext &) = delete;
+    BaseContext &operator=(const BaseContext &) = delete;
+
+    fz_context *ctx = nullptr;
+};
+
+// A context of its own for a document: a document and its context are used by
+// one thread at a time, while the store behind them is shared under the locks.
+fz_context *newContext()
+{
+    static BaseContext base;
+    if (!base.ctx)
+        return nullptr;
+    fz_context *ctx = fz_clone_context(base.ctx);
+    if (ctx)
+        silence(ctx);
+    return ctx;
+}
+
+// ---- Stopping a drawing: fz_cookie's abort, set by a watcher thread. ----
+
+// MuPDF reads the cookie's abort field as it draws but calls nothing back, so
+// one thread of the process looks at the stop flags and deadlines of the
+// drawings in progress every few milliseconds and sets their abort fields.
+class AbortWatch
+{
+public:
+    struct Drawing
+    {
+        fz_cookie *cookie;
+        const std::atomic<bool> *stop;
+        QDeadlineTimer deadline;
+    };
+
+    static AbortWatch &instance()
+    {
+        static AbortWatch watch;
+        return watch;
+    }
+
+    std::list<Drawing>::iterator add(const Drawing &drawing)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!thread.joinable())
+            thread = std::thread([this] { watch(); });
+        const auto it = drawings.insert(drawings.end(), drawing);
+        changed.notify_one();
+        return it;
+    }
+
+    void remove(std::list<Drawing>::iterator it)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        drawings.erase(it);
+    }
+
+    ~AbortWatch()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+            changed.notify_one();
+        }
+        if (thread.joinable())
+            thread.join();
+    }
+
+private:
+    static constexpr std::chrono::milliseconds interval{5};
+
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!quit) {
+            if (drawings.empty()) {
+                changed.wait(lock);
+                continue;
+            }
+            for (const Drawing &drawing : drawings) {
+                if (drawing.stop->load(std::memory_order_relaxed) || drawing.deadline.hasExpired())
+                    __atomic_store_n(&drawing.cookie->abort, 1, __ATOMIC_RELAXED);
+            }
+            changed.wait_for(lock, interval);
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::list<Drawing> drawings;
+    std::thread thread;
+    bool quit = false;
+};
+
+class WatchedDrawing
+{
+public:
+    WatchedDrawing(fz_cookie *cookie, const std::atomic<bool> &stop, QDeadlineTimer deadline)
+        : it(AbortWatch::instance().add({cookie, &stop, deadline}))
+    {
+    }
+    ~WatchedDrawing() { AbortWatch::instance().remove(it); }
+    WatchedDrawing(const WatchedDrawing &) = delete;
+    WatchedDrawing &operator=(const WatchedDrawing &) = delete;
+
+private:
+    std::list<AbortWatch::Drawing>::iterator it;
+};
+
+// ---- The calls that may throw, each in a function of plain C variables. ----
+
+enum OpenStatus { Opened, NotOpened, NeedsPassword };
+
+OpenStatus openPdf(fz_context *ctx, const char *path, const char *password, pdf_document **out, int *pageCount)
+{
+    pdf_document *doc = nullptr;
+    OpenStatus status = NotOpened;
+    fz_var(doc);
+    fz_var(status);
+    fz_try(ctx)
+    {
+        doc = pdf_open_document(ctx, path);
+        if (pdf_needs_password(ctx, doc) && !pdf_authenticate_password(ctx, doc, password)) {
+            status = NeedsPassword;
+        } else {
+            *pageCount = pdf_count_pages(ctx, doc);
+            status = Opened;
+        }
+    }
+    fz_catch(ctx)
+    {
+        status = NotOpened;
+    }
+    if (status != Opened) {
+        pdf_drop_document(ctx, doc);
+        doc = nullptr;
+    }
+    *out = doc;
+    return status;
+}
+
+// The page's box as Poppler reads it when MuPDF's own box is not: MuPDF
+// draws a page with a side under one point as a one-point square, where
+// Poppler keeps the box the file gives.
+fz_rect thinBox(fz_context *ctx, pdf_obj *page)
+{
+    pdf_obj *box = pdf_dict_get_inheritable(ctx, page, PDF_NAME(CropBox));
+    if (!pdf_is_array(ctx, box))
+        box = pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox));
+    const fz_rect rect = pdf_to_rect(ctx, box);
+    const int rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(Rotate)));
+    const float w = rect.x1 - rect.x0;
+    const float h = rect.y1 - rect.y0;
+    return ((rotate % 180) + 180) % 180 == 90 ? fz_make_rect(0, 0, h, w) : fz_make_rect(0, 0, w, h);
+}
+
+// Loads the page with its box in MuPDF's page space and the scale of that
+// space to points: MuPDF applies /UserUnit, Poppler does not, and the sizes
+// follow Poppler.
+fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, fz_rect *bounds, float *userUnit)
+{
+    fz_page *page = nullptr;
+    fz_var(page);
+    fz_try(ctx)
+    {
+        page = fz_load_page(ctx, &doc->super, index);
+        pdf_obj *object = reinterpret_cast<pdf_page *>(page)->obj;
+        const float unit = pdf_to_real(ctx, pdf_dict_get(ctx, object, PDF_NAME(UserUnit)));
+        *userUnit = unit > 0 ? unit : 1.0f;
+        *bounds = fz_bound_page(ctx, page);
+        if (fz_is_empty_rect(*bounds) || (bounds->x1 - bounds->x0 <= *userUnit && bounds->y1 - bounds->y0 <= *userUnit)) {
+            *bounds = thinBox(ctx, object);
+            *userUnit = 1.0f;
+        }
+    }
+    fz_catch(ctx)
+    {
+        fz_drop_page(ctx, page);
+        page = nullptr;
+    }
+    return page;
+}
+
+// Draws the page through ctm into samples, the pixels of bbox as 4 bytes
+// each (B, G, R, alpha premultiplied), on white paper or on nothing.
+bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsigned char *samples, bool paper,
+              fz_cookie *cookie)
+{
+    fz_pixmap *pixmap = nullptr;
+    fz_device *device = nullptr;
+    bool drawn = false;
+    fz_var(pixmap);
+    fz_var(device);
+    fz_var(drawn);
+    fz_try(ctx)
+    {
+        pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_bgr(ctx), bbox, nullptr, 1, samples);
+        if (paper)
+            fz_clear_pixmap_with_value(ctx, pixmap, 255);
+        else
+            fz_clear_pixmap(ctx, pixmap);
+        device = fz_new_draw_device(ctx, fz_identity, pixmap);
+        fz_run_page(ctx, page, device, ctm, cookie);
+        fz_close_device(ctx, device);
+        drawn = true;
+    }
+    fz_always(ctx)
+    {
+        fz_drop_device(ctx, device);
+        fz_drop_pixmap(ctx, pixmap);
+    }
+    fz_catch(ctx)
+    {
+        drawn = false;
+    }
+    return drawn && !__atomic_load_n(&cookie->abort, __ATOMIC_RELAXED);
+}
+
+// ---- The interface. ----
+
+class MuPdfPage : public RenderPage
+{
+public:
+    MuPdfPage(fz_context *ctx, pdf_document *doc, int pageCount, int index, bool paper)
+        : ctx(ctx)
+        , paper(paper)
+    {
+        if (index >= 0 && index < pageCount)
+            page = loadPage(ctx, doc, index, &bounds, &userUnit);
+    }
+    ~MuPdfPage() override { fz_drop_page(ctx, page); }
+    MuPdfPage(const MuPdfPage &) = delete;
+    MuPdfPage &operator=(const MuPdfPage &) = delete;
+
+    bool exists() const override { return page != nullptr; }
+
+    QSizeF sizeInPoints() const override
+    {
+        return page ? QSizeF((bounds.x1 - bounds.x0) / userUnit, (bounds.y1 - bounds.y0) / userUnit) : QSizeF();
+    }
+
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
+                  QDeadlineTimer deadline) const override
+    {
+        if (!page || region.isEmpty())
+            return QImage();
+        QImage image(region.size(), alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        if (image.isNull() || image.bytesPerLine() != qsizetype(region.width()) * 4)
+            return QImage();
+        // Pixel (0, 0) is the page's top left corner, as with Poppler.
+        const float zoom = float(dpi / 72.0) / userUnit;
+        const fz_matrix ctm = fz_pre_translate(fz_scale(zoom, zoom), -bounds.x0, -bounds.y0);
+        const fz_irect bbox{region.left(), region.top(), region.left() + region.width(),
+                            region.top() + region.height()};
+        fz_cookie cookie = {};
+        const WatchedDrawing watched(&cookie, stop, deadline);
+        if (!drawPage(ctx, page, ctm, bbox, image.bits(), paper, &cookie))
+            return QImage();
+        return image;
+    }
+
+private:
+    fz_context *ctx;
+    fz_page *page = nullptr;
+    fz_rect bounds = fz_empty_rect;
+    float userUnit = 1.0f;
+    bool paper;
+};
+
+class MuPdfDocument : public RenderDocument
+{
+public:
+    MuPdfDocument(fz_context *ctx, pdf_document *doc, int pages, bool paper)
+        : ctx(ctx)
+        , doc(doc)
+        , pages(pages)
+        , paper(paper)
+    {
+    }
+    ~MuPdfDocument() override
+    {
+        pdf_drop_document(ctx, doc);
+        fz_drop_context(ctx);
+    }
+    MuPdfDocument(const MuPdfDocument &) = delete;
+    MuPdfDocument &operator=(const MuPdfDocument &) = delete;
+
+    int pageCount() const override { return pages; }
+    std::unique_ptr<RenderPage> page(int index) const override
+    {
+        return std::make_unique<MuPdfPage>(ctx, doc, pages, index, paper);
+    }
+
+private:
+    fz_context *ctx;
+    pdf_document *doc;
+    int pages;
+    bool paper;
+};
+
+} // namespace
+
+RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, bool withoutPaper)
+{
+    RenderOpenResult result;
+    fz_context *ctx = newContext();
+    if (!ctx)
+        return result;
+    const QByteArray name = QFile::encodeName(path);
+    pdf_document *doc = nullptr;
+    int pages = 0;
+    switch (openPdf(ctx, name.constData(), password.constData(), &doc, &pages)) {
+    case Opened:
+        result.status = PdfLoadStatus::Loaded;
+        result.document = std::make_unique<MuPdfDocument>(ctx, doc, pages, !withoutPaper);
+        return result;
+    case NeedsPassword:
+        result.status = PdfLoadStatus::Locked;
+        break;
+    case NotOpened:
+        break;
+    }
+    fz_drop_context(ctx);
+    return result;
+}
