@@ -1,6 +1,7 @@
 #include "cli/batchjob.h"
 
 #include "engine/image/imageformat.h"
+#include "engine/nativepath.h"
 #include "engine/outputfolder.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
@@ -16,7 +17,7 @@ namespace {
 
 QString fileError(const QString &path, const QString &reason)
 {
-    return path + QStringLiteral(": ") + reason;
+    return displayPath(path) + QStringLiteral(": ") + reason;
 }
 
 QString loadError(PdfLoadStatus status, const QByteArray &password)
@@ -48,12 +49,11 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
 // Reads one input file; returns the reason it cannot be used, or an empty string.
 QString checkFile(const BatchOptions &options, BatchFile &file)
 {
-    const QFileInfo info(file.path);
-    if (!info.exists())
+    if (!nativeExists(file.path))
         return QStringLiteral("no such file");
-    if (!info.isFile())
+    if (!nativeIsFile(file.path))
         return QStringLiteral("not a file");
-    if (!info.isReadable())
+    if (!nativeIsReadable(file.path))
         return QStringLiteral("not readable");
 
     // Poppler decides which files are usable and how many pages they have,
@@ -94,7 +94,7 @@ QList<RefusedFile> findNameClashes(const QList<BatchFile> &files)
         if (found == firstByName.constEnd())
             firstByName.insert(name, file.path);
         else
-            clashes << RefusedFile{file.path, QStringLiteral("its output names clash with those of %1").arg(*found)};
+            clashes << RefusedFile{file.path, QStringLiteral("its output names clash with those of %1").arg(displayPath(*found))};
     }
     return clashes;
 }
@@ -104,8 +104,8 @@ QList<RefusedFile> findNameClashes(const QList<BatchFile> &files)
 // lies outside the root.
 QString treeFolder(const BatchOptions &options, const QString &path)
 {
-    const QString root = QDir::cleanPath(QFileInfo(options.outputTree).absoluteFilePath());
-    const QString folder = QDir::cleanPath(QFileInfo(path).absolutePath());
+    const QString root = absolutePathOf(options.outputTree);
+    const QString folder = QFileInfo(absolutePathOf(path)).absolutePath();
     if (folder == root)
         return options.outputDir;
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
@@ -189,12 +189,12 @@ QStringList findTemplateClashes(const BatchPlan &plan)
         const QList<int> pages = plan.style.multipage ? QList<int>{0} : file.pages;
         for (int page : pages) {
             const QString path = plan.outputPath(file, page);
-            const QString which = plan.style.multipage ? file.path
-                                                       : QStringLiteral("page %1 of %2").arg(page + 1).arg(file.path);
+            const QString which = plan.style.multipage ? displayPath(file.path)
+                                                       : QStringLiteral("page %1 of %2").arg(page + 1).arg(displayPath(file.path));
             const auto found = firstByPath.constFind(path);
             if (found != firstByPath.constEnd())
                 return {QStringLiteral("--name \"%1\" gives %2 and %3 the same output %4")
-                            .arg(plan.style.name.pattern(), *found, which, path)};
+                            .arg(plan.style.name.pattern(), *found, which, displayPath(path))};
             firstByPath.insert(path, which);
         }
     }
@@ -254,8 +254,8 @@ QStringList checkBatchOptions(const BatchOptions &options)
         errors << QStringLiteral("quality must be from %1 to %2").arg(minQuality).arg(maxQuality);
     if (options.outputDir.isEmpty())
         errors << QStringLiteral("the output folder is empty");
-    if (!options.outputTree.isNull() && !QFileInfo(options.outputTree).isDir())
-        errors << QStringLiteral("--output-tree \"%1\": no such folder").arg(options.outputTree);
+    if (!options.outputTree.isNull() && !nativeIsDir(options.outputTree))
+        errors << QStringLiteral("--output-tree \"%1\": no such folder").arg(displayPath(options.outputTree));
     return errors;
 }
 
@@ -279,7 +279,7 @@ BatchPlan planBatch(const BatchOptions &options)
         if (!options.outputTree.isNull()) {
             file.outputDir = treeFolder(options, path);
             if (file.outputDir.isEmpty())
-                reason = QStringLiteral("outside the --output-tree folder %1").arg(options.outputTree);
+                reason = QStringLiteral("outside the --output-tree folder %1").arg(displayPath(options.outputTree));
         }
         if (reason.isEmpty())
             reason = checkFile(options, file);
@@ -309,7 +309,7 @@ BatchPlan planBatch(const BatchOptions &options)
     for (const QString &folder : plan.outputFolders()) {
         if (prepareOutputFolder(folder) != OutputFolderCheck::Ready)
             plan.errors << fileError(folder, QStringLiteral("cannot create the output folder"));
-        else if (!QFileInfo(folder).isWritable())
+        else if (!nativeIsWritableDir(folder))
             plan.errors << fileError(folder, QStringLiteral("the output folder is not writable"));
     }
     return plan;

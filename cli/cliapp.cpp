@@ -5,6 +5,7 @@
 #include "cli/parallelconverter.h"
 #include "cli/progressline.h"
 #include "engine/atomicfile.h"
+#include "engine/nativepath.h"
 #include "engine/version.h"
 
 #include <QCommandLineParser>
@@ -76,7 +77,7 @@ QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
     case PageOutcome::TooSmall:
         return QStringLiteral("page smaller than one pixel%1").arg(at);
     case PageOutcome::WriteFailed:
-        return QStringLiteral("cannot write %1: %2").arg(outcome.outputPath, outcome.detail);
+        return QStringLiteral("cannot write %1: %2").arg(displayPath(outcome.outputPath), outcome.detail);
     case PageOutcome::RenderFailed:
     case PageOutcome::TimedOut:
     case PageOutcome::Skipped:
@@ -361,7 +362,7 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
             const QString error = failed ? failureText(outcome, plan) : QString();
             if (failed)
                 progress.printError(QStringLiteral("%1: %2: page %3: %4")
-                                        .arg(QLatin1String(programName), pdfPath)
+                                        .arg(QLatin1String(programName), displayPath(pdfPath))
                                         .arg(outcome.page + 1)
                                         .arg(error));
             if (json)

@@ -1,5 +1,7 @@
 #include "cli/jsonreport.h"
 
+#include "engine/nativepath.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +30,17 @@ QJsonValue textOrNull(const QString &text)
 
 } // namespace
 
+// Names whose bytes are not UTF-8 with those bytes written as \xNN, so that
+// the report stays valid UTF-8 (JSON has no way to carry raw bytes).
+static QStringList displayed(const QStringList &paths)
+{
+    QStringList shown;
+    shown.reserve(paths.size());
+    for (const QString &path : paths)
+        shown << displayPath(path);
+    return shown;
+}
+
 JsonReport::JsonReport(FILE *stream)
     : stream(stream)
 {
@@ -53,9 +66,9 @@ void JsonReport::writeLine(const QJsonObject &object)
 void JsonReport::page(const QString &pdfPath, const PageOutcome &outcome, const QString &error)
 {
     writeLine(QJsonObject{
-        {QStringLiteral("file"), pdfPath},
+        {QStringLiteral("file"), displayPath(pdfPath)},
         {QStringLiteral("page"), outcome.page + 1},
-        {QStringLiteral("output"), outcome.outputPath},
+        {QStringLiteral("output"), displayPath(outcome.outputPath)},
         {QStringLiteral("status"), statusOf(outcome.result)},
         {QStringLiteral("error"), textOrNull(error)},
         {QStringLiteral("milliseconds"), outcome.milliseconds},
@@ -66,7 +79,7 @@ void JsonReport::page(const QString &pdfPath, const PageOutcome &outcome, const 
 void JsonReport::refused(const RefusedFile &file)
 {
     writeLine(QJsonObject{
-        {QStringLiteral("file"), file.path},
+        {QStringLiteral("file"), displayPath(file.path)},
         {QStringLiteral("status"), QStringLiteral("refused")},
         {QStringLiteral("error"), file.reason},
     });
@@ -77,7 +90,7 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int re
 {
     writeLine(QJsonObject{{QStringLiteral("summary"),
                            QJsonObject{
-                               {QStringLiteral("files"), QJsonArray::fromStringList(files)},
+                               {QStringLiteral("files"), QJsonArray::fromStringList(displayed(files))},
                                {QStringLiteral("pages"), pageCount},
                                {QStringLiteral("written"), summary.written},
                                {QStringLiteral("failed"), summary.failed},

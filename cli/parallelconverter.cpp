@@ -4,6 +4,7 @@
 #include "engine/atomicfile.h"
 #include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"
+#include "engine/nativepath.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pdfdocument.h"
@@ -104,7 +105,7 @@ ParallelConverter::ParallelConverter(const BatchPlan &plan)
     const auto addTask = [&](int f, const BatchFile &file, int page) {
         Task task{f, page, QString()};
         const QString path = plan.outputPath(file, page == wholeFile ? 0 : page);
-        if (plan.style.skipExisting && QFileInfo::exists(path)) {
+        if (plan.style.skipExisting && nativeExists(path)) {
             task.redoneBecause = whyNotWholeImage(path, format);
             if (task.redoneBecause.isEmpty()) {
                 skippedTasks.append(task);

@@ -1,5 +1,7 @@
 #include "engine/atomicfile.h"
 
+#include "engine/nativepath.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -7,6 +9,9 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
@@ -38,13 +43,29 @@ QString temporaryName()
            + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
 }
 
+// Through the system's calls rather than QFileInfo, which cannot reach a
+// name whose bytes are not UTF-8.
 QString resolvedTarget(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.isSymLink())
-        return info.absoluteFilePath();
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical; // a dangling link names the file to make
+    const QString absolute = absolutePathOf(path);
+    const QByteArray bytes = nativePath(absolute);
+    struct stat status = {};
+    if (::lstat(bytes.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
+        return absolute;
+    if (char *real = ::realpath(bytes.constData(), nullptr)) {
+        const QString resolved = pathFromNative(QByteArray(real));
+        std::free(real);
+        return resolved;
+    }
+    // A dangling link names the file to make.
+    QByteArray link(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(bytes.constData(), link.data(), size_t(link.size()));
+    if (length <= 0 || length >= link.size())
+        return absolute;
+    link.truncate(length);
+    const QString linked = pathFromNative(link);
+    return QDir::isAbsolutePath(linked) ? QDir::cleanPath(linked)
+                                        : QDir::cleanPath(QFileInfo(absolute).absolutePath() + QLatin1Char('/') + linked);
 }
 
 } // namespace
@@ -161,7 +182,7 @@ bool AtomicFile::open(bool readable)
     constexpr int attempts = 100;
     for (int i = 0; i < attempts; ++i) {
         const QString candidate = folder + temporaryName();
-        const int fd = ::open(QFile::encodeName(candidate).constData(),
+        const int fd = ::open(nativePath(candidate).constData(),
                               (readable ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST)
             continue; // left by another run, or taken by one now: another name
@@ -172,7 +193,7 @@ bool AtomicFile::open(bool readable)
         temporaryPath = candidate;
         file->attach(fd, readable ? QIODevice::ReadWrite : QIODevice::WriteOnly);
         struct stat status = {};
-        if (::stat(QFile::encodeName(target).constData(), &status) == 0 && S_ISREG(status.st_mode))
+        if (::stat(nativePath(target).constData(), &status) == 0 && S_ISREG(status.st_mode))
             ::fchmod(fd, status.st_mode & 07777);
         return true;
     }
@@ -201,8 +222,8 @@ bool AtomicFile::commit()
         discard();
         return false;
     }
-    const QByteArray from = QFile::encodeName(temporaryPath);
-    if (std::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
+    const QByteArray from = nativePath(temporaryPath);
+    if (std::rename(from.constData(), nativePath(target).constData()) != 0) {
         error = systemError(errno);
         discard();
         return false;
@@ -211,7 +232,7 @@ bool AtomicFile::commit()
     if (synced) {
         // The rename is lasting once the folder is on the disk. Some file
         // systems cannot sync a folder; the file's own data is safe either way.
-        const int dir = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+        const int dir = ::open(nativePath(QFileInfo(target).absolutePath()).constData(),
                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir >= 0) {
             ::fsync(dir);
@@ -226,20 +247,27 @@ void AtomicFile::discard()
     file->closeFd();
     if (temporaryPath.isEmpty())
         return;
-    ::unlink(QFile::encodeName(temporaryPath).constData());
+    ::unlink(nativePath(temporaryPath).constData());
     temporaryPath.clear();
 }
 
 int AtomicFile::removeStaleTemporaries(const QString &folder, qint64 maxAgeSeconds)
 {
-    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-maxAgeSeconds);
-    const QFileInfoList found =
-        QDir(folder).entryInfoList({QLatin1String(temporaryPrefix) + QStringLiteral("*.tmp")},
-                                   QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    const qint64 before = QDateTime::currentSecsSinceEpoch() - maxAgeSeconds;
+    DIR *dir = ::opendir(nativePath(folder).constData());
+    if (!dir)
+        return 0;
+    const QByteArray prefix(temporaryPrefix);
     int removed = 0;
-    for (const QFileInfo &info : found) {
-        if (info.lastModified() < before && QFile::remove(info.filePath()))
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix) || !name.endsWith(".tmp"))
+            continue;
+        struct stat status = {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
+            && status.st_mtime < before && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
             ++removed;
     }
+    ::closedir(dir);
     return removed;
 }

@@ -1,6 +1,9 @@
 #include "engine/nativepath.h"
 
+#include <QDir>
+
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -110,6 +113,16 @@ QString displayPath(const QString &path)
     return shown;
 }
 
+QString absolutePathOf(const QString &path)
+{
+    if (QDir::isAbsolutePath(path))
+        return QDir::cleanPath(path);
+    char *folder = ::getcwd(nullptr, 0);
+    const QString working = folder ? pathFromNative(QByteArray(folder)) : QDir::currentPath();
+    std::free(folder);
+    return QDir::cleanPath(working + QLatin1Char('/') + path);
+}
+
 bool nativeExists(const QString &path)
 {
     struct stat info;
@@ -120,6 +133,17 @@ bool nativeIsDir(const QString &path)
 {
     struct stat info;
     return ::stat(nativePath(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool nativeIsFile(const QString &path)
+{
+    struct stat info;
+    return ::stat(nativePath(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool nativeIsReadable(const QString &path)
+{
+    return ::access(nativePath(path).constData(), R_OK) == 0;
 }
 
 bool nativeIsWritableDir(const QString &path)

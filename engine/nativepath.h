@@ -28,9 +28,15 @@ bool hasRawBytes(const QString &path);
 // written visibly as \xNN.
 QString displayPath(const QString &path);
 
+// The path made absolute against the working folder and cleaned, by string
+// alone: QFileInfo::absoluteFilePath() loses such bytes of a relative path.
+QString absolutePathOf(const QString &path);
+
 // The file system calls that such a path needs, each as its POSIX namesake.
 bool nativeExists(const QString &path);
 bool nativeIsDir(const QString &path);
+bool nativeIsFile(const QString &path);
+bool nativeIsReadable(const QString &path);
 bool nativeIsWritableDir(const QString &path);
 bool makeFolders(const QString &path); // every missing folder of the path; true when it is a folder
 int openNative(const QString &path, int flags, mode_t mode = 0666);

@@ -1,13 +1,14 @@
 #include "engine/outputfolder.h"
 
-#include <QDir>
+#include "engine/nativepath.h"
+
 
 OutputFolderCheck prepareOutputFolder(const QString &folder)
 {
     if (folder.isEmpty())
         return OutputFolderCheck::Empty;
-    QDir dir(folder);
-    if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
+    // Not QDir::mkpath, which cannot make a folder whose name is not UTF-8.
+    if (!makeFolders(absolutePathOf(folder)))
         return OutputFolderCheck::CannotCreate;
     return OutputFolderCheck::Ready;
 }

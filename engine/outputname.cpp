@@ -1,5 +1,7 @@
 #include "engine/outputname.h"
 
+#include "engine/nativepath.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -24,5 +26,5 @@ QString documentFileName(const QString &pdfPath, const QString &extension)
 
 QString outputFilePath(const QDir &outputDir, const QString &fileName)
 {
-    return QFileInfo(outputDir, fileName).absoluteFilePath();
+    return absolutePathOf(outputDir.path() + QLatin1Char('/') + fileName);
 }

@@ -1,4 +1,6 @@
+#include "conversion/process.h"
 #include "engine/nativepath.h"
+#include "engine/render/pdfdocument.h"
 #include "support/pdfmaker.h"
 
 #include <QJsonDocument>
@@ -59,6 +61,7 @@ private slots:
     void keepsBytesThatAreNotUtf8();
     void commandLineConvertsAnyName_data();
     void commandLineConvertsAnyName();
+    void windowWorkerWritesAnyName();
 };
 
 void TestFileNames::keepsBytesThatAreNotUtf8_data()
@@ -150,6 +153,34 @@ void TestFileNames::commandLineConvertsAnyName()
     QCOMPARE(first.value(QStringLiteral("status")).toString(), QStringLiteral("written"));
     QCOMPARE(first.value(QStringLiteral("file")).toString(), shown + QStringLiteral(".pdf"));
     QVERIFY(first.value(QStringLiteral("output")).toString().endsWith(shown + QStringLiteral("_1.png")));
+}
+
+// The window's worker, given a document opened by such a name, names its
+// files with the document's own bytes, in a folder named the same way.
+void TestFileNames::windowWorkerWritesAnyName()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()}); });
+    const QByteArray root = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(makePdf(dir.filePath(QStringLiteral("made.pdf")), 2));
+    QVERIFY(::rename((root + "made.pdf").constData(), (root + "r\xe9sum\xe9.pdf").constData()) == 0);
+    QVERIFY(::mkdir((root + "sortie-\xe9").constData(), 0777) == 0);
+
+    const QString pdfPath = pathFromNative(root + "r\xe9sum\xe9.pdf");
+    const PdfLoadResult loaded = loadPdf(pdfPath);
+    QCOMPARE(loaded.status, PdfLoadStatus::Loaded);
+    Process process;
+    process.pdfDoc = loaded.document.get();
+    process.qsPdfFile = pdfPath;
+    process.qsOutputDir = pathFromNative(root + "sortie-\xe9");
+    process.qsExtension = QStringLiteral("png");
+    process.resolution = 20;
+    process.pageList = {1, 0};
+    process.start();
+    QVERIFY(process.wait(QDeadlineTimer(60000)));
+    QCOMPARE(process.convertedCount, 2u);
+    QCOMPARE(namesIn(root + "sortie-\xe9"), QByteArrayList({"r\xe9sum\xe9_1.png", "r\xe9sum\xe9_2.png"}));
 }
 
 QTEST_MAIN(TestFileNames)

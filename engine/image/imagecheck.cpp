@@ -1,9 +1,15 @@
 #include "engine/image/imagecheck.h"
 
+#include "engine/nativepath.h"
+
 #include <QByteArray>
 #include <QFile>
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <tiffio.h>
 
 namespace {
@@ -32,7 +38,7 @@ QString whyNotWholeTiff(const QString &path, qint64 size)
     TIFFOpenOptionsSetErrorHandlerExtR(options, noteError, &failed);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
     // "m": read the directories with plain reads, not a map of the file.
-    TIFF *tif = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options);
+    TIFF *tif = TIFFOpenExt(nativePath(path).constData(), "rm", options);
     TIFFOpenOptionsFree(options);
     if (!tif)
         return QStringLiteral("not a readable TIFF file");
@@ -61,9 +67,13 @@ QString whyNotWholeTiff(const QString &path, qint64 size)
 
 QString whyNotWholeImage(const QString &path, ImageFormat format)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read: %1").arg(file.errorString());
+    QFile file;
+    const int fd = openNative(path, O_RDONLY);
+    if (fd == -1 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd != -1)
+            ::close(fd);
+        return QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
     const qint64 size = file.size();
     if (size == 0)
         return QStringLiteral("the file is empty");

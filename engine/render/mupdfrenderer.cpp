@@ -1,5 +1,7 @@
 #include "engine/render/mupdfrenderer.h"
 
+#include "engine/nativepath.h"
+
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
@@ -358,7 +360,7 @@ RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, 
     fz_context *ctx = newContext();
     if (!ctx)
         return result;
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = nativePath(path);
     pdf_document *doc = nullptr;
     int pages = 0;
     switch (openPdf(ctx, name.constData(), password.constData(), &doc, &pages)) {
