@@ -1,11 +1,12 @@
 #!/bin/bash
 # What the command line's output options cost: --gray and --mono against
 # colour output at the same size and type, --multipage against single TIFF
-# files, TIFF compression and the JPEG choices against the defaults (time and
+# files, TIFF compression, the JPEG choices and the drawing options
+# (--no-antialias, --no-annotations, --cmyk) against the defaults (time and
 # bytes), on a generated 30-page text document. Best of REPEATS runs of
 # each, taking turns, single-threaded so that the encoders show.
 #
-# Usage: bench/bench_outputs.sh [BUILD_DIR]   (a Release build holding velloran-cli)
+# Usage: [DOC=file.pdf] bench/bench_outputs.sh [BUILD_DIR]   (a Release build holding velloran-cli)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,7 +17,13 @@ repeats=${REPEATS:-3}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$here/make_text_pdf.sh" "$work/doc.pdf" 30
+# DOC=file.pdf measures another document instead (the report of bench_cli.sh).
+if [ -n "${DOC:-}" ]; then
+    cp "$DOC" "$work/doc.pdf"
+else
+    "$here/make_text_pdf.sh" "$work/doc.pdf" 30
+fi
+pages=$(pdfinfo "$work/doc.pdf" | awk '/^Pages:/ { print $2 }')
 
 # seconds ARGS...: wall time of one run into an empty folder.
 seconds() {
@@ -33,6 +40,8 @@ cases=(
     "png colour|-t png"
     "png --gray|-t png --gray"
     "png --mono|-t png --mono"
+    "png --no-antialias|-t png --no-antialias"
+    "png --no-annotations|-t png --no-annotations"
     "tiff colour|-t tiff"
     "tiff --gray|-t tiff --gray"
     "tiff --mono (G4)|-t tiff --mono"
@@ -41,11 +50,14 @@ cases=(
     "tiff lzw|-t tiff --compression lzw"
     "tiff deflate|-t tiff --compression deflate"
     "tiff jpeg|-t tiff --compression jpeg"
+    "tiff --cmyk|-t tiff --cmyk"
     "jpg colour|-t jpg"
     "jpg --gray|-t jpg --gray"
     "jpg --progressive|-t jpg --progressive"
     "jpg --optimize|-t jpg --optimize"
     "jpg 444|-t jpg --subsampling 444"
+    "jpg --no-antialias|-t jpg --no-antialias"
+    "jpg --cmyk|-t jpg --cmyk"
 )
 declare -A best=() bytes=()
 for ((i = 0; i < repeats; i++)); do
@@ -60,12 +72,12 @@ for ((i = 0; i < repeats; i++)); do
     done
 done
 
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); 30 pages at 150 dpi, -j 1, best of $repeats"
-printf '%-20s %8s %8s %11s  %s\n' case seconds pages/s bytes "against colour of the same type"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); $pages pages at 150 dpi, -j 1, best of $repeats"
+printf '%-22s %8s %8s %11s  %s\n' case seconds pages/s bytes "against colour of the same type"
 for c in "${cases[@]}"; do
     label=${c%%|*}
     base="${label%% *} colour"
-    printf '%-20s %8s %8.1f %11s  %s\n' "$label" "${best[$label]}" "$(awk -v s="${best[$label]}" 'BEGIN { print 30 / s }')" \
+    printf '%-22s %8s %8.1f %11s  %s\n' "$label" "${best[$label]}" "$(awk -v s="${best[$label]}" -v p="$pages" 'BEGIN { print p / s }')" \
         "${bytes[$label]}" \
         "$(awk -v s="${best[$label]}" -v b="${best[$base]}" -v n="${bytes[$label]}" -v m="${bytes[$base]}" \
             'BEGIN { printf "%.2fx the time, %.2fx the bytes", s / b, n / m }')"

@@ -123,6 +123,8 @@ const char *modeName(PixelMode mode)
         return "1-bit";
     case PixelMode::ColorAlpha:
         return "transparent";
+    case PixelMode::Cmyk:
+        return "CMYK";
     case PixelMode::Color:
         break;
     }
@@ -138,8 +140,13 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
         errors << QStringLiteral("give a resolution or a size in pixels, not both");
     if (style.longestSide > 0 && (style.width > 0 || style.height > 0))
         errors << QStringLiteral("give --scale-to or --width/--height, not both");
-    if (!formatStores(format, style.mode))
+    if (style.mode == PixelMode::Cmyk && !formatStores(format, style.mode))
+        errors << QStringLiteral("--cmyk writes jpg and tiff files only: use -t jpg or -t tiff");
+    else if (!formatStores(format, style.mode))
         errors << QStringLiteral("%1 files cannot hold %2 pages").arg(options.extension, QLatin1String(modeName(style.mode)));
+    const QString refusedByRenderer = renderOptionsRefused(options.renderer, style.renderOptions());
+    if (!refusedByRenderer.isEmpty())
+        errors << refusedByRenderer;
     if (style.multipage && format != ImageFormat::Tiff)
         errors << QStringLiteral("--multipage writes TIFF files only: add -t tiff");
 
@@ -153,6 +160,8 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
             errors << QStringLiteral("--subsampling is for JPEG files only: use -t jpg");
     } else if (style.subsamplingGiven && style.mode == PixelMode::Gray) {
         errors << QStringLiteral("--subsampling is for colour: a gray JPEG has no colour to subsample");
+    } else if (style.subsamplingGiven && style.mode == PixelMode::Cmyk) {
+        errors << QStringLiteral("--subsampling is for RGB: a CMYK JPEG keeps every sample of its four inks");
     }
     if (style.compressionGiven) {
         if (format != ImageFormat::Tiff)

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -25,8 +26,19 @@ struct OutputStyle
     bool subsamplingGiven = false;
     bool compressionGiven = false;
     NameTemplate name; // empty: <name>_<page>.<type>
+    // The box drawn, anti-aliasing and annotations; the paper and CMYK
+    // follow the mode (renderOptions()).
+    RenderOptions drawing;
+    QRect crop; // a region in pixels of each page as drawn; empty: the whole page
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
+    RenderOptions renderOptions() const
+    {
+        RenderOptions options = drawing;
+        options.withoutPaper = mode == PixelMode::ColorAlpha;
+        options.cmyk = mode == PixelMode::Cmyk;
+        return options;
+    }
 };
 
 // What a command-line run was asked to do, before anything is checked.

@@ -144,6 +144,17 @@ QList<QCommandLineOption> cliOptions()
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
         {"name", "Output names from a pattern of {name} (the PDF's base name), {page} ({page:3}: "
                  "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\".", "pattern"},
+        {"box", "Page box drawn: media, crop, bleed, trim or art (default: crop, as the window draws); "
+                "sizes follow it. A missing bleed, trim or art box is the crop box. Other than crop "
+                "needs --renderer mupdf.", "box", "crop"},
+        {"crop", "Only this region of each page, in pixels of the page as drawn at the resolution: "
+                 "X,Y,W,H from the top left corner, clipped to the page; a page it misses fails.",
+         "x,y,w,h"},
+        {"no-antialias", "Draw text and vector edges without anti-aliasing: only the page's own "
+                         "colours, for line art, barcodes and OCR."},
+        {"no-annotations", "Draw pages without their annotations (comments, stamps, form fields)."},
+        {"cmyk", "With jpg or tiff: draw in CMYK for print (TIFF InkSet CMYK, JPEG with Adobe's "
+                 "CMYK marker); needs --renderer mupdf."},
         {"progressive", "With jpg: progressive JPEG, shown coarse to fine while it loads."},
         {"optimize", "With jpg: Huffman tables made for each image, a few percent smaller, a little slower."},
         {"subsampling", "With jpg: chroma samples kept, 444 (all, for sharp coloured text), 422 or "
@@ -190,6 +201,23 @@ int readPixels(const QCommandLineParser &parser, const QString &name, QStringLis
     return parser.isSet(name) ? readNumber(parser, name, 1, maxPixels, errors) : 0;
 }
 
+// X,Y,W,H in pixels, the size above 0; an error otherwise.
+QRect readRegion(const QString &text, QStringList &errors)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    int values[4] = {};
+    bool ok = parts.size() == 4;
+    for (int i = 0; ok && i < 4; ++i) {
+        values[i] = parts.at(i).trimmed().toInt(&ok, 10);
+        ok = ok && values[i] >= 0 && values[i] <= maxPixels && (i < 2 || values[i] > 0);
+    }
+    if (!ok) {
+        errors << QStringLiteral("invalid crop \"%1\": expected X,Y,W,H in pixels, W and H above 0").arg(text);
+        return QRect();
+    }
+    return QRect(values[0], values[1], values[2], values[3]);
+}
+
 void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &result)
 {
     OutputStyle &style = result.options.style;
@@ -200,9 +228,24 @@ void readOutputStyle(const QCommandLineParser &parser, CliApp::CommandLine &resu
     const bool gray = parser.isSet(QStringLiteral("gray"));
     const bool mono = parser.isSet(QStringLiteral("mono"));
     const bool transparent = parser.isSet(QStringLiteral("transparent"));
-    if (int(gray) + int(mono) + int(transparent) > 1)
-        result.errors << QStringLiteral("choose one of --gray, --mono and --transparent");
-    style.mode = gray ? PixelMode::Gray : mono ? PixelMode::Mono : transparent ? PixelMode::ColorAlpha : PixelMode::Color;
+    const bool cmyk = parser.isSet(QStringLiteral("cmyk"));
+    if (int(gray) + int(mono) + int(transparent) + int(cmyk) > 1)
+        result.errors << QStringLiteral("choose one of --gray, --mono, --transparent and --cmyk");
+    style.mode = gray          ? PixelMode::Gray
+                 : mono        ? PixelMode::Mono
+                 : transparent ? PixelMode::ColorAlpha
+                 : cmyk        ? PixelMode::Cmyk
+                               : PixelMode::Color;
+
+    const QString boxName = parser.value(QStringLiteral("box")).toLower();
+    if (const std::optional<PageBox> box = pageBoxForName(boxName))
+        style.drawing.box = *box;
+    else
+        result.errors << QStringLiteral("invalid box \"%1\": use media, crop, bleed, trim or art").arg(boxName);
+    if (parser.isSet(QStringLiteral("crop")))
+        style.crop = readRegion(parser.value(QStringLiteral("crop")), result.errors);
+    style.drawing.antialias = !parser.isSet(QStringLiteral("no-antialias"));
+    style.drawing.annotations = !parser.isSet(QStringLiteral("no-annotations"));
 
     EncoderOptions &encoder = style.encoder;
     encoder.jpegProgressive = parser.isSet(QStringLiteral("progressive"));

@@ -45,15 +45,14 @@ class WorkerDocument
 public:
     ~WorkerDocument() { close(); }
 
-    // withoutPaper: drawn on nothing, so that what the page leaves blank stays transparent.
     const RenderDocument *open(RendererKind renderer, int fileIndex, const QString &path, const QByteArray &password,
-                               bool withoutPaper)
+                               const RenderOptions &options)
     {
         if (fileIndex == openIndex)
             return loaded.document.get();
         close();
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = openForRendering(renderer, path, password, withoutPaper);
+        loaded = openForRendering(renderer, path, password, options);
         openIndex = fileIndex;
         return loaded.document.get();
     }
@@ -140,6 +139,7 @@ PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFil
     }
     job.quality = plan.quality;
     job.mode = style.mode;
+    job.region = style.crop;
     job.encoder = style.encoder;
     job.timeLimitMs = style.timeLimitMs;
     job.memory = &memory;
@@ -158,7 +158,7 @@ PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const 
     job.openCopy = [this, &file]() -> std::unique_ptr<RenderDocument> {
         const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
         RenderOpenResult opened = openForRendering(plan.renderer, file.path, plan.password,
-                                                   plan.style.mode == PixelMode::ColorAlpha);
+                                                   plan.style.renderOptions());
         if (!opened.document)
             return nullptr;
         return std::make_unique<BandDocument>(std::move(opened.document));
@@ -307,8 +307,8 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
             return;
         const Task &task = tasks.at(index);
         const BatchFile &file = plan.files.at(task.fileIndex);
-        const bool withoutPaper = plan.style.mode == PixelMode::ColorAlpha;
-        const RenderDocument *opened = document.open(plan.renderer, task.fileIndex, file.path, plan.password, withoutPaper);
+        const RenderDocument *opened = document.open(plan.renderer, task.fileIndex, file.path, plan.password,
+                                                     plan.style.renderOptions());
         if (opened && task.pageIndex == wholeFile) {
             convertWholeFile(opened, file, stop, [&](const QString &pdfPath, const PageOutcome &outcome) {
                 PageOutcome noted = outcome;

@@ -48,13 +48,28 @@ bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
     }
     outcome.width = size.width;
     outcome.height = size.height;
-    if (!formatHolds(job.format, size.width, size.height)) {
+    if (!job.region.isEmpty()) {
+        const QRect drawn = job.region & QRect(0, 0, size.width, size.height);
+        if (drawn.isEmpty()) {
+            finish(outcome, PageOutcome::RenderFailed,
+                   QStringLiteral("the region %1,%2,%3,%4 lies outside the page (%5)")
+                       .arg(job.region.x())
+                       .arg(job.region.y())
+                       .arg(job.region.width())
+                       .arg(job.region.height())
+                       .arg(sizeText(size.width, size.height)));
+            return false;
+        }
+        outcome.width = drawn.width();
+        outcome.height = drawn.height();
+    }
+    if (!formatHolds(job.format, outcome.width, outcome.height)) {
         finish(outcome, PageOutcome::TooLarge,
-               sizeText(size.width, size.height) + QStringLiteral("; ") + formatLimitText(job.format));
+               sizeText(outcome.width, outcome.height) + QStringLiteral("; ") + formatLimitText(job.format));
         return false;
     }
-    if (!bandsCanHold(size.width)) {
-        finish(outcome, PageOutcome::TooLarge, sizeText(size.width, size.height));
+    if (!bandsCanHold(outcome.width)) {
+        finish(outcome, PageOutcome::TooLarge, sizeText(outcome.width, outcome.height));
         return false;
     }
     return true;
@@ -67,8 +82,10 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
                       RowEncoder &encoder, QIODevice *device, const std::function<bool(QString *)> &start,
                       PageOutcome &outcome)
 {
+    // The size checked: the page's, or that of the region within it.
     const int width = outcome.width;
     const int height = outcome.height;
+    const QPoint origin = job.region.isEmpty() ? QPoint(0, 0) : QPoint(qMax(0, job.region.x()), qMax(0, job.region.y()));
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
     const bool alpha = job.mode == PixelMode::ColorAlpha;
@@ -95,8 +112,9 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
         const int bandHeight = qMin(rows, height - top);
         const int above = banded ? qMin(top, bandMargin) : 0;
         const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
-        return from.render(job.resolution, QRect(0, top - above, width, above + bandHeight + below), stop, alpha,
-                           deadline);
+        return from.render(job.resolution,
+                           QRect(origin.x(), origin.y() + top - above, width, above + bandHeight + below), stop,
+                           alpha, deadline);
     };
     std::unique_ptr<ParallelBands> parallel;
     if (drawingThreads > 1)

@@ -6,6 +6,8 @@
 #include "engine/image/rowencoder.h"
 #include "engine/pageoutcome.h"
 
+#include <QRect>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -27,7 +29,10 @@ struct PageJob
     ImageFormat format = ImageFormat::Jpeg;
     double resolution = 150;
     int quality = 75;
-    PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper
+    PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper; Cmyk: in CMYK
+    // Only this region of the page as drawn at the resolution, in its pixels,
+    // clipped to the page; empty: the whole page.
+    QRect region;
     EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;

@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <array>
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,77 @@ private:
     bool mounted = false;
 };
 
+// Five pages of 200 x 100 points for the drawing options, each a pixel per
+// point at 72 dpi:
+// 1. a grid of 10-point cells, each of its own colour, over the media box,
+//    with a crop, bleed, trim and art box each of another size and place;
+// 2. line art: slanted strokes, a circle and text, black and red on white;
+// 3. a pale page under a Square annotation and a push button form field,
+//    each with its own appearance (red, green);
+// 4. page 3 without its annotations;
+// 5. DeviceCMYK fills: C 20% M 40% Y 60% K 10% on the left, K 100% on the right.
+bool makeDrawingOptionsPdf(const QString &path)
+{
+    QByteArray grid;
+    for (int i = 0; i < 20; ++i) {
+        for (int j = 0; j < 10; ++j)
+            grid += QStringLiteral("%1 %2 %3 rg %4 %5 10 10 re f\n")
+                        .arg((10 * i + 5) / 255.0, 0, 'f', 4)
+                        .arg((20 * j + 15) / 255.0, 0, 'f', 4)
+                        .arg(((i * 7 + j * 13) % 256) / 255.0, 0, 'f', 4)
+                        .arg(10 * i)
+                        .arg(10 * j)
+                        .toLatin1();
+    }
+    const QByteArray lineArt = "1 1 1 rg 0 0 200 100 re f 0 0 0 RG 1.3 w 5.2 5.7 m 195.3 93.1 l S 10.4 90.2 m 190.6 7.3 l S\n"
+                               "150 50 m 150 66.6 136.6 80 120 80 c 103.4 80 90 66.6 90 50 c 90 33.4 103.4 20 120 20 c "
+                               "136.6 20 150 33.4 150 50 c S\n"
+                               "BT /F1 23.3 Tf 1 0 0 rg 12.3 40.7 Td (Line art 42) Tj ET";
+    const QByteArray pale = "0.8 0.8 1 rg 5 5 190 90 re f";
+    const QByteArray inks = "0.2 0.4 0.6 0.1 k 0 0 100 100 re f 0 0 0 1 k 100 0 100 100 re f";
+    const QByteArray red = "1 0 0 rg 0 0 60 60 re f";
+    const QByteArray green = "0 1 0 rg 0 0 60 60 re f";
+    const auto stream = [](const QByteArray &dictionary, const QByteArray &data) {
+        return "<< " + dictionary + " /Length " + QByteArray::number(data.size()) + " >>\nstream\n" + data
+               + "\nendstream";
+    };
+    const QByteArray page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] ";
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [9 0 R] >> >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R 7 0 R] /Count 5 >>",
+        page + "/CropBox [10 10 190 90] /BleedBox [20 15 180 85] /TrimBox [30 20 170 80] /ArtBox [40 30 120 70] "
+               "/Contents 10 0 R >>",
+        page + "/Contents 11 0 R /Resources << /Font << /F1 14 0 R >> >> >>",
+        page + "/Contents 12 0 R /Annots [8 0 R 9 0 R] >>",
+        page + "/Contents 12 0 R >>",
+        page + "/Contents 13 0 R >>",
+        "<< /Type /Annot /Subtype /Square /Rect [20 20 80 80] /F 4 /C [1 0 0] /IC [1 0 0] /AP << /N 15 0 R >> >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Btn /Ff 65536 /T (button) /Rect [110 20 170 80] /F 4 /P 5 0 R "
+        "/AP << /N 16 0 R >> >>",
+        stream("", grid),
+        stream("", lineArt),
+        stream("", pale),
+        stream("", inks),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 60 60]", red),
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 60 60]", green),
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+           + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+}
+
 QStringList pngNames(const QString &base, const QList<int> &pageNumbers)
 {
     QStringList names;
@@ -166,6 +238,8 @@ private slots:
     void outputOptionsReadBack();
     void encoderChoicesReadBack_data();
     void encoderChoicesReadBack();
+    void drawingOptionsReadBack_data();
+    void drawingOptionsReadBack();
     void namePatterns_data();
     void namePatterns();
     void standardOutputHoldsTheFile_data();
@@ -226,6 +300,7 @@ void TestCli::initTestCase()
     QVERIFY(makeDrawingPdf(pdf("heavy.pdf"), 20000));
     QVERIFY(makeTestCardPdf(pdf("card.pdf")));
     QVERIFY(makePdf(pdf("one.pdf"), 1));
+    QVERIFY(makeDrawingOptionsPdf(pdf("drawn.pdf")));
     QDir(dir.path()).mkdir(QStringLiteral("other"));
     QVERIFY(makePdf(pdf("other/three.pdf"), 1));
 
@@ -269,7 +344,26 @@ void TestCli::badUsage_data()
                                          << "give --scale-to or --width/--height, not both";
     QTest::newRow("width 0") << QStringList{"--width", "0", "ten.pdf"} << "invalid width \"0\"";
     QTest::newRow("gray and mono") << QStringList{"--gray", "--mono", "ten.pdf"}
-                                   << "choose one of --gray, --mono and --transparent";
+                                   << "choose one of --gray, --mono, --transparent and --cmyk";
+    QTest::newRow("cmyk and gray") << QStringList{"--cmyk", "--gray", "ten.pdf"}
+                                   << "choose one of --gray, --mono, --transparent and --cmyk";
+    QTest::newRow("cmyk png") << QStringList{"-t", "png", "--cmyk", "ten.pdf"}
+                              << "--cmyk writes jpg and tiff files only: use -t jpg or -t tiff";
+    QTest::newRow("cmyk with poppler") << QStringList{"--renderer", "poppler", "--cmyk", "ten.pdf"}
+                                       << "--cmyk needs --renderer mupdf: Poppler's Qt interface draws in RGB only";
+    QTest::newRow("cmyk subsampling") << QStringList{"--cmyk", "--subsampling", "444", "ten.pdf"}
+                                      << "--subsampling is for RGB: a CMYK JPEG keeps every sample";
+    QTest::newRow("box unknown") << QStringList{"--box", "paper", "ten.pdf"}
+                                 << "invalid box \"paper\": use media, crop, bleed, trim or art";
+    QTest::newRow("box media with poppler")
+        << QStringList{"--renderer", "poppler", "--box", "media", "ten.pdf"}
+        << "--box media needs --renderer mupdf: Poppler's Qt interface draws the crop box only";
+    QTest::newRow("box trim with poppler") << QStringList{"--renderer", "poppler", "--box", "trim", "ten.pdf"}
+                                           << "--box trim needs --renderer mupdf";
+    QTest::newRow("crop of three numbers") << QStringList{"--crop", "1,2,3", "ten.pdf"}
+                                           << "invalid crop \"1,2,3\": expected X,Y,W,H in pixels, W and H above 0";
+    QTest::newRow("crop of no width") << QStringList{"--crop", "0,0,0,5", "ten.pdf"} << "invalid crop \"0,0,0,5\"";
+    QTest::newRow("crop below the page") << QStringList{"--crop", "-1,0,5,5", "ten.pdf"} << "invalid crop \"-1,0,5,5\"";
     QTest::newRow("1-bit jpg") << QStringList{"--mono", "ten.pdf"} << "jpg files cannot hold 1-bit pages";
     QTest::newRow("transparent bmp") << QStringList{"-t", "bmp", "--transparent", "ten.pdf"}
                                      << "bmp files cannot hold transparent pages";
@@ -357,7 +451,8 @@ void TestCli::helpAndVersion()
     QCOMPARE(help.status, 0);
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
                                "--password", "--quiet", "--version", "--renderer", "Exit status", "130", "--name",
-                               "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output"})
+                               "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output",
+                               "--box", "--crop", "--no-antialias", "--no-annotations", "--cmyk"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
 
     const CliRun version = runCli({"--version"});
@@ -564,6 +659,159 @@ void TestCli::encoderChoicesReadBack()
             QVERIFY2(mean >= 0 && mean <= meanDifference, qPrintable(QStringLiteral("mean difference %1").arg(mean)));
         }
     }
+}
+
+// The drawing options on drawn.pdf at 72 dpi (a pixel a point), read back by
+// libpng, libtiff and libjpeg. Each row's check is also made on the run
+// without its option, where it must fail: the option is what passes it.
+//   grid: every pixel is the grid's colour at the page point it shows,
+//         origin being the point of its top left corner (PDF coordinates);
+//   pure: only the page's own white, black and red;
+//   like page 4: the same pixels as the page without annotations;
+//   cmyk: stored as CMYK, the left fill's inks and the right's full black;
+//   outside: the page fails, with its reason, and leaves no file.
+void TestCli::drawingOptionsReadBack_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("option");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QPoint>("origin");
+
+    const QStringList renderers = rendererBuiltIn(RendererKind::MuPdf) ? QStringList{"mupdf", "poppler"}
+                                                                       : QStringList{"poppler"};
+    for (const QString &renderer : renderers) {
+        const auto row = [&renderer](const char *name) -> QTestData & {
+            return QTest::newRow(qPrintable(renderer + ": " + name)) << renderer;
+        };
+        row("crop region") << "png" << 1 << QStringList{"--crop", "30,20,50,40"} << QSize(50, 40) << "grid"
+                           << QPoint(40, 70);
+        row("crop region clipped to the page") << "png" << 1 << QStringList{"--crop", "150,60,100,100"} << QSize(30, 20)
+                                               << "grid" << QPoint(160, 30);
+        row("crop region off the page") << "png" << 1 << QStringList{"--crop", "180,0,10,10"} << QSize() << "outside"
+                                        << QPoint();
+        row("no antialias") << "png" << 2 << QStringList{"--no-antialias"} << QSize(200, 100) << "pure" << QPoint();
+        row("no annotations") << "png" << 3 << QStringList{"--no-annotations"} << QSize(200, 100) << "like page 4"
+                              << QPoint();
+    }
+    if (!renderers.contains("mupdf"))
+        return;
+    const auto row = [](const char *name) -> QTestData & { return QTest::newRow(name) << QStringLiteral("mupdf"); };
+    row("box media") << "png" << 1 << QStringList{"--box", "media"} << QSize(200, 100) << "grid" << QPoint(0, 100);
+    row("box bleed") << "png" << 1 << QStringList{"--box", "bleed"} << QSize(160, 70) << "grid" << QPoint(20, 85);
+    row("box trim") << "png" << 1 << QStringList{"--box", "trim"} << QSize(140, 60) << "grid" << QPoint(30, 80);
+    row("box art") << "png" << 1 << QStringList{"--box", "art"} << QSize(80, 40) << "grid" << QPoint(40, 70);
+    row("box media, its region") << "png" << 1 << QStringList{"--box", "media", "--crop", "5,5,20,10"} << QSize(20, 10)
+                                 << "grid" << QPoint(5, 95);
+    row("box art in tiff, sized by --width") << "tiff" << 1 << QStringList{"--box", "art", "--width", "80"}
+                                             << QSize(80, 40) << "grid" << QPoint(40, 70);
+    row("cmyk jpg") << "jpg" << 5 << QStringList{"--cmyk"} << QSize(200, 100) << "cmyk" << QPoint();
+    row("cmyk tiff") << "tiff" << 5 << QStringList{"--cmyk"} << QSize(200, 100) << "cmyk" << QPoint();
+    row("cmyk tiff lzw") << "tiff" << 5 << QStringList{"--cmyk", "--compression", "lzw"} << QSize(200, 100) << "cmyk"
+                         << QPoint();
+}
+
+void TestCli::drawingOptionsReadBack()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, type);
+    QFETCH(int, page);
+    QFETCH(QStringList, option);
+    QFETCH(QSize, size);
+    QFETCH(QString, expected);
+    QFETCH(QPoint, origin);
+
+    const QString file = QStringLiteral("drawn_%1.%2").arg(page).arg(type);
+    const auto run = [&](const QStringList &arguments, int pageNumber, const QString &out) {
+        // The option last: a -r or -t in it wins over the base's.
+        const QStringList resolution = arguments.contains("--width") ? QStringList{} : QStringList{"-r", "72"};
+        return runCli(QStringList{"-q", "-t", type, "--renderer", renderer, "-p", QString::number(pageNumber), "-o", out}
+                      + resolution + arguments + QStringList{pdf("drawn.pdf")});
+    };
+    const auto read = [&type](const QString &path) {
+        return type == "png" ? readPng(path) : type == "tiff" ? readTiff(path) : readJpeg(path);
+    };
+    QString pageFour;
+    if (expected == "like page 4") {
+        pageFour = freshOutput();
+        const CliRun plain = run({}, 4, pageFour);
+        QVERIFY2(plain.status == 0, qPrintable(plain.err));
+    }
+
+    // Empty when the run's output is what the row expects; else what is wrong.
+    const auto check = [&](const CliRun &done, const QString &out) -> QString {
+        if (expected == "outside") {
+            if (done.status != 1 || !done.err.contains("page 1: the region 180,0,10,10 lies outside the page (180 x 80 pixels)"))
+                return QStringLiteral("exit %1: %2").arg(done.status).arg(done.err);
+            return filesIn(out).isEmpty() ? QString() : QStringLiteral("a file was left");
+        }
+        if (done.status != 0)
+            return QStringLiteral("exit %1: %2").arg(done.status).arg(done.err);
+        const QString path = out + "/" + file;
+        const DecodedImage image = read(path);
+        if (!image.error.isEmpty())
+            return image.error;
+        if (QSize(image.width, image.height) != size)
+            return QStringLiteral("%1 x %2 pixels").arg(image.width).arg(image.height);
+        if (expected == "grid") {
+            for (int y = 0; y < image.height; ++y) {
+                for (int x = 0; x < image.width; ++x) {
+                    // The cell under the pixel's centre, at origin + (x, -y) in points.
+                    const int i = (origin.x() + x) / 10;
+                    const int j = (origin.y() - y - 1) / 10;
+                    const int want[3] = {10 * i + 5, 20 * j + 15, (i * 7 + j * 13) % 256};
+                    const uchar *got = image.row(y) + qsizetype(x) * image.channels;
+                    for (int c = 0; c < 3; ++c) {
+                        if (qAbs(int(got[c]) - want[c]) > 1)
+                            return QStringLiteral("pixel %1,%2 is %3 %4 %5, the cell's colour %6 %7 %8")
+                                .arg(x).arg(y).arg(got[0]).arg(got[1]).arg(got[2]).arg(want[0]).arg(want[1]).arg(want[2]);
+                    }
+                }
+            }
+            return QString();
+        }
+        if (expected == "pure") {
+            int black = 0, red = 0;
+            for (int y = 0; y < image.height; ++y) {
+                for (int x = 0; x < image.width; ++x) {
+                    const uchar *got = image.row(y) + qsizetype(x) * 3;
+                    const QRgb rgb = qRgb(got[0], got[1], got[2]);
+                    black += rgb == qRgb(0, 0, 0);
+                    red += rgb == qRgb(255, 0, 0);
+                    if (rgb != qRgb(0, 0, 0) && rgb != qRgb(255, 0, 0) && rgb != qRgb(255, 255, 255))
+                        return QStringLiteral("pixel %1,%2 is %3 %4 %5").arg(x).arg(y).arg(got[0]).arg(got[1]).arg(got[2]);
+                }
+            }
+            return black > 300 && red > 300 ? QString() : QStringLiteral("%1 black and %2 red pixels").arg(black).arg(red);
+        }
+        if (expected == "like page 4")
+            return imageDifferences(image, read(pageFour + "/" + QStringLiteral("drawn_4.%1").arg(type)));
+        if (expected == "cmyk") {
+            const QString storage = storageText(path);
+            const QString wanted = type == "jpg" ? "1x1 1x1 1x1 1x1 cmyk adobe" : "photometric 5 samples 4 inkset 1";
+            if (!storage.endsWith(wanted))
+                return QStringLiteral("stored as %1").arg(storage);
+            const int tolerance = type == "jpg" ? 4 : 1;
+            const QList<std::array<int, 4>> inks{{51, 102, 153, 26}, {0, 0, 0, 255}};
+            for (int side = 0; side < 2; ++side) {
+                const uchar *got = image.row(50) + qsizetype(50 + 100 * side) * 4;
+                for (int c = 0; c < 4; ++c) {
+                    if (qAbs(int(got[c]) - inks.at(side)[c]) > tolerance)
+                        return QStringLiteral("inks %1 %2 %3 %4 on side %5").arg(got[0]).arg(got[1]).arg(got[2]).arg(got[3]).arg(side);
+                }
+            }
+            return QString();
+        }
+        return QStringLiteral("unknown expectation ") + expected;
+    };
+
+    const QString chosen = freshOutput();
+    const QString failure = check(run(option, page, chosen), chosen);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const QString plain = freshOutput();
+    QVERIFY2(!check(run({}, page, plain), plain).isEmpty(), "the run without the option passes as well");
 }
 
 // Output names from a pattern, on the 10-page document and on "a.b.pdf".

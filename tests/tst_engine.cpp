@@ -103,7 +103,7 @@ private slots:
 
 private:
     PageOutcome convert(const Poppler::Document *document, const QString &name, ImageFormat format,
-                        int resolution, qint64 bandBudget = defaultBandBudget);
+                        int resolution, qint64 bandBudget = defaultBandBudget, const QRect &region = QRect());
 
     QTemporaryDir m_pdfDir;
     std::unique_ptr<QTemporaryDir> m_out;
@@ -131,13 +131,14 @@ void TstEngine::init()
 }
 
 PageOutcome TstEngine::convert(const Poppler::Document *document, const QString &name, ImageFormat format,
-                               int resolution, qint64 bandBudget)
+                               int resolution, qint64 bandBudget, const QRect &region)
 {
     PageJob job;
     job.outputPath = m_out->filePath(name);
     job.format = format;
     job.resolution = resolution;
     job.bandBudget = bandBudget;
+    job.region = region;
     return convertPage(document, job, notStopped);
 }
 
@@ -284,28 +285,34 @@ void TstEngine::bandedEqualsWhole_data()
 {
     QTest::addColumn<int>("resolution");
     QTest::addColumn<int>("bands");
+    QTest::addColumn<QRect>("region"); // of the banded page; the whole page's pixels there are expected
 
-    QTest::newRow("150 dpi, 5 bands") << 150 << 5;
-    QTest::newRow("300 dpi, 9 bands") << 300 << 9;
-    QTest::newRow("300 dpi, 20 bands") << 300 << 20;
-    QTest::newRow("600 dpi, 3 bands") << 600 << 3;
+    QTest::newRow("150 dpi, 5 bands") << 150 << 5 << QRect();
+    QTest::newRow("300 dpi, 9 bands") << 300 << 9 << QRect();
+    QTest::newRow("300 dpi, 20 bands") << 300 << 20 << QRect();
+    QTest::newRow("600 dpi, 3 bands") << 600 << 3 << QRect();
+    QTest::newRow("300 dpi, a region in 7 bands") << 300 << 7 << QRect(301, 707, 1500, 1400);
+    QTest::newRow("300 dpi, a region past the corner") << 300 << 4 << QRect(2000, 3000, 900, 900);
 }
 
 void TstEngine::bandedEqualsWhole()
 {
     QFETCH(int, resolution);
     QFETCH(int, bands);
+    QFETCH(QRect, region);
 
     const auto document = open(m_drawing);
     const PageOutcome whole = convert(document.get(), QStringLiteral("whole.png"), ImageFormat::Png, resolution,
                                       qint64(1) << 40);
     QCOMPARE(whole.result, PageOutcome::Written);
-    const int rows = (whole.height + bands - 1) / bands;
+    const QRect drawn = region.isNull() ? QRect(0, 0, whole.width, whole.height)
+                                        : region & QRect(0, 0, whole.width, whole.height);
+    const int rows = (drawn.height() + bands - 1) / bands;
     const PageOutcome banded = convert(document.get(), QStringLiteral("banded.png"), ImageFormat::Png, resolution,
-                                       qint64(whole.width) * 4 * rows);
+                                       qint64(drawn.width()) * 4 * rows, region);
     QCOMPARE(banded.result, PageOutcome::Written);
 
-    const QImage a = QImage(whole.outputPath).convertToFormat(QImage::Format_RGB32);
+    const QImage a = QImage(whole.outputPath).convertToFormat(QImage::Format_RGB32).copy(drawn);
     const QImage b = QImage(banded.outputPath).convertToFormat(QImage::Format_RGB32);
     QCOMPARE(a.size(), b.size());
     QVERIFY2(a == b, qPrintable(differences(a, b)));

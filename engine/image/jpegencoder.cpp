@@ -28,6 +28,7 @@ struct JpegEncoder::State
     jpeg_destination_mgr destination{};
     std::vector<JOCTET> buffer = std::vector<JOCTET>(outputBufferSize);
     QIODevice *device = nullptr;
+    std::vector<JSAMPLE> inverted; // CMYK rows as Adobe's files hold them
     bool created = false;
     bool writeFailed = false;
 
@@ -111,12 +112,22 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
 #else
     cinfo.in_color_space = JCS_EXT_XRGB;
 #endif
+    const bool cmyk = mode == PixelMode::Cmyk;
+    if (cmyk)
+        cinfo.in_color_space = JCS_CMYK;
     jpeg_set_defaults(&cinfo);
+    // CMYK is stored as it is, all four at full resolution, behind Adobe's
+    // marker (which libjpeg writes for it); readers take such files to
+    // hold inverted values, as Adobe's programs write them.
+    if (cmyk) {
+        jpeg_set_colorspace(&cinfo, JCS_CMYK);
+        s.inverted.resize(size_t(width) * 4);
+    }
     // Gray files are made by libjpeg from the same rows, with its own fast conversion.
     if (mode == PixelMode::Gray)
         jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
-    if (mode != PixelMode::Gray) {
+    if (mode != PixelMode::Gray && !cmyk) {
         const ChromaSubsampling sampling = settings.options.subsampling;
         cinfo.comp_info[0].h_samp_factor = sampling == ChromaSubsampling::S444 ? 1 : 2;
         cinfo.comp_info[0].v_samp_factor = sampling == ChromaSubsampling::S420 ? 2 : 1;
@@ -124,7 +135,8 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     cinfo.optimize_coding = settings.options.jpegOptimize ? TRUE : FALSE;
     if (settings.options.jpegProgressive)
         jpeg_simple_progression(&cinfo);
-    cinfo.write_JFIF_header = TRUE;
+    // JFIF is for gray and YCbCr only, so a CMYK file has no density.
+    cinfo.write_JFIF_header = cmyk ? FALSE : TRUE;
     cinfo.density_unit = 1; // dots per inch
     cinfo.X_density = UINT16(qBound(1, qRound(settings.resolution), 65535));
     cinfo.Y_density = cinfo.X_density;
@@ -140,6 +152,8 @@ qint64 JpegEncoder::bytesHeld(const EncodeSettings &settings) const
     const qint64 lumaSamples = qint64((settings.width + 15) / 16 * 16) * ((settings.height + 15) / 16 * 16);
     if (settings.mode == PixelMode::Gray)
         return 2 * lumaSamples;
+    if (settings.mode == PixelMode::Cmyk)
+        return 2 * 4 * lumaSamples;
     const int chromaDivisor = settings.options.subsampling == ChromaSubsampling::S444   ? 1
                               : settings.options.subsampling == ChromaSubsampling::S422 ? 2
                                                                                         : 4;
@@ -156,6 +170,15 @@ bool JpegEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count
     JSAMPROW pointers[64];
     for (int done = 0; done < count;) {
         const int n = qMin(count - done, 64);
+        if (mode == PixelMode::Cmyk) {
+            const uchar *row = rows + done * bytesPerLine;
+            for (size_t x = 0; x < s.inverted.size(); ++x)
+                s.inverted[x] = JSAMPLE(255 - row[x]);
+            pointers[0] = s.inverted.data();
+            jpeg_write_scanlines(&s.cinfo, pointers, 1);
+            ++done;
+            continue;
+        }
         for (int i = 0; i < n; ++i)
             pointers[i] = const_cast<JSAMPROW>(rows + (done + i) * bytesPerLine);
         jpeg_write_scanlines(&s.cinfo, pointers, JDIMENSION(n));

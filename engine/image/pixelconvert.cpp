@@ -102,6 +102,9 @@ void convertRow(PixelMode mode, const uchar *from, uchar *to, int width)
     case PixelMode::ColorAlpha:
         argb32PmToRgba8888(from, to, width);
         return;
+    case PixelMode::Cmyk:
+        std::memcpy(to, from, size_t(width) * 4);
+        return;
     }
 }
 
@@ -115,6 +118,7 @@ qint64 packedRowBytes(PixelMode mode, qint64 width)
     case PixelMode::Mono:
         return (width + 7) / 8;
     case PixelMode::ColorAlpha:
+    case PixelMode::Cmyk:
         return width * 4;
     }
     return width * 4;

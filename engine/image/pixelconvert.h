@@ -22,7 +22,7 @@ void rgb32ToMono1(const uchar *from, uchar *to, int width);
 // colour no longer multiplied by alpha, as PNG, TIFF and WebP store it.
 void argb32PmToRgba8888(const uchar *from, uchar *to, int width);
 
-// One row into the layout a file of the mode holds: RGB, gray, 1-bit or RGBA.
+// One row into the layout a file of the mode holds: RGB, gray, 1-bit, RGBA or CMYK.
 void convertRow(PixelMode mode, const uchar *from, uchar *to, int width);
 
 // Bytes one row takes in that layout, without padding.

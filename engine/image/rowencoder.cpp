@@ -37,6 +37,8 @@ bool formatStores(ImageFormat format, PixelMode mode)
         return format == ImageFormat::Png || format == ImageFormat::Bmp || format == ImageFormat::Tiff;
     case PixelMode::ColorAlpha:
         return format == ImageFormat::Png || format == ImageFormat::Tiff || format == ImageFormat::WebP;
+    case PixelMode::Cmyk:
+        return format == ImageFormat::Jpeg || format == ImageFormat::Tiff;
     }
     return false;
 }

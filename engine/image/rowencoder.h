@@ -17,7 +17,8 @@ enum class PixelMode {
     Color,     // 8-bit RGB
     Gray,      // 8-bit luminance
     Mono,      // 1 bit: white at half luminance and above, else black
-    ColorAlpha // 8-bit RGB and alpha, for pages drawn without paper
+    ColorAlpha, // 8-bit RGB and alpha, for pages drawn without paper
+    Cmyk        // 8-bit C, M, Y, K, for pages drawn in CMYK (JPEG, TIFF)
 };
 
 struct EncodeSettings
@@ -33,7 +34,8 @@ struct EncodeSettings
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
 // Rows are 32-bit pixels as Poppler draws them: QImage::Format_RGB32 (bytes
 // B, G, R, X on a little-endian machine), or Format_ARGB32_Premultiplied for
-// PixelMode::ColorAlpha. The encoder stores them in the settings' mode.
+// PixelMode::ColorAlpha; for PixelMode::Cmyk the 4 bytes of a pixel are C,
+// M, Y, K in memory order. The encoder stores them in the settings' mode.
 class RowEncoder
 {
 public:

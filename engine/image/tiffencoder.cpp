@@ -160,7 +160,8 @@ bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     const qint64 rowBytes = packedRowBytes(mode, width);
     const float dpi = float(settings.resolution);
     const bool mono = mode == PixelMode::Mono;
-    const int samples = mode == PixelMode::Color ? 3 : mode == PixelMode::ColorAlpha ? 4 : 1;
+    const bool cmyk = mode == PixelMode::Cmyk;
+    const int samples = mode == PixelMode::Color ? 3 : mode == PixelMode::ColorAlpha || cmyk ? 4 : 1;
     const uint16_t compression = mono ? COMPRESSION_CCITTFAX4 : compressionTag(settings.options.tiffCompression);
     // Colour JPEG is stored as YCbCr, 2 x 2 subsampled, made by libjpeg from
     // the RGB rows; its strips hold whole rows of 16-row MCUs.
@@ -174,7 +175,10 @@ bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
                    && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples)
                    && TIFFSetField(tif, TIFFTAG_COMPRESSION, compression)
                    && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                                   ycbcr ? PHOTOMETRIC_YCBCR : samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)
+                                   ycbcr  ? PHOTOMETRIC_YCBCR
+                                   : cmyk ? PHOTOMETRIC_SEPARATED
+                                   : samples >= 3 ? PHOTOMETRIC_RGB
+                                                  : PHOTOMETRIC_MINISBLACK)
                    && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
                    && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT)
                    && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip)
@@ -191,6 +195,8 @@ bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
         if (ycbcr)
             tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     }
+    if (cmyk)
+        tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_INKSET, INKSET_CMYK);
     if (mode == PixelMode::ColorAlpha) {
         const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         tagsSet = tagsSet && TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);

@@ -208,10 +208,39 @@ fz_rect thinBox(fz_context *ctx, pdf_obj *page)
     return ((rotate % 180) + 180) % 180 == 90 ? fz_make_rect(0, 0, h, w) : fz_make_rect(0, 0, w, h);
 }
 
+// A box of the page in its own PDF space: a missing crop box is the media
+// box, a missing bleed, trim or art box the crop box, and each is clipped to
+// the media box.
+fz_rect pdfBox(fz_context *ctx, pdf_obj *page, PageBox which)
+{
+    const fz_rect media = pdf_to_rect(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(MediaBox)));
+    pdf_obj *cropObject = pdf_dict_get_inheritable(ctx, page, PDF_NAME(CropBox));
+    const fz_rect crop = pdf_is_array(ctx, cropObject) ? fz_intersect_rect(pdf_to_rect(ctx, cropObject), media)
+                                                       : media;
+    pdf_obj *name = nullptr;
+    switch (which) {
+    case PageBox::Media:
+        return media;
+    case PageBox::Crop:
+        return crop;
+    case PageBox::Bleed:
+        name = PDF_NAME(BleedBox);
+        break;
+    case PageBox::Trim:
+        name = PDF_NAME(TrimBox);
+        break;
+    case PageBox::Art:
+        name = PDF_NAME(ArtBox);
+        break;
+    }
+    pdf_obj *box = pdf_dict_get(ctx, page, name);
+    return pdf_is_array(ctx, box) ? fz_intersect_rect(pdf_to_rect(ctx, box), media) : crop;
+}
+
 // Loads the page with its box in MuPDF's page space and the scale of that
 // space to points: MuPDF applies /UserUnit, Poppler does not, and the sizes
 // follow Poppler.
-fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, fz_rect *bounds, float *userUnit)
+fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz_rect *bounds, float *userUnit)
 {
     fz_page *page = nullptr;
     fz_var(page);
@@ -221,10 +250,21 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, fz_rect *bounds
         pdf_obj *object = reinterpret_cast<pdf_page *>(page)->obj;
         const float unit = pdf_to_real(ctx, pdf_dict_get(ctx, object, PDF_NAME(UserUnit)));
         *userUnit = unit > 0 ? unit : 1.0f;
-        *bounds = fz_bound_page(ctx, page);
-        if (fz_is_empty_rect(*bounds) || (bounds->x1 - bounds->x0 <= *userUnit && bounds->y1 - bounds->y0 <= *userUnit)) {
-            *bounds = thinBox(ctx, object);
-            *userUnit = 1.0f;
+        if (box == PageBox::Crop) {
+            *bounds = fz_bound_page(ctx, page);
+            if (fz_is_empty_rect(*bounds)
+                || (bounds->x1 - bounds->x0 <= *userUnit && bounds->y1 - bounds->y0 <= *userUnit)) {
+                *bounds = thinBox(ctx, object);
+                *userUnit = 1.0f;
+            }
+        } else {
+            // The page's transform maps its PDF space to page space (turned,
+            // the crop box's corner at the origin); the other box goes
+            // through it, so that it is placed where it lies on the page.
+            fz_rect cropInPageSpace;
+            fz_matrix pageCtm;
+            pdf_page_obj_transform(ctx, object, &cropInPageSpace, &pageCtm);
+            *bounds = fz_transform_rect(pdfBox(ctx, object, box), pageCtm);
         }
     }
     fz_catch(ctx)
@@ -236,9 +276,10 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, fz_rect *bounds
 }
 
 // Draws the page through ctm into samples, the pixels of bbox as 4 bytes
-// each (B, G, R, alpha premultiplied), on white paper or on nothing.
-bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsigned char *samples, bool paper,
-              fz_cookie *cookie)
+// each (B, G, R, alpha premultiplied, or C, M, Y, K), on white paper or on
+// nothing; with or without its annotations.
+bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsigned char *samples,
+              const RenderOptions &options, fz_cookie *cookie)
 {
     fz_pixmap *pixmap = nullptr;
     fz_device *device = nullptr;
@@ -248,13 +289,19 @@ bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsi
     fz_var(drawn);
     fz_try(ctx)
     {
-        pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_bgr(ctx), bbox, nullptr, 1, samples);
-        if (paper)
-            fz_clear_pixmap_with_value(ctx, pixmap, 255);
+        if (options.cmyk)
+            pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_cmyk(ctx), bbox, nullptr, 0, samples);
+        else
+            pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_bgr(ctx), bbox, nullptr, 1, samples);
+        if (!options.withoutPaper)
+            fz_clear_pixmap_with_value(ctx, pixmap, 255); // white, in CMYK too
         else
             fz_clear_pixmap(ctx, pixmap);
         device = fz_new_draw_device(ctx, fz_identity, pixmap);
-        fz_run_page(ctx, page, device, ctm, cookie);
+        if (options.annotations)
+            fz_run_page(ctx, page, device, ctm, cookie);
+        else
+            fz_run_page_contents(ctx, page, device, ctm, cookie);
         fz_close_device(ctx, device);
         drawn = true;
     }
@@ -275,12 +322,12 @@ bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsi
 class MuPdfPage : public RenderPage
 {
 public:
-    MuPdfPage(fz_context *ctx, pdf_document *doc, int pageCount, int index, bool paper)
+    MuPdfPage(fz_context *ctx, pdf_document *doc, int pageCount, int index, const RenderOptions &options)
         : ctx(ctx)
-        , paper(paper)
+        , options(options)
     {
         if (index >= 0 && index < pageCount)
-            page = loadPage(ctx, doc, index, &bounds, &userUnit);
+            page = loadPage(ctx, doc, index, options.box, &bounds, &userUnit);
     }
     ~MuPdfPage() override { fz_drop_page(ctx, page); }
     MuPdfPage(const MuPdfPage &) = delete;
@@ -298,7 +345,7 @@ public:
     {
         if (!page || region.isEmpty())
             return QImage();
-        QImage image(region.size(), alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        QImage image(region.size(), alpha && !options.cmyk ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
         if (image.isNull() || image.bytesPerLine() != qsizetype(region.width()) * 4)
             return QImage();
         // Pixel (0, 0) is the page's top left corner, as with Poppler.
@@ -308,7 +355,7 @@ public:
                             region.top() + region.height()};
         fz_cookie cookie = {};
         const WatchedDrawing watched(&cookie, stop, deadline);
-        if (!drawPage(ctx, page, ctm, bbox, image.bits(), paper, &cookie))
+        if (!drawPage(ctx, page, ctm, bbox, image.bits(), options, &cookie))
             return QImage();
         return image;
     }
@@ -318,17 +365,17 @@ private:
     fz_page *page = nullptr;
     fz_rect bounds = fz_empty_rect;
     float userUnit = 1.0f;
-    bool paper;
+    const RenderOptions options;
 };
 
 class MuPdfDocument : public RenderDocument
 {
 public:
-    MuPdfDocument(fz_context *ctx, pdf_document *doc, int pages, bool paper)
+    MuPdfDocument(fz_context *ctx, pdf_document *doc, int pages, const RenderOptions &options)
         : ctx(ctx)
         , doc(doc)
         , pages(pages)
-        , paper(paper)
+        , options(options)
     {
     }
     ~MuPdfDocument() override
@@ -342,31 +389,34 @@ public:
     int pageCount() const override { return pages; }
     std::unique_ptr<RenderPage> page(int index) const override
     {
-        return std::make_unique<MuPdfPage>(ctx, doc, pages, index, paper);
+        return std::make_unique<MuPdfPage>(ctx, doc, pages, index, options);
     }
 
 private:
     fz_context *ctx;
     pdf_document *doc;
     int pages;
-    bool paper;
+    const RenderOptions options;
 };
 
 } // namespace
 
-RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, bool withoutPaper)
+RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, const RenderOptions &options)
 {
     RenderOpenResult result;
     fz_context *ctx = newContext();
     if (!ctx)
         return result;
+    // The level belongs to this document's own context, not to the others.
+    if (!options.antialias)
+        fz_set_aa_level(ctx, 0);
     const QByteArray name = nativePath(path);
     pdf_document *doc = nullptr;
     int pages = 0;
     switch (openPdf(ctx, name.constData(), password.constData(), &doc, &pages)) {
     case Opened:
         result.status = PdfLoadStatus::Loaded;
-        result.document = std::make_unique<MuPdfDocument>(ctx, doc, pages, !withoutPaper);
+        result.document = std::make_unique<MuPdfDocument>(ctx, doc, pages, options);
         return result;
     case NeedsPassword:
         result.status = PdfLoadStatus::Locked;

@@ -15,6 +15,6 @@ constexpr qint64 muPdfStoreBytes = qint64(96) << 20;
 
 // Opens PDF files only, as Poppler does: MuPDF's other formats (XPS, EPUB,
 // images) are refused like any file that is not a PDF.
-RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, bool withoutPaper);
+RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, const RenderOptions &options);
 
 #endif // MUPDFRENDERER_H

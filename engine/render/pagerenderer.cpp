@@ -1,5 +1,6 @@
 #include "engine/render/pagerenderer.h"
 
+#include <poppler-form.h>
 #include <poppler-qt6.h>
 
 namespace {
@@ -30,6 +31,14 @@ PageRenderer::~PageRenderer() = default;
 QSizeF PageRenderer::sizeInPoints() const
 {
     return page ? page->pageSizeF() : QSizeF();
+}
+
+void PageRenderer::hideFormFields() const
+{
+    if (!page)
+        return;
+    for (const std::unique_ptr<Poppler::FormField> &field : page->formFields())
+        field->setVisible(false);
 }
 
 QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,

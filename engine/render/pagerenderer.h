@@ -24,6 +24,9 @@ public:
 
     bool exists() const { return page != nullptr; }
     QSizeF sizeInPoints() const;
+    // Hides the page's form fields in the open document, for drawing without
+    // annotations: Poppler's Qt interface draws them under HideAnnotations.
+    void hideFormFields() const;
 
     // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
     // image of the region's size (Format_ARGB32_Premultiplied with alpha, for

@@ -45,16 +45,66 @@ qint64 rendererCacheBytes(RendererKind kind)
     return 0;
 }
 
+QString pageBoxName(PageBox box)
+{
+    switch (box) {
+    case PageBox::Media:
+        return QStringLiteral("media");
+    case PageBox::Crop:
+        break;
+    case PageBox::Bleed:
+        return QStringLiteral("bleed");
+    case PageBox::Trim:
+        return QStringLiteral("trim");
+    case PageBox::Art:
+        return QStringLiteral("art");
+    }
+    return QStringLiteral("crop");
+}
+
+std::optional<PageBox> pageBoxForName(const QString &name)
+{
+    for (PageBox box : {PageBox::Media, PageBox::Crop, PageBox::Bleed, PageBox::Trim, PageBox::Art}) {
+        if (name == pageBoxName(box))
+            return box;
+    }
+    return std::nullopt;
+}
+
+QString renderOptionsRefused(RendererKind kind, const RenderOptions &options)
+{
+    if (kind != RendererKind::Poppler)
+        return QString();
+    // Poppler's Qt interface draws the crop box and nothing else, and has no
+    // CMYK output; neither is faked from another drawing.
+    if (options.box != PageBox::Crop)
+        return QStringLiteral("--box %1 needs --renderer mupdf: Poppler's Qt interface draws the crop box only")
+            .arg(pageBoxName(options.box));
+    if (options.cmyk)
+        return QStringLiteral("--cmyk needs --renderer mupdf: Poppler's Qt interface draws in RGB only");
+    return QString();
+}
+
+RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
+                                  const RenderOptions &options)
+{
+    if (!renderOptionsRefused(kind, options).isEmpty())
+        return RenderOpenResult();
+#ifdef VELLORAN_MUPDF
+    if (kind == RendererKind::MuPdf)
+        return openWithMuPdf(path, password, options);
+#endif
+    if (kind == RendererKind::Poppler)
+        return openWithPoppler(path, password, options);
+    return RenderOpenResult();
+}
+
 RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
                                   bool withoutPaper)
 {
-#ifdef VELLORAN_MUPDF
-    if (kind == RendererKind::MuPdf)
-        return openWithMuPdf(path, password, withoutPaper);
-#endif
-    if (kind == RendererKind::Poppler)
-        return openWithPoppler(path, password, withoutPaper);
-    return RenderOpenResult();
+    RenderOptions options;
+    options.withoutPaper = withoutPaper;
+    return openForRendering(kind, path, password, options);
 }
 
 PdfProbeResult probeForRendering(RendererKind kind, const QString &path, const QByteArray &password)

@@ -31,6 +31,33 @@ RendererKind defaultRenderer();
 // decoded), to be set aside from a run's memory budget.
 qint64 rendererCacheBytes(RendererKind kind);
 
+// The page boxes a page may be drawn by. A missing bleed, trim or art box is
+// the crop box, and every box is clipped to the media box, as PDF has it.
+enum class PageBox {
+    Media,
+    Crop,
+    Bleed,
+    Trim,
+    Art
+};
+
+QString pageBoxName(PageBox box);
+std::optional<PageBox> pageBoxForName(const QString &name);
+
+// How a document's pages are drawn, set when it is opened. The defaults are
+// the window's drawing.
+struct RenderOptions
+{
+    bool withoutPaper = false; // drawn on nothing: what a page leaves blank stays transparent
+    PageBox box = PageBox::Crop;
+    bool antialias = true;     // text and vector edges
+    bool annotations = true;   // comments, stamps, form fields
+    bool cmyk = false;         // pixels as C, M, Y, K bytes (MuPDF only)
+};
+
+// Why the renderer cannot honour the options; empty when it can.
+QString renderOptionsRefused(RendererKind kind, const RenderOptions &options);
+
 // One page of a document. Drawing looks at the stop flag and the deadline as
 // it goes and gives up soon after either says so.
 class RenderPage
@@ -45,8 +72,9 @@ public:
 
     // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
     // image of the region's size (Format_ARGB32_Premultiplied with alpha, for
-    // a document opened without paper); a null image when drawing failed,
-    // was stopped or ran past the deadline.
+    // a document opened without paper; for one opened in CMYK, the same
+    // 4-byte container holding C, M, Y, K bytes in that order in memory); a
+    // null image when drawing failed, was stopped or ran past the deadline.
     virtual QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
                           QDeadlineTimer deadline) const = 0;
 };
@@ -67,8 +95,12 @@ struct RenderOpenResult
     std::unique_ptr<RenderDocument> document; // set only when Loaded
 };
 
-// Opens the file for drawing with the renderer; withoutPaper: pages are drawn
-// on nothing, so that what a page leaves blank stays transparent.
+// Opens the file for drawing with the renderer, its pages drawn as the
+// options say (which renderOptionsRefused() must have accepted).
+RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
+                                  const RenderOptions &options);
+// withoutPaper: pages are drawn on nothing, so that what a page leaves blank
+// stays transparent; otherwise as the window draws them.
 RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
                                   bool withoutPaper = false);
 

@@ -246,9 +246,14 @@ DecodedImage decodeJpeg(const QByteArray &bytes, QString *storage)
         *storage = QStringLiteral("jpeg ") + (cinfo.progressive_mode ? QStringLiteral("progressive") : QStringLiteral("baseline"));
         for (int c = 0; c < cinfo.num_components; ++c)
             *storage += QStringLiteral(" %1x%2").arg(cinfo.comp_info[c].h_samp_factor).arg(cinfo.comp_info[c].v_samp_factor);
+        if (cinfo.jpeg_color_space == JCS_CMYK)
+            *storage += QStringLiteral(" cmyk");
+        if (cinfo.saw_Adobe_marker)
+            *storage += QStringLiteral(" adobe");
         return decoded;
     }
-    cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&cinfo);
     decoded.width = int(cinfo.output_width);
     decoded.height = int(cinfo.output_height);
@@ -260,6 +265,11 @@ DecodedImage decodeJpeg(const QByteArray &bytes, QString *storage)
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
+    // Files with Adobe's marker hold CMYK inverted, as Adobe's programs write it.
+    if (cmyk && cinfo.saw_Adobe_marker) {
+        for (char &sample : decoded.samples)
+            sample = char(255 - uchar(sample));
+    }
     return decoded;
 }
 
@@ -298,7 +308,11 @@ QString storageText(const QString &path)
             TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
             text += QStringLiteral(" predictor %1").arg(predictor);
         }
-        directories << text + QStringLiteral(" photometric %1 samples %2").arg(photometric).arg(samples);
+        text += QStringLiteral(" photometric %1 samples %2").arg(photometric).arg(samples);
+        uint16_t inkSet = 0;
+        if (photometric == PHOTOMETRIC_SEPARATED && TIFFGetField(tif.get(), TIFFTAG_INKSET, &inkSet))
+            text += QStringLiteral(" inkset %1").arg(inkSet);
+        directories << text;
     } while (TIFFReadDirectory(tif.get()));
     return directories.join(QStringLiteral("; "));
 }

@@ -8,7 +8,8 @@
 // An image file decoded by the format's own library (libpng, libtiff, libjpeg) or, for
 // BMP, which has none, by Qt's reader: never by the program's code. Samples
 // are 8 bits, rows packed: 1 channel for gray (1-bit pixels as 0 and 255),
-// 3 for RGB, 4 for RGB and unmultiplied alpha.
+// 3 for RGB, 4 for RGB and unmultiplied alpha or for C, M, Y, K (0: no ink;
+// a JPEG with Adobe's marker is read as inverted, as Adobe writes it).
 struct DecodedImage
 {
     int width = 0;
@@ -31,8 +32,10 @@ DecodedImage readJpeg(const QByteArray &bytes);
 
 // How a file is stored, as its own library reads it, for comparing with what
 // was asked: "jpeg progressive 2x2 1x1 1x1" (the components' sampling
-// factors), or for each TIFF directory "tiff compression 5 predictor 2
-// photometric 2 samples 3" (a predictor with LZW and Deflate only), joined by "; ".
+// factors, then "cmyk" and "adobe" for a CMYK file and Adobe's marker), or for
+// each TIFF directory "tiff compression 5 predictor 2 photometric 2 samples 3"
+// (a predictor with LZW and Deflate only; "inkset 1" after a separated
+// photometric with an InkSet tag), joined by "; ".
 QString storageText(const QString &path);
 
 // The mean of |a - b| over every sample of two images of one size; -1 when
