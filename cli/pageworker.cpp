@@ -1,0 +1,116 @@
+#include "cli/pageworker.h"
+
+#include "cli/interruptflag.h"
+#include "cli/parallelconverter.h"
+#include "cli/workerprotocol.h"
+#include "engine/atomicfile.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <new>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// An allocation refused under the ceiling ends the worker with a status the
+// converter reads as "over the memory limit"; unwinding from deep inside a
+// renderer would more likely crash than recover.
+void outOfMemory()
+{
+    static const char message[] = "velloran-cli: worker: out of memory\n";
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(WorkerOutOfMemory);
+}
+
+#ifdef VELLORAN_TEST_HOOKS
+// Test builds only: VELLORAN_TEST_WORKER="crash <file index>:<page index>"
+// makes the worker that gets that page die by SIGSEGV with its temporary file
+// written halfway, as a renderer crashing mid-page would; "hang ..." makes it
+// stop answering there, deaf to the stop flag and the page's time limit, as a
+// renderer looping where it never asks whether to stop. The shipped program
+// has no such switch.
+void misbehaveIfAsked(const BatchPlan &plan, const WorkerTask &task)
+{
+    const QList<QByteArray> asked = qgetenv("VELLORAN_TEST_WORKER").split(' ');
+    if (asked.size() != 2 || asked.at(1) != QByteArray::number(task.fileIndex) + ':' + QByteArray::number(task.pageIndex))
+        return;
+    auto *file = new AtomicFile(plan.outputPath(plan.files.at(task.fileIndex), task.pageIndex));
+    if (file->open()) {
+        file->device().write(QByteArray(4096, 'x'));
+    }
+    if (asked.at(0) == "crash")
+        std::raise(SIGSEGV);
+    else if (asked.at(0) == "hang")
+        for (;;)
+            pause();
+}
+#else
+void misbehaveIfAsked(const BatchPlan &, const WorkerTask &)
+{
+}
+#endif
+
+} // namespace
+
+int runWorker(const BatchPlan &plan, const WorkerSettings &settings)
+{
+    // Its temporary files carry its token, so that the converter can find and
+    // remove the one it leaves when it is killed or crashes.
+    const QString prefix = QLatin1String(AtomicFile::temporaryPrefix) + settings.token;
+    AtomicFile::setNameSource([prefix] {
+        return prefix + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
+    });
+    std::set_new_handler(outOfMemory);
+    if (settings.maxMemory > 0) {
+        const rlimit limit{rlim_t(settings.maxMemory), rlim_t(settings.maxMemory)};
+        setrlimit(RLIMIT_AS, &limit);
+    }
+    if (!plan.errors.isEmpty())
+        return WorkerPlanFailed;
+
+    ParallelConverter converter(plan, settings.jobs);
+    if (!writeAll(workerOutcomeFd, WorkerProtocol::readyLine()))
+        return WorkerPipeBroken;
+    FILE *tasks = fdopen(workerTaskFd, "r");
+    if (!tasks)
+        return WorkerPipeBroken;
+    char *line = nullptr;
+    size_t capacity = 0;
+    ssize_t length;
+    int status = 0;
+    while ((length = getline(&line, &capacity, tasks)) > 0) {
+        const std::optional<WorkerTask> task = WorkerProtocol::readTask(QByteArray(line, length).trimmed());
+        if (!task || task->fileIndex < 0 || task->fileIndex >= plan.files.size()) {
+            status = WorkerPipeBroken;
+            break;
+        }
+        misbehaveIfAsked(plan, *task);
+        const PageOutcome outcome = converter.convertTask(task->fileIndex, task->pageIndex, task->bandThreads,
+                                                          interruptFlag());
+        if (!writeAll(workerOutcomeFd, WorkerProtocol::outcomeLine(outcome))) {
+            status = WorkerPipeBroken;
+            break;
+        }
+    }
+    free(line);
+    fclose(tasks);
+    return status;
+}
