@@ -181,15 +181,47 @@ ConversionSummary WorkerPool::run(ParallelConverter &planned, int jobs, const st
         workers.push_back(std::move(worker));
         return true;
     };
-    // Ends a worker that failed or is no longer wanted; kill: it may still be drawing.
+    // Reads what the worker sent and acts on each whole line; true when its
+    // end of the pipe is closed: it has ended.
+    const auto receive = [&](Worker &worker) -> bool {
+        bool ended = false;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(worker.outcomeFd, buffer, sizeof buffer);
+            if (n > 0) {
+                worker.received.append(buffer, n);
+                continue;
+            }
+            ended = n == 0 || (errno != EAGAIN && errno != EINTR);
+            break;
+        }
+        qsizetype end;
+        while ((end = worker.received.indexOf('\n')) >= 0) {
+            const QByteArray line = worker.received.left(end);
+            worker.received.remove(0, end + 1);
+            if (WorkerProtocol::isReady(line)) {
+                worker.ready = true;
+                startsFailedInARow = 0;
+            } else if (const std::optional<PageOutcome> outcome = WorkerProtocol::readOutcome(line);
+                       outcome && worker.task >= 0) {
+                report(tasks.at(worker.task), *outcome);
+                worker.task = -1;
+            }
+        }
+        return ended;
+    };
+    // Ends a worker that failed or is no longer wanted (kill: it may still be
+    // drawing), reports what it sent before it ended and removes its
+    // temporary file.
     const auto retire = [&](Worker &worker, bool kill) -> int {
         closeDescriptor(worker.taskFd);
-        closeDescriptor(worker.outcomeFd);
         if (kill)
             ::kill(worker.pid, SIGKILL);
         int status = 0;
         while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
         }
+        receive(worker);
+        closeDescriptor(worker.outcomeFd);
         removeTemporaries(worker);
         worker.pid = -1;
         return status;
@@ -241,7 +273,7 @@ ConversionSummary WorkerPool::run(ParallelConverter &planned, int jobs, const st
         }
 
         std::vector<pollfd> watched;
-        int timeout = 100;
+        int timeout = 50;
         for (const Worker &worker : workers) {
             watched.push_back({worker.outcomeFd, POLLIN, 0});
             if (worker.task >= 0 && limitMs > 0)
@@ -252,32 +284,7 @@ ConversionSummary WorkerPool::run(ParallelConverter &planned, int jobs, const st
 
         for (size_t i = 0; i < workers.size(); ++i) {
             Worker &worker = workers[i];
-            bool ended = false;
-            if (watched[i].revents != 0) {
-                char buffer[4096];
-                for (;;) {
-                    const ssize_t n = ::read(worker.outcomeFd, buffer, sizeof buffer);
-                    if (n > 0) {
-                        worker.received.append(buffer, n);
-                        continue;
-                    }
-                    ended = n == 0 || (errno != EAGAIN && errno != EINTR);
-                    break;
-                }
-            }
-            qsizetype end;
-            while ((end = worker.received.indexOf('\n')) >= 0) {
-                const QByteArray line = worker.received.left(end);
-                worker.received.remove(0, end + 1);
-                if (WorkerProtocol::isReady(line)) {
-                    worker.ready = true;
-                    startsFailedInARow = 0;
-                } else if (const std::optional<PageOutcome> outcome = WorkerProtocol::readOutcome(line);
-                           outcome && worker.task >= 0) {
-                    report(tasks.at(worker.task), *outcome);
-                    worker.task = -1;
-                }
-            }
+            const bool ended = watched[i].revents != 0 && receive(worker);
             if (ended) {
                 const int status = retire(worker, false);
                 if (worker.task < 0) {
@@ -306,20 +313,45 @@ ConversionSummary WorkerPool::run(ParallelConverter &planned, int jobs, const st
             if (worker.task >= 0 && limitMs > 0 && worker.clock.elapsed() >= limitMs + graceMs) {
                 // The renderer did not give up in time: somewhere it never asks
                 // whether to stop. Only ending its process stops it.
-                const ParallelConverter::Task &task = tasks.at(worker.task);
+                const int task = worker.task;
                 const qint64 took = worker.clock.elapsed();
                 retire(worker, true);
-                report(task, failed(task, PageOutcome::TimedOut,
-                                    QStringLiteral("timed out after %1 s").arg(double(limitMs) / 1000.0), took));
+                if (worker.task == task) // not finished in the meantime
+                    report(tasks.at(task),
+                           failed(tasks.at(task), PageOutcome::TimedOut,
+                                  QStringLiteral("timed out after %1 s").arg(double(limitMs) / 1000.0), took));
             }
         }
     }
-    // Stopped, or every page done: the workers still there end now. A stop
-    // kills them, so that a page that never asks to stop cannot hold the run.
-    const bool stopped = stop.load(std::memory_order_relaxed);
+    // Every page done: the workers end when their tasks do. Stopped: they are
+    // told to stop as this process was, and a page one of them finishes
+    // meanwhile is reported as it would have been in this process; one that
+    // does not answer within a quarter of a second (a page that never asks
+    // whether to stop) is killed, so that the run ends within half a second.
+    if (stop.load(std::memory_order_relaxed)) {
+        for (Worker &worker : workers) {
+            ::kill(worker.pid, SIGTERM);
+            closeDescriptor(worker.taskFd);
+        }
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            std::vector<pollfd> watched;
+            for (const Worker &worker : workers)
+                if (worker.pid >= 0)
+                    watched.push_back({worker.outcomeFd, POLLIN, 0});
+            const qint64 left = stopGraceMs - waited.elapsed();
+            if (watched.empty() || left <= 0)
+                break;
+            poll(watched.data(), nfds_t(watched.size()), int(left));
+            for (Worker &worker : workers)
+                if (worker.pid >= 0 && receive(worker))
+                    retire(worker, false);
+        }
+    }
     for (Worker &worker : workers)
         if (worker.pid >= 0)
-            retire(worker, stopped);
+            retire(worker, stop.load(std::memory_order_relaxed));
 
     summary.notStarted = plan.pageCount() - summary.written - summary.failed - summary.skipped;
     return summary;

@@ -28,6 +28,8 @@ public:
     // How long past --page-timeout a worker is given before it is killed:
     // the worker gives the page up itself where the renderer lets it.
     static constexpr qint64 graceMs = 1000;
+    // How long stopped workers may take to give up their pages before they are killed.
+    static constexpr qint64 stopGraceMs = 250;
     // A document that crashed this many workers has its other pages failed untried.
     static constexpr int crashesPerDocument = 3;
 

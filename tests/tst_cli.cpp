@@ -83,7 +83,14 @@ double cpuSeconds(qint64 pid)
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 13)
         return -1;
-    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    double seconds = double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    // With its worker processes, which do the drawing.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray &child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                seconds += qMax(0.0, cpuSeconds(child.trimmed().toLongLong()));
+    return seconds;
 }
 
 // One page of 12 million "q" and "Q" operators: nothing to see, seconds to
