@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <new>
+#include <vector>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -35,8 +37,6 @@ bool writeAll(int fd, const QByteArray &bytes)
 // renderer would more likely crash than recover.
 void outOfMemory()
 {
-    static const char message[] = "velloran-cli: worker: out of memory\n";
-    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, message, sizeof message - 1);
     _exit(WorkerOutOfMemory);
 }
 
@@ -46,15 +46,24 @@ void outOfMemory()
 // written halfway, as a renderer crashing mid-page would; "hang ..." makes it
 // stop answering there, deaf to the stop flag and the page's time limit, as a
 // renderer looping where it never asks whether to stop. The shipped program
-// has no such switch.
+// has no such switch. "hog ..." asks for up to 4 GiB of address space in 64
+// MiB blocks, never touched, as a decoder trusting an image's size would.
 void misbehaveIfAsked(const BatchPlan &plan, const WorkerTask &task)
 {
     const QList<QByteArray> asked = qgetenv("VELLORAN_TEST_WORKER").split(' ');
-    if (asked.size() != 2 || asked.at(1) != QByteArray::number(task.fileIndex) + ':' + QByteArray::number(task.pageIndex))
+    // "<file index>:*": every page of that file.
+    const QByteArray document = QByteArray::number(task.fileIndex) + ':';
+    if (asked.size() != 2 || (asked.at(1) != document + QByteArray::number(task.pageIndex) && asked.at(1) != document + '*'))
         return;
     auto *file = new AtomicFile(plan.outputPath(plan.files.at(task.fileIndex), task.pageIndex));
     if (file->open()) {
         file->device().write(QByteArray(4096, 'x'));
+    }
+    if (asked.at(0) == "hog") {
+        std::vector<std::unique_ptr<char[]>> blocks;
+        for (int i = 0; i < 64; ++i)
+            blocks.emplace_back(new char[size_t(64) << 20]);
+        return; // never refused: the page is drawn as usual
     }
     if (asked.at(0) == "crash")
         std::raise(SIGSEGV);
@@ -79,10 +88,15 @@ int runWorker(const BatchPlan &plan, const WorkerSettings &settings)
         return prefix + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
     });
     std::set_new_handler(outOfMemory);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The kernel refuses address space past the ceiling, to the renderers'
+    // allocations as to ours. Sanitizer builds reserve terabytes of address
+    // space for their shadow memory, so they run without one.
     if (settings.maxMemory > 0) {
         const rlimit limit{rlim_t(settings.maxMemory), rlim_t(settings.maxMemory)};
         setrlimit(RLIMIT_AS, &limit);
     }
+#endif
     if (!plan.errors.isEmpty())
         return WorkerPlanFailed;
 
