@@ -368,10 +368,9 @@ int CliApp::run(const QStringList &arguments)
     }
 
     if (!commandLine.workerToken.isEmpty()) {
-        // A worker ends with the converter that started it, however that ends.
+        // A worker ends with the converter that started it, however that ends;
+        // one that died before this line closed the task pipe, which ends it too.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() == 1)
-            return WorkerPipeBroken;
         keepPageBuffers();
         WorkerSettings settings;
         settings.token = commandLine.workerToken;
