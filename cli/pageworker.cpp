@@ -1,10 +1,12 @@
 #include "cli/pageworker.h"
 
+#include "cli/confinement.h"
 #include "cli/interruptflag.h"
 #include "cli/parallelconverter.h"
 #include "cli/workerprotocol.h"
 #include "engine/atomicfile.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -47,7 +49,8 @@ void outOfMemory()
 // stop answering there, deaf to the stop flag and the page's time limit, as a
 // renderer looping where it never asks whether to stop. The shipped program
 // has no such switch. "hog ..." asks for up to 4 GiB of address space in 64
-// MiB blocks, never touched, as a decoder trusting an image's size would.
+// MiB blocks, never touched, as a decoder trusting an image's size would;
+// "escape ..." writes the file VELLORAN_TEST_ESCAPE names.
 void misbehaveIfAsked(const BatchPlan &plan, const WorkerTask &task)
 {
     const QList<QByteArray> asked = qgetenv("VELLORAN_TEST_WORKER").split(' ');
@@ -58,6 +61,14 @@ void misbehaveIfAsked(const BatchPlan &plan, const WorkerTask &task)
     auto *file = new AtomicFile(plan.outputPath(plan.files.at(task.fileIndex), task.pageIndex));
     if (file->open()) {
         file->device().write(QByteArray(4096, 'x'));
+    }
+    if (asked.at(0) == "escape") {
+        // A file outside the output folders: refused where the worker is confined.
+        QFile outside(qEnvironmentVariable("VELLORAN_TEST_ESCAPE"));
+        if (outside.open(QIODevice::WriteOnly))
+            outside.write("escaped");
+        delete file; // the page is drawn as usual
+        return;
     }
     if (asked.at(0) == "hog") {
         std::vector<std::unique_ptr<char[]>> blocks;
@@ -103,7 +114,11 @@ int runWorker(const BatchPlan &plan, const WorkerSettings &settings)
         return WorkerPlanFailed;
 
     ParallelConverter converter(plan, settings.jobs);
-    if (!writeAll(workerOutcomeFd, WorkerProtocol::readyLine()))
+    QStringList inputs;
+    for (const BatchFile &file : plan.files)
+        inputs << file.path;
+    const QString unconfinedBecause = confineToFiles(inputs, plan.outputFolders());
+    if (!writeAll(workerOutcomeFd, WorkerProtocol::readyLine(unconfinedBecause)))
         return WorkerPipeBroken;
     FILE *tasks = fdopen(workerTaskFd, "r");
     if (!tasks)

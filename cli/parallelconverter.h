@@ -21,6 +21,9 @@ struct ConversionSummary
     int notStarted = 0;     // not written because the run was stopped
     int threadsRefused = 0; // asked for, but the system would not start them
     int skipped = 0;        // outputs that were there already
+    // How far the processes that drew were confined: "landlock", or
+    // "none: <why>"; empty when the pages were drawn in this process.
+    QString confinement;
 };
 
 // Converts the pages of a checked plan on several threads at once. Neither

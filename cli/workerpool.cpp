@@ -199,9 +199,14 @@ ConversionSummary WorkerPool::run(ParallelConverter &planned, int jobs, const st
         while ((end = worker.received.indexOf('\n')) >= 0) {
             const QByteArray line = worker.received.left(end);
             worker.received.remove(0, end + 1);
-            if (WorkerProtocol::isReady(line)) {
+            if (const std::optional<QString> unconfinedBecause = WorkerProtocol::readReady(line)) {
                 worker.ready = true;
                 startsFailedInARow = 0;
+                // One worker left unconfined is enough for the run to say so.
+                if (!unconfinedBecause->isEmpty())
+                    summary.confinement = QStringLiteral("none: ") + *unconfinedBecause;
+                else if (summary.confinement.isEmpty())
+                    summary.confinement = QStringLiteral("landlock");
             } else if (const std::optional<PageOutcome> outcome = WorkerProtocol::readOutcome(line);
                        outcome && worker.task >= 0) {
                 report(tasks.at(worker.task), *outcome);

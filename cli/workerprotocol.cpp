@@ -30,14 +30,17 @@ bool readInts(const QList<QByteArray> &fields, int from, int count, qint64 *valu
 
 namespace WorkerProtocol {
 
-QByteArray readyLine()
+QByteArray readyLine(const QString &unconfinedBecause)
 {
-    return QByteArrayLiteral("ready\n");
+    return "ready " + text(unconfinedBecause) + '\n';
 }
 
-bool isReady(const QByteArray &line)
+std::optional<QString> readReady(const QByteArray &line)
 {
-    return line == "ready";
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() != 2 || fields.first() != "ready")
+        return std::nullopt;
+    return untext(fields.at(1));
 }
 
 QByteArray taskLine(const WorkerTask &task)

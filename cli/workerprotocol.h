@@ -4,6 +4,7 @@
 #include "engine/pageoutcome.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <optional>
 
@@ -21,9 +22,10 @@ struct WorkerTask
 
 namespace WorkerProtocol {
 
-// Sent once by a worker when its plan is built and it takes tasks.
-QByteArray readyLine();
-bool isReady(const QByteArray &line);
+// Sent once by a worker when its plan is built and it takes tasks, with why
+// it could not be confined (empty when it is).
+QByteArray readyLine(const QString &unconfinedBecause);
+std::optional<QString> readReady(const QByteArray &line);
 
 QByteArray taskLine(const WorkerTask &task);
 std::optional<WorkerTask> readTask(const QByteArray &line);

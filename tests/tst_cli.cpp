@@ -27,6 +27,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -216,6 +217,7 @@ private slots:
     void staleTemporariesAreRemoved();
     void workersGiveUpOnePage_data();
     void workersGiveUpOnePage();
+    void workersAreConfined();
     void stopInsideAHungPage_data();
     void stopInsideAHungPage();
 
@@ -1539,6 +1541,34 @@ void TestCli::workersGiveUpOnePage()
                                                           return options;
                                                       }()).pageCount()));
     QCOMPARE(bytesOf(out + "/card_1.png"), bytesOf(reference + "/card_1.png"));
+}
+
+// Where the kernel has Landlock, a worker writes nowhere but the output
+// folder, and the report says it was confined; the page is drawn as always.
+void TestCli::workersAreConfined()
+{
+    const bool landlock = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1 /* the ABI version */) >= 1;
+    const QString out = freshOutput();
+    const QString outside = dir.filePath("escaped.txt");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", "escape 0:0");
+    environment.insert("VELLORAN_TEST_ESCAPE", outside);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELLORAN_CLI), {"-q", "--json", "-t", "png", "-r", "40", "-o", out, pdf("card.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    const QList<QJsonObject> lines = jsonLines(QString::fromUtf8(process.readAllStandardOutput()));
+    QCOMPARE(lines.size(), 2);
+    const QString confinement = lines.last().value("summary").toObject().value("confinement").toString();
+    QCOMPARE(filesIn(out), QStringList{"card_1.png"});
+    if (!landlock) {
+        QVERIFY2(confinement.startsWith("none: "), qPrintable(confinement));
+        QSKIP("this kernel has no Landlock: the worker could not be confined");
+    }
+    QCOMPARE(confinement, QStringLiteral("landlock"));
+    QVERIFY2(!QFileInfo::exists(outside), "the worker wrote outside its output folder");
 }
 
 // Ctrl-C while a worker is inside a page that never asks whether to stop:
