@@ -77,6 +77,13 @@ QString confineToFiles(const QStringList &inputs, const QStringList &outputFolde
         added = added && allow(ruleset, tree, read | execute, &why);
     for (const QString &input : inputs)
         added = added && allow(ruleset, input, read, &why);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer reads its suppressions file at exit, long after this.
+    for (const char *variable : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+        for (const QString &option : qEnvironmentVariable(variable).split(QLatin1Char(':')))
+            if (option.startsWith(QStringLiteral("suppressions=")))
+                added = added && allow(ruleset, option.section(QLatin1Char('='), 1), read, &why);
+#endif
     for (const QString &folder : outputFolders)
         added = added && allow(ruleset, folder, read | write, &why);
     if (!added) {
