@@ -295,9 +295,15 @@ ConversionSummary WorkerPool::run(ParallelConverter &planned, int jobs, const st
                 if (worker.task < 0) {
                     if (!worker.ready) {
                         ++startsFailedInARow;
-                        startFailure = WIFEXITED(status) && WEXITSTATUS(status) == WorkerPlanFailed
-                                           ? QStringLiteral("the inputs changed since they were checked")
-                                           : QStringLiteral("it ended at once");
+                        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                        if (code == WorkerPlanFailed)
+                            startFailure = QStringLiteral("the inputs changed since they were checked");
+                        else if (code == WorkerOutOfMemory)
+                            startFailure = QStringLiteral("over the memory limit before its first page");
+                        else if (WIFSIGNALED(status))
+                            startFailure = QStringLiteral("it crashed (%1)").arg(signalName(WTERMSIG(status)));
+                        else
+                            startFailure = QStringLiteral("it ended at once (exit status %1)").arg(code);
                     }
                     continue;
                 }
