@@ -2,19 +2,23 @@
 
 #include "cli/interruptflag.h"
 #include "cli/jsonreport.h"
+#include "cli/pageworker.h"
 #include "cli/parallelconverter.h"
 #include "cli/progressline.h"
+#include "cli/workerpool.h"
 #include "engine/atomicfile.h"
 #include "engine/nativepath.h"
 #include "engine/version.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <sys/prctl.h>
 #include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -52,6 +56,19 @@ void keepPageBuffers()
     mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
 #endif
+}
+
+// The address space a worker may take: as asked, or an equal share of the
+// machine's memory for each of the pages converted at once.
+qint64 workerMemoryLimit(const CliApp::CommandLine &commandLine)
+{
+    if (commandLine.maxMemory > 0)
+        return commandLine.maxMemory;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 0;
+    return qMax(qint64(pages) * pageSize / qMax(1, commandLine.jobs), qint64(1) << 30);
 }
 
 void printLine(FILE *stream, const QString &line)
@@ -175,10 +192,30 @@ QList<QCommandLineOption> cliOptions()
                           "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
+        {"max-memory", "Memory each page may use, such as 1500M or 2G; a page that needs more fails and the run goes "
+                       "on (default: the machine's memory shared among the -j pages converted at once).",
+         "size"},
         {"renderer", rendererHelp(), "name", rendererName(defaultRenderer())},
         {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
         {{"q", "quiet"}, "No progress line."},
     };
+}
+
+// Reads a size in bytes, with K, M or G (binary multiples) after the number.
+qint64 readSize(const QString &text, QStringList &errors)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,9})([KMG]?)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    const int shift = match.captured(2).isEmpty() ? 0 : 10 * (1 + int(QStringLiteral("KMG").indexOf(match.captured(2).toUpper())));
+    const qint64 value = match.hasMatch() ? match.captured(1).toLongLong() << shift : 0;
+    constexpr qint64 smallest = qint64(64) << 20;
+    if (!match.hasMatch() || value < smallest || value > (qint64(1) << 50)) {
+        errors << QStringLiteral("invalid max-memory \"%1\": expected a size of 64M or more, such as 1500M or 2G")
+                      .arg(text);
+        return 0;
+    }
+    return value;
 }
 
 // Reads a whole number option in [min, max]; adds an error otherwise.
@@ -309,6 +346,10 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     if (parser.isSet(QStringLiteral("password")))
         options.password = parser.value(QStringLiteral("password")).toUtf8();
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
+    if (parser.isSet(QStringLiteral("max-memory")))
+        result.maxMemory = readSize(parser.value(QStringLiteral("max-memory")), result.errors);
+    if (parser.isSet(QStringLiteral("worker")))
+        result.workerToken = parser.value(QStringLiteral("worker"));
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
@@ -326,6 +367,10 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addOptions(cliOptions());
+    // How velloran-cli starts its own worker processes; not for people.
+    QCommandLineOption workerOption(QStringLiteral("worker"), QString(), QStringLiteral("token"));
+    workerOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(workerOption);
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("PDF files to convert."),
                                  QStringLiteral("FILE.pdf..."));
     result.helpText = parser.helpText();
@@ -366,12 +411,24 @@ int CliApp::run(const QStringList &arguments)
         return AllWritten;
     }
 
+    if (!commandLine.workerToken.isEmpty()) {
+        // A worker ends with the converter that started it, however that ends;
+        // one that died before this line closed the task pipe, which ends it too.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        keepPageBuffers();
+        WorkerSettings settings;
+        settings.token = commandLine.workerToken;
+        settings.jobs = commandLine.jobs;
+        settings.maxMemory = workerMemoryLimit(commandLine);
+        return runWorker(planBatch(commandLine.options), settings);
+    }
+
     const BatchPlan plan = planBatch(commandLine.options);
     if (!plan.errors.isEmpty())
         return refuse(commandLine, plan);
     for (const QString &folder : plan.outputFolders())
         AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
-    return convert(commandLine, plan);
+    return convert(commandLine, plan, arguments.mid(1));
 }
 
 int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
@@ -388,7 +445,7 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
     return BadUsage;
 }
 
-int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
+int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, const QStringList &arguments)
 {
     keepPageBuffers();
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
@@ -398,9 +455,7 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
     if (commandLine.json)
         json.emplace(stdout);
 
-    ParallelConverter converter(plan);
-    const ConversionSummary summary = converter.run(
-        commandLine.jobs, interruptFlag(), [&](const QString &pdfPath, const PageOutcome &outcome) {
+    const auto onPage = [&](const QString &pdfPath, const PageOutcome &outcome) {
             const bool failed = outcome.result != PageOutcome::Written && outcome.result != PageOutcome::Skipped;
             const QString error = failed ? failureText(outcome, plan) : QString();
             if (failed)
@@ -411,7 +466,20 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
             if (json)
                 json->page(pdfPath, outcome, error);
             progress.pageDone();
-        });
+        };
+    // Pages are drawn in worker processes, so that a document that hangs or
+    // crashes a renderer costs its page and not the run. One page to standard
+    // output and every page into one TIFF stay in this process: the first has
+    // a single page and no file to leave, the second one file for all pages.
+    ConversionSummary summary;
+    if (plan.toStandardOutput() || plan.style.multipage) {
+        ParallelConverter converter(plan);
+        summary = converter.run(commandLine.jobs, interruptFlag(), onPage);
+    } else {
+        ParallelConverter planned(plan);
+        WorkerPool pool(plan, QCoreApplication::applicationFilePath(), arguments);
+        summary = pool.run(planned, commandLine.jobs, interruptFlag(), onPage);
+    }
     progress.finish();
     if (summary.threadsRefused > 0)
         printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")

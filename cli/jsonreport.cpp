@@ -99,6 +99,8 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int re
                                {QStringLiteral("refused"), refusedCount},
                                {QStringLiteral("exit_status"), exitStatus},
                                {QStringLiteral("renderer"), renderer},
+                               {QStringLiteral("confinement"),
+                                summary.confinement.isEmpty() ? QJsonValue() : QJsonValue(summary.confinement)},
                                {QStringLiteral("milliseconds"), sinceStart.elapsed()},
                            }}});
 }

@@ -39,6 +39,8 @@ void preparePopplerForThreads(const QString &path, const QByteArray &password, i
                  timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
+} // namespace
+
 // The copy of one input file that a worker thread renders from.
 class WorkerDocument
 {
@@ -69,6 +71,8 @@ private:
     int openIndex = -1;
 };
 
+namespace {
+
 // A copy of a document for one more thread drawing bands of a page, closed
 // under the same lock as it was opened.
 class BandDocument : public RenderDocument
@@ -93,9 +97,9 @@ private:
 
 } // namespace
 
-ParallelConverter::ParallelConverter(const BatchPlan &plan)
+ParallelConverter::ParallelConverter(const BatchPlan &plan, int memoryShare)
     : plan(plan)
-    , memory(MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer))
+    , memory((MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer)) / qMax(1, memoryShare))
 {
     // With --skip-existing, an output already there counts as done when it is
     // a whole image of the type asked for; one left empty or cut short (a
@@ -122,6 +126,28 @@ ParallelConverter::ParallelConverter(const BatchPlan &plan)
         for (int page : file.pages)
             addTask(f, file, page);
     }
+}
+
+ParallelConverter::~ParallelConverter() = default;
+
+PageOutcome ParallelConverter::convertTask(int fileIndex, int pageIndex, int bandThreads, const std::atomic<bool> &stop)
+{
+    const BatchFile &file = plan.files.at(fileIndex);
+    if (plan.renderer == RendererKind::Poppler && bandThreads > 1 && !popplerPrepared) {
+        preparePopplerForThreads(file.path, plan.password, pageIndex, stop, plan.style.timeLimitMs);
+        popplerPrepared = true;
+    }
+    if (!taskDocument)
+        taskDocument = std::make_unique<WorkerDocument>();
+    const RenderDocument *opened = taskDocument->open(plan.renderer, fileIndex, file.path, plan.password,
+                                                      plan.style.renderOptions());
+    if (opened)
+        return convertOne(opened, file, pageIndex, stop, bandThreads);
+    PageOutcome outcome;
+    outcome.page = pageIndex;
+    outcome.result = PageOutcome::RenderFailed;
+    outcome.detail = QStringLiteral("the file could not be opened again");
+    return outcome;
 }
 
 PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex)

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct ConversionSummary
     int notStarted = 0;     // not written because the run was stopped
     int threadsRefused = 0; // asked for, but the system would not start them
     int skipped = 0;        // outputs that were there already
+    // How far the processes that drew were confined: "landlock", or
+    // "none: <why>"; empty when the pages were drawn in this process.
+    QString confinement;
 };
 
 // Converts the pages of a checked plan on several threads at once. Neither
@@ -28,6 +32,7 @@ struct ConversionSummary
 // shared counter and convert it through the page pipeline; the bitmaps they
 // hold together stay within one memory budget.
 class RenderDocument;
+class WorkerDocument;
 
 class ParallelConverter
 {
@@ -40,7 +45,27 @@ public:
     using ThreadStarter = std::function<bool(std::vector<std::thread> &threads, std::function<void()> body)>;
     static bool startThread(std::vector<std::thread> &threads, std::function<void()> body);
 
-    explicit ParallelConverter(const BatchPlan &plan);
+    struct Task
+    {
+        int fileIndex;
+        int pageIndex; // wholeFile: every page of the file into one output
+        QString redoneBecause; // its output was there, but not whole
+    };
+    static constexpr int wholeFile = -1;
+
+    // memoryShare: this converter's share of the machine's bitmap budget, as
+    // one of that many worker processes.
+    explicit ParallelConverter(const BatchPlan &plan, int memoryShare = 1);
+    ~ParallelConverter();
+
+    // The pages to convert, in order, and those left alone because their
+    // outputs were whole already (--skip-existing).
+    const QList<Task> &pendingTasks() const { return tasks; }
+    void reportSkipped(const PageCallback &onPage);
+
+    // One page of the plan on the calling thread, for a worker process that
+    // is handed pages one at a time; its document stays open for the next.
+    PageOutcome convertTask(int fileIndex, int pageIndex, int bandThreads, const std::atomic<bool> &stop);
 
     // Blocks until every page is done, or until stop is set: then the pages
     // in hand stop too, leaving no file, and no new one is started. The calling thread
@@ -51,21 +76,12 @@ public:
     void setThreadStarter(ThreadStarter starter) { startThreadWith = std::move(starter); }
 
 private:
-    struct Task
-    {
-        int fileIndex;
-        int pageIndex; // wholeFile: every page of the file into one output
-        QString redoneBecause; // its output was there, but not whole
-    };
-    static constexpr int wholeFile = -1;
-
     void work(const std::atomic<bool> &stop, const PageCallback &onPage);
     PageOutcome convertOne(const RenderDocument *document, const BatchFile &file, int pageIndex,
                            const std::atomic<bool> &stop, int bandThreads);
     void convertWholeFile(const RenderDocument *document, const BatchFile &file, const std::atomic<bool> &stop,
                           const PageCallback &onPage);
     PageJob jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex);
-    void reportSkipped(const PageCallback &onPage);
 
     const BatchPlan plan;
     QList<Task> tasks;
@@ -74,6 +90,8 @@ private:
     int jobsAsked = 1; // threads asked for, which may be more than pages
     MemoryBudget memory;
     ThreadStarter startThreadWith = startThread;
+    std::unique_ptr<WorkerDocument> taskDocument; // convertTask's open document
+    bool popplerPrepared = false;
 };
 
 #endif // PARALLELCONVERTER_H

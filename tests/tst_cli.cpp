@@ -1,4 +1,5 @@
 #include "cli/batchjob.h"
+#include "cli/cliapp.h"
 #include "cli/parallelconverter.h"
 #include "conversion/process.h"
 #include "engine/pagelist.h"
@@ -27,6 +28,7 @@
 #include <array>
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -84,7 +86,14 @@ double cpuSeconds(qint64 pid)
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 13)
         return -1;
-    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    double seconds = double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    // With its worker processes, which do the drawing.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray &child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                seconds += qMax(0.0, cpuSeconds(child.trimmed().toLongLong()));
+    return seconds;
 }
 
 // One page of 12 million "q" and "Q" operators: nothing to see, seconds to
@@ -280,6 +289,11 @@ private slots:
     void skipExistingChecksWholeness();
     void refusedInputInJson();
     void staleTemporariesAreRemoved();
+    void workersGiveUpOnePage_data();
+    void workersGiveUpOnePage();
+    void workersAreConfined();
+    void stopInsideAHungPage_data();
+    void stopInsideAHungPage();
 
 private:
     QString pdf(const QString &name) const { return dir.filePath(name); }
@@ -1675,4 +1689,181 @@ void TestCli::staleTemporariesAreRemoved()
 }
 
 QTEST_MAIN(TestCli)
+// The children of a process, by pid.
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> pids;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray &child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                pids.append(child.trimmed().toLongLong());
+    return pids;
+}
+
+// A page that hangs or crashes its worker process, or passes the memory
+// ceiling, fails alone: the other file's pages are written, the same bytes as
+// in one process, and no temporary file is left. VELLORAN_TEST_WORKER is
+// honoured by test builds only ("crash", "hang", "hog" at <file>:<page>).
+void TestCli::workersGiveUpOnePage_data()
+{
+    QTest::addColumn<QString>("hostile"); // the first input; the second is card.pdf
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<QStringList>("errors"); // "<page>: <error>" for the first input
+
+    const QString forms = qEnvironmentVariable("VELLORAN_TEST_DATA") + "/nested-forms.pdf";
+    QTest::newRow("nested forms, mupdf") << forms << QStringList{"--page-timeout", "2"} << QString()
+                                         << QStringList{"1: timed out after 2 s"};
+    QTest::newRow("nested forms, poppler") << forms << QStringList{"--page-timeout", "2", "--renderer", "poppler"}
+                                           << QString() << QStringList{"1: timed out after 2 s"};
+    QTest::newRow("worker deaf to the time limit")
+        << "three.pdf" << QStringList{"--page-timeout", "1"} << "hang 0:1"
+        << QStringList{"2: timed out after 1 s"};
+    QTest::newRow("worker crash") << "three.pdf" << QStringList{} << "crash 0:1"
+                                  << QStringList{"2: the renderer crashed (SIGSEGV)"};
+    QStringList crashes;
+    for (int page = 1; page <= 10; ++page)
+        crashes << QStringLiteral("%1: %2").arg(page).arg(
+            page <= 3 ? "the renderer crashed (SIGSEGV)" : "not tried: the renderer crashed 3 times on this file");
+    QTest::newRow("a file that crashes three workers") << "ten.pdf" << QStringList{"-j", "1"} << "crash 0:*"
+                                                       << crashes;
+    QTest::newRow("over --max-memory") << "three.pdf" << QStringList{"--max-memory", "256M"} << "hog 0:1"
+                                       << QStringList{"2: over the memory limit"};
+}
+
+void TestCli::workersGiveUpOnePage()
+{
+    QFETCH(QString, hostile);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, misbehave);
+    QFETCH(QStringList, errors);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    if (arguments.contains("--max-memory"))
+        QSKIP("sanitizer builds reserve terabytes of address space: velloran-cli sets no memory ceiling there");
+#endif
+    if (!QFileInfo(hostile).isAbsolute())
+        hostile = pdf(hostile);
+    const QString out = freshOutput();
+    const QStringList common{"-q", "-t", "png", "-r", "40", "-o", out};
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELLORAN_CLI), common + arguments + QStringList{hostile, pdf("card.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == 1, qPrintable(err));
+    QStringList expected;
+    for (const QString &error : errors)
+        expected << QStringLiteral("velloran-cli: %1: page %2").arg(hostile, error);
+    QStringList lines = err.split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    expected.sort();
+    QCOMPARE(lines, expected);
+
+    // The same pages converted in this process, as before there were workers.
+    const QString reference = freshOutput();
+    CliApp::CommandLine commandLine = CliApp::parse(QStringList{"velloran-cli"} + common + arguments
+                                                    + QStringList{hostile, pdf("card.pdf")});
+    commandLine.options.outputDir = reference;
+    commandLine.options.files.removeFirst();
+    const BatchPlan plan = planBatch(commandLine.options);
+    QCOMPARE(plan.errors, QStringList());
+    const std::atomic<bool> running{false};
+    QCOMPARE(ParallelConverter(plan).run(1, running, {}).written, 1);
+
+    QStringList names = filesIn(out); // hidden ones too: no temporary file may be left
+    for (const QString &error : errors) {
+        const QString page = error.section(':', 0, 0);
+        QVERIFY(!names.contains(QFileInfo(hostile).completeBaseName() + "_" + page + ".png"));
+    }
+    QVERIFY2(names.removeAll("card_1.png") == 1, qPrintable(filesIn(out).join(' ')));
+    for (const QString &name : std::as_const(names))
+        QVERIFY2(QRegularExpression("^[a-z]+_\\d+\\.png$").match(name).hasMatch(), qPrintable(name));
+    QCOMPARE(names.size() + errors.size(), qsizetype(planBatch([&] {
+                                                          BatchOptions options;
+                                                          options.files = QStringList{hostile};
+                                                          options.outputDir = reference;
+                                                          return options;
+                                                      }()).pageCount()));
+    QCOMPARE(bytesOf(out + "/card_1.png"), bytesOf(reference + "/card_1.png"));
+}
+
+// Where the kernel has Landlock, a worker writes nowhere but the output
+// folder, and the report says it was confined; the page is drawn as always.
+void TestCli::workersAreConfined()
+{
+    const bool landlock = syscall(SYS_landlock_create_ruleset, nullptr, 0, 1 /* the ABI version */) >= 1;
+    const QString out = freshOutput();
+    const QString outside = dir.filePath("escaped.txt");
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", "escape 0:0");
+    environment.insert("VELLORAN_TEST_ESCAPE", outside);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELLORAN_CLI), {"-q", "--json", "-t", "png", "-r", "40", "-o", out, pdf("card.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    const QList<QJsonObject> lines = jsonLines(QString::fromUtf8(process.readAllStandardOutput()));
+    QCOMPARE(lines.size(), 2);
+    const QString confinement = lines.last().value("summary").toObject().value("confinement").toString();
+    QCOMPARE(filesIn(out), QStringList{"card_1.png"});
+    if (!landlock) {
+        QVERIFY2(confinement.startsWith("none: "), qPrintable(confinement));
+        QSKIP("this kernel has no Landlock: the worker could not be confined");
+    }
+    QCOMPARE(confinement, QStringLiteral("landlock"));
+    QVERIFY2(!QFileInfo::exists(outside), "the worker wrote outside its output folder");
+}
+
+// Ctrl-C while a worker is inside a page that never asks whether to stop:
+// the run still ends within half a second, its workers with it, leaving no file.
+void TestCli::stopInsideAHungPage_data()
+{
+    QTest::addColumn<QString>("hostile");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("misbehave");
+
+    const QString forms = qEnvironmentVariable("VELLORAN_TEST_DATA") + "/nested-forms.pdf";
+    QTest::newRow("nested forms, mupdf") << forms << QStringList{} << QString();
+    QTest::newRow("nested forms, poppler") << forms << QStringList{"--renderer", "poppler"} << QString();
+    QTest::newRow("worker deaf to the stop") << "one.pdf" << QStringList{} << "hang 0:0";
+}
+
+void TestCli::stopInsideAHungPage()
+{
+    QFETCH(QString, hostile);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, misbehave);
+    if (!QFileInfo(hostile).isAbsolute())
+        hostile = pdf(hostile);
+
+    const QString out = freshOutput();
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELLORAN_CLI), QStringList{"-q", "-j", "1", "-o", out} + arguments + QStringList{hostile});
+    QVERIFY(process.waitForStarted());
+    // Inside the page: its temporary file is there, or its worker has drawn for a while.
+    QTRY_VERIFY_WITH_TIMEOUT(!filesIn(out).isEmpty() || cpuSeconds(process.processId()) > 0.5, 60000);
+    const QList<qint64> workers = childrenOf(process.processId());
+    QCOMPARE(workers.size(), 1);
+    QElapsedTimer sinceInterrupt;
+    sinceInterrupt.start();
+    ::kill(pid_t(process.processId()), SIGINT); // to the converter alone, not its workers
+    QVERIFY(process.waitForFinished(120000));
+    const qint64 elapsed = sinceInterrupt.elapsed();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == 130, qPrintable(err));
+    QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
+    QCOMPARE(err, QStringLiteral("velloran-cli: interrupted: 0 of 1 pages written\n"));
+    QCOMPARE(filesIn(out), QStringList());
+    QVERIFY2(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(workers.first())), "the worker outlived the run");
+}
+
 #include "tst_cli.moc"

@@ -62,6 +62,25 @@ huge_mediabox = list(one_page)
 huge_mediabox[2] = huge_mediabox[2].replace(b"[0 0 200 200]", b"[0 0 1000000000 1000000000]")
 write_pdf("huge-mediabox.pdf", huge_mediabox)
 
+# One page that takes minutes for any renderer: form X0 draws X1 four times at
+# half size, X1 draws X2 so, and so on 24 deep: 4^24 (2.8e14) squares.
+depth = 24
+nested_forms = list(one_page[:2])
+nested_forms.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
+                    b" /Resources << /XObject << /X 5 0 R >> >> >>")
+nested_content = b"q 200 0 0 200 0 0 cm /X Do Q"
+nested_forms.append(b"<< /Length %d >>\nstream\n" % len(nested_content) + nested_content + b"\nendstream")
+for level in range(depth):
+    if level + 1 < depth:
+        body = b" ".join(b"q 0.5 0 0 0.5 %s cm /X Do Q" % corner for corner in (b"0 0", b"0.5 0", b"0 0.5", b"0.5 0.5"))
+        resources = b" /Resources << /XObject << /X %d 0 R >> >>" % (6 + level)
+    else:
+        body = b"0 0 1 rg 0.1 0.1 0.8 0.8 re f"
+        resources = b""
+    nested_forms.append(b"<< /Type /XObject /Subtype /Form /BBox [0 0 1 1]%s /Length %d >>\nstream\n"
+                        % (resources, len(body)) + body + b"\nendstream")
+write_pdf("nested-forms.pdf", nested_forms)
+
 subprocess.run(["qpdf", "--encrypt", "secret", "owner", "256", "--",
                 "one-page.pdf", "user-password.pdf"], check=True)
 subprocess.run(["qpdf", "--encrypt", "", "owner", "256", "--print=none", "--modify=none", "--extract=n", "--",
