@@ -105,25 +105,13 @@ bool makeManyOperatorsPdf(const QString &path)
     for (int i = 0; i < 6000000; ++i)
         content.append("q Q\n", 4);
     const QByteArray stream = qCompress(content, 9).mid(4); // zlib data without Qt's length prefix
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
     const QList<QByteArray> objects{
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
         "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream
             + "\nendstream"};
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 5\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+    return writePdfObjects(path, objects);
 }
 
 // A tmpfs of a few kilobytes, mounted for the life of the object (root only).
@@ -203,20 +191,7 @@ bool makeDrawingOptionsPdf(const QString &path)
         stream("/Type /XObject /Subtype /Form /BBox [0 0 60 60]", red),
         stream("/Type /XObject /Subtype /Form /BBox [0 0 60 60]", green),
     };
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+    return writePdfObjects(path, objects, "1.4");
 }
 
 QStringList pngNames(const QString &base, const QList<int> &pageNumbers)

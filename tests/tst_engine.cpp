@@ -586,7 +586,7 @@ void TstEngine::webpEncodeStops()
     QVERIFY(output.open(QIODevice::WriteOnly));
     WebpEncoder encoder;
     const std::atomic<bool> stop{stopSet};
-    QVERIFY(encoder.begin(&output, EncodeSettings{side, side, 150, quality, PixelMode::Color}));
+    QVERIFY(encoder.begin(&output, EncodeSettings{side, side, 150, quality, PixelMode::Color, {}}));
     QVERIFY(encoder.writeRows(noise.constBits(), noise.bytesPerLine(), side));
     QElapsedTimer timer;
     timer.start();

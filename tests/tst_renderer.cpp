@@ -32,20 +32,7 @@ bool writeBoxedPdf(const QString &path, const QByteArray &pageEntries)
         "<< /Type /Page /Parent 2 0 R " + pageEntries + " /Contents 4 0 R /Resources << >> >>",
         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
     };
-    QByteArray pdf = "%PDF-1.6\n";
-    QList<qsizetype> offsets;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+    return writePdfObjects(path, objects, "1.6");
 }
 
 QString fixture(const QString &name)

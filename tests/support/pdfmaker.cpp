@@ -1,5 +1,6 @@
 #include "support/pdfmaker.h"
 
+#include <QFile>
 #include <QFont>
 #include <QPageSize>
 #include <QPainter>
@@ -36,4 +37,22 @@ bool makePdf(const QString &path, const QList<QSizeF> &pageSizes)
 bool makePdf(const QString &path, int pageCount)
 {
     return makePdf(path, QList<QSizeF>(pageCount, a4Portrait));
+}
+
+bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version)
+{
+    QByteArray pdf = "%PDF-" + version + "\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+           + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
 }

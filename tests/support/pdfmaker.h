@@ -1,6 +1,7 @@
 #ifndef PDFMAKER_H
 #define PDFMAKER_H
 
+#include <QByteArray>
 #include <QList>
 #include <QSizeF>
 #include <QString>
@@ -11,6 +12,11 @@ bool makePdf(const QString &path, const QList<QSizeF> &pageSizes);
 
 // n pages of A4 portrait (595 x 842 points).
 bool makePdf(const QString &path, int pageCount);
+
+// Writes a PDF of these objects, numbered from 1 in order (the first must be
+// the catalog), with a cross-reference table and trailer: for pages that need
+// PDF operators or entries QPdfWriter does not make.
+bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version = "1.4");
 
 inline const QSizeF a4Portrait(595, 842);
 inline const QSizeF a4Landscape(842, 595);
