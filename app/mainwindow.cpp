@@ -3,6 +3,7 @@
 
 #include "app/pagelistvalidator.h"
 #include "app/windowplacement.h"
+#include "document/previewdrawer.h"
 #include "engine/version.h"
 
 #include <poppler-qt6.h>
@@ -32,6 +33,7 @@ MainWindow::MainWindow(QWidget *parent)
     setIcon();
     trayIcon->setVisible(true);
 
+    previewDrawer = new PreviewDrawer(this);
     InitPdf();
     createProgressDialog();
     LoadConfigData();

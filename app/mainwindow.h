@@ -15,7 +15,10 @@ namespace Poppler {
 class Document;
 }
 
+class PreviewDrawer;
 class QAction;
+class QEventLoop;
+struct TaskResult;
 class QMenu;
 class QProgressDialog;
 
@@ -74,6 +77,10 @@ private:
     void centreOnDesktop();
     void installPageListValidator();
     void loadChosenFile(const QString &path);
+    // The preview of curPage; false when a newer one or another file superseded it.
+    bool drawPreview();
+    void showPreview(const TaskResult &drawn, const QSize &fitArea);
+    void dropPreview();
     void createProgressDialog();
     void connectWorker();
     void createTrayActions();
@@ -113,6 +120,10 @@ private:
     quint32 totalPage = 0;
     Process process;
     QProgressDialog *progressDialog = nullptr;
+    PreviewDrawer *previewDrawer = nullptr;
+    quint64 previewId = 0;               // the newest preview asked for
+    QEventLoop *previewWait = nullptr;   // where drawPreview waits for it
+
 };
 
 #endif // MAINWINDOW_H

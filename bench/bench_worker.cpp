@@ -16,10 +16,10 @@
 
 namespace {
 
-rusage usageNow()
+rusage usageNow(int who = RUSAGE_SELF)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return usage;
 }
 
@@ -57,12 +57,14 @@ int run(const QStringList &args)
     QObject::connect(&process, &Process::LogStatusBar, &process,
                      [&last](const QString &msg) { last = msg; }, Qt::DirectConnection);
     const rusage before = usageNow();
+    const rusage workersBefore = usageNow(RUSAGE_CHILDREN);
     QElapsedTimer timer;
     timer.start();
     process.start();
     process.wait();
     const qint64 ms = timer.elapsed();
     const rusage after = usageNow();
+    const rusage workersAfter = usageNow(RUSAGE_CHILDREN); // the pages are drawn in worker processes
     if (last != QLatin1String("All converted")) {
         std::fprintf(stderr, "run failed: %s\n", qPrintable(last));
         return 1;
@@ -71,8 +73,10 @@ int run(const QStringList &args)
     // The worker rests 15 ms after every page but the last; that is not work.
     const double workMs = double(ms) - 15.0 * (pages - 1);
     const QSize size = pagePixelSize(loaded.document.get(), 0, process.resolution);
-    std::printf("pages=%d ms=%lld work_ms=%.0f cpu_ms=%.0f idle_kib=%ld peak_kib=%ld page_image_kib=%lld\n", pages,
-                ms, workMs, cpuMs(after) - cpuMs(before), before.ru_maxrss, after.ru_maxrss,
+    std::printf("pages=%d ms=%lld work_ms=%.0f cpu_ms=%.0f idle_kib=%ld peak_kib=%ld worker_peak_kib=%ld "
+                "page_image_kib=%lld\n",
+                pages, ms, workMs, cpuMs(after) - cpuMs(before) + cpuMs(workersAfter) - cpuMs(workersBefore),
+                before.ru_maxrss, after.ru_maxrss, workersAfter.ru_maxrss,
                 qint64(size.width()) * size.height() * 4 / 1024);
     return 0;
 }
@@ -82,6 +86,9 @@ int run(const QStringList &args)
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
+    // The worker of this build tree, unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("VELLORAN_WORKER"))
+        qputenv("VELLORAN_WORKER", VELLORAN_WORKER_PATH);
     QStringList args = app.arguments().mid(1);
     const QString mode = args.value(0);
     args.removeFirst();

@@ -6,6 +6,7 @@
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
 #include "engine/render/renderer.h"
+#include "runner/taskexecutor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,28 +47,31 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
     return result.pages.isEmpty() ? QStringLiteral("page list \"%1\" selects no page").arg(text) : QString();
 }
 
-// Reads one input file; returns the reason it cannot be used, or an empty string.
-QString checkFile(const BatchOptions &options, BatchFile &file)
+// What can be told of an input without opening it; an empty string when it may be opened.
+QString checkBeforeOpening(const QString &path)
 {
-    if (!nativeExists(file.path))
+    if (!nativeExists(path))
         return QStringLiteral("no such file");
-    if (!nativeIsFile(file.path))
+    if (!nativeIsFile(path))
         return QStringLiteral("not a file");
-    if (!nativeIsReadable(file.path))
+    if (!nativeIsReadable(path))
         return QStringLiteral("not readable");
+    return QString();
+}
 
+// Reads what opening the file gave; returns the reason it cannot be used, or an empty string.
+QString checkFile(const BatchOptions &options, const DocumentProbe &probe, BatchFile &file)
+{
     // Poppler decides which files are usable and how many pages they have,
     // whichever library draws: a file the window would refuse is refused, with
     // the same words, and MuPDF's repair of a file cut short does not make it
     // one that Poppler opens. MuPDF must open it too when it draws.
-    const PdfProbeResult probe = probePdf(file.path, options.password);
+    if (!probe.failure.isEmpty())
+        return QStringLiteral("cannot be opened: %1").arg(probe.failure);
     if (probe.status != PdfLoadStatus::Loaded)
         return loadError(probe.status, options.password);
-    if (options.renderer != RendererKind::Poppler) {
-        const PdfProbeResult drawn = probeForRendering(options.renderer, file.path, options.password);
-        if (drawn.status != PdfLoadStatus::Loaded)
-            return loadError(drawn.status, options.password);
-    }
+    if (probe.rendererStatus != PdfLoadStatus::Loaded)
+        return loadError(probe.rendererStatus, options.password);
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
 
@@ -268,7 +272,7 @@ QStringList checkBatchOptions(const BatchOptions &options)
     return errors;
 }
 
-BatchPlan planBatch(const BatchOptions &options)
+BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
 {
     BatchPlan plan;
     plan.outputDir = options.outputDir;
@@ -282,7 +286,11 @@ BatchPlan planBatch(const BatchOptions &options)
     if (!plan.errors.isEmpty())
         return plan;
 
-    for (const QString &path : options.files) {
+    QList<BatchFile> candidates;
+    QStringList toOpen;
+    QHash<int, QString> refusedBefore; // by place among the inputs
+    for (int i = 0; i < options.files.size(); ++i) {
+        const QString &path = options.files.at(i);
         BatchFile file{path, {}, 0, options.outputDir};
         QString reason;
         if (!options.outputTree.isNull()) {
@@ -291,11 +299,24 @@ BatchPlan planBatch(const BatchOptions &options)
                 reason = QStringLiteral("outside the --output-tree folder %1").arg(displayPath(options.outputTree));
         }
         if (reason.isEmpty())
-            reason = checkFile(options, file);
+            reason = checkBeforeOpening(path);
+        if (reason.isEmpty())
+            toOpen << path;
+        else
+            refusedBefore.insert(i, reason);
+        candidates << file;
+    }
+    const QList<DocumentProbe> probes = toOpen.isEmpty() ? QList<DocumentProbe>()
+                                                         : prober(toOpen, options.password, options.renderer);
+    for (int i = 0, opened = 0; i < candidates.size(); ++i) {
+        BatchFile &file = candidates[i];
+        QString reason = refusedBefore.value(i);
+        if (reason.isEmpty())
+            reason = checkFile(options, probes.value(opened++), file);
         if (reason.isEmpty())
             plan.files << file;
         else
-            plan.refused << RefusedFile{path, reason};
+            plan.refused << RefusedFile{file.path, reason};
     }
     // A pattern names pages its own way; without one, files of one base name clash.
     if (plan.style.name.isEmpty())
@@ -322,4 +343,14 @@ BatchPlan planBatch(const BatchOptions &options)
             plan.errors << fileError(folder, QStringLiteral("the output folder is not writable"));
     }
     return plan;
+}
+
+QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &password, RendererKind renderer)
+{
+    QList<DocumentProbe> probes;
+    for (const QString &path : paths) {
+        const TaskResult opened = probeDocument(path, password, renderer);
+        probes << DocumentProbe{opened.loadStatus, opened.rendererStatus, opened.pageCount, QString()};
+    }
+    return probes;
 }

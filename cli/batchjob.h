@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "engine/image/rowencoder.h"
 #include "engine/render/renderer.h"
 #include "engine/nametemplate.h"
@@ -105,11 +107,25 @@ struct BatchPlan
     QString outputPath(const BatchFile &file, int pageIndex) const;
 };
 
+// What opening one input file gave.
+struct DocumentProbe
+{
+    PdfLoadStatus status = PdfLoadStatus::Failed;         // by Poppler, which decides what is usable
+    PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // by the library that draws
+    int pageCount = 0;
+    QString failure; // set when the file could not be opened at all (the renderer crashed on it)
+};
+// Opens the files, each on its own, and says what each gave, in their order.
+using DocumentProber = std::function<QList<DocumentProbe>(const QStringList &paths, const QByteArray &password,
+                                                          RendererKind renderer)>;
+// In this process.
+QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &password, RendererKind renderer);
+
 // Problems with the option values alone, one line each; empty when they are usable.
 QStringList checkBatchOptions(const BatchOptions &options);
 
-// Opens every file to check it and its page list, then makes the output
-// folder. The folder is made only when everything else passed.
-BatchPlan planBatch(const BatchOptions &options);
+// Opens every file (through prober) to check it and its page list, then
+// makes the output folder. The folder is made only when everything else passed.
+BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober = probeInProcess);
 
 #endif // BATCHJOB_H

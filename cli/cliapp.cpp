@@ -1,14 +1,14 @@
 #include "cli/cliapp.h"
 
-#include "cli/interruptflag.h"
 #include "cli/jsonreport.h"
-#include "cli/pageworker.h"
 #include "cli/parallelconverter.h"
 #include "cli/progressline.h"
-#include "cli/workerpool.h"
+#include "cli/workerconversion.h"
 #include "engine/atomicfile.h"
+#include "engine/memorybudget.h"
 #include "engine/nativepath.h"
 #include "engine/version.h"
+#include "runner/interruptflag.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
@@ -18,11 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
-#include <sys/prctl.h>
 #include <unistd.h>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -45,18 +41,6 @@ const char exitStatusText[] =
     "3 when the --json report could not be written whole (a full disk, a closed pipe),\n"
     "128 + the signal's number when stopped by a signal: 130 for Ctrl-C (SIGINT),\n"
     "143 for SIGTERM, 129 for SIGHUP; the pages in hand stop at once and leave no file.";
-
-// Every page allocates bitmaps of about the same large size. By default glibc
-// maps each one afresh and returns it on release, so the kernel zeroes the
-// memory again for every page; kept in the heap it is reused. The peak stays
-// what it was: one page's buffers per thread.
-void keepPageBuffers()
-{
-#ifdef __GLIBC__
-    mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-#endif
-}
 
 // The address space a worker may take: as asked, or an equal share of the
 // machine's memory for each of the pages converted at once.
@@ -348,8 +332,6 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.jobs = readNumber(parser, QStringLiteral("jobs"), 1, maxJobs, result.errors);
     if (parser.isSet(QStringLiteral("max-memory")))
         result.maxMemory = readSize(parser.value(QStringLiteral("max-memory")), result.errors);
-    if (parser.isSet(QStringLiteral("worker")))
-        result.workerToken = parser.value(QStringLiteral("worker"));
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
@@ -367,10 +349,6 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addOptions(cliOptions());
-    // How velloran-cli starts its own worker processes; not for people.
-    QCommandLineOption workerOption(QStringLiteral("worker"), QString(), QStringLiteral("token"));
-    workerOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(workerOption);
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("PDF files to convert."),
                                  QStringLiteral("FILE.pdf..."));
     result.helpText = parser.helpText();
@@ -411,24 +389,18 @@ int CliApp::run(const QStringList &arguments)
         return AllWritten;
     }
 
-    if (!commandLine.workerToken.isEmpty()) {
-        // A worker ends with the converter that started it, however that ends;
-        // one that died before this line closed the task pipe, which ends it too.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        keepPageBuffers();
-        WorkerSettings settings;
-        settings.token = commandLine.workerToken;
-        settings.jobs = commandLine.jobs;
-        settings.maxMemory = workerMemoryLimit(commandLine);
-        return runWorker(planBatch(commandLine.options), settings);
-    }
-
-    const BatchPlan plan = planBatch(commandLine.options);
+    // The inputs are opened in worker processes too: a file that crashes the
+    // renderer as it is opened is refused, not the end of the run.
+    const WorkerLimits limits{commandLine.jobs, workerMemoryLimit(commandLine)};
+    const BatchPlan plan = planBatch(commandLine.options, [&limits](const QStringList &paths, const QByteArray &password,
+                                                                    RendererKind renderer) {
+        return probeInWorkers(paths, password, renderer, limits, interruptFlag());
+    });
     if (!plan.errors.isEmpty())
         return refuse(commandLine, plan);
     for (const QString &folder : plan.outputFolders())
         AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
-    return convert(commandLine, plan, arguments.mid(1));
+    return convert(commandLine, plan);
 }
 
 int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
@@ -445,9 +417,9 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
     return BadUsage;
 }
 
-int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, const QStringList &arguments)
+int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
 {
-    keepPageBuffers();
+    keepPageBuffersInHeap(); // one page to standard output and one TIFF of many are drawn here
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
 
@@ -469,16 +441,17 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, const
         };
     // Pages are drawn in worker processes, so that a document that hangs or
     // crashes a renderer costs its page and not the run. One page to standard
-    // output and every page into one TIFF stay in this process: the first has
-    // a single page and no file to leave, the second one file for all pages.
+    // output and every page into one TIFF stay in this process: the first
+    // streams its rows into this process's own standard output as they are
+    // drawn, the second keeps one encoder open across all of a file's pages;
+    // a worker could hand back neither without holding whole pages.
     ConversionSummary summary;
     if (plan.toStandardOutput() || plan.style.multipage) {
         ParallelConverter converter(plan);
         summary = converter.run(commandLine.jobs, interruptFlag(), onPage);
     } else {
-        ParallelConverter planned(plan);
-        WorkerPool pool(plan, QCoreApplication::applicationFilePath(), arguments);
-        summary = pool.run(planned, commandLine.jobs, interruptFlag(), onPage);
+        summary = convertInWorkers(plan, WorkerLimits{commandLine.jobs, workerMemoryLimit(commandLine)},
+                                   interruptFlag(), onPage);
     }
     progress.finish();
     if (summary.threadsRefused > 0)

@@ -25,7 +25,6 @@ public:
         BatchOptions options;
         int jobs = 1;
         qint64 maxMemory = 0; // bytes of address space per worker process; 0: the default share
-        QString workerToken;  // set in a worker process, which takes pages from its converter
         bool quiet = false;
         bool json = false;
         bool help = false;
@@ -40,7 +39,7 @@ public:
     int run(const QStringList &arguments);
 
 private:
-    static int convert(const CommandLine &commandLine, const BatchPlan &plan, const QStringList &arguments);
+    static int convert(const CommandLine &commandLine, const BatchPlan &plan);
     static int refuse(const CommandLine &commandLine, const BatchPlan &plan);
 };
 

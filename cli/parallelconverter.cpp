@@ -7,8 +7,9 @@
 #include "engine/nativepath.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
-#include "engine/render/pdfdocument.h"
+#include "engine/parallelbands.h"
 #include "engine/render/renderer.h"
+#include "engine/render/sharedopening.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -19,87 +20,31 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-// Opening and closing documents touches Poppler's process-wide state (its
-// global parameters are made with the first document and dropped with the
-// last), so those steps are taken one thread at a time.
-std::mutex documentLifetimeMutex;
-
-// Poppler sets up a process-wide colour profile the first time any page is
-// drawn, without a lock, so two threads drawing their first pages at once race
-// on it. One pixel drawn before the threads start sets it up; it obeys the
-// stop flag and the page's time limit as the page itself does.
-void preparePopplerForThreads(const QString &path, const QByteArray &password, int pageIndex,
-                              const std::atomic<bool> &stop, qint64 timeLimitMs)
-{
-    const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-    const PdfLoadResult loaded = loadPdf(path, password);
-    drawOnePixel(loaded.document.get(), pageIndex, &stop,
-                 timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
-}
-
-} // namespace
-
-// The copy of one input file that a worker thread renders from.
+// The copy of one input file that a thread renders from.
 class WorkerDocument
 {
 public:
-    ~WorkerDocument() { close(); }
+    ~WorkerDocument() { closeShared(loaded); }
 
     const RenderDocument *open(RendererKind renderer, int fileIndex, const QString &path, const QByteArray &password,
                                const RenderOptions &options)
     {
         if (fileIndex == openIndex)
             return loaded.document.get();
-        close();
-        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = openForRendering(renderer, path, password, options);
+        closeShared(loaded);
+        loaded = openShared(renderer, path, password, options);
         openIndex = fileIndex;
         return loaded.document.get();
     }
 
 private:
-    void close()
-    {
-        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        loaded = RenderOpenResult();
-        openIndex = -1;
-    }
-
     RenderOpenResult loaded;
     int openIndex = -1;
 };
 
-namespace {
-
-// A copy of a document for one more thread drawing bands of a page, closed
-// under the same lock as it was opened.
-class BandDocument : public RenderDocument
-{
-public:
-    explicit BandDocument(std::unique_ptr<RenderDocument> document)
-        : document(std::move(document))
-    {
-    }
-    ~BandDocument() override
-    {
-        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        document.reset();
-    }
-
-    int pageCount() const override { return document->pageCount(); }
-    std::unique_ptr<RenderPage> page(int index) const override { return document->page(index); }
-
-private:
-    std::unique_ptr<RenderDocument> document;
-};
-
-} // namespace
-
-ParallelConverter::ParallelConverter(const BatchPlan &plan, int memoryShare)
+ParallelConverter::ParallelConverter(const BatchPlan &plan)
     : plan(plan)
-    , memory((MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer)) / qMax(1, memoryShare))
+    , memory(MemoryBudget::defaultTotal() - rendererCacheBytes(plan.renderer))
 {
     // With --skip-existing, an output already there counts as done when it is
     // a whole image of the type asked for; one left empty or cut short (a
@@ -129,26 +74,6 @@ ParallelConverter::ParallelConverter(const BatchPlan &plan, int memoryShare)
 }
 
 ParallelConverter::~ParallelConverter() = default;
-
-PageOutcome ParallelConverter::convertTask(int fileIndex, int pageIndex, int bandThreads, const std::atomic<bool> &stop)
-{
-    const BatchFile &file = plan.files.at(fileIndex);
-    if (plan.renderer == RendererKind::Poppler && bandThreads > 1 && !popplerPrepared) {
-        preparePopplerForThreads(file.path, plan.password, pageIndex, stop, plan.style.timeLimitMs);
-        popplerPrepared = true;
-    }
-    if (!taskDocument)
-        taskDocument = std::make_unique<WorkerDocument>();
-    const RenderDocument *opened = taskDocument->open(plan.renderer, fileIndex, file.path, plan.password,
-                                                      plan.style.renderOptions());
-    if (opened)
-        return convertOne(opened, file, pageIndex, stop, bandThreads);
-    PageOutcome outcome;
-    outcome.page = pageIndex;
-    outcome.result = PageOutcome::RenderFailed;
-    outcome.detail = QStringLiteral("the file could not be opened again");
-    return outcome;
-}
 
 PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex)
 {
@@ -181,13 +106,8 @@ PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const 
     timer.start();
     PageJob job = jobFor(document, file, pageIndex);
     job.bandThreads = bandThreads;
-    job.openCopy = [this, &file]() -> std::unique_ptr<RenderDocument> {
-        const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-        RenderOpenResult opened = openForRendering(plan.renderer, file.path, plan.password,
-                                                   plan.style.renderOptions());
-        if (!opened.document)
-            return nullptr;
-        return std::make_unique<BandDocument>(std::move(opened.document));
+    job.openCopy = [this, &file] {
+        return openBandCopy(plan.renderer, file.path, plan.password, plan.style.renderOptions());
     };
     PageOutcome outcome = plan.toStandardOutput() ? convertPageToStandardOutput(*document, job, stop)
                                                   : convertPage(*document, job, stop);
@@ -275,14 +195,8 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     ConversionSummary summary;
     std::mutex reportMutex;
     const PageCallback report = [&](const QString &pdfPath, const PageOutcome &outcome) {
-        if (outcome.result == PageOutcome::Stopped)
-            return; // counted with the pages never started
         const std::lock_guard<std::mutex> lock(reportMutex);
-        if (outcome.result == PageOutcome::Skipped)
-            ++summary.skipped;
-        else
-            ++(outcome.result == PageOutcome::Written ? summary.written : summary.failed);
-        if (onPage)
+        if (summary.count(outcome) && onPage)
             onPage(pdfPath, outcome);
     };
 
@@ -291,8 +205,9 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     if (!tasks.isEmpty() && plan.renderer == RendererKind::Poppler) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
-        preparePopplerForThreads(file.path, plan.password, first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex,
-                                 stop, plan.style.timeLimitMs);
+        prepareForThreads(plan.renderer, file.path, plan.password,
+                          first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex, stop,
+                          plan.style.timeLimitMs);
     }
     jobsAsked = qMax(1, jobs);
     const int threadCount = qBound(1, jobs, qMax(1, int(tasks.size())));
@@ -308,7 +223,7 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
     for (std::thread &thread : threads)
         thread.join();
 
-    summary.notStarted = plan.pageCount() - summary.written - summary.failed - summary.skipped;
+    summary.finish(plan.pageCount());
     return summary;
 }
 
@@ -347,9 +262,8 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
         if (opened) {
             // Fewer pages left than threads: the threads without a page of
             // their own draw bands of the last ones.
-            const int pagesLeft = int(tasks.size()) - index;
-            const int bandThreads = qMax(1, jobsAsked / qMax(1, pagesLeft));
-            outcome = convertOne(opened, file, task.pageIndex, stop, bandThreads);
+            outcome = convertOne(opened, file, task.pageIndex, stop,
+                                 bandThreadShare(jobsAsked, int(tasks.size()) - index));
         } else {
             outcome.page = task.pageIndex;
             outcome.result = PageOutcome::RenderFailed;

@@ -5,6 +5,7 @@
 #include "engine/memorybudget.h"
 #include "engine/pageoutcome.h"
 #include "engine/pagepipeline.h"
+#include "runner/conversionsummary.h"
 
 #include <QString>
 
@@ -13,18 +14,6 @@
 #include <memory>
 #include <thread>
 #include <vector>
-
-struct ConversionSummary
-{
-    int written = 0;
-    int failed = 0;
-    int notStarted = 0;     // not written because the run was stopped
-    int threadsRefused = 0; // asked for, but the system would not start them
-    int skipped = 0;        // outputs that were there already
-    // How far the processes that drew were confined: "landlock", or
-    // "none: <why>"; empty when the pages were drawn in this process.
-    QString confinement;
-};
 
 // Converts the pages of a checked plan on several threads at once. Neither
 // renderer may draw one document from two threads, so every thread opens its
@@ -53,19 +42,13 @@ public:
     };
     static constexpr int wholeFile = -1;
 
-    // memoryShare: this converter's share of the machine's bitmap budget, as
-    // one of that many worker processes.
-    explicit ParallelConverter(const BatchPlan &plan, int memoryShare = 1);
+    explicit ParallelConverter(const BatchPlan &plan);
     ~ParallelConverter();
 
     // The pages to convert, in order, and those left alone because their
     // outputs were whole already (--skip-existing).
     const QList<Task> &pendingTasks() const { return tasks; }
     void reportSkipped(const PageCallback &onPage);
-
-    // One page of the plan on the calling thread, for a worker process that
-    // is handed pages one at a time; its document stays open for the next.
-    PageOutcome convertTask(int fileIndex, int pageIndex, int bandThreads, const std::atomic<bool> &stop);
 
     // Blocks until every page is done, or until stop is set: then the pages
     // in hand stop too, leaving no file, and no new one is started. The calling thread
@@ -90,8 +73,6 @@ private:
     int jobsAsked = 1; // threads asked for, which may be more than pages
     MemoryBudget memory;
     ThreadStarter startThreadWith = startThread;
-    std::unique_ptr<WorkerDocument> taskDocument; // convertTask's open document
-    bool popplerPrepared = false;
 };
 
 #endif // PARALLELCONVERTER_H

@@ -2,7 +2,8 @@
 
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
-#include "engine/pagepipeline.h"
+#include "runner/pagerunner.h"
+#include "runner/workerprogram.h"
 
 #include <QDebug>
 #include <QDir>
@@ -43,22 +44,27 @@ void Process::stopWith(const QString &message)
     emit LogStatusBar(message);
 }
 
-PageOutcome Process::convert(const QString &filePath)
+TaskResult Process::convert(PageRunner &runner, const QString &filePath)
 {
     const std::optional<ImageFormat> format = imageFormatForExtension(qsExtension);
     if (!format) {
-        PageOutcome unwritable;
-        unwritable.result = PageOutcome::WriteFailed;
+        TaskResult unwritable;
+        unwritable.outcome.result = PageOutcome::WriteFailed;
         return unwritable;
     }
-    PageJob job;
-    job.pageIndex = int(pageIndex);
-    job.outputPath = filePath;
-    job.format = *format;
-    job.resolution = resolution;
-    job.quality = quality;
-    // The cancel flag stops the page while it is being drawn, too.
-    return convertPage(pdfDoc, job, canceled);
+    // The window's own drawing: Poppler with its render hints, the page whole.
+    PageTask task;
+    task.kind = PageTask::Convert;
+    task.path = qsPdfFile;
+    task.renderer = RendererKind::Poppler;
+    task.pageIndex = int(pageIndex);
+    task.outputPath = filePath;
+    task.format = *format;
+    task.resolution = resolution;
+    task.quality = quality;
+    // The cancel flag stops the page while it is being drawn, too; a page
+    // that does not stop is ended with its worker.
+    return runner.runOne(task, canceled);
 }
 
 void Process::run()
@@ -71,6 +77,15 @@ void Process::run()
     const QDir outputDir(qsOutputDir);
     emit LogStatusBar(tr("Start convert..."));
 
+    // Every page is drawn and written by a worker process that may read the
+    // document and write in the output folder alone: a page that crashes the
+    // renderer ends the run with a message, not the window.
+    RunnerSettings settings;
+    settings.program = workerProgram();
+    settings.inputs = QStringList{qsPdfFile};
+    settings.outputFolders = QStringList{qsOutputDir};
+    PageRunner runner(settings);
+
     while (!pageList.isEmpty()) {
         pageIndex = unsigned(pageList.takeFirst());
         if (cancelSeen())
@@ -80,7 +95,12 @@ void Process::run()
         const QString filePath = outputFilePath(outputDir, fileName);
         qDebug() << filePath;
 
-        const PageOutcome page = convert(filePath);
+        const TaskResult drawn = convert(runner, filePath);
+        const PageOutcome &page = drawn.outcome;
+        if (drawn.workerLost) {
+            stopWith(tr("Page %1 could not be drawn: %2,stoped").arg(pageIndex + 1).arg(page.detail));
+            return;
+        }
         switch (page.result) {
         case PageOutcome::Stopped:
             emit LogStatusBar(tr("User canceled"));

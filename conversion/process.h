@@ -1,7 +1,7 @@
 #ifndef PROCESS_H
 #define PROCESS_H
 
-#include "engine/pagepipeline.h"
+#include "runner/pagetask.h"
 
 #include <QList>
 #include <QString>
@@ -12,6 +12,7 @@
 namespace Poppler {
 class Document;
 }
+class PageRunner;
 
 // The conversion worker: renders the pages of its job one at a time and
 // writes each as an image file. It reports only through its two signals.
@@ -58,7 +59,7 @@ private:
     // Emits the status line of a failure that ends the run and keeps it.
     void stopWith(const QString &message);
     // The current page into filePath, in the format of the extension.
-    PageOutcome convert(const QString &filePath);
+    TaskResult convert(PageRunner &runner, const QString &filePath);
 
     static constexpr unsigned long pauseBetweenPagesMs = 15;
 };

@@ -4,19 +4,18 @@
 #include "config/config.h"
 #include "config/settingskeys.h"
 #include "engine/nativepath.h"
+#include "document/previewdrawer.h"
 #include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
-
-// At 72 dpi one PDF point becomes one pixel.
-constexpr double previewDpi = 72.0;
 
 // The label stretches its pixmap over its contents, so only a page larger
 // than the fit area is shrunk here; a smaller one is never enlarged.
@@ -31,6 +30,7 @@ QPixmap fitIntoPreview(const QPixmap &page, const QSize &fitArea)
 
 void MainWindow::InitPdf()
 {
+    dropPreview();
     pdfDoc.reset();
     qsPdfFile.clear();
     curPage = 0;
@@ -105,7 +105,8 @@ void MainWindow::loadChosenFile(const QString &path)
     totalPage = quint32(pdfPageCount(pdfDoc.get()));
     curPage = 0;
     qsPdfFile = path;
-    makePreview();
+    if (!drawPreview())
+        return; // another file was opened meanwhile
     g_config.setValue(QLatin1String(SettingsKeys::recentInputDir), QFileInfo(path).dir().absolutePath());
     g_config.sync();
     Update_Gui();
@@ -113,25 +114,68 @@ void MainWindow::loadChosenFile(const QString &path)
 
 void MainWindow::makePreview()
 {
-    if (conversionRunning()) // the worker renders from pdfDoc
-        return;
+    drawPreview();
+}
+
+// The page is drawn in a worker process while the window goes on answering;
+// the caller goes on once it is shown. A newer preview, or another file,
+// supersedes it: false then, and the caller leaves the window to the newer one.
+bool MainWindow::drawPreview()
+{
+    if (conversionRunning()) // the controls that lead here are off during a run
+        return true;
     if (!pdfDoc)
-        return;
+        return true;
     const QSize fitArea = ui->label_preview->size() - QSize(3, 3);
-    const QSize sizeAt72Dpi = pagePixelSize(pdfDoc.get(), int(curPage), previewDpi);
-    const PageRenderResult rendered =
-        renderPage(pdfDoc.get(), int(curPage), previewResolution(sizeAt72Dpi, fitArea));
-    if (rendered.status == PageRenderStatus::NoPage) {
+    const quint64 id = ++previewId;
+    if (previewWait)
+        previewWait->quit(); // the preview before this one is no longer wanted
+    previewDrawer->request(id, qsPdfFile, int(curPage), fitArea);
+
+    std::optional<TaskResult> answer;
+    QEventLoop wait;
+    connect(previewDrawer, &PreviewDrawer::drawn, &wait, [&](quint64 drawnId, const TaskResult &result) {
+        if (drawnId != id)
+            return;
+        answer = result;
+        wait.quit();
+    });
+    previewWait = &wait;
+    wait.exec();
+    if (previewWait == &wait)
+        previewWait = nullptr;
+    if (!answer)
+        return false;
+    showPreview(*answer, fitArea);
+    return true;
+}
+
+void MainWindow::dropPreview()
+{
+    previewDrawer->cancel();
+    if (previewWait)
+        previewWait->quit();
+    previewWait = nullptr;
+}
+
+void MainWindow::showPreview(const TaskResult &drawn, const QSize &fitArea)
+{
+    const PageOutcome &page = drawn.outcome;
+    if (page.result == PageOutcome::Written) {
+        ui->label_preview->setPixmap(fitIntoPreview(QPixmap::fromImage(drawn.image), fitArea));
+        return;
+    }
+    if (page.result == PageOutcome::NoPage) {
         QMessageBox::warning(this, tr("Error"), tr("Can't get first page from Pdf file : %1 ").arg(qsPdfFile),
                              QMessageBox::Ok, QMessageBox::NoButton);
-        pdfDoc.reset();
-        return;
+    } else if (drawn.workerLost) {
+        // The renderer crashed, passed the time limit or could not be started.
+        const QString text = curPage == 0 ? tr("Can't get first page from Pdf file : %1 ").arg(qsPdfFile)
+                                          : tr("Can't get page %1 from Pdf file : %2 ").arg(curPage + 1).arg(qsPdfFile);
+        QMessageBox::warning(this, tr("Error"), text + QStringLiteral("(%1)").arg(page.detail), QMessageBox::Ok,
+                             QMessageBox::NoButton);
     }
-    if (rendered.status != PageRenderStatus::Rendered) {
-        pdfDoc.reset();
-        return;
-    }
-    ui->label_preview->setPixmap(fitIntoPreview(QPixmap::fromImage(rendered.image), fitArea));
+    pdfDoc.reset();
 }
 
 void MainWindow::on_pushButton_preview_next_clicked()
@@ -141,8 +185,8 @@ void MainWindow::on_pushButton_preview_next_clicked()
     if (!pdfDoc || curPage + 1 >= totalPage)
         return;
     ++curPage;
-    makePreview();
-    Update_Gui();
+    if (drawPreview())
+        Update_Gui();
 }
 
 void MainWindow::on_pushButton_preview_previous_clicked()
@@ -152,6 +196,6 @@ void MainWindow::on_pushButton_preview_previous_clicked()
     if (!pdfDoc || curPage == 0)
         return;
     --curPage;
-    makePreview();
-    Update_Gui();
+    if (drawPreview())
+        Update_Gui();
 }

@@ -28,18 +28,21 @@ QString systemError(int code)
 
 std::mutex nameSourceMutex;
 AtomicFile::NameSource nameSource;
+QString temporaryMark; // under nameSourceMutex
 
 // Short, whatever the target's length (a name of 240 bytes of CJK characters
 // must still leave room for it), and random: a name made from the process id
 // and a counter was taken again by a later process with the same id.
 QString temporaryName()
 {
+    QString mark;
     {
         const std::lock_guard<std::mutex> lock(nameSourceMutex);
         if (nameSource)
             return nameSource();
+        mark = temporaryMark;
     }
-    return QLatin1String(AtomicFile::temporaryPrefix)
+    return QLatin1String(AtomicFile::temporaryPrefix) + mark
            + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
 }
 
@@ -249,6 +252,29 @@ void AtomicFile::discard()
         return;
     ::unlink(nativePath(temporaryPath).constData());
     temporaryPath.clear();
+}
+
+void AtomicFile::setTemporaryMark(const QString &mark)
+{
+    const std::lock_guard<std::mutex> lock(nameSourceMutex);
+    temporaryMark = mark;
+}
+
+int AtomicFile::removeMarkedTemporaries(const QString &folder, const QString &mark)
+{
+    DIR *dir = ::opendir(nativePath(folder).constData());
+    if (!dir)
+        return 0;
+    // A mark ends in '-', which the random part never holds: no mark is the start of another.
+    const QByteArray prefix = QByteArray(temporaryPrefix) + mark.toLatin1();
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(prefix) && name.endsWith(".tmp") && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 int AtomicFile::removeStaleTemporaries(const QString &folder, qint64 maxAgeSeconds)

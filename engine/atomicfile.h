@@ -49,6 +49,13 @@ public:
     using NameSource = std::function<QString()>;
     static void setNameSource(NameSource source);
 
+    // A worker process puts its mark (letters and digits, then '-') into
+    // every temporary name it makes, so that whoever started it can find and
+    // remove what it leaves when it is killed or crashes.
+    static void setTemporaryMark(const QString &mark);
+    // Removes the temporary files of that mark in folder; returns how many went.
+    static int removeMarkedTemporaries(const QString &folder, const QString &mark);
+
     // Removes this class's temporary files (.vl*.tmp, regular files only) in
     // folder whose last change is more than maxAgeSeconds ago; returns how
     // many went. A temporary file is only ever written by the page that made

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <chrono>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -71,4 +75,12 @@ BudgetLease::~BudgetLease()
 {
     if (budget && bytes > 0)
         budget->release(bytes);
+}
+
+void keepPageBuffersInHeap()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+#endif
 }

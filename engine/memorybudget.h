@@ -36,6 +36,12 @@ private:
     qint64 highest = 0;
 };
 
+// Every page allocates bitmaps of about the same large size. By default glibc
+// maps each one afresh and returns it on release, so the kernel zeroes the
+// memory again for every page; kept in the heap it is reused. The peak stays
+// what it was: one page's buffers per thread. For a process that draws pages.
+void keepPageBuffersInHeap();
+
 // Holds a grant for as long as it lives.
 class BudgetLease
 {

@@ -19,6 +19,14 @@
 // helper thread opens a copy of its own. The bands are the same regions a
 // single thread draws, so the bytes are the same; at most one band a thread
 // is held at a time, which the caller counts against the memory budget.
+// The threads that may draw bands of one page when pagesLeft pages remain
+// for threads in all: fewer pages than threads leaves some without a page
+// of their own, and they draw bands of the last ones.
+inline int bandThreadShare(int threads, int pagesLeft)
+{
+    return qMax(1, threads / qMax(1, pagesLeft));
+}
+
 class ParallelBands
 {
 public:

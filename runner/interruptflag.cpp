@@ -1,4 +1,4 @@
-#include "cli/interruptflag.h"
+#include "runner/interruptflag.h"
 
 #include <csignal>
 #include <initializer_list>

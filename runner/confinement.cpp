@@ -1,4 +1,4 @@
-#include "cli/confinement.h"
+#include "runner/confinement.h"
 
 #include "engine/nativepath.h"
 

@@ -1,0 +1,87 @@
+#include "document/previewdrawer.h"
+
+#include "runner/pagerunner.h"
+#include "runner/workerprogram.h"
+
+PreviewDrawer::PreviewDrawer(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<TaskResult>("TaskResult");
+    // Workers end with the thread that started them, so one thread starts
+    // them all and lives as long as the window.
+    thread = std::thread([this] { drawLoop(); });
+}
+
+PreviewDrawer::~PreviewDrawer()
+{
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        quitting = true;
+        pending.reset();
+        supersede = true;
+    }
+    wanted.notify_all();
+    thread.join();
+}
+
+void PreviewDrawer::request(quint64 id, const QString &path, int pageIndex, const QSize &area)
+{
+    Request next;
+    next.id = id;
+    next.task.kind = PageTask::Preview;
+    next.task.path = path;
+    next.task.renderer = RendererKind::Poppler;
+    next.task.pageIndex = pageIndex;
+    next.task.previewArea = area;
+    next.task.timeLimitMs = timeLimitMs;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        pending = next;
+        if (drawingId != 0)
+            supersede = true;
+    }
+    wanted.notify_all();
+}
+
+void PreviewDrawer::cancel()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    pending.reset();
+    if (drawingId != 0)
+        supersede = true;
+}
+
+void PreviewDrawer::drawLoop()
+{
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            drawingId = 0;
+            wanted.wait(lock, [this] { return quitting || pending; });
+            if (quitting)
+                break;
+            request = *pending;
+            pending.reset();
+            drawingId = request.id;
+            supersede = false;
+        }
+        // The workers may read the document alone, so each document has its own.
+        if (!runner || runnerDocument != request.task.path) {
+            runner.reset();
+            RunnerSettings settings;
+            settings.program = workerProgram();
+            settings.inputs = QStringList{request.task.path};
+            settings.stopGraceMs = 0;
+            runner = std::make_unique<PageRunner>(settings);
+            runnerDocument = request.task.path;
+        }
+        const TaskResult result = runner->runOne(request.task, supersede);
+        if (result.outcome.result == PageOutcome::Stopped)
+            continue; // superseded: nobody waits for it
+        const quint64 id = request.id;
+        QMetaObject::invokeMethod(
+            this, [this, id, result] { emit drawn(id, result); }, Qt::QueuedConnection);
+    }
+    runner.reset();
+}

@@ -1,0 +1,285 @@
+#include "runner/pagerunner.h"
+
+#include "engine/parallelbands.h"
+#include "runner/worker.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/wait.h>
+
+struct PageRunner::Run
+{
+    const QList<PageTask> &tasks;
+    const std::atomic<bool> &stop;
+    const ResultCallback &onResult;
+    int next = 0; // the next task to hand out
+
+    bool stopped() const { return stop.load(std::memory_order_relaxed); }
+    void report(int index, const TaskResult &result) const
+    {
+        if (onResult)
+            onResult(index, result);
+    }
+};
+
+namespace {
+
+// When a worker's task has run too long. A page being converted gives up by
+// itself at its time limit where the renderer lets it, so its worker is given
+// a grace beyond. A preview counts the processor time its worker used, so that
+// a busy machine does not cost the user a page that draws slowly; a worker
+// that does not get to run at all is still ended at three times the limit.
+bool pastTimeLimit(const Worker &worker)
+{
+    const PageTask &task = worker.taskInHand();
+    if (!worker.busy() || task.timeLimitMs <= 0)
+        return false;
+    if (task.kind == PageTask::Preview)
+        return worker.cpuElapsed() >= task.timeLimitMs || worker.elapsed() >= 3 * task.timeLimitMs;
+    return worker.elapsed() >= task.timeLimitMs + PageRunner::graceMs;
+}
+
+} // namespace
+
+TaskResult failedTask(const PageTask &task, PageOutcome::Result result, const QString &detail)
+{
+    TaskResult failed;
+    failed.outcome.page = task.pageIndex;
+    failed.outcome.outputPath = task.outputPath;
+    failed.outcome.result = result;
+    failed.outcome.detail = detail;
+    failed.workerLost = result != PageOutcome::Stopped;
+    return failed;
+}
+
+PageRunner::PageRunner(RunnerSettings settings)
+    : settings(std::move(settings))
+{
+}
+
+PageRunner::~PageRunner()
+{
+    endWorkers();
+}
+
+void PageRunner::endWorkers()
+{
+    for (const std::unique_ptr<Worker> &worker : workers)
+        worker->retire(worker->busy() || !worker->ready(), settings.outputFolders);
+    workers.clear();
+}
+
+TaskResult PageRunner::runOne(const PageTask &task, const std::atomic<bool> &stop)
+{
+    TaskResult answer = failedTask(task, PageOutcome::Stopped, QString());
+    run({task}, stop, [&answer](int, const TaskResult &result) { answer = result; });
+    return answer;
+}
+
+void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop, const ResultCallback &onResult)
+{
+    Run run{tasks, stop, onResult};
+    const auto busyCount = [this] {
+        return std::count_if(workers.cbegin(), workers.cend(), [](const auto &w) { return w->busy(); });
+    };
+    while (!run.stopped()) {
+        failUntried(run);
+        if (run.next >= tasks.size() && busyCount() == 0)
+            break;
+        if (startsFailedInARow >= 3) {
+            // No worker starts: the tasks cannot be carried out at all.
+            for (; run.next < tasks.size(); ++run.next)
+                run.report(run.next, failedTask(tasks.at(run.next), PageOutcome::RenderFailed,
+                                                QStringLiteral("no worker process could be started: %1").arg(startFailure)));
+            if (busyCount() == 0)
+                break;
+        }
+        const qsizetype waiting = qsizetype(workers.size()) - busyCount();
+        if (waiting < tasks.size() - run.next && int(workers.size()) < qMax(1, settings.workers)
+            && startsFailedInARow < 3) {
+            startWorker(run);
+            continue;
+        }
+        assign(run);
+        watch(run);
+        enforceTimeLimits(run);
+    }
+    if (run.stopped())
+        stopAll(run);
+}
+
+void PageRunner::startWorker(Run &)
+{
+    TaskProtocol::Setup setup;
+    setup.maxMemory = settings.maxMemory;
+    setup.memoryShare = qMax(1, settings.workers);
+    setup.inputs = settings.inputs;
+    setup.outputFolders = settings.outputFolders;
+    auto worker = std::make_unique<Worker>();
+    if (!worker->start(settings.program, setup)) {
+        startFailure = worker->startFailure();
+        ++startsFailedInARow;
+        return;
+    }
+    workers.push_back(std::move(worker));
+}
+
+// Pages of a document that keeps crashing workers are not tried again.
+void PageRunner::failUntried(Run &run)
+{
+    while (run.next < run.tasks.size() && crashes.value(run.tasks.at(run.next).path) >= crashesPerDocument) {
+        run.report(run.next, failedTask(run.tasks.at(run.next), PageOutcome::RenderFailed,
+                                        QStringLiteral("not tried: the renderer crashed %1 times on this file")
+                                            .arg(crashesPerDocument)));
+        ++run.next;
+    }
+}
+
+void PageRunner::assign(Run &run)
+{
+    for (const std::unique_ptr<Worker> &worker : workers) {
+        failUntried(run);
+        if (run.next >= run.tasks.size())
+            return;
+        if (!worker->ready() || worker->busy())
+            continue;
+        PageTask task = run.tasks.at(run.next);
+        if (task.kind == PageTask::Convert)
+            task.bandThreads = bandThreadShare(qMax(1, settings.workers), int(run.tasks.size()) - run.next);
+        if (worker->send(task, run.next))
+            ++run.next;
+        // A worker that cannot take it has ended: its end of the pipe says so in watch().
+    }
+}
+
+void PageRunner::watch(Run &run)
+{
+    std::vector<pollfd> watched;
+    int timeout = 50;
+    for (const std::unique_ptr<Worker> &worker : workers) {
+        watched.push_back({worker->descriptor(), POLLIN, 0});
+        const PageTask &task = worker->taskInHand();
+        if (worker->busy() && task.kind != PageTask::Preview && task.timeLimitMs > 0)
+            timeout = int(qBound<qint64>(0, task.timeLimitMs + graceMs - worker->elapsed(), qint64(timeout)));
+    }
+    if (poll(watched.data(), nfds_t(watched.size()), timeout) < 0 && errno != EINTR)
+        return;
+    for (size_t i = 0; i < watched.size(); ++i) {
+        Worker &worker = *workers[i];
+        if (watched[i].revents == 0)
+            continue;
+        const bool wasReady = worker.ready();
+        const bool ended = worker.receive();
+        if (!wasReady && worker.ready()) {
+            startsFailedInARow = 0;
+            // One worker left unconfined is enough for the run to say so.
+            if (!worker.unconfinedBecause().isEmpty())
+                confinedAs = QStringLiteral("none: ") + worker.unconfinedBecause();
+            else if (confinedAs.isEmpty())
+                confinedAs = QStringLiteral("landlock");
+        }
+        while (const auto result = worker.takeResult())
+            run.report(result->first, result->second);
+        if (ended)
+            handleEnd(run, worker);
+    }
+    workers.erase(std::remove_if(workers.begin(), workers.end(), [](const auto &w) { return !w->running(); }),
+                  workers.end());
+}
+
+void PageRunner::handleEnd(Run &run, Worker &worker)
+{
+    const bool wasReady = worker.ready();
+    const PageTask task = worker.taskInHand();
+    const qint64 took = worker.elapsed();
+    const int status = worker.retire(false, settings.outputFolders);
+    while (const auto result = worker.takeResult())
+        run.report(result->first, result->second);
+    if (!wasReady) {
+        ++startsFailedInARow;
+        startFailure = Worker::whyNotStarted(status);
+        return;
+    }
+    if (!worker.busy())
+        return; // it ended between tasks
+    if (WIFSIGNALED(status))
+        ++crashes[task.path];
+    TaskResult failed = failedTask(task, PageOutcome::RenderFailed, Worker::whyEnded(status));
+    failed.outcome.milliseconds = took;
+    run.report(worker.task(), failed);
+}
+
+void PageRunner::enforceTimeLimits(Run &run)
+{
+    for (const std::unique_ptr<Worker> &worker : workers) {
+        if (!pastTimeLimit(*worker))
+            continue;
+        const PageTask &task = worker->taskInHand();
+        // The renderer did not give up in time: somewhere it never asks
+        // whether to stop. Only ending its process stops it.
+        const int index = worker->task();
+        const PageTask given = task;
+        const qint64 took = worker->elapsed();
+        worker->retire(true, settings.outputFolders);
+        if (const auto result = worker->takeResult()) { // finished in the meantime after all
+            run.report(result->first, result->second);
+            continue;
+        }
+        TaskResult failed = failedTask(given, PageOutcome::TimedOut,
+                                       QStringLiteral("timed out after %1 s").arg(double(given.timeLimitMs) / 1000.0));
+        failed.outcome.milliseconds = took;
+        run.report(index, failed);
+    }
+    workers.erase(std::remove_if(workers.begin(), workers.end(), [](const auto &w) { return !w->running(); }),
+                  workers.end());
+}
+
+// Stopped: the workers are told to stop as the program was, and a page one
+// of them finishes meanwhile is reported as it is; one that does not answer
+// within a quarter of a second (a page that never asks whether to stop) is
+// killed and its page reported stopped, so that the run ends within half a
+// second. The workers end with the run.
+void PageRunner::stopAll(Run &run)
+{
+    if (settings.stopGraceMs > 0)
+        for (const std::unique_ptr<Worker> &worker : workers)
+            if (worker->busy())
+                worker->askToStop();
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        std::vector<pollfd> watched;
+        std::vector<Worker *> busy;
+        for (const std::unique_ptr<Worker> &worker : workers)
+            if (worker->running() && worker->busy()) {
+                watched.push_back({worker->descriptor(), POLLIN, 0});
+                busy.push_back(worker.get());
+            }
+        const qint64 left = settings.stopGraceMs - waited.elapsed();
+        if (watched.empty() || left <= 0)
+            break;
+        poll(watched.data(), nfds_t(watched.size()), int(left));
+        for (size_t i = 0; i < busy.size(); ++i) {
+            if (watched[i].revents == 0)
+                continue;
+            const bool ended = busy[i]->receive();
+            while (const auto result = busy[i]->takeResult())
+                run.report(result->first, result->second);
+            if (ended)
+                busy[i]->retire(false, settings.outputFolders);
+        }
+    }
+    for (const std::unique_ptr<Worker> &worker : workers) {
+        const int index = worker->task();
+        const PageTask task = worker->taskInHand();
+        worker->retire(true, settings.outputFolders);
+        while (const auto result = worker->takeResult())
+            run.report(result->first, result->second);
+        if (index >= 0 && worker->busy())
+            run.report(index, failedTask(task, PageOutcome::Stopped, QString()));
+    }
+    workers.clear();
+}

@@ -1,0 +1,73 @@
+#ifndef PAGETASK_H
+#define PAGETASK_H
+
+#include "engine/image/encoderoptions.h"
+#include "engine/image/imageformat.h"
+#include "engine/image/rowencoder.h"
+#include "engine/pageoutcome.h"
+#include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+// Everything a worker process needs for one piece of work on one page, so
+// that it never has to rebuild a front end's plan: which document and how it
+// is opened, which page, how large, and where and how the result is written.
+struct PageTask
+{
+    enum Kind : quint8 {
+        Convert, // draw the page and write it to outputPath
+        Preview, // draw the whole page for the window's preview and hand the image back
+        Probe    // open the document: whether it loads and how many pages it has
+    };
+    Kind kind = Convert;
+    // The front end's own number for the document (its place in a batch);
+    // a crash counts against it.
+    int document = 0;
+
+    QString path; // paths keep their bytes (engine/nativepath)
+    QByteArray password;
+    RendererKind renderer = RendererKind::Poppler;
+    RenderOptions options;
+
+    int pageIndex = 0;
+    double resolution = 150;
+    // Sized in pixels instead: each page's resolution follows from its size.
+    int fitWidth = 0;
+    int fitHeight = 0;
+    int longestSide = 0;
+
+    QString outputPath;
+    ImageFormat format = ImageFormat::Jpeg;
+    int quality = 75;
+    PixelMode mode = PixelMode::Color;
+    QRect region; // empty: the whole page
+    EncoderOptions encoder;
+    qint64 timeLimitMs = 0; // 0: none
+    bool synced = false;
+    int bandThreads = 1;
+
+    QSize previewArea; // Preview: the area the page is shown in
+
+    bool sizedInPixels() const { return fitWidth > 0 || fitHeight > 0 || longestSide > 0; }
+};
+
+// What came of a task: the page's outcome, and for a preview its image, for
+// a probe what opening the document gave.
+struct TaskResult
+{
+    PageOutcome outcome;
+    QImage image;
+    PdfLoadStatus loadStatus = PdfLoadStatus::Failed;     // Probe, by Poppler
+    PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // Probe, by the task's renderer
+    int pageCount = 0;
+    // The worker ended before it answered (it crashed, was killed past the
+    // time limit or never started): the outcome's detail says which.
+    bool workerLost = false;
+};
+
+#endif // PAGETASK_H

@@ -1,0 +1,172 @@
+#include "runner/taskexecutor.h"
+
+#include "engine/pagepipeline.h"
+#include "engine/pixelsize.h"
+#include "engine/render/sharedopening.h"
+
+#include <QElapsedTimer>
+
+namespace {
+
+bool sameSource(const PageTask &a, const PageTask &b)
+{
+    const RenderOptions &x = a.options;
+    const RenderOptions &y = b.options;
+    return a.path == b.path && a.password == b.password && a.renderer == b.renderer
+           && x.withoutPaper == y.withoutPaper && x.box == y.box && x.antialias == y.antialias
+           && x.annotations == y.annotations && x.cmyk == y.cmyk;
+}
+
+PageOutcome failedOutcome(const PageTask &task, PageOutcome::Result result, const QString &detail)
+{
+    PageOutcome outcome;
+    outcome.page = task.pageIndex;
+    outcome.outputPath = task.outputPath;
+    outcome.result = result;
+    outcome.detail = detail;
+    return outcome;
+}
+
+} // namespace
+
+// The last document drawn from, for pages and for previews: a batch takes
+// its pages in order, and the window's previews come from one document.
+struct TaskExecutor::OpenDocuments
+{
+    ~OpenDocuments() { closeShared(drawing); }
+
+    const RenderDocument *forDrawing(const PageTask &task)
+    {
+        if (!drawingFor || !sameSource(*drawingFor, task)) {
+            closeShared(drawing);
+            drawing = openShared(task.renderer, task.path, task.password, task.options);
+            drawingFor = std::make_unique<PageTask>(task);
+        }
+        return drawing.document.get();
+    }
+
+    const Poppler::Document *forPreview(const PageTask &task)
+    {
+        if (!previewFor || previewFor->path != task.path || previewFor->password != task.password) {
+            previewing = loadPdf(task.path, task.password);
+            previewFor = std::make_unique<PageTask>(task);
+        }
+        return previewing.document.get();
+    }
+
+    RenderOpenResult drawing;
+    std::unique_ptr<PageTask> drawingFor;
+    PdfLoadResult previewing;
+    std::unique_ptr<PageTask> previewFor;
+};
+
+TaskExecutor::TaskExecutor(int memoryShare)
+    : open(std::make_unique<OpenDocuments>())
+    , memory(MemoryBudget::defaultTotal() / qMax(1, memoryShare))
+{
+}
+
+TaskExecutor::~TaskExecutor() = default;
+
+TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop)
+{
+    QElapsedTimer timer;
+    timer.start();
+    TaskResult result;
+    switch (task.kind) {
+    case PageTask::Convert:
+        result = convert(task, stop);
+        break;
+    case PageTask::Preview:
+        result = preview(task);
+        break;
+    case PageTask::Probe:
+        result = probeDocument(task.path, task.password, task.renderer);
+        break;
+    }
+    result.outcome.milliseconds = timer.elapsed();
+    return result;
+}
+
+TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &stop)
+{
+    TaskResult result;
+    if (task.renderer == RendererKind::Poppler && task.bandThreads > 1 && !preparedForThreads) {
+        prepareForThreads(task.renderer, task.path, task.password, task.pageIndex, stop, task.timeLimitMs);
+        preparedForThreads = true;
+    }
+    const RenderDocument *document = open->forDrawing(task);
+    if (!document) {
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
+        return result;
+    }
+    PageJob job;
+    job.pageIndex = task.pageIndex;
+    job.outputPath = task.outputPath;
+    job.format = task.format;
+    job.resolution = task.resolution;
+    if (task.sizedInPixels()) {
+        const std::unique_ptr<RenderPage> page = document->page(task.pageIndex);
+        if (page->exists()) {
+            const QSizeF points = page->sizeInPoints();
+            job.resolution = task.longestSide > 0 ? resolutionForLongestSide(points, task.longestSide)
+                                                  : resolutionToFit(points, task.fitWidth, task.fitHeight);
+        }
+    }
+    job.quality = task.quality;
+    job.mode = task.mode;
+    job.region = task.region;
+    job.encoder = task.encoder;
+    job.timeLimitMs = task.timeLimitMs;
+    job.memory = &memory;
+    job.synced = task.synced;
+    job.bandThreads = task.bandThreads;
+    job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
+    result.outcome = convertPage(*document, job, stop);
+    return result;
+}
+
+// The window's preview: the whole page as the window has always drawn it,
+// with Poppler, shrunk to the area only where a poster would not fit in memory.
+TaskResult TaskExecutor::preview(const PageTask &task)
+{
+    TaskResult result;
+    const Poppler::Document *document = open->forPreview(task);
+    if (!document) {
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
+        return result;
+    }
+    const QSize sizeAt72Dpi = pagePixelSize(document, task.pageIndex, 72.0);
+    const PageRenderResult rendered =
+        renderPage(document, task.pageIndex, previewResolution(sizeAt72Dpi, task.previewArea));
+    switch (rendered.status) {
+    case PageRenderStatus::Rendered:
+        result.outcome = failedOutcome(task, PageOutcome::Written, QString());
+        result.image = rendered.image;
+        break;
+    case PageRenderStatus::NoPage:
+        result.outcome = failedOutcome(task, PageOutcome::NoPage, QStringLiteral("no such page"));
+        break;
+    case PageRenderStatus::TooLarge:
+    case PageRenderStatus::TooSmall:
+    case PageRenderStatus::Failed:
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
+        break;
+    }
+    result.outcome.width = result.image.width();
+    result.outcome.height = result.image.height();
+    return result;
+}
+
+TaskResult probeDocument(const QString &path, const QByteArray &password, RendererKind renderer)
+{
+    TaskResult result;
+    result.outcome.result = PageOutcome::Written;
+    const PdfProbeResult poppler = probePdf(path, password);
+    result.loadStatus = poppler.status;
+    result.pageCount = poppler.pageCount;
+    result.rendererStatus = poppler.status;
+    if (poppler.status == PdfLoadStatus::Loaded && renderer != RendererKind::Poppler)
+        result.rendererStatus = probeForRendering(renderer, path, password).status;
+    return result;
+}

@@ -1,0 +1,283 @@
+#include "runner/taskprotocol.h"
+
+#include "engine/nativepath.h"
+
+#include <QDataStream>
+#include <QIODevice>
+#include <QtEndian>
+
+#include <functional>
+
+namespace TaskProtocol {
+
+namespace {
+
+enum Type : quint8 { SetupType = 1, ReadyType, TaskType, ResultType };
+
+// Paths and texts as bytes: a path that is not UTF-8 keeps them.
+void put(QDataStream &out, const QString &text)
+{
+    out << nativePath(text);
+}
+
+QString takeText(QDataStream &in)
+{
+    QByteArray bytes;
+    in >> bytes;
+    return pathFromNative(bytes);
+}
+
+void put(QDataStream &out, const QStringList &list)
+{
+    out << quint32(list.size());
+    for (const QString &text : list)
+        put(out, text);
+}
+
+QStringList takeList(QDataStream &in)
+{
+    quint32 count = 0;
+    in >> count;
+    QStringList list;
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i)
+        list << takeText(in);
+    return list;
+}
+
+template<typename Enum>
+void putEnum(QDataStream &out, Enum value)
+{
+    out << qint32(value);
+}
+
+template<typename Enum>
+Enum takeEnum(QDataStream &in)
+{
+    qint32 value = 0;
+    in >> value;
+    return Enum(value);
+}
+
+// Raw rows rather than QDataStream's PNG: a preview crosses the pipe in the
+// time a copy takes.
+void put(QDataStream &out, const QImage &image)
+{
+    out << qint32(image.width()) << qint32(image.height()) << qint32(image.format());
+    if (image.isNull())
+        return;
+    const qsizetype rowBytes = image.bytesPerLine();
+    for (int y = 0; y < image.height(); ++y)
+        out.writeRawData(reinterpret_cast<const char *>(image.constScanLine(y)), int(rowBytes));
+}
+
+QImage takeImage(QDataStream &in)
+{
+    qint32 width = 0, height = 0, format = 0;
+    in >> width >> height >> format;
+    if (width <= 0 || height <= 0 || format <= QImage::Format_Invalid || format >= QImage::NImageFormats)
+        return QImage();
+    QImage image(width, height, QImage::Format(format));
+    if (image.isNull() || qint64(image.bytesPerLine()) * height > maxBodyBytes)
+        return QImage();
+    for (int y = 0; y < height; ++y)
+        if (in.readRawData(reinterpret_cast<char *>(image.scanLine(y)), int(image.bytesPerLine()))
+            != image.bytesPerLine())
+            return QImage();
+    return image;
+}
+
+QByteArray framed(Type type, const std::function<void(QDataStream &)> &fields)
+{
+    QByteArray bytes(4, '\0');
+    {
+        QDataStream out(&bytes, QIODevice::WriteOnly | QIODevice::Append);
+        out.setVersion(QDataStream::Qt_6_4);
+        out << version << quint8(type);
+        fields(out);
+    }
+    qToBigEndian(quint32(bytes.size() - 4), bytes.data());
+    return bytes;
+}
+
+// A stream over the body, past its version and type once they are what is wanted.
+bool opened(QDataStream &in, Type type)
+{
+    in.setVersion(QDataStream::Qt_6_4);
+    quint32 theirs = 0;
+    quint8 kind = 0;
+    in >> theirs >> kind;
+    return in.status() == QDataStream::Ok && theirs == version && kind == type;
+}
+
+template<typename T>
+std::optional<T> ifWhole(QDataStream &in, T value)
+{
+    if (in.status() != QDataStream::Ok || !in.atEnd())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+QByteArray frame(const Setup &setup)
+{
+    return framed(SetupType, [&](QDataStream &out) {
+        put(out, setup.mark);
+        out << setup.maxMemory << qint32(setup.memoryShare);
+        put(out, setup.inputs);
+        put(out, setup.outputFolders);
+    });
+}
+
+std::optional<Setup> readSetup(const QByteArray &body)
+{
+    QDataStream in(body);
+    if (!opened(in, SetupType))
+        return std::nullopt;
+    Setup setup;
+    qint32 share = 1;
+    setup.mark = takeText(in);
+    in >> setup.maxMemory >> share;
+    setup.memoryShare = share;
+    setup.inputs = takeList(in);
+    setup.outputFolders = takeList(in);
+    return ifWhole(in, setup);
+}
+
+QByteArray frame(const Ready &ready)
+{
+    return framed(ReadyType, [&](QDataStream &out) { put(out, ready.unconfinedBecause); });
+}
+
+std::optional<Ready> readReady(const QByteArray &body)
+{
+    QDataStream in(body);
+    if (!opened(in, ReadyType))
+        return std::nullopt;
+    Ready ready;
+    ready.unconfinedBecause = takeText(in);
+    return ifWhole(in, ready);
+}
+
+QByteArray frame(const PageTask &task)
+{
+    return framed(TaskType, [&](QDataStream &out) {
+        out << quint8(task.kind) << qint32(task.document);
+        put(out, task.path);
+        out << task.password;
+        putEnum(out, task.renderer);
+        out << task.options.withoutPaper;
+        putEnum(out, task.options.box);
+        out << task.options.antialias << task.options.annotations << task.options.cmyk;
+        out << qint32(task.pageIndex) << task.resolution << qint32(task.fitWidth) << qint32(task.fitHeight)
+            << qint32(task.longestSide);
+        put(out, task.outputPath);
+        putEnum(out, task.format);
+        out << qint32(task.quality);
+        putEnum(out, task.mode);
+        out << task.region;
+        out << task.encoder.jpegProgressive << task.encoder.jpegOptimize;
+        putEnum(out, task.encoder.subsampling);
+        putEnum(out, task.encoder.tiffCompression);
+        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea;
+    });
+}
+
+std::optional<PageTask> readTask(const QByteArray &body)
+{
+    QDataStream in(body);
+    if (!opened(in, TaskType))
+        return std::nullopt;
+    PageTask task;
+    quint8 kind = 0;
+    qint32 document = 0, page = 0, fitWidth = 0, fitHeight = 0, longestSide = 0, quality = 0, bandThreads = 1;
+    in >> kind >> document;
+    task.kind = PageTask::Kind(kind);
+    task.document = document;
+    task.path = takeText(in);
+    in >> task.password;
+    task.renderer = takeEnum<RendererKind>(in);
+    in >> task.options.withoutPaper;
+    task.options.box = takeEnum<PageBox>(in);
+    in >> task.options.antialias >> task.options.annotations >> task.options.cmyk;
+    in >> page >> task.resolution >> fitWidth >> fitHeight >> longestSide;
+    task.pageIndex = page;
+    task.fitWidth = fitWidth;
+    task.fitHeight = fitHeight;
+    task.longestSide = longestSide;
+    task.outputPath = takeText(in);
+    task.format = takeEnum<ImageFormat>(in);
+    in >> quality;
+    task.quality = quality;
+    task.mode = takeEnum<PixelMode>(in);
+    in >> task.region;
+    in >> task.encoder.jpegProgressive >> task.encoder.jpegOptimize;
+    task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
+    task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
+    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea;
+    task.bandThreads = bandThreads;
+    if (kind > PageTask::Probe)
+        return std::nullopt;
+    return ifWhole(in, task);
+}
+
+QByteArray frame(const TaskResult &result)
+{
+    return framed(ResultType, [&](QDataStream &out) {
+        const PageOutcome &outcome = result.outcome;
+        putEnum(out, outcome.result);
+        out << qint32(outcome.page) << qint32(outcome.width) << qint32(outcome.height) << outcome.milliseconds;
+        put(out, outcome.outputPath);
+        put(out, outcome.detail);
+        put(out, outcome.redoneBecause);
+        put(out, result.image);
+        putEnum(out, result.loadStatus);
+        putEnum(out, result.rendererStatus);
+        out << qint32(result.pageCount);
+    });
+}
+
+std::optional<TaskResult> readResult(const QByteArray &body)
+{
+    QDataStream in(body);
+    if (!opened(in, ResultType))
+        return std::nullopt;
+    TaskResult result;
+    PageOutcome &outcome = result.outcome;
+    qint32 page = 0, width = 0, height = 0, pageCount = 0;
+    const qint32 kind = takeEnum<qint32>(in);
+    if (kind < PageOutcome::Written || kind > PageOutcome::Skipped)
+        return std::nullopt;
+    outcome.result = PageOutcome::Result(kind);
+    in >> page >> width >> height >> outcome.milliseconds;
+    outcome.page = page;
+    outcome.width = width;
+    outcome.height = height;
+    outcome.outputPath = takeText(in);
+    outcome.detail = takeText(in);
+    outcome.redoneBecause = takeText(in);
+    result.image = takeImage(in);
+    result.loadStatus = takeEnum<PdfLoadStatus>(in);
+    result.rendererStatus = takeEnum<PdfLoadStatus>(in);
+    in >> pageCount;
+    result.pageCount = pageCount;
+    return ifWhole(in, result);
+}
+
+std::optional<QByteArray> FrameReader::next()
+{
+    if (corrupt || pending.size() < 4)
+        return std::nullopt;
+    const quint32 length = qFromBigEndian<quint32>(pending.constData());
+    if (length > maxBodyBytes) {
+        corrupt = true;
+        return std::nullopt;
+    }
+    if (pending.size() < qsizetype(4 + length))
+        return std::nullopt;
+    QByteArray body = pending.mid(4, length);
+    pending.remove(0, 4 + length);
+    return body;
+}
+
+} // namespace TaskProtocol

@@ -1,0 +1,67 @@
+#ifndef TASKPROTOCOL_H
+#define TASKPROTOCOL_H
+
+#include "runner/pagetask.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The messages between a program and its worker processes. Each is a frame:
+// its length in four bytes, then a QDataStream of the protocol's version, the
+// message's type and its fields. Paths travel as their own bytes.
+namespace TaskProtocol {
+
+constexpr quint32 version = 1;
+
+// Sent first to a new worker: what it is to be confined to and how much it may use.
+struct Setup
+{
+    QString mark;          // in its temporary files' names (AtomicFile::setTemporaryMark)
+    qint64 maxMemory = 0;  // bytes of address space; 0: no ceiling
+    int memoryShare = 1;   // workers sharing the machine's memory for bitmaps
+    QStringList inputs;    // the files it may read
+    QStringList outputFolders; // the folders it may write in
+};
+
+// The worker's answer, once it is set up: why it could not be confined (empty when it is).
+struct Ready
+{
+    QString unconfinedBecause;
+};
+
+QByteArray frame(const Setup &setup);
+QByteArray frame(const Ready &ready);
+QByteArray frame(const PageTask &task);
+QByteArray frame(const TaskResult &result);
+
+// A frame's body (without its length) read back; nothing when it is not a
+// message of that type in this version.
+std::optional<Setup> readSetup(const QByteArray &body);
+std::optional<Ready> readReady(const QByteArray &body);
+std::optional<PageTask> readTask(const QByteArray &body);
+std::optional<TaskResult> readResult(const QByteArray &body);
+
+// Gathers bytes read from a pipe and hands out whole frames' bodies.
+class FrameReader
+{
+public:
+    void append(const char *bytes, qsizetype size) { pending.append(bytes, size); }
+    // The next whole body; nothing while it is not all there.
+    std::optional<QByteArray> next();
+    // A length no message can have: the other side is not speaking this protocol.
+    bool broken() const { return corrupt; }
+
+private:
+    QByteArray pending;
+    bool corrupt = false;
+};
+
+// The largest body either side accepts: a preview of a page's whole bitmap fits.
+constexpr quint32 maxBodyBytes = quint32(1) << 30;
+
+} // namespace TaskProtocol
+
+#endif // TASKPROTOCOL_H

@@ -1,0 +1,240 @@
+#include "runner/worker.h"
+
+#include "engine/atomicfile.h"
+#include "engine/nativepath.h"
+#include "runner/workerloop.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+QString signalName(int number)
+{
+    const char *abbreviation = sigabbrev_np(number);
+    return abbreviation ? QStringLiteral("SIG") + QLatin1String(abbreviation) : QStringLiteral("signal %1").arg(number);
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A socket rather than a pipe: a write to a worker that has died fails with
+// EPIPE under MSG_NOSIGNAL instead of sending SIGPIPE, which would end a
+// program (the window) that does not ignore it.
+bool sendAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+QString randomMark()
+{
+    // Letters and digits, then '-', which a random name cannot hold: no
+    // worker's mark is the start of another's.
+    return QString::number(QRandomGenerator::global()->generate64(), 36) + QLatin1Char('-');
+}
+
+} // namespace
+
+Worker::~Worker()
+{
+    if (pid > 0)
+        retire(true, {});
+}
+
+bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        failure = systemError(errno);
+        return false;
+    }
+    // Above the numbers the worker gets it on, so that one dup2 cannot close the other.
+    const int child = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+    ::close(ends[1]);
+    fd = ends[0];
+
+    const QByteArray path = nativePath(program);
+    QByteArray name = path;
+    std::vector<char *> argv{name.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, child, workerTaskFd);
+    posix_spawn_file_actions_adddup2(&actions, child, workerResultFd);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // Whatever a library prints goes to stderr, never into a report on stdout.
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int error = posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(child);
+    if (error != 0) {
+        pid = -1;
+        failure = QStringLiteral("%1: %2").arg(displayPath(program), systemError(error));
+        ::close(fd);
+        fd = -1;
+        return false;
+    }
+    TaskProtocol::Setup setup = given;
+    temporaryMark = randomMark();
+    setup.mark = temporaryMark;
+    // Waits while the worker reads a long list of inputs; a worker that died
+    // at once shows as the end of its pipe, read later.
+    sendAll(fd, TaskProtocol::frame(setup));
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    return true;
+}
+
+bool Worker::send(const PageTask &task, int index)
+{
+    // The socket takes a frame as large as any task whole, so this does not wait.
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    const bool sent = sendAll(fd, TaskProtocol::frame(task));
+    fcntl(fd, F_SETFL, flags);
+    if (!sent)
+        return false;
+    inHand = task;
+    taskIndex = index;
+    clock.start();
+    cpuAtStart = cpuMs();
+    return true;
+}
+
+bool Worker::receive()
+{
+    if (fd < 0)
+        return true;
+    bool ended = false;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            reader.append(buffer, n);
+            continue;
+        }
+        ended = n == 0 || (errno != EAGAIN && errno != EINTR);
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    while (const std::optional<QByteArray> body = reader.next()) {
+        if (!isReady) {
+            const std::optional<TaskProtocol::Ready> answer = TaskProtocol::readReady(*body);
+            if (!answer)
+                return true;
+            isReady = true;
+            unconfined = answer->unconfinedBecause;
+            continue;
+        }
+        const std::optional<TaskResult> result = TaskProtocol::readResult(*body);
+        if (!result || taskIndex < 0)
+            return true;
+        results.emplace_back(taskIndex, *result);
+        taskIndex = -1;
+    }
+    return ended || reader.broken();
+}
+
+std::optional<std::pair<int, TaskResult>> Worker::takeResult()
+{
+    if (results.empty())
+        return std::nullopt;
+    std::pair<int, TaskResult> first = std::move(results.front());
+    results.pop_front();
+    return first;
+}
+
+void Worker::askToStop()
+{
+    if (pid > 0)
+        ::kill(pid, SIGTERM);
+}
+
+int Worker::retire(bool kill, const QStringList &folders)
+{
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_WR); // its task pipe closes: an idle worker ends
+    if (kill && pid > 0)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    if (pid > 0)
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    receive();
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    pid = -1;
+    for (const QString &folder : folders)
+        AtomicFile::removeMarkedTemporaries(folder, temporaryMark);
+    return status;
+}
+
+qint64 Worker::cpuMs() const
+{
+    // utime and stime, the 14th and 15th fields, after the name in parentheses.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    static const long ticks = sysconf(_SC_CLK_TCK);
+    return (fields.at(11).toLongLong() + fields.at(12).toLongLong()) * 1000 / qMax(1L, ticks);
+}
+
+QString Worker::whyEnded(int status)
+{
+    if (WIFSIGNALED(status))
+        return QStringLiteral("the renderer crashed (%1)").arg(signalName(WTERMSIG(status)));
+    if (WIFEXITED(status) && WEXITSTATUS(status) == WorkerOutOfMemory)
+        return QStringLiteral("over the memory limit");
+    return QStringLiteral("the worker process ended unexpectedly (exit status %1)")
+        .arg(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+QString Worker::whyNotStarted(int status)
+{
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == WorkerOutOfMemory)
+        return QStringLiteral("over the memory limit before its first page");
+    if (WIFSIGNALED(status))
+        return QStringLiteral("it crashed (%1)").arg(signalName(WTERMSIG(status)));
+    return QStringLiteral("it ended at once (exit status %1)").arg(code);
+}

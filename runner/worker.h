@@ -1,0 +1,82 @@
+#ifndef WORKER_H
+#define WORKER_H
+
+#include "runner/pagetask.h"
+#include "runner/taskprotocol.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <optional>
+
+#include <sys/types.h>
+
+// One worker process as its program sees it: started with its setup, sent
+// one task at a time, its results read as they come, and ended. Not
+// thread-safe: one thread (a PageRunner's) does all of it.
+class Worker
+{
+public:
+    Worker() = default;
+    ~Worker(); // a worker still running is killed
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+
+    // Starts program as a worker and sends it its setup; false, with
+    // startFailure() saying why, when it cannot be started at all.
+    bool start(const QString &program, const TaskProtocol::Setup &setup);
+    QString startFailure() const { return failure; }
+
+    bool running() const { return pid > 0; }
+    bool ready() const { return isReady; }
+    QString unconfinedBecause() const { return unconfined; }
+    int descriptor() const { return fd; }
+
+    // Hands it a task; false when it can no longer take one (it has ended).
+    bool send(const PageTask &task, int index);
+    bool busy() const { return taskIndex >= 0; }
+    int task() const { return taskIndex; }       // the index of the task in hand; -1 when idle
+    const PageTask &taskInHand() const { return inHand; }
+    qint64 elapsed() const { return clock.elapsed(); }
+    // Processor time it has used since it took the task in hand.
+    qint64 cpuElapsed() const { return cpuMs() - cpuAtStart; }
+
+    // Reads what it has sent; true once its end of the pipe has closed (it
+    // has ended, or sent what is not this protocol).
+    bool receive();
+    // Results read, in the order they came, each with its task's index.
+    std::optional<std::pair<int, TaskResult>> takeResult();
+
+    // Asks the page in hand to stop, as Ctrl-C would.
+    void askToStop();
+    // Ends it (kill: at once, even inside a page that never asks whether to
+    // stop), reads what it sent before it ended, and removes the temporary
+    // files it left in folders. Returns its wait status.
+    int retire(bool kill, const QStringList &folders);
+
+    // Why a worker with a task in hand ended, from its wait status.
+    static QString whyEnded(int status);
+    // Why a worker ended before it was ready.
+    static QString whyNotStarted(int status);
+    // The mark in its temporaries' names.
+    QString mark() const { return temporaryMark; }
+
+private:
+    pid_t pid = -1;
+    int fd = -1; // tasks are written here, results read from here
+    bool isReady = false;
+    QString unconfined;
+    QString failure;
+    QString temporaryMark;
+    TaskProtocol::FrameReader reader;
+    std::deque<std::pair<int, TaskResult>> results;
+    int taskIndex = -1;
+    PageTask inHand;
+    QElapsedTimer clock;
+    qint64 cpuAtStart = 0;
+    qint64 cpuMs() const;
+};
+
+#endif // WORKER_H

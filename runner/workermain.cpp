@@ -1,0 +1,87 @@
+// velloran-worker: the process that draws pages for the window and for
+// velloran-cli. It loads no widgets and reads nothing but its pipe (see
+// runner/workerloop.h); a document that crashes or hangs a renderer takes
+// only this process with it.
+
+#include "runner/workerloop.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#ifdef VELLORAN_TEST_HOOKS
+#include "engine/atomicfile.h"
+
+#include <QFile>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Test builds only (velloran-worker-test, never installed):
+// VELLORAN_TEST_WORKER="crash <document>:<page>" makes the worker that gets
+// that page die by SIGSEGV with its temporary file written halfway, as a
+// renderer crashing mid-page would; "hang ..." makes it stop answering there,
+// deaf to the stop and the page's time limit, as a renderer looping where it
+// never asks whether to stop; "hog ..." asks for up to 4 GiB of address space
+// in 64 MiB blocks, never touched, as a decoder trusting an image's size
+// would; "escape ..." writes the file VELLORAN_TEST_ESCAPE names. <document>
+// is the program's number for the file (its place among the inputs), <page>
+// 0-based, "*" for every page, or "open" for the opening of the document
+// when its program checks it.
+void misbehaveIfAsked(const PageTask &task)
+{
+    const QList<QByteArray> asked = qgetenv("VELLORAN_TEST_WORKER").split(' ');
+    const QByteArray document = QByteArray::number(task.document) + ':';
+    const bool opening = task.kind == PageTask::Probe;
+    const bool named = asked.size() == 2
+                       && (opening ? asked.at(1) == document + "open"
+                                   : asked.at(1) == document + QByteArray::number(task.pageIndex)
+                                         || asked.at(1) == document + '*');
+    if (!named)
+        return;
+    auto *file = task.outputPath.isEmpty() ? nullptr : new AtomicFile(task.outputPath);
+    if (file && file->open())
+        file->device().write(QByteArray(4096, 'x'));
+    if (asked.at(0) == "escape") {
+        // A file outside the output folders: refused where the worker is confined.
+        QFile outside(qEnvironmentVariable("VELLORAN_TEST_ESCAPE"));
+        if (outside.open(QIODevice::WriteOnly))
+            outside.write("escaped");
+        delete file; // the page is drawn as usual
+        return;
+    }
+    if (asked.at(0) == "hog") {
+        std::vector<std::unique_ptr<char[]>> blocks;
+        for (int i = 0; i < 64; ++i)
+            blocks.emplace_back(new char[size_t(64) << 20]);
+        delete file;
+        return; // never refused: the page is drawn as usual
+    }
+    if (asked.at(0) == "crash") {
+        std::signal(SIGSEGV, SIG_DFL); // past a sanitizer's handler, which would exit with a report
+        std::raise(SIGSEGV);
+    } else if (asked.at(0) == "hang") {
+        for (;;)
+            pause();
+    }
+    delete file;
+}
+
+} // namespace
+#endif
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // Poppler reports its parser's troubles as debug output; the program that
+    // asked says what became of the page.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+#ifdef VELLORAN_TEST_HOOKS
+    return runWorkerLoop(misbehaveIfAsked);
+#else
+    return runWorkerLoop();
+#endif
+}
