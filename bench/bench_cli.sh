@@ -19,7 +19,7 @@ for tool in pdftoppm mutool pdfinfo; do
 done
 cmake -S "$here/.." -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELLORAN_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target velloran-cli bench_worker bench_renderer -j2 >/dev/null
-cli=$build/cli/velloran-cli
+cli=$build/velloran-cli
 export QT_QPA_PLATFORM=offscreen
 
 work=$(mktemp -d)

@@ -11,7 +11,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build-release}
-cli=$build/cli/velloran-cli
+cli=$build/velloran-cli
 repeats=${REPEATS:-3}
 [ -x "$cli" ] || { echo "bench_outputs.sh: no $cli; build it: cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release && cmake --build build-release --target velloran-cli" >&2; exit 2; }
 

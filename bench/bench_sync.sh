@@ -20,8 +20,7 @@ parent=${2:-/var/tmp}
 repeats=${REPEATS:-3}
 cmake -S "$here/.." -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELLORAN_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target velloran-cli bench_worker -j2 >/dev/null
-cli=$build/cli/velloran-cli
-[ -x "$cli" ] || cli=$build/velloran-cli
+cli=$build/velloran-cli
 export QT_QPA_PLATFORM=offscreen
 
 work=$(mktemp -d "$parent/bench_sync.XXXXXX")

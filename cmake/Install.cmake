@@ -1,6 +1,7 @@
 # Installation on a Linux desktop, in the GNU layout, honouring
 # CMAKE_INSTALL_PREFIX and DESTDIR:
 #   bin/velloran, bin/velloran-cli
+#   libexec/velloran/velloran-worker        (draws the pages of both, found from bin/)
 #   share/velloran/Velloran.chm            (Help > Manual, found from bin/)
 #   share/applications/velloran.desktop     (menu entry, "Open with")
 #   share/metainfo/*.metainfo.xml           (software centres)
@@ -8,7 +9,7 @@
 #   share/man/man1/velloran.1.gz, velloran-cli.1.gz  (.gz where gzip is found)
 # The command line alone, for machines without a desktop, is the component
 # "cli": build the target velloran-cli, then
-#   cmake --install <build> --component cli   (bin/velloran-cli and its manual page)
+#   cmake --install <build> --component cli   (bin/velloran-cli, its worker and its manual page)
 #   share/doc/velloran/copyright, changelog.gz
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
@@ -23,10 +24,19 @@ if(NOT manual_from_bin STREQUAL "../share/velloran")
                     "but this layout puts the manual in ${manual_from_bin}")
 endif()
 
+# Both programs find their worker at ../libexec/velloran from their own folder.
+file(RELATIVE_PATH worker_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBEXECDIR}/velloran)
+if(NOT worker_from_bin STREQUAL "../libexec/velloran")
+    message(WARNING "the programs look for velloran-worker in ../libexec/velloran beside them, "
+                    "but this layout puts it in ${worker_from_bin}")
+endif()
+
 install(TARGETS velloran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET velloran-cli)
     install(TARGETS velloran-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
 endif()
+# In the cli component, which a whole install includes too: both programs need it.
+install(TARGETS velloran-worker RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/velloran COMPONENT cli)
 
 if(VELLORAN_MANUAL_CHM)
     install(FILES ${VELLORAN_MANUAL_CHM} DESTINATION ${VELLORAN_DATA_DIR})

@@ -32,4 +32,17 @@ foreach(program velloran velloran-cli)
         endif()
     endif()
 endforeach()
+# An installed program draws through its own worker, which has none of the
+# tests' switches: asked to crash, it converts the page all the same.
+if(SAMPLE_PDF)
+    set(out ${STAGING}/converted)
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env --unset=VELLORAN_WORKER "VELLORAN_TEST_WORKER=crash 0:0"
+                ${STAGING}/usr/bin/velloran-cli -q -t png -r 20 -o ${out} ${SAMPLE_PDF}
+        RESULT_VARIABLE converted
+        ERROR_VARIABLE said)
+    if(NOT converted EQUAL 0 OR NOT EXISTS ${out}/owner-password_1.png)
+        message(FATAL_ERROR "the installed velloran-cli obeyed a test switch or failed (${converted}): ${said}")
+    endif()
+endif()
 file(REMOVE_RECURSE ${STAGING})

@@ -38,6 +38,7 @@ foreach(size 16 32 48 64 128 256)
 endforeach()
 if(TARGET velloran-cli)
     list(APPEND expected bin/velloran-cli)
+    list(APPEND expected libexec/velloran/velloran-worker)
 endif()
 if(VELLORAN_MANUAL_CHM)
     list(APPEND expected share/velloran/Velloran.chm)
@@ -61,7 +62,7 @@ add_test(NAME install_files
 
 # The command line alone (component "cli"): the program and its manual page.
 if(TARGET velloran-cli)
-    set(expected_cli bin/velloran-cli)
+    set(expected_cli bin/velloran-cli libexec/velloran/velloran-worker)
     if(VELLORAN_CLI_MAN_PAGE)
         get_filename_component(name ${VELLORAN_CLI_MAN_PAGE} NAME)
         list(APPEND expected_cli share/man/man1/${name})
@@ -74,5 +75,6 @@ if(TARGET velloran-cli)
                      -DSTAGING=${CMAKE_CURRENT_BINARY_DIR}/install_cli_files
                      -DEXPECTED=${CMAKE_CURRENT_BINARY_DIR}/install_cli_files.txt
                      -DCOMPONENT=cli
+                     -DSAMPLE_PDF=${CMAKE_CURRENT_SOURCE_DIR}/data/owner-password.pdf
                      -P ${CMAKE_CURRENT_SOURCE_DIR}/check_install.cmake)
 endif()

@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 
@@ -63,6 +64,19 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// This process's children: the preview's workers.
+QStringList childProcesses()
+{
+    QStringList children;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/children")));
+        if (file.open(QIODevice::ReadOnly))
+            children << QString::fromLatin1(file.readAll()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
+    return children;
 }
 
 QString fixture(const QString &name)
@@ -133,6 +147,9 @@ private slots:
     void commandLineArguments();
     void dropRefused_data();
     void dropRefused();
+    void previewCrashFailsAlone_data();
+    void previewCrashFailsAlone();
+    void windowAnswersWhilePreviewHangs();
 
 private:
     // Presses the input file button and answers the open-file dialog with path.
@@ -796,4 +813,90 @@ void TestDocument::dropRefused()
 }
 
 QTEST_MAIN(TestDocument)
+
+// The renderer crashes on a page while the preview draws it, in the worker
+// the preview is drawn by: a box names the page and why, the document is
+// closed as for a page that cannot be drawn, and the next file opens as if
+// nothing had happened.
+void TestDocument::previewCrashFailsAlone_data()
+{
+    QTest::addColumn<int>("page"); // 0-based, reached with Next
+    QTest::addColumn<QString>("text");
+    QTest::newRow("first page") << 0 << "Can't get first page from Pdf file : %1 (the renderer crashed (SIGSEGV))";
+    QTest::newRow("third page") << 2 << "Can't get page 3 from Pdf file : %1 (the renderer crashed (SIGSEGV))";
+}
+
+void TestDocument::previewCrashFailsAlone()
+{
+    QFETCH(int, page);
+    QFETCH(QString, text);
+    const QString path = dir->filePath(QStringLiteral("three.pdf"));
+    QVERIFY(makePdf(path, 3));
+    const QString next = dir->filePath(QStringLiteral("next.pdf"));
+    QVERIFY(makePdf(next, 2));
+    qputenv("VELLORAN_TEST_WORKER", QByteArrayLiteral("crash 0:") + QByteArray::number(page));
+    auto unset = qScopeGuard([] { qunsetenv("VELLORAN_TEST_WORKER"); });
+
+    BoxSeen box;
+    openThroughDialog(path, nullptr, page == 0 ? &box : nullptr);
+    for (int i = 0; i < page; ++i) {
+        if (i == page - 1)
+            catcher->expect([&box](QWidget *modal) {
+                box.shown = qobject_cast<QMessageBox *>(modal) != nullptr;
+                ModalCatcher::clickButton(QStringLiteral("OK"))(modal);
+            });
+        widget<QPushButton>("pushButton_preview_next")->click();
+    }
+    QVERIFY(box.shown);
+    QCOMPARE(catcher->last().title, QStringLiteral("Error"));
+    QCOMPARE(catcher->last().text, text.arg(path));
+    QCOMPARE(viewState(), noDocumentState(path));
+    QCOMPARE(recentInputDirOnDisk(), dir->path());
+
+    unset.dismiss();
+    qunsetenv("VELLORAN_TEST_WORKER");
+    const int seen = catcher->count();
+    const QImage before = previewImage();
+    openThroughDialog(next);
+    QCOMPARE(catcher->count(), seen + 1); // the file dialog, and no box
+    QCOMPARE(viewState(), documentState(next, 1, 2, false, true));
+    QVERIFY(previewImage() != before);
+}
+
+// While the renderer never finishes a preview, the window goes on answering:
+// another file can be chosen, its preview supersedes the one in hand (whose
+// worker is ended) and the window shows the new document alone.
+void TestDocument::windowAnswersWhilePreviewHangs()
+{
+    const QString hanging = dir->filePath(QStringLiteral("three.pdf"));
+    QVERIFY(makePdf(hanging, 3));
+    const QString other = dir->filePath(QStringLiteral("other.pdf"));
+    QVERIFY(makePdf(other, 2));
+    qputenv("VELLORAN_TEST_WORKER", "hang 0:0");
+    auto unset = qScopeGuard([] { qunsetenv("VELLORAN_TEST_WORKER"); });
+    const QImage before = previewImage();
+
+    // Once the first file is chosen its preview hangs; the window still
+    // takes the next click, from inside the wait.
+    bool secondChosen = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (catcher->count() < 1 || QApplication::activeModalWidget() || secondChosen)
+            return;
+        secondChosen = true;
+        qunsetenv("VELLORAN_TEST_WORKER");
+        openThroughDialog(other);
+    });
+    poll.start(20);
+    openThroughDialog(hanging);
+    poll.stop();
+
+    QVERIFY(secondChosen);
+    QCOMPARE(catcher->count(), 2); // the two file dialogs, no box
+    QCOMPARE(viewState(), documentState(other, 1, 2, false, true));
+    QVERIFY(previewImage() != before);
+    // The hung worker is gone: the only one left draws the new document's previews.
+    QTRY_COMPARE(childProcesses().size(), 1);
+}
+
 #include "tst_document.moc"

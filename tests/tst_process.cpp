@@ -1,4 +1,5 @@
 #include "conversion/process.h"
+#include "engine/pagepipeline.h"
 #include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
@@ -80,6 +81,9 @@ private slots:
     void writesRealImages_data();
     void writesRealImages();
     void convertsAPosterInBands();
+    void workerFailureEndsTheRun_data();
+    void workerFailureEndsTheRun();
+    void abortInsideAPageThatNeverEnds();
 
 private:
     // Fills the job, runs it to the end and returns the merged signal sequence.
@@ -478,6 +482,21 @@ void TstProcess::writesRealImages()
     // The page's frame is drawn 10 pt in from the edge; the corner stays paper white.
     QVERIFY(qGray(image.pixel(21, 877)) < 128);
     QVERIFY(qGray(image.pixel(3, 3)) > 230);
+
+    // Drawn in a worker process, the file is byte for byte the one the page
+    // pipeline writes from the window's own open document.
+    QTemporaryDir here;
+    PageJob job;
+    job.outputPath = here.filePath(QStringLiteral("report_1.") + extension);
+    job.format = *imageFormatForExtension(extension);
+    job.resolution = 150;
+    job.quality = process.quality;
+    const std::atomic<bool> running{false};
+    QCOMPARE(convertPage(m_doc.get(), job, running).result, PageOutcome::Written);
+    QFile inWorker(reader.fileName());
+    QFile inProcess(job.outputPath);
+    QVERIFY(inWorker.open(QIODevice::ReadOnly) && inProcess.open(QIODevice::ReadOnly));
+    QVERIFY(inWorker.readAll() == inProcess.readAll());
 }
 
 // A poster's bitmap (256 MB at 40 dpi) is past the band budget: it is drawn
@@ -499,4 +518,70 @@ void TstProcess::convertsAPosterInBands()
 }
 
 QTEST_MAIN(TstProcess)
+
+// The worker that draws a page crashes, or is killed past its time limit:
+// the run ends there with a line that names the page and why, the pages
+// before stay written and nothing of the failed page is left.
+void TstProcess::workerFailureEndsTheRun_data()
+{
+    QTest::addColumn<QString>("misbehave"); // the test worker's switch
+    QTest::addColumn<QList<int>>("pages");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("page 2 crashes the renderer")
+        << "crash 0:1" << QList<int>{0, 1, 2}
+        << QStringList{"Start convert...", output("report_1.png"), progress(1, 3),
+                       "Page 2 could not be drawn: the renderer crashed (SIGSEGV),stoped"}
+        << QStringList{"report_1.png"};
+    QTest::newRow("the first page crashes it")
+        << "crash 0:4" << QList<int>{4, 0}
+        << QStringList{"Start convert...", "Page 5 could not be drawn: the renderer crashed (SIGSEGV),stoped"}
+        << QStringList{};
+}
+
+void TstProcess::workerFailureEndsTheRun()
+{
+    QFETCH(QString, misbehave);
+    QFETCH(QList<int>, pages);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, files);
+
+    qputenv("VELLORAN_TEST_WORKER", misbehave.toLatin1());
+    Process process;
+    const QStringList seen = runJob(process, pages);
+    qunsetenv("VELLORAN_TEST_WORKER");
+    QCOMPARE(seen, events);
+    QCOMPARE(process.failureMessage, events.last());
+    QCOMPARE(entriesOf(m_outDir->path()), files); // hidden ones too: no temporary file is left
+}
+
+// Abort while the renderer is inside a page that never asks whether to stop:
+// its worker is killed, the run ends at once and leaves no file. How soon is
+// measured by bench/bench_abort.sh; here the run must merely end, well before
+// the page would.
+void TstProcess::abortInsideAPageThatNeverEnds()
+{
+    qputenv("VELLORAN_TEST_WORKER", "hang 0:0");
+    Process process;
+    process.pdfDoc = m_doc.get();
+    process.qsPdfFile = m_report;
+    process.qsOutputDir = m_outDir->path();
+    process.qsExtension = QStringLiteral("png");
+    process.resolution = 18;
+    process.pageList = {0, 1};
+    Recorder recorder(&process);
+    std::atomic<bool> ended{false};
+    connect(&process, &QThread::finished, &process, [&ended] { ended.store(true, std::memory_order_release); },
+            Qt::DirectConnection);
+    process.start();
+    // The worker writes the start of the page's hidden file, then hangs.
+    QTRY_VERIFY_WITH_TIMEOUT(!entriesOf(m_outDir->path()).isEmpty(), 60000);
+    qunsetenv("VELLORAN_TEST_WORKER");
+    process.canceled.store(true, std::memory_order_relaxed);
+    QVERIFY(process.wait(QDeadlineTimer(30000)) && ended.load(std::memory_order_acquire));
+    QCOMPARE(recorder.events, (QStringList{"Start convert...", "User canceled"}));
+    QCOMPARE(entriesOf(m_outDir->path()), QStringList());
+}
+
 #include "tst_process.moc"
