@@ -151,18 +151,33 @@ bool nativeIsWritableDir(const QString &path)
     return nativeIsDir(path) && ::access(nativePath(path).constData(), W_OK | X_OK) == 0;
 }
 
-bool makeFolders(const QString &path)
+bool makeFolders(const QString &path, QString *failedAt, int *error)
 {
     const QByteArray bytes = nativePath(path);
-    // Each prefix that ends before a slash, then the whole path.
+    // Each prefix that ends before a slash, then the whole path. One that is
+    // there already must be a folder: a file in the way is named as the
+    // reason, not the ENOTDIR of a folder below it.
+    const auto make = [&](const QByteArray &folder) {
+        if (::mkdir(folder.constData(), 0777) == 0)
+            return true;
+        int why = errno;
+        if (why == EEXIST) {
+            struct stat info;
+            if (::stat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+                return true;
+            why = ENOTDIR;
+        }
+        if (failedAt)
+            *failedAt = pathFromNative(folder);
+        if (error)
+            *error = why;
+        return false;
+    };
     for (qsizetype slash = bytes.indexOf('/', 1); slash != -1; slash = bytes.indexOf('/', slash + 1)) {
-        const QByteArray folder = bytes.left(slash);
-        if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
+        if (!make(bytes.left(slash)))
             return false;
     }
-    if (::mkdir(bytes.constData(), 0777) != 0 && errno != EEXIST)
-        return false;
-    return nativeIsDir(path);
+    return make(bytes);
 }
 
 int openNative(const QString &path, int flags, mode_t mode)

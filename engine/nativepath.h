@@ -38,7 +38,10 @@ bool nativeIsDir(const QString &path);
 bool nativeIsFile(const QString &path);
 bool nativeIsReadable(const QString &path);
 bool nativeIsWritableDir(const QString &path);
-bool makeFolders(const QString &path); // every missing folder of the path; true when it is a folder
+// Every missing folder of the path; true when it is a folder. Otherwise the
+// folder that could not be made and errno's reason (ENOTDIR for a file in
+// the way) when asked for.
+bool makeFolders(const QString &path, QString *failedAt = nullptr, int *error = nullptr);
 int openNative(const QString &path, int flags, mode_t mode = 0666);
 
 #endif // NATIVEPATH_H
