@@ -536,6 +536,18 @@ void TestCli::helpAndVersion()
                                                "Licence: AGPL-3.0-or-later (built with MuPDF)\n")
                               : QStringLiteral("Renderers: poppler\nLicence: GPL-3.0-or-later\n");
     QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n") + built);
+
+#ifdef VELLORAN_CLI_MAN_PAGE
+    // help2man's page: the arguments hold the files alone, with no line of
+    // --version run into them.
+    const QString page = QString::fromUtf8(bytesOf(QStringLiteral(VELLORAN_CLI_MAN_PAGE)));
+    const qsizetype arguments = page.indexOf(QLatin1String(".SS \"Arguments:\"\n"));
+    QVERIFY2(arguments > 0, qPrintable(page));
+    const qsizetype next = page.indexOf(QLatin1String("\n.SH "), arguments);
+    QCOMPARE(page.mid(arguments, next - arguments), QStringLiteral(".SS \"Arguments:\"\n.TP\nfiles\nPDF files to convert."));
+    QVERIFY(page.contains(QLatin1String(".TH VELLORAN-CLI \"1\"")));
+    QVERIFY(page.contains(QLatin1String("\"velloran-cli 1.0.2\" \"User Commands\"")));
+#endif
 }
 
 // The limits themselves are usable values: the run starts (a page too large
