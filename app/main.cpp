@@ -15,9 +15,6 @@ int main(int argc, char *argv[])
     auto *window = new MainWindow;
     window->show();
     // Not QCoreApplication::arguments(): a file name that is not UTF-8 keeps its bytes.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << pathFromNative(QByteArray(argv[i]));
-    window->openFromCommandLine(arguments);
+    window->openFromCommandLine(NativePath::fromArguments(argc, argv));
     return app->exec();
 }

@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "conversion/process.h"
+#include "engine/nativepath.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -37,7 +38,7 @@ public:
     // boxes; does nothing during a run, as the Select button does.
     void openPdfFile(const QString &path);
     // "velloran FILE.pdf": opens the first argument once the event loop runs.
-    void openFromCommandLine(const QStringList &arguments);
+    void openFromCommandLine(const QList<NativePath> &arguments);
 
 public slots:
     void pushButton_exit_clicked();

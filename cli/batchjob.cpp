@@ -2,7 +2,6 @@
 
 #include "engine/image/imageformat.h"
 #include "engine/nativepath.h"
-#include "engine/outputfolder.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
 #include "engine/render/renderer.h"
@@ -11,6 +10,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include <unistd.h>
 
@@ -41,6 +44,15 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
     case PageListResult::BadPart:
         return QStringLiteral("page list \"%1\": \"%2\" is not a page number, a range such as 6-9 or 6-, odd or even")
             .arg(text, result.badPart);
+    case PageListResult::Reversed:
+    {
+        QStringList ends = result.badPart.split(QLatin1Char('-'));
+        std::reverse(ends.begin(), ends.end());
+        for (QString &end : ends)
+            end = end.trimmed();
+        return QStringLiteral("page list \"%1\": the range %2 runs backwards: write %3")
+            .arg(text, result.badPart, ends.join(QLatin1Char('-')));
+    }
     case PageListResult::None:
         break;
     }
@@ -52,8 +64,11 @@ QString checkBeforeOpening(const QString &path)
 {
     if (!nativeExists(path))
         return QStringLiteral("no such file");
+    if (nativeIsDir(path))
+        return QStringLiteral("a folder, not a PDF file: name the files in it, such as %1/*.pdf")
+            .arg(displayPath(path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path));
     if (!nativeIsFile(path))
-        return QStringLiteral("not a file");
+        return QStringLiteral("not a file (a device, a pipe or a socket): name a PDF file");
     if (!nativeIsReadable(path))
         return QStringLiteral("not readable");
     return QString();
@@ -84,6 +99,32 @@ QString checkFile(const BatchOptions &options, const DocumentProbe &probe, Batch
     const PageListResult parsed = parsePageListStrictly(options.pages, quint32(probe.pageCount));
     file.pages = parsed.pages;
     return pageListError(parsed, options.pages, probe.pageCount);
+}
+
+QString systemReason(int error)
+{
+    return QString::fromStdString(std::error_code(error, std::generic_category()).message());
+}
+
+// Makes the output folder with its missing parents; what is wrong with it
+// and what to do, or an empty string when pages can be written into it.
+QString makeOutputFolder(const QString &folder)
+{
+    if (nativeExists(folder) && !nativeIsDir(folder))
+        return QStringLiteral("a file, not a folder: give -o a folder (a missing one is made)");
+    // Not QDir::mkpath, which cannot make a folder whose name is not UTF-8.
+    const QString absolute = absolutePathOf(folder);
+    QString failedAt;
+    int error = 0;
+    if (!makeFolders(absolute, &failedAt, &error)) {
+        const QString where = failedAt == absolute ? QString() : displayPath(failedAt) + QStringLiteral(": ");
+        return QStringLiteral("cannot create the output folder (%1%2): give -o another folder")
+            .arg(where, systemReason(error));
+    }
+    if (::access(nativePath(folder).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("the output folder is not writable (%1): give -o a folder you can write to")
+            .arg(systemReason(errno));
+    return QString();
 }
 
 // Two inputs with the same base name would write the same output files,
@@ -255,7 +296,7 @@ QStringList checkBatchOptions(const BatchOptions &options)
 {
     QStringList errors;
     if (options.files.isEmpty())
-        errors << QStringLiteral("no input file given");
+        errors << QStringLiteral("no input file given: name the PDF files to convert; see --help");
     const std::optional<ImageFormat> format = imageFormatForExtension(options.extension);
     if (!format)
         errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp, tiff or webp").arg(options.extension);
@@ -337,10 +378,9 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
     }
 
     for (const QString &folder : plan.outputFolders()) {
-        if (prepareOutputFolder(folder) != OutputFolderCheck::Ready)
-            plan.errors << fileError(folder, QStringLiteral("cannot create the output folder"));
-        else if (!nativeIsWritableDir(folder))
-            plan.errors << fileError(folder, QStringLiteral("the output folder is not writable"));
+        const QString problem = makeOutputFolder(folder);
+        if (!problem.isEmpty())
+            plan.errors << fileError(folder, problem);
     }
     return plan;
 }

@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -78,6 +79,8 @@ QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
     case PageOutcome::TooSmall:
         return QStringLiteral("page smaller than one pixel%1").arg(at);
     case PageOutcome::WriteFailed:
+        if (outcome.outputPath == BatchPlan::standardOutputName())
+            return QStringLiteral("cannot write to standard output: %1").arg(outcome.detail);
         return QStringLiteral("cannot write %1: %2").arg(displayPath(outcome.outputPath), outcome.detail);
     case PageOutcome::RenderFailed:
     case PageOutcome::TimedOut:
@@ -109,6 +112,95 @@ QString versionText()
                  .arg(muPdf ? QStringLiteral("mupdf (default), poppler") : QStringLiteral("poppler"),
                       muPdf ? QStringLiteral("AGPL-3.0-or-later (built with MuPDF)")
                             : QStringLiteral("GPL-3.0-or-later"));
+}
+
+// Edit distance with adjacent letters swapped counted as one edit ("jbos" is
+// one from "jobs").
+int editDistance(const QString &a, const QString &b)
+{
+    const qsizetype n = a.size();
+    const qsizetype m = b.size();
+    QList<QList<int>> d(n + 1, QList<int>(m + 1, 0));
+    for (qsizetype i = 0; i <= n; ++i)
+        d[i][0] = int(i);
+    for (qsizetype j = 0; j <= m; ++j)
+        d[0][j] = int(j);
+    for (qsizetype i = 1; i <= n; ++i) {
+        for (qsizetype j = 1; j <= m; ++j) {
+            const int cost = a.at(i - 1) == b.at(j - 1) ? 0 : 1;
+            d[i][j] = qMin(qMin(d[i - 1][j] + 1, d[i][j - 1] + 1), d[i - 1][j - 1] + cost);
+            if (i > 1 && j > 1 && a.at(i - 1) == b.at(j - 2) && a.at(i - 2) == b.at(j - 1))
+                d[i][j] = qMin(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[n][m];
+}
+
+// The long option an unknown one was most likely meant to be: the one it
+// begins (--res for --resolution; the shortest when it begins several that
+// begin alike), else the nearest within about a third of
+// its letters; empty when none is that near, or the name is one letter.
+QString nearestOption(const QString &unknown, const QStringList &known)
+{
+    if (unknown.size() < 2)
+        return QString();
+    const QString typed = unknown.toLower();
+    QStringList begun;
+    for (const QString &name : known) {
+        if (name.startsWith(typed))
+            begun << name;
+    }
+    // --out begins --output and --output-tree, and means the first.
+    if (!begun.isEmpty()) {
+        const QString shortest = *std::min_element(begun.cbegin(), begun.cend(), [](const QString &a, const QString &b) {
+            return a.size() < b.size();
+        });
+        if (std::all_of(begun.cbegin(), begun.cend(), [&](const QString &name) { return name.startsWith(shortest); }))
+            return shortest;
+    }
+    QString nearest;
+    int best = qMax(1, int(typed.size()) / 3) + 1;
+    for (const QString &name : known) {
+        const int distance = editDistance(typed, name);
+        if (distance < best) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    return nearest;
+}
+
+// QCommandLineParser's complaint in the words of the program's own messages:
+// lower case, no full stop, each unknown option with the one it is nearest
+// to, and where to look.
+QStringList parseErrors(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    const QString seeHelp = QStringLiteral("; see --help");
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty()) {
+        QString text = parser.errorText();
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        if (!text.isEmpty())
+            text[0] = text.at(0).toLower();
+        return {text + seeHelp};
+    }
+    QStringList known{QStringLiteral("help"), QStringLiteral("version")};
+    for (const QCommandLineOption &option : options) {
+        for (const QString &name : option.names()) {
+            if (name.size() > 1 && !(option.flags() & QCommandLineOption::HiddenFromHelp))
+                known << name;
+        }
+    }
+    QStringList errors;
+    for (const QString &name : unknown) {
+        const QString nearest = nearestOption(name, known);
+        errors << QStringLiteral("unknown option '%1'%2%3")
+                      .arg(name,
+                           nearest.isEmpty() ? QString() : QStringLiteral(" (did you mean --%1?)").arg(nearest),
+                           seeHelp);
+    }
+    return errors;
 }
 
 void readRenderer(const QCommandLineParser &parser, CliApp::CommandLine &result)
@@ -144,7 +236,9 @@ QList<QCommandLineOption> cliOptions()
         {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
         {"name", "Output names from a pattern of {name} (the PDF's base name), {page} ({page:3}: "
-                 "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\".", "pattern"},
+                 "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\". A pattern without "
+                 "{ext} gets the type's extension added, as pdftoppm adds it, unless it already ends "
+                 "in it: \"{name}-{page}\" gives report-7.jpg.", "pattern"},
         {"box", "Page box drawn: media, crop, bleed, trim or art (default: crop, as the window draws); "
                 "sizes follow it. A missing bleed, trim or art box is the crop box. Other than crop "
                 "needs --renderer mupdf.", "box", "crop"},
@@ -348,13 +442,14 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
     parser.setApplicationDescription(QLatin1String(exitStatusText));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    parser.addOptions(cliOptions());
+    const QList<QCommandLineOption> options = cliOptions();
+    parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("PDF files to convert."),
                                  QStringLiteral("FILE.pdf..."));
     result.helpText = parser.helpText();
 
     if (!parser.parse(arguments)) {
-        result.errors << parser.errorText();
+        result.errors << parseErrors(parser, options);
         return result;
     }
     result.help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));

@@ -28,6 +28,15 @@ QJsonValue textOrNull(const QString &text)
     return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
+// Always a string, so that a script can test it with one comparison: the
+// workers report theirs, and a run in which none drew a page (refused, one
+// page to standard output, a multi-page TIFF, every page skipped) says so.
+QString confinementOf(const ConversionSummary &summary)
+{
+    return summary.confinement.isEmpty() ? QStringLiteral("none: no page was drawn in a worker")
+                                         : summary.confinement;
+}
+
 } // namespace
 
 // Names whose bytes are not UTF-8 with those bytes written as \xNN, so that
@@ -99,8 +108,7 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int re
                                {QStringLiteral("refused"), refusedCount},
                                {QStringLiteral("exit_status"), exitStatus},
                                {QStringLiteral("renderer"), renderer},
-                               {QStringLiteral("confinement"),
-                                summary.confinement.isEmpty() ? QJsonValue() : QJsonValue(summary.confinement)},
+                               {QStringLiteral("confinement"), confinementOf(summary)},
                                {QStringLiteral("milliseconds"), sinceStart.elapsed()},
                            }}});
 }

@@ -8,8 +8,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/plugins");
     // Not QCoreApplication::arguments(): a file name that is not UTF-8 keeps its bytes.
+    // The engine's paths keep those bytes in their QStrings (escaped()).
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << pathFromNative(QByteArray(argv[i]));
+    for (const NativePath &argument : NativePath::fromArguments(argc, argv))
+        arguments << argument.escaped();
     return CliApp().run(arguments);
 }

@@ -3,11 +3,44 @@
 #include "engine/image/rowencoder.h"
 
 #include <QBuffer>
-#include <QFile>
+
+#include <cerrno>
+#include <system_error>
 
 #include <unistd.h>
 
 namespace {
+
+// Standard output written straight through write(2), so that a failure says
+// why: QFile on a descriptor answers a broken pipe with "Unknown error" once
+// its buffer is flushed. SIGPIPE is ignored (interruptflag), so a reader that
+// went away shows as EPIPE.
+class StandardOutputDevice : public QIODevice
+{
+public:
+    StandardOutputDevice() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(STDOUT_FILENO, data + done, size_t(size - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && errno != EINTR) {
+                setErrorString(errno == EPIPE ? QStringLiteral("it was closed by the program reading it, "
+                                                               "before the page was whole")
+                                              : QString::fromStdString(
+                                                    std::error_code(errno, std::generic_category()).message()));
+                return -1;
+            }
+        }
+        return done;
+    }
+};
 
 bool writesBackwards(ImageFormat format)
 {
@@ -26,13 +59,7 @@ PageOutcome &writeFailed(PageOutcome &outcome, const QString &why)
 PageOutcome convertPageToStandardOutput(const RenderDocument &document, const PageJob &job,
                                         const std::atomic<bool> &stop)
 {
-    QFile out;
-    if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-        PageOutcome outcome;
-        outcome.page = job.pageIndex;
-        outcome.outputPath = job.outputPath;
-        return writeFailed(outcome, out.errorString());
-    }
+    StandardOutputDevice out;
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     PageOutcome outcome;
     if (writesBackwards(job.format)) {
@@ -44,7 +71,5 @@ PageOutcome convertPageToStandardOutput(const RenderDocument &document, const Pa
     } else {
         outcome = appendPage(document, job, *encoder, out, stop);
     }
-    if (!out.flush() && outcome.result == PageOutcome::Written)
-        return writeFailed(outcome, out.errorString());
     return outcome;
 }

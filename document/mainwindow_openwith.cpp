@@ -1,42 +1,40 @@
 #include "app/mainwindow.h"
 #include "engine/nativepath.h"
 
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
 
 namespace {
 
-// The one local PDF file a drag carries, or an empty string. Only a copy is
+// The one local PDF file a drag carries, or an empty path. Only a copy is
 // taken: accepting a move would let the file manager delete the original.
-QString draggedPdfFile(const QDropEvent *event)
+NativePath draggedPdfFile(const QDropEvent *event)
 {
     if (!(event->possibleActions() & Qt::CopyAction) || !event->mimeData()->hasUrls())
-        return QString();
+        return NativePath();
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return QString();
-    // The URL's own percent-encoded bytes, not toLocalFile(), which would
-    // decode a name that is not UTF-8 into one that does not exist.
-    const QString path = pathFromNative(QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1()));
-    const QFileInfo file(path);
-    if (file.suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) != 0 || nativeIsDir(path))
-        return QString();
-    return file.absoluteFilePath();
+    if (urls.size() != 1)
+        return NativePath();
+    // The URL's own bytes, not toLocalFile(), which would decode a name that
+    // is not UTF-8 into one that does not exist.
+    const NativePath path = NativePath::fromLocalFileUrl(urls.first());
+    if (!path.hasSuffix(".pdf") || path.isDir())
+        return NativePath();
+    return path.absolute();
 }
 
 } // namespace
 
-void MainWindow::openFromCommandLine(const QStringList &arguments)
+void MainWindow::openFromCommandLine(const QList<NativePath> &arguments)
 {
     if (arguments.size() < 2 || arguments.at(1).isEmpty())
         return;
     // The file dialog hands over absolute paths; a path typed in a terminal
-    // is made one against the folder the program was started in.
-    const QString path = QDir::cleanPath(QFileInfo(arguments.at(1)).absoluteFilePath());
+    // is made one against the folder the program was started in, by its
+    // bytes: QFileInfo would lose those of a name that is not UTF-8.
+    const QString path = arguments.at(1).absolute().escaped();
     // Its boxes need the window on screen and the event loop running.
     QMetaObject::invokeMethod(this, [this, path] { openPdfFile(path); }, Qt::QueuedConnection);
 }
@@ -53,7 +51,7 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
-    const QString path = draggedPdfFile(event);
+    const QString path = draggedPdfFile(event).escaped();
     if (conversionRunning() || path.isEmpty()) {
         event->ignore();
         return;

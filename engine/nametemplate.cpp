@@ -2,10 +2,27 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringList>
 
 namespace {
 
 constexpr int maxPageWidth = 9;
+
+// Whether a name already ends in the extension of the type, in its own
+// spelling or the other usual one (.jpeg, .tif), in any case.
+bool endsInExtension(const QString &name, const QString &extension)
+{
+    QStringList spellings{extension};
+    if (extension == QLatin1String("jpg"))
+        spellings << QStringLiteral("jpeg");
+    else if (extension == QLatin1String("tiff"))
+        spellings << QStringLiteral("tif");
+    for (const QString &spelling : std::as_const(spellings)) {
+        if (name.endsWith(QLatin1Char('.') + spelling, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -61,6 +78,15 @@ NameTemplate NameTemplate::parse(const QString &pattern, QString *error)
     return result;
 }
 
+bool NameTemplate::usesExtension() const
+{
+    for (const Part &part : parts) {
+        if (part.kind == Part::Extension)
+            return true;
+    }
+    return false;
+}
+
 bool NameTemplate::usesPage() const
 {
     for (const Part &part : parts) {
@@ -90,5 +116,9 @@ QString NameTemplate::fileName(const QString &pdfPath, int pageIndex, const QStr
             break;
         }
     }
+    // A pattern without {ext} gets the type's extension, as pdftoppm gives
+    // its root name one, unless its own text already ends in it.
+    if (!usesExtension() && !(parts.last().kind == Part::Text && endsInExtension(parts.last().text, extension)))
+        name += QLatin1Char('.') + extension;
     return name;
 }

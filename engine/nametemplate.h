@@ -7,8 +7,10 @@
 // Output file names made from a pattern such as "{name}-p{page:3}.{ext}":
 // {name} is the PDF's complete base name, {page} the page number from 1
 // ({page:N}: padded with zeros to N digits), {ext} the type's extension;
-// everything else is taken as it stands. A default-made template is empty
-// and names nothing: the usual names are used instead.
+// everything else is taken as it stands. A pattern without {ext} gets "."
+// and the extension at its end unless its text already ends in it (or in
+// .jpeg for jpg, .tif for tiff). A default-made template is empty and names
+// nothing: the usual names are used instead.
 class NameTemplate
 {
 public:
@@ -18,6 +20,7 @@ public:
 
     bool isEmpty() const { return parts.isEmpty(); }
     bool usesPage() const;
+    bool usesExtension() const;
     QString pattern() const { return text; }
 
     // padTo: the width {page} is padded to when the pattern gives none (0: none).

@@ -1,6 +1,7 @@
 #include "engine/nativepath.h"
 
 #include <QDir>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstdlib>
@@ -117,9 +118,8 @@ QString absolutePathOf(const QString &path)
 {
     if (QDir::isAbsolutePath(path))
         return QDir::cleanPath(path);
-    char *folder = ::getcwd(nullptr, 0);
-    const QString working = folder ? pathFromNative(QByteArray(folder)) : QDir::currentPath();
-    std::free(folder);
+    const NativePath folder = NativePath::workingFolder();
+    const QString working = folder.isEmpty() ? QDir::currentPath() : folder.escaped();
     return QDir::cleanPath(working + QLatin1Char('/') + path);
 }
 
@@ -151,18 +151,33 @@ bool nativeIsWritableDir(const QString &path)
     return nativeIsDir(path) && ::access(nativePath(path).constData(), W_OK | X_OK) == 0;
 }
 
-bool makeFolders(const QString &path)
+bool makeFolders(const QString &path, QString *failedAt, int *error)
 {
     const QByteArray bytes = nativePath(path);
-    // Each prefix that ends before a slash, then the whole path.
+    // Each prefix that ends before a slash, then the whole path. One that is
+    // there already must be a folder: a file in the way is named as the
+    // reason, not the ENOTDIR of a folder below it.
+    const auto make = [&](const QByteArray &folder) {
+        if (::mkdir(folder.constData(), 0777) == 0)
+            return true;
+        int why = errno;
+        if (why == EEXIST) {
+            struct stat info;
+            if (::stat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+                return true;
+            why = ENOTDIR;
+        }
+        if (failedAt)
+            *failedAt = pathFromNative(folder);
+        if (error)
+            *error = why;
+        return false;
+    };
     for (qsizetype slash = bytes.indexOf('/', 1); slash != -1; slash = bytes.indexOf('/', slash + 1)) {
-        const QByteArray folder = bytes.left(slash);
-        if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
+        if (!make(bytes.left(slash)))
             return false;
     }
-    if (::mkdir(bytes.constData(), 0777) != 0 && errno != EEXIST)
-        return false;
-    return nativeIsDir(path);
+    return make(bytes);
 }
 
 int openNative(const QString &path, int flags, mode_t mode)
@@ -172,4 +187,113 @@ int openNative(const QString &path, int flags, mode_t mode)
         fd = ::open(nativePath(path).constData(), flags | O_CLOEXEC, mode);
     } while (fd == -1 && errno == EINTR);
     return fd;
+}
+
+QList<NativePath> NativePath::fromArguments(int argc, const char *const *argv)
+{
+    QList<NativePath> arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i)
+        arguments << NativePath(QByteArray(argv[i]));
+    return arguments;
+}
+
+NativePath NativePath::fromLocalFileUrl(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return NativePath();
+    return NativePath(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
+NativePath NativePath::workingFolder()
+{
+    char *folder = ::getcwd(nullptr, 0);
+    const NativePath path(folder ? QByteArray(folder) : QByteArray());
+    std::free(folder);
+    return path;
+}
+
+NativePath NativePath::runningExecutable()
+{
+    // readlink does not say how long the name is: grow until it fits.
+    for (qsizetype size = 256; size <= (qsizetype(1) << 20); size *= 2) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        const ssize_t n = ::readlink("/proc/self/exe", bytes.data(), size_t(size));
+        if (n < 0)
+            return NativePath();
+        if (n < size) {
+            bytes.truncate(n);
+            return NativePath(bytes);
+        }
+    }
+    return NativePath();
+}
+
+NativePath NativePath::absolute() const
+{
+    if (data.isEmpty())
+        return NativePath();
+    const NativePath working = isAbsolute() ? NativePath() : workingFolder();
+    if (!isAbsolute() && working.isEmpty())
+        return *this;
+    const QByteArray whole = isAbsolute() ? data : working.data + '/' + data;
+    QByteArrayList kept;
+    for (const QByteArray &part : whole.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!kept.isEmpty())
+                kept.removeLast();
+            continue;
+        }
+        kept << part;
+    }
+    return NativePath('/' + kept.join('/'));
+}
+
+NativePath NativePath::folder() const
+{
+    const qsizetype slash = data.lastIndexOf('/');
+    if (slash < 0)
+        return NativePath(QByteArray("."));
+    return NativePath(slash == 0 ? QByteArray("/") : data.left(slash));
+}
+
+QByteArray NativePath::fileName() const
+{
+    return data.mid(data.lastIndexOf('/') + 1);
+}
+
+NativePath NativePath::joined(const QByteArray &name) const
+{
+    if (data.isEmpty())
+        return NativePath(name);
+    return NativePath(data.endsWith('/') ? data + name : data + '/' + name);
+}
+
+bool NativePath::hasSuffix(const QByteArray &suffix) const
+{
+    return data.size() >= suffix.size() && data.right(suffix.size()).toLower() == suffix.toLower();
+}
+
+bool NativePath::exists() const
+{
+    struct stat info;
+    return !data.isEmpty() && ::stat(data.constData(), &info) == 0;
+}
+
+bool NativePath::isDir() const
+{
+    struct stat info;
+    return !data.isEmpty() && ::stat(data.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QString NativePath::escaped() const
+{
+    return pathFromNative(data);
+}
+
+QString NativePath::display() const
+{
+    return displayPath(escaped());
 }

@@ -108,12 +108,13 @@ PageListResult parsePageListStrictly(const QString &text, quint32 totalPage)
             result.error = PageListResult::BelowOne;
         else if (a > totalPage || b > totalPage)
             result.error = PageListResult::AboveTotal;
+        else if (a > b)
+            result.error = PageListResult::Reversed;
         if (result.error != PageListResult::None) {
+            result.badPart = part.trimmed();
             result.pages.clear();
             return result;
         }
-        if (a > b)
-            std::swap(a, b);
         for (qulonglong p = a; p <= b; ++p)
             appendOnce(result.pages, int(p - 1));
     }

@@ -12,12 +12,13 @@ struct PageListResult
         Empty,     // nothing was typed
         BelowOne,  // a page number below 1
         AboveTotal, // a page number above the page count
-        BadPart     // a part that is neither a page number nor a range (strict reading only)
+        BadPart,    // a part that is neither a page number nor a range (strict reading only)
+        Reversed    // a range whose end comes before its start, such as 3-1 (strict reading only)
     };
 
     Error error = None;
     QList<int> pages;
-    QString badPart; // the part refused, with BadPart
+    QString badPart; // the part refused, with BadPart and Reversed
 };
 
 // Parses a typed page list into 0-based page indexes in the order given,
@@ -29,7 +30,9 @@ PageListResult parsePageList(const QString &text, quint32 totalPage);
 // a lenient reading dropped: every comma-separated part must be a page number,
 // a range a-b of page numbers, an open range a- to the last page, or "odd" or
 // "even" (every such page of the document), spaces around them allowed, else
-// BadPart names it. Page numbers too long for any integer are above the total.
+// BadPart names it. A range that runs backwards (3-1) is Reversed rather than
+// read as 1-3: the user may have meant another number. Page numbers too long
+// for any integer are above the total.
 // "even" of a one-page document selects nothing.
 PageListResult parsePageListStrictly(const QString &text, quint32 totalPage);
 

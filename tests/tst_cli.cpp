@@ -136,6 +136,41 @@ private:
     bool mounted = false;
 };
 
+// A new folder that cannot be written into, for the life of the object: a
+// read-only tmpfs for root, whom permissions do not stop, else mode 0555.
+// reason() is what the system says of a write there, empty when it could
+// not be made.
+class ReadOnlyFolder
+{
+public:
+    explicit ReadOnlyFolder(const QString &path)
+        : path(path)
+    {
+        if (!QDir().mkpath(path))
+            return;
+        if (::geteuid() == 0) {
+            mounted = QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "ro,size=16k", "tmpfs", path}) == 0;
+            if (mounted)
+                why = QStringLiteral("Read-only file system");
+        } else if (QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner)) {
+            why = QStringLiteral("Permission denied");
+        }
+    }
+    ~ReadOnlyFolder()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {path});
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().rmdir(path);
+    }
+    QString reason() const { return why; }
+
+private:
+    QString path;
+    QString why;
+    bool mounted = false;
+};
+
 // Five pages of 200 x 100 points for the drawing options, each a pixel per
 // point at 72 dpi:
 // 1. a grid of 10-point cells, each of its own colour, over the media box,
@@ -316,12 +351,51 @@ QString TestCli::freshOutput()
 void TestCli::badUsage_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    // A part of stderr; all of it when it ends in a newline, {dir} standing
+    // for the test's folder and {reason} for the system's word on a folder
+    // that cannot be written.
     QTest::addColumn<QString>("message");
 
     // Each guards against a run that starts, or exits 0, on input it cannot honour.
-    QTest::newRow("no file") << QStringList{} << "no input file given";
-    QTest::newRow("unknown option") << QStringList{"--frobnicate", "ten.pdf"} << "Unknown option 'frobnicate'";
-    QTest::newRow("missing value") << QStringList{"ten.pdf", "-r"} << "Missing value after '-r'";
+    // Usage mistakes say what to do, in the words of every other message.
+    QTest::newRow("no arguments") << QStringList{}
+                                  << "velloran-cli: no input file given: name the PDF files to convert; see --help\n";
+    QTest::newRow("mistyped option") << QStringList{"--jbos", "2", "ten.pdf"}
+                                     << "velloran-cli: unknown option 'jbos' (did you mean --jobs?); see --help\n";
+    QTest::newRow("option cut short") << QStringList{"--res", "300", "ten.pdf"}
+                                      << "velloran-cli: unknown option 'res' (did you mean --resolution?); see --help\n";
+    QTest::newRow("cut short, begins two") << QStringList{"--out", "x", "ten.pdf"}
+                                           << "velloran-cli: unknown option 'out' (did you mean --output?); see --help\n";
+    QTest::newRow("begins two unlike") << QStringList{"--no", "ten.pdf"}
+                                       << "velloran-cli: unknown option 'no'; see --help\n";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate", "ten.pdf"}
+                                    << "velloran-cli: unknown option 'frobnicate'; see --help\n";
+    QTest::newRow("two unknown options") << QStringList{"--qualty", "50", "-x", "ten.pdf"}
+                                         << "velloran-cli: unknown option 'qualty' (did you mean --quality?); see --help\n"
+                                            "velloran-cli: unknown option 'x'; see --help\n";
+    QTest::newRow("missing value") << QStringList{"ten.pdf", "-r"} << "velloran-cli: missing value after '-r'; see --help\n";
+    QTest::newRow("value to a switch") << QStringList{"--gray=yes", "ten.pdf"}
+                                       << "velloran-cli: unexpected value after '--gray'; see --help\n";
+    QTest::newRow("folder as input") << QStringList{"other"}
+                                     << "velloran-cli: {dir}/other: a folder, not a PDF file: name the files in it, "
+                                        "such as {dir}/other/*.pdf\n";
+    QTest::newRow("file as output folder")
+        << QStringList{"-o", "afile", "ten.pdf"}
+        << "velloran-cli: {dir}/afile: a file, not a folder: give -o a folder (a missing one is made)\n";
+    QTest::newRow("folder cannot be made")
+        << QStringList{"-o", "afile/sub", "ten.pdf"}
+        << "velloran-cli: {dir}/afile/sub: cannot create the output folder ({dir}/afile: Not a directory): "
+           "give -o another folder\n";
+    QTest::newRow("read-only output folder")
+        << QStringList{"-o", "readonly", "ten.pdf"}
+        << "velloran-cli: {dir}/readonly: the output folder is not writable ({reason}): give -o a folder you can "
+           "write to\n";
+    QTest::newRow("backwards range") << QStringList{"-p", "3-1", "ten.pdf"}
+                                     << "velloran-cli: {dir}/ten.pdf: page list \"3-1\": the range 3-1 runs backwards: "
+                                        "write 1-3\n";
+    QTest::newRow("backwards range among others")
+        << QStringList{"-p", "1, 9 - 6 ,10", "ten.pdf"}
+        << "velloran-cli: {dir}/ten.pdf: page list \"1, 9 - 6 ,10\": the range 9 - 6 runs backwards: write 6-9\n";
     QTest::newRow("unknown type") << QStringList{"-t", "gif", "ten.pdf"} << "unknown type \"gif\"";
     QTest::newRow("resolution 0") << QStringList{"-r", "0", "ten.pdf"} << "invalid resolution \"0\"";
     QTest::newRow("resolution text") << QStringList{"-r", "high", "ten.pdf"} << "invalid resolution \"high\"";
@@ -403,13 +477,10 @@ void TestCli::badUsage_data()
     QTest::newRow("stdout skip-existing") << QStringList{"-o", "-", "--skip-existing", "one.pdf"}
                                           << "leave out --skip-existing";
     QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
-    QTest::newRow("folder as input") << QStringList{"other"} << "other: not a file";
     QTest::newRow("broken PDF") << QStringList{"broken.pdf"} << "broken.pdf: cannot be opened as a PDF";
     QTest::newRow("one bad among good") << QStringList{"ten.pdf", "broken.pdf"} << "broken.pdf: cannot be opened";
     QTest::newRow("same output names")
         << QStringList{"three.pdf", "other/three.pdf"} << "other/three.pdf: its output names clash with those of";
-    QTest::newRow("folder cannot be made")
-        << QStringList{"-o", "afile/sub", "ten.pdf"} << "afile/sub: cannot create the output folder";
 }
 
 void TestCli::badUsage()
@@ -420,18 +491,32 @@ void TestCli::badUsage()
     const QString out = freshOutput();
     QStringList full = arguments;
     for (QString &argument : full) {
-        if (argument.endsWith(".pdf") || argument == "other" || argument.startsWith("afile"))
+        if (argument.endsWith(".pdf") || argument == "other" || argument.startsWith("afile") || argument == "readonly")
             argument = pdf(argument);
     }
-    if (!full.contains("-o"))
+    if (!full.isEmpty() && !full.contains("-o"))
         full = QStringList{"-o", out} + full;
+
+    // A folder nobody may write into: read-only for root too, where root may mount.
+    std::unique_ptr<ReadOnlyFolder> readOnly;
+    if (arguments.contains("readonly")) {
+        readOnly = std::make_unique<ReadOnlyFolder>(pdf("readonly"));
+        if (readOnly->reason().isEmpty())
+            QSKIP("root without mount cannot make a folder it cannot write to");
+        message.replace("{reason}", readOnly->reason());
+    }
 
     const CliRun run = runCli(full);
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.startsWith("velloran-cli: "), qPrintable(run.err));
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    if (message.endsWith('\n'))
+        QCOMPARE(run.err, message.replace("{dir}", dir.path()));
+    else
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
     QVERIFY2(!QFileInfo::exists(out), "a refused run must not make the output folder");
+    if (readOnly)
+        QCOMPARE(filesIn(pdf("readonly")), QStringList());
 }
 
 void TestCli::helpAndVersion()
@@ -451,6 +536,18 @@ void TestCli::helpAndVersion()
                                                "Licence: AGPL-3.0-or-later (built with MuPDF)\n")
                               : QStringLiteral("Renderers: poppler\nLicence: GPL-3.0-or-later\n");
     QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n") + built);
+
+#ifdef VELLORAN_CLI_MAN_PAGE
+    // help2man's page: the arguments hold the files alone, with no line of
+    // --version run into them.
+    const QString page = QString::fromUtf8(bytesOf(QStringLiteral(VELLORAN_CLI_MAN_PAGE)));
+    const qsizetype arguments = page.indexOf(QLatin1String(".SS \"Arguments:\"\n"));
+    QVERIFY2(arguments > 0, qPrintable(page));
+    const qsizetype next = page.indexOf(QLatin1String("\n.SH "), arguments);
+    QCOMPARE(page.mid(arguments, next - arguments), QStringLiteral(".SS \"Arguments:\"\n.TP\nfiles\nPDF files to convert."));
+    QVERIFY(page.contains(QLatin1String(".TH VELLORAN-CLI \"1\"")));
+    QVERIFY(page.contains(QLatin1String("\"velloran-cli 1.0.2\" \"User Commands\"")));
+#endif
 }
 
 // The limits themselves are usable values: the run starts (a page too large
@@ -812,7 +909,13 @@ void TestCli::namePatterns_data()
     QTest::newRow("every field") << QStringList{"--name", "{name}-p{page:3}.{ext}", "-p", "7,10", "ten.pdf"}
                                  << QStringList{"ten-p007.png", "ten-p010.png"};
     QTest::newRow("page first, then the name") << QStringList{"--name", "{page}_{name}", "-p", "2", "a.b.pdf"}
-                                               << QStringList{"2_a.b"};
+                                               << QStringList{"2_a.b.png"};
+    QTest::newRow("no {ext}: the type's added") << QStringList{"--name", "{name}-{page}", "-p", "7", "ten.pdf"}
+                                                << QStringList{"ten-7.png"};
+    QTest::newRow("the type's own, in any case") << QStringList{"--name", "{name}-{page}.PNG", "-p", "7", "ten.pdf"}
+                                                 << QStringList{"ten-7.PNG"};
+    QTest::newRow("another type's, then the type's") << QStringList{"--name", "{page}.jpg", "-p", "1", "ten.pdf"}
+                                                     << QStringList{"1.jpg.png"};
     QTest::newRow("page padded by --pad") << QStringList{"--name", "s{page}.{ext}", "--pad", "-p", "3,10", "ten.pdf"}
                                           << QStringList{"s03.png", "s10.png"};
     QTest::newRow("a width below the number's own") << QStringList{"--name", "{page:1}.{ext}", "-p", "10", "ten.pdf"}
@@ -935,7 +1038,7 @@ void TestCli::pageList_data()
     // The window's page-list syntax on a 10-page document, read strictly:
     // nothing the user typed is dropped without a word.
     QTest::newRow("list and range") << "1,2,3,6-9" << 0 << QList<int>{1, 2, 3, 6, 7, 8, 9} << "";
-    QTest::newRow("reversed range") << "9-6" << 0 << QList<int>{6, 7, 8, 9} << "";
+    QTest::newRow("reversed range") << "9-6" << 2 << QList<int>{} << "the range 9-6 runs backwards: write 6-9";
     QTest::newRow("repeated page") << "3,1-4" << 0 << QList<int>{1, 2, 3, 4} << "";
     QTest::newRow("one-page range") << "5-5" << 0 << QList<int>{5} << "";
     QTest::newRow("leading zeros") << "007" << 0 << QList<int>{7} << "";
@@ -1423,7 +1526,9 @@ void TestCli::warmUpDrawsOnTinyPages()
 void TestCli::hostileEnvironments_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("setting"); // "tmpfs": the output folder on a full file system; "full stdout"; "Ctrl-C"
+    // "tmpfs": the output folder on a full file system; "full stdout"; "closed stdout": a
+    // pipe whose reader has gone; "Ctrl-C"
+    QTest::addColumn<QString>("setting");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
 
@@ -1439,6 +1544,10 @@ void TestCli::hostileEnvironments_data()
     QTest::newRow("--json > /dev/full") << QStringList{"-q", "--json", "-r", "20", "-p", "1", "three.pdf"}
                                         << "full stdout" << 3
                                         << "velloran-cli: the JSON report could not be written whole: No space left on device";
+    QTest::newRow("-o - into a closed pipe")
+        << QStringList{"-q", "-t", "png", "-r", "100", "-p", "1", "-o", "-", "drawing.pdf"} << "closed stdout" << 1
+        << "drawing.pdf: page 1: cannot write to standard output: it was closed by the program reading it, "
+           "before the page was whole\n";
     QTest::newRow("Ctrl-C in the warm-up draw") << QStringList{"-q", "-j", "1", "-r", "1", "operators.pdf"} << "Ctrl-C"
                                                 << 130 << "velloran-cli: interrupted: 0 of 1 pages written";
 }
@@ -1470,6 +1579,15 @@ void TestCli::hostileEnvironments()
     QProcess process;
     if (setting == "full stdout")
         process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    if (setting == "closed stdout")
+        process.setChildProcessModifier([] {
+            int ends[2];
+            if (::pipe(ends) == 0) {
+                ::dup2(ends[1], STDOUT_FILENO);
+                ::close(ends[0]);
+                ::close(ends[1]);
+            }
+        });
     process.start(QStringLiteral(VELLORAN_CLI), full);
     QVERIFY(process.waitForStarted());
     QElapsedTimer sinceInterrupt;
@@ -1642,6 +1760,8 @@ void TestCli::refusedInputInJson()
     QCOMPARE(summary.value("pages").toInt(), 0);
     QCOMPARE(summary.value("exit_status").toInt(), 2);
     QCOMPARE(summary.value("files").toArray(), (QJsonArray{pdf("ten.pdf"), pdf("broken.pdf")}));
+    // A string whether or not a worker ran, so that scripts compare it as one.
+    QCOMPARE(summary.value("confinement"), QJsonValue("none: no page was drawn in a worker"));
     QVERIFY(!QFileInfo::exists(out));
 }
 

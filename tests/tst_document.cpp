@@ -29,6 +29,15 @@
 
 namespace {
 
+// Arguments as the system hands them over, each path's own bytes.
+QList<NativePath> commandLine(const QStringList &arguments)
+{
+    QList<NativePath> bytes;
+    for (const QString &argument : arguments)
+        bytes << NativePath(nativePath(argument));
+    return bytes;
+}
+
 const QString recentKey = QLatin1String(SettingsKeys::recentInputDir);
 
 QString counterText(int page, int total)
@@ -683,7 +692,7 @@ void TestDocument::openedFromOutside()
         QCOMPARE(sendDrop(target, data), Qt::CopyAction);
     } else {
         // What follows the first file is ignored.
-        window->openFromCommandLine({QStringLiteral("velloran"), path, dir->filePath(QStringLiteral("other.pdf"))});
+        window->openFromCommandLine(commandLine({QStringLiteral("velloran"), path, dir->filePath(QStringLiteral("other.pdf"))}));
     }
 
     if (title.isEmpty()) {
@@ -704,9 +713,10 @@ void TestDocument::openedFromOutside()
 // dialog does, the box says that the name cannot be read.
 void TestDocument::openedByAnyName_data()
 {
-    QTest::addColumn<QString>("route"); // "command line", "drop" or "decoded name"
+    QTest::addColumn<QString>("route"); // "command line", "relative", "drop" or "decoded name"
     QTest::addColumn<bool>("opens");
     QTest::newRow("command line") << "command line" << true;
+    QTest::newRow("relative name on the command line") << "relative" << true;
     QTest::newRow("drop") << "drop" << true;
     QTest::newRow("name decoded as UTF-8") << "decoded name" << false;
 }
@@ -729,8 +739,14 @@ void TestDocument::openedByAnyName()
         QWidget *target = widget<QLineEdit>("lineEdit_input_file");
         QCOMPARE(sendDragEnter(target, data), Qt::CopyAction);
         QCOMPARE(sendDrop(target, data), Qt::CopyAction);
+    } else if (route == QLatin1String("relative")) {
+        // Typed in a terminal in the file's own folder: made absolute by its bytes.
+        const QString workingFolder = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir->path()));
+        window->openFromCommandLine({NativePath("velloran"), NativePath("caf\xe9-\xe0.pdf")});
+        QVERIFY(QDir::setCurrent(workingFolder));
     } else {
-        window->openFromCommandLine({QStringLiteral("velloran"), path});
+        window->openFromCommandLine(commandLine({QStringLiteral("velloran"), path}));
     }
 
     if (opens) {
@@ -762,7 +778,7 @@ void TestDocument::commandLineArguments()
     QVERIFY(QDir::setCurrent(dir->path()));
     QVERIFY(makePdf(dir->filePath(QStringLiteral("here.pdf")), 1));
 
-    window->openFromCommandLine(arguments);
+    window->openFromCommandLine(commandLine(arguments));
     QCoreApplication::sendPostedEvents();
     QVERIFY(QDir::setCurrent(workingFolder));
 

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +60,9 @@ class TestFileNames : public QObject
 private slots:
     void keepsBytesThatAreNotUtf8_data();
     void keepsBytesThatAreNotUtf8();
+    void nativePathWorksOnBytes_data();
+    void nativePathWorksOnBytes();
+    void ownFileInAnyFolder();
     void commandLineConvertsAnyName_data();
     void commandLineConvertsAnyName();
     void windowWorkerWritesAnyName();
@@ -98,6 +102,93 @@ void TestFileNames::keepsBytesThatAreNotUtf8()
     QCOMPARE(pathFromNative(bytes), decoded);
     QCOMPARE(nativePath(decoded), bytes);
     QCOMPARE(displayPath(decoded), shown);
+}
+
+// What the window and the command line do to a path from outside before it
+// reaches a file: made absolute in a working folder whose name is not UTF-8
+// either, split, joined, read from a dropped URL, all by bytes.
+void TestFileNames::nativePathWorksOnBytes_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QByteArray>("path");   // "~" stands for the working folder
+    QTest::addColumn<QByteArray>("result"); // the same
+
+    QTest::newRow("relative made absolute") << "absolute" << QByteArray("caf\xe9.pdf") << QByteArray("~/caf\xe9.pdf");
+    QTest::newRow("dots taken out") << "absolute" << QByteArray("./a\xe0//b/../caf\xe9.pdf")
+                                    << QByteArray("~/a\xe0/caf\xe9.pdf");
+    QTest::newRow("absolute cleaned") << "absolute" << QByteArray("/x\xe9//y/./../z") << QByteArray("/x\xe9/z");
+    QTest::newRow("no parent above the root") << "absolute" << QByteArray("/../\xe9") << QByteArray("/\xe9");
+    QTest::newRow("folder") << "folder" << QByteArray("/opt/b\xe9n/velloran-cli") << QByteArray("/opt/b\xe9n");
+    QTest::newRow("folder of a bare name") << "folder" << QByteArray("caf\xe9") << QByteArray(".");
+    QTest::newRow("folder at the root") << "folder" << QByteArray("/caf\xe9") << QByteArray("/");
+    QTest::newRow("joined") << "join velloran-cli" << QByteArray("/opt/b\xe9n") << QByteArray("/opt/b\xe9n/velloran-cli");
+    QTest::newRow("dropped URL") << "url" << QByteArray("file:///tmp/caf%E9%20x.pdf") << QByteArray("/tmp/caf\xe9 x.pdf");
+    QTest::newRow("remote URL") << "url" << QByteArray("https://host/caf%E9.pdf") << QByteArray();
+}
+
+void TestFileNames::nativePathWorksOnBytes()
+{
+    QFETCH(QString, operation);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, result);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()}); });
+    const QByteArray working = QFile::encodeName(dir.path()) + "/w\xe9rk";
+    QVERIFY(::mkdir(working.constData(), 0777) == 0);
+    const QString before = QDir::currentPath();
+    QVERIFY(::chdir(working.constData()) == 0);
+    const auto back = qScopeGuard([&before] { QDir::setCurrent(before); });
+
+    NativePath made;
+    if (operation == QLatin1String("absolute"))
+        made = NativePath(path).absolute();
+    else if (operation == QLatin1String("folder"))
+        made = NativePath(path).folder();
+    else if (operation == QLatin1String("url"))
+        made = NativePath::fromLocalFileUrl(QUrl::fromEncoded(path));
+    else
+        made = NativePath(path).joined(operation.section(QLatin1Char(' '), 1).toUtf8());
+    QCOMPARE(made.bytes(), QByteArray(result).replace('~', working));
+}
+
+// The program finds its own file, where it starts its workers from, in a
+// folder whose name is not UTF-8: a copy of this test run from there.
+void TestFileNames::ownFileInAnyFolder()
+{
+    const QByteArray expected = QByteArray::fromHex(qgetenv("VELLORAN_TEST_OWN_FILE"));
+    if (!expected.isEmpty()) {
+        // The copy: the path it was started by, read back as bytes.
+        const NativePath own = NativePath::runningExecutable();
+        QCOMPARE(own.bytes(), expected);
+        QVERIFY(own.folder().joined(own.fileName()).exists());
+        return;
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const auto removeAll = qScopeGuard([&dir] { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()}); });
+    const QByteArray folder = QFile::encodeName(dir.path()) + "/b\xe9n";
+    const QByteArray copy = folder + "/tst_filenames";
+    QVERIFY(::mkdir(folder.constData(), 0777) == 0);
+    QFile self(QCoreApplication::applicationFilePath());
+    QVERIFY(self.open(QIODevice::ReadOnly));
+    const int fd = ::open(copy.constData(), O_WRONLY | O_CREAT | O_EXCL, 0755);
+    QVERIFY(fd >= 0);
+    const QByteArray program = self.readAll();
+    const bool whole = ::write(fd, program.constData(), size_t(program.size())) == program.size();
+    ::close(fd);
+    QVERIFY(whole);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELLORAN_TEST_OWN_FILE"), QString::fromLatin1(copy.toHex()));
+    child.setProcessEnvironment(environment);
+    // The program's name through /bin/sh, so that its bytes reach execve untouched.
+    child.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1("exec " + shellBytes(copy) + " ownFileInAnyFolder")});
+    QVERIFY(child.waitForFinished(120000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAllStandardOutput() + child.readAllStandardError());
 }
 
 void TestFileNames::commandLineConvertsAnyName_data()
