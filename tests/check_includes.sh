@@ -75,6 +75,26 @@ while IFS= read -r line; do
     fi
 done < <(includes app config document conversion engine cli)
 
+# Nothing but a worker draws a page: only the runner starts processes, the
+# window includes nothing that draws, and the command line only where it
+# keeps a page in its own process (-o -, --multipage).
+drawing_headers='^engine/(pagepipeline|parallelbands)\.h$|^engine/render/(sharedopening|pagerenderer)\.h$'
+in_process_files='^cli/(parallelconverter|standardoutput)\.(cpp|h):'
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    if [[ $name == spawn.h || $name == sys/wait.h ]] && ! [[ $line == runner/* ]]; then
+        fail "$(where "$line")" "$name outside the runner: only the runner starts processes"
+    fi
+    if [[ $name =~ $drawing_headers ]]; then
+        if [[ $line =~ $window_folders ]]; then
+            fail "$(where "$line")" "the window includes $name: only a worker draws a page"
+        elif [[ $line == cli/* ]] && ! [[ $line =~ $in_process_files ]]; then
+            fail "$(where "$line")" "the command line includes $name outside its in-process paths"
+        fi
+    fi
+done < <(includes app config document conversion engine cli runner)
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures include(s) break the layout's rules (docs/ARCHITECTURE.md)"
     exit 1
