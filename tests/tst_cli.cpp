@@ -41,9 +41,10 @@ struct CliRun
     QByteArray outBytes; // standard output as it came
 };
 
-CliRun runCli(const QStringList &arguments)
+CliRun runCli(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(VELLORAN_CLI), arguments);
     CliRun run;
     if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit)
@@ -481,6 +482,15 @@ void TestCli::badUsage_data()
     QTest::newRow("one bad among good") << QStringList{"ten.pdf", "broken.pdf"} << "broken.pdf: cannot be opened";
     QTest::newRow("same output names")
         << QStringList{"three.pdf", "other/three.pdf"} << "other/three.pdf: its output names clash with those of";
+    // The inputs are opened in workers: a file that crashes the renderer as it
+    // is opened is refused, the run still ends with its own words.
+    QTest::newRow("opening crashes the renderer")
+        << QStringList{"VELLORAN_TEST_WORKER=crash 1:open", "ten.pdf", "three.pdf"}
+        << "velloran-cli: {dir}/three.pdf: cannot be opened: the renderer crashed (SIGSEGV)\n";
+    QTest::newRow("no worker executable")
+        << QStringList{"VELLORAN_WORKER=/nonexistent/velloran-worker", "ten.pdf"}
+        << "velloran-cli: {dir}/ten.pdf: cannot be opened: no worker process could be started: "
+           "/nonexistent/velloran-worker: No such file or directory\n";
 }
 
 void TestCli::badUsage()
@@ -490,6 +500,11 @@ void TestCli::badUsage()
 
     const QString out = freshOutput();
     QStringList full = arguments;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    while (!full.isEmpty() && full.first().startsWith("VELLORAN_")) {
+        const QString setting = full.takeFirst();
+        environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    }
     for (QString &argument : full) {
         if (argument.endsWith(".pdf") || argument == "other" || argument.startsWith("afile") || argument == "readonly")
             argument = pdf(argument);
@@ -506,7 +521,7 @@ void TestCli::badUsage()
         message.replace("{reason}", readOnly->reason());
     }
 
-    const CliRun run = runCli(full);
+    const CliRun run = runCli(full, environment);
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.startsWith("velloran-cli: "), qPrintable(run.err));
     if (message.endsWith('\n'))
