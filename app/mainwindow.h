@@ -8,6 +8,7 @@
 #include <QSystemTrayIcon>
 
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class MainWindow;
@@ -81,6 +82,7 @@ private:
     // The preview of curPage; false when a newer one or another file superseded it.
     bool drawPreview();
     void showPreview(const TaskResult &drawn, const QSize &fitArea);
+    std::optional<TaskResult> waitForDrawer(quint64 id);
     void dropPreview();
     void createProgressDialog();
     void connectWorker();

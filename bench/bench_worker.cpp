@@ -1,17 +1,27 @@
 // Converts every page of a PDF with the conversion worker and prints what it took.
 //   bench_worker make <pdf> <pages>
 //   bench_worker run <pdf> <output folder> <extension> <dpi> [quality]
+//   bench_worker abort <pdf> <output folder> <dpi>
+//     converts page 1 as PNG, aborts once its first band is on disk (or after
+//     a second) and prints how long the run took to end after the abort
+//   bench_worker preview <pdf>
+//     draws every page's preview in this process and in the preview's worker,
+//     taking turns, and prints the median of each
 #include "benchpdf.h"
 #include "conversion/process.h"
+#include "document/previewdrawer.h"
 #include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -81,6 +91,80 @@ int run(const QStringList &args)
     return 0;
 }
 
+int abortRun(const QStringList &args)
+{
+    Process process;
+    process.qsPdfFile = args.at(0);
+    process.qsOutputDir = args.at(1);
+    process.qsExtension = QStringLiteral("png");
+    process.resolution = args.at(2).toInt();
+    process.pageList = {0};
+    QDir().mkpath(process.qsOutputDir);
+    process.start();
+    QElapsedTimer started;
+    started.start();
+    const QDir out(process.qsOutputDir);
+    while (started.elapsed() < 1000 && out.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        QThread::msleep(2);
+    QElapsedTimer sinceAbort;
+    sinceAbort.start();
+    process.canceled.store(true);
+    process.wait();
+    std::printf("abort_ms=%lld files_left=%lld\n", sinceAbort.elapsed(),
+                qint64(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size()));
+    return 0;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+int previews(const QStringList &args)
+{
+    const QString pdf = args.at(0);
+    PdfLoadResult loaded = loadPdf(pdf);
+    if (loaded.status != PdfLoadStatus::Loaded)
+        return 1;
+    const QSize area(261, 281); // the preview label's fit area
+    PreviewDrawer drawer;
+    quint64 id = 0;
+    QList<double> inProcess, inWorker;
+    const int pages = pdfPageCount(loaded.document.get());
+    for (int round = 0; round < 3; ++round) {
+        for (int page = 0; page < pages; ++page) {
+            QElapsedTimer timer;
+            timer.start();
+            const QSize size = pagePixelSize(loaded.document.get(), page, 72);
+            const PageRenderResult here = renderPage(loaded.document.get(), page, previewResolution(size, area));
+            inProcess << timer.nsecsElapsed() / 1e6;
+
+            timer.start();
+            QEventLoop wait;
+            QImage drawn;
+            const quint64 asked = ++id;
+            QObject::connect(&drawer, &PreviewDrawer::drawn, &wait, [&](quint64 got, const TaskResult &result) {
+                if (got == asked) {
+                    drawn = result.image;
+                    wait.quit();
+                }
+            });
+            drawer.request(asked, pdf, page, area);
+            wait.exec();
+            if (round > 0 || page > 0) // the first pays the worker's start
+                inWorker << timer.nsecsElapsed() / 1e6;
+            if (drawn != here.image) {
+                std::fprintf(stderr, "page %d: the worker's preview differs\n", page + 1);
+                return 1;
+            }
+        }
+    }
+    std::printf("pages=%d in_process_ms=%.2f in_worker_ms=%.2f extra_ms=%.2f\n", pages, median(inProcess),
+                median(inWorker), median(inWorker) - median(inProcess));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -96,7 +180,13 @@ int main(int argc, char **argv)
         return makeBenchPdf(args.at(0), args.at(1).toInt()) ? 0 : 1;
     if (mode == QLatin1String("run") && args.size() >= 4)
         return run(args);
+    if (mode == QLatin1String("abort") && args.size() == 3)
+        return abortRun(args);
+    if (mode == QLatin1String("preview") && args.size() == 1)
+        return previews(args);
     std::fprintf(stderr, "usage: bench_worker make <pdf> <pages>\n"
-                         "       bench_worker run <pdf> <folder> <extension> <dpi> [quality]\n");
+                         "       bench_worker run <pdf> <folder> <extension> <dpi> [quality]\n"
+                         "       bench_worker abort <pdf> <folder> <dpi>\n"
+                         "       bench_worker preview <pdf>\n");
     return 2;
 }

@@ -81,6 +81,22 @@ void MainWindow::openPdfFile(const QString &path)
 
 void MainWindow::loadChosenFile(const QString &path)
 {
+    // Opened in a worker first: a file that crashes or hangs Poppler as it is
+    // opened costs that worker, and is refused like any file that cannot be
+    // loaded. Only then is it opened here, which then does the same.
+    const quint64 id = ++previewId;
+    previewDrawer->requestOpening(id, path);
+    const std::optional<TaskResult> opened = waitForDrawer(id);
+    if (!opened)
+        return; // another file was chosen meanwhile
+    if (opened->workerLost) {
+        QMessageBox::warning(this, tr("Error"),
+                             tr("Load Pdf file: %1 failed").arg(path) + QStringLiteral(" (%1)").arg(opened->outcome.detail),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        Update_Gui();
+        return;
+    }
+
     PdfLoadResult loaded = loadPdf(path);
     if (loaded.status == PdfLoadStatus::Failed) {
         // The file dialog decodes names as UTF-8 and hands over U+FFFD for
@@ -128,10 +144,20 @@ bool MainWindow::drawPreview()
         return true;
     const QSize fitArea = ui->label_preview->size() - QSize(3, 3);
     const quint64 id = ++previewId;
-    if (previewWait)
-        previewWait->quit(); // the preview before this one is no longer wanted
     previewDrawer->request(id, qsPdfFile, int(curPage), fitArea);
+    const std::optional<TaskResult> drawn = waitForDrawer(id);
+    if (!drawn)
+        return false;
+    showPreview(*drawn, fitArea);
+    return true;
+}
 
+// Waits for the drawer's answer to request id while the window goes on
+// answering; nothing when a newer request, or another file, superseded it.
+std::optional<TaskResult> MainWindow::waitForDrawer(quint64 id)
+{
+    if (previewWait)
+        previewWait->quit(); // the request before this one is no longer wanted
     std::optional<TaskResult> answer;
     QEventLoop wait;
     connect(previewDrawer, &PreviewDrawer::drawn, &wait, [&](quint64 drawnId, const TaskResult &result) {
@@ -144,10 +170,7 @@ bool MainWindow::drawPreview()
     wait.exec();
     if (previewWait == &wait)
         previewWait = nullptr;
-    if (!answer)
-        return false;
-    showPreview(*answer, fitArea);
-    return true;
+    return answer;
 }
 
 void MainWindow::dropPreview()

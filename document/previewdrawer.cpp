@@ -26,17 +26,31 @@ PreviewDrawer::~PreviewDrawer()
 
 void PreviewDrawer::request(quint64 id, const QString &path, int pageIndex, const QSize &area)
 {
-    Request next;
-    next.id = id;
-    next.task.kind = PageTask::Preview;
-    next.task.path = path;
-    next.task.renderer = RendererKind::Poppler;
-    next.task.pageIndex = pageIndex;
-    next.task.previewArea = area;
-    next.task.timeLimitMs = timeLimitMs;
+    PageTask task;
+    task.kind = PageTask::Preview;
+    task.path = path;
+    task.renderer = RendererKind::Poppler;
+    task.pageIndex = pageIndex;
+    task.previewArea = area;
+    task.timeLimitMs = timeLimitMs;
+    ask(id, task);
+}
+
+void PreviewDrawer::requestOpening(quint64 id, const QString &path)
+{
+    PageTask task;
+    task.kind = PageTask::Probe;
+    task.path = path;
+    task.renderer = RendererKind::Poppler;
+    task.timeLimitMs = timeLimitMs;
+    ask(id, task);
+}
+
+void PreviewDrawer::ask(quint64 id, const PageTask &task)
+{
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        pending = next;
+        pending = Request{id, task};
         if (drawingId != 0)
             supersede = true;
     }

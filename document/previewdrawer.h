@@ -31,6 +31,9 @@ public:
 
     // Starts drawing the page; the answer comes through drawn() with this id.
     void request(quint64 id, const QString &path, int pageIndex, const QSize &area);
+    // Starts opening the document in the worker, to learn whether it loads
+    // (a probe task); the answer comes the same way.
+    void requestOpening(quint64 id, const QString &path);
     // Drops the preview being drawn, if any.
     void cancel();
 
@@ -40,6 +43,7 @@ signals:
 
 private:
     void drawLoop();
+    void ask(quint64 id, const PageTask &task);
 
     struct Request
     {

@@ -29,15 +29,16 @@ namespace {
 
 // When a worker's task has run too long. A page being converted gives up by
 // itself at its time limit where the renderer lets it, so its worker is given
-// a grace beyond. A preview counts the processor time its worker used, so that
-// a busy machine does not cost the user a page that draws slowly; a worker
-// that does not get to run at all is still ended at three times the limit.
+// a grace beyond. A preview, or the opening of a document, counts the
+// processor time its worker used, so that a busy machine does not cost the
+// user a page that draws slowly; a worker that does not get to run at all is
+// still ended at three times the limit.
 bool pastTimeLimit(const Worker &worker)
 {
     const PageTask &task = worker.taskInHand();
     if (!worker.busy() || task.timeLimitMs <= 0)
         return false;
-    if (task.kind == PageTask::Preview)
+    if (task.kind != PageTask::Convert)
         return worker.cpuElapsed() >= task.timeLimitMs || worker.elapsed() >= 3 * task.timeLimitMs;
     return worker.elapsed() >= task.timeLimitMs + PageRunner::graceMs;
 }
@@ -162,7 +163,7 @@ void PageRunner::watch(Run &run)
     for (const std::unique_ptr<Worker> &worker : workers) {
         watched.push_back({worker->descriptor(), POLLIN, 0});
         const PageTask &task = worker->taskInHand();
-        if (worker->busy() && task.kind != PageTask::Preview && task.timeLimitMs > 0)
+        if (worker->busy() && task.kind == PageTask::Convert && task.timeLimitMs > 0)
             timeout = int(qBound<qint64>(0, task.timeLimitMs + graceMs - worker->elapsed(), qint64(timeout)));
     }
     if (poll(watched.data(), nfds_t(watched.size()), timeout) < 0 && errno != EINTR)

@@ -354,23 +354,29 @@ void TestDocument::refusedFile_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("icon");
+    QTest::addColumn<QByteArray>("misbehave"); // the test worker's switch
 
     const QString failed = QStringLiteral("Load Pdf file: %1 failed");
     const int warning = QMessageBox::Warning;
     QTest::newRow("text file named .pdf") << "notes.pdf" << QByteArray("just some text\n") << QString() << false
-                                          << "Error" << failed << warning;
+                                          << "Error" << failed << warning << QByteArray();
     QTest::newRow("text file through All file") << "notes.txt" << QByteArray("just some text\n")
-                                                << "All file(*.*)" << false << "Error" << failed << warning;
+                                                << "All file(*.*)" << false << "Error" << failed << warning << QByteArray();
     QTest::newRow("empty file") << "empty.pdf" << QByteArray() << QString() << false << "Error" << failed
-                                << warning;
+                                << warning << QByteArray();
     QTest::newRow("truncated") << "truncated.pdf" << truncatedPdf() << QString() << false << "Error" << failed
-                               << warning;
+                               << warning << QByteArray();
     QTest::newRow("header only") << "header.pdf" << QByteArray("%PDF-1.4\n") << QString() << false << "Error"
-                                 << failed << warning;
+                                 << failed << warning << QByteArray();
     QTest::newRow("deleted after choosing") << "gone.pdf" << QByteArray("x") << QString() << true << "Error"
-                                            << failed << warning;
+                                            << failed << warning << QByteArray();
     QTest::newRow("user password") << "user-password.pdf" << QByteArray() << QString() << false << "Infomation"
-                                   << QStringLiteral("Pdf file : %1 has password") << int(QMessageBox::Information);
+                                   << QStringLiteral("Pdf file : %1 has password") << int(QMessageBox::Information)
+                                   << QByteArray();
+    // Opened in a worker first: a file whose opening crashes Poppler is refused.
+    QTest::newRow("opening crashes the renderer")
+        << "owner-password.pdf" << QByteArray() << QString() << false << "Error"
+        << failed + QStringLiteral(" (the renderer crashed (SIGSEGV))") << warning << QByteArray("crash 0:open");
 }
 
 void TestDocument::refusedFile()
@@ -382,6 +388,7 @@ void TestDocument::refusedFile()
     QFETCH(QString, title);
     QFETCH(QString, text);
     QFETCH(int, icon);
+    QFETCH(QByteArray, misbehave);
 
     QString path = dir->filePath(fileName);
     if (QFile::exists(fixture(fileName)))
@@ -399,6 +406,8 @@ void TestDocument::refusedFile()
     const QImage shownBefore = previewImage();
     catcher = std::make_unique<ModalCatcher>();
 
+    qputenv("VELLORAN_TEST_WORKER", misbehave);
+    auto unset = qScopeGuard([] { qunsetenv("VELLORAN_TEST_WORKER"); });
     BoxSeen box;
     openThroughDialog(path, nullptr, &box, nameFilter, [&] {
         if (deleteAfterChoosing)
