@@ -1,6 +1,8 @@
 #include "cli/parallelconverter.h"
 
 #include "cli/standardoutput.h"
+#include "cli/workerconversion.h"
+#include "runner/taskexecutor.h"
 #include "engine/atomicfile.h"
 #include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"
@@ -77,25 +79,10 @@ ParallelConverter::~ParallelConverter() = default;
 
 PageJob ParallelConverter::jobFor(const RenderDocument *document, const BatchFile &file, int pageIndex)
 {
-    PageJob job;
-    job.pageIndex = pageIndex;
-    job.outputPath = plan.outputPath(file, pageIndex);
-    job.format = imageFormatForExtension(plan.extension).value_or(ImageFormat::Jpeg); // checked by the plan
-    job.resolution = plan.resolution;
-    const OutputStyle &style = plan.style;
-    if (style.sizedInPixels()) {
-        const QSizeF points = document->page(pageIndex)->sizeInPoints();
-        job.resolution = style.longestSide > 0 ? resolutionForLongestSide(points, style.longestSide)
-                                               : resolutionToFit(points, style.width, style.height);
-    }
-    job.quality = plan.quality;
-    job.mode = style.mode;
-    job.region = style.crop;
-    job.encoder = style.encoder;
-    job.timeLimitMs = style.timeLimitMs;
+    // The same job a worker process makes of the page's task.
+    const int fileIndex = int(&file - plan.files.constData());
+    PageJob job = pageJobFor(pageTaskFor(plan, fileIndex, pageIndex), *document);
     job.memory = &memory;
-    // A file that a later run counts as done must survive a power cut whole.
-    job.synced = plan.style.skipExisting;
     return job;
 }
 

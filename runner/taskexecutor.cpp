@@ -88,6 +88,31 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
     return result;
 }
 
+PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
+{
+    PageJob job;
+    job.pageIndex = task.pageIndex;
+    job.outputPath = task.outputPath;
+    job.format = task.format;
+    job.resolution = task.resolution;
+    if (task.sizedInPixels()) {
+        const std::unique_ptr<RenderPage> page = document.page(task.pageIndex);
+        if (page->exists()) {
+            const QSizeF points = page->sizeInPoints();
+            job.resolution = task.longestSide > 0 ? resolutionForLongestSide(points, task.longestSide)
+                                                  : resolutionToFit(points, task.fitWidth, task.fitHeight);
+        }
+    }
+    job.quality = task.quality;
+    job.mode = task.mode;
+    job.region = task.region;
+    job.encoder = task.encoder;
+    job.timeLimitMs = task.timeLimitMs;
+    job.synced = task.synced;
+    job.bandThreads = task.bandThreads;
+    return job;
+}
+
 TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &stop)
 {
     TaskResult result;
@@ -100,27 +125,8 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
         result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
         return result;
     }
-    PageJob job;
-    job.pageIndex = task.pageIndex;
-    job.outputPath = task.outputPath;
-    job.format = task.format;
-    job.resolution = task.resolution;
-    if (task.sizedInPixels()) {
-        const std::unique_ptr<RenderPage> page = document->page(task.pageIndex);
-        if (page->exists()) {
-            const QSizeF points = page->sizeInPoints();
-            job.resolution = task.longestSide > 0 ? resolutionForLongestSide(points, task.longestSide)
-                                                  : resolutionToFit(points, task.fitWidth, task.fitHeight);
-        }
-    }
-    job.quality = task.quality;
-    job.mode = task.mode;
-    job.region = task.region;
-    job.encoder = task.encoder;
-    job.timeLimitMs = task.timeLimitMs;
+    PageJob job = pageJobFor(task, *document);
     job.memory = &memory;
-    job.synced = task.synced;
-    job.bandThreads = task.bandThreads;
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
     result.outcome = convertPage(*document, job, stop);
     return result;

@@ -2,6 +2,7 @@
 #define TASKEXECUTOR_H
 
 #include "engine/memorybudget.h"
+#include "engine/pagepipeline.h"
 #include "runner/pagetask.h"
 
 #include <atomic>
@@ -28,6 +29,10 @@ private:
     MemoryBudget memory;
     bool preparedForThreads = false;
 };
+
+// The page pipeline's job for a convert task on the open document; the
+// caller adds the memory budget and how to open copies for band threads.
+PageJob pageJobFor(const PageTask &task, const RenderDocument &document);
 
 // Poppler decides whether a file is usable and how many pages it has,
 // whichever library draws; the drawing library must open it too. For a probe

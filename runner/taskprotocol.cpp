@@ -6,7 +6,9 @@
 #include <QIODevice>
 #include <QtEndian>
 
+#include <cerrno>
 #include <functional>
+#include <sys/socket.h>
 
 namespace TaskProtocol {
 
@@ -262,6 +264,20 @@ std::optional<TaskResult> readResult(const QByteArray &body)
     in >> pageCount;
     result.pageCount = pageCount;
     return ifWhole(in, result);
+}
+
+bool sendAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 std::optional<QByteArray> FrameReader::next()

@@ -44,6 +44,11 @@ std::optional<Ready> readReady(const QByteArray &body);
 std::optional<PageTask> readTask(const QByteArray &body);
 std::optional<TaskResult> readResult(const QByteArray &body);
 
+// Writes all of bytes to the socket fd; false when the other side has gone.
+// MSG_NOSIGNAL: a write to a worker that has died fails with EPIPE instead of
+// sending SIGPIPE, which would end a program (the window) that does not ignore it.
+bool sendAll(int fd, const QByteArray &bytes);
+
 // Gathers bytes read from a pipe and hands out whole frames' bodies.
 class FrameReader
 {

@@ -32,23 +32,6 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// A socket rather than a pipe: a write to a worker that has died fails with
-// EPIPE under MSG_NOSIGNAL instead of sending SIGPIPE, which would end a
-// program (the window) that does not ignore it.
-bool sendAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.constData() + done, size_t(bytes.size() - done), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 QString randomMark()
 {
     // Letters and digits, then '-', which a random name cannot hold: no
@@ -114,7 +97,7 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
     setup.mark = temporaryMark;
     // Waits while the worker reads a long list of inputs; a worker that died
     // at once shows as the end of its pipe, read later.
-    sendAll(fd, TaskProtocol::frame(setup));
+    TaskProtocol::sendAll(fd, TaskProtocol::frame(setup));
     fcntl(fd, F_SETFL, O_NONBLOCK);
     return true;
 }
@@ -124,7 +107,7 @@ bool Worker::send(const PageTask &task, int index)
     // The socket takes a frame as large as any task whole, so this does not wait.
     const int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    const bool sent = sendAll(fd, TaskProtocol::frame(task));
+    const bool sent = TaskProtocol::sendAll(fd, TaskProtocol::frame(task));
     fcntl(fd, F_SETFL, flags);
     if (!sent)
         return false;

@@ -16,20 +16,6 @@
 
 namespace {
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // The next message's body, or nothing once the pipe has closed or carried
 // something that is not a frame.
 std::optional<QByteArray> readFrame(TaskProtocol::FrameReader &reader)
@@ -93,7 +79,7 @@ int runWorkerLoop(const BeforeTask &beforeTask)
     limitMemory(setup->maxMemory);
     TaskProtocol::Ready ready;
     ready.unconfinedBecause = confineToFiles(setup->inputs, setup->outputFolders);
-    if (!writeAll(workerResultFd, TaskProtocol::frame(ready)))
+    if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(ready)))
         return WorkerPipeBroken;
 
     TaskExecutor executor(setup->memoryShare);
@@ -103,7 +89,7 @@ int runWorkerLoop(const BeforeTask &beforeTask)
             return WorkerPipeBroken;
         if (beforeTask)
             beforeTask(*task);
-        if (!writeAll(workerResultFd, TaskProtocol::frame(executor.run(*task, interruptFlag()))))
+        if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(executor.run(*task, interruptFlag()))))
             return WorkerPipeBroken;
     }
     return reader.broken() ? WorkerPipeBroken : 0;
