@@ -5,6 +5,7 @@
 #include "engine/outputfolder.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
+#include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
 
 #include <QDir>

@@ -48,7 +48,7 @@ QImage drawWhole(const RenderDocument &document, int pageIndex, double dpi)
     const PixelSize size = pixelSizeAt(page->sizeInPoints(), dpi);
     if (size.status != PixelSize::Ok)
         return QImage();
-    return page->render(dpi, QRect(0, 0, size.width, size.height), notStopped, false,
+    return page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
                         QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
@@ -282,7 +282,9 @@ void TestRenderer::threadedBandsGiveTheSameBytes()
     QFETCH(ImageFormat, format);
     QFETCH(bool, alpha);
     const QString file = path("drawing.pdf");
-    const RenderOpenResult opened = openForRendering(renderer, file, QByteArray(), alpha);
+    RenderOptions options;
+    options.withoutPaper = alpha;
+    const RenderOpenResult opened = openForRendering(renderer, file, QByteArray(), options);
     QVERIFY(opened.document);
 
     QByteArray single;
@@ -297,7 +299,7 @@ void TestRenderer::threadedBandsGiveTheSameBytes()
         std::atomic<int> copies{0};
         job.openCopy = [&]() -> std::unique_ptr<RenderDocument> {
             ++copies;
-            return openForRendering(renderer, file, QByteArray(), alpha).document;
+            return openForRendering(renderer, file, QByteArray(), options).document;
         };
         const PageOutcome outcome = convertPage(*opened.document, job, notStopped);
         QCOMPARE(outcome.result, PageOutcome::Written);
