@@ -450,7 +450,7 @@ void TestCli::helpAndVersion()
                               ? QStringLiteral("Renderers: mupdf (default), poppler\n"
                                                "Licence: AGPL-3.0-or-later (built with MuPDF)\n")
                               : QStringLiteral("Renderers: poppler\nLicence: GPL-3.0-or-later\n");
-    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n") + built);
+    QCOMPARE(version.out, QStringLiteral("velloran-cli " VELLORAN_PROJECT_VERSION "\n") + built);
 }
 
 // The limits themselves are usable values: the run starts (a page too large
