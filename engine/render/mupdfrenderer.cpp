@@ -345,7 +345,8 @@ public:
     {
         if (!page || region.isEmpty())
             return QImage();
-        QImage image(region.size(), options.withoutPaper && !options.cmyk ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        const bool alpha = options.withoutPaper && !options.cmyk;
+        QImage image(region.size(), alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
         if (image.isNull() || image.bytesPerLine() != qsizetype(region.width()) * 4)
             return QImage();
         // Pixel (0, 0) is the page's top left corner, as with Poppler.
@@ -428,5 +429,5 @@ RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, 
 
 } // namespace
 
-const RendererBackEnd muPdfBackEnd{RendererKind::MuPdf, "mupdf", "MuPDF", RendererAbilities{everyBox, true, true, true, true},
-                                   muPdfStoreBytes, openWithMuPdf};
+const RendererBackEnd muPdfBackEnd{RendererKind::MuPdf, "mupdf", "MuPDF",
+                                   RendererAbilities{everyBox, true, true, true, true}, muPdfStoreBytes, openWithMuPdf};

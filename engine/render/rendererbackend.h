@@ -14,8 +14,8 @@ constexpr unsigned boxBit(PageBox box)
 {
     return 1u << unsigned(box);
 }
-constexpr unsigned everyBox =
-    boxBit(PageBox::Media) | boxBit(PageBox::Crop) | boxBit(PageBox::Bleed) | boxBit(PageBox::Trim) | boxBit(PageBox::Art);
+constexpr unsigned everyBox = boxBit(PageBox::Media) | boxBit(PageBox::Crop) | boxBit(PageBox::Bleed)
+                              | boxBit(PageBox::Trim) | boxBit(PageBox::Art);
 
 // What a back-end honours of RenderOptions besides the defaults (the crop
 // box, in RGB, anti-aliased, with annotations, on white paper).
