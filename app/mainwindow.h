@@ -41,6 +41,12 @@ public:
     // "velloran FILE.pdf": opens the first argument once the event loop runs.
     void openFromCommandLine(const QList<NativePath> &arguments);
 
+    // The pages (0-based, in the order given) that the page-range controls
+    // choose in the open document: Convert's second step, after the output
+    // folder. A list that cannot be read is marked and the user told; then
+    // it returns false.
+    bool selectPages(QList<int> *pageList);
+
 public slots:
     void pushButton_exit_clicked();
     void Update_Gui();
@@ -91,10 +97,8 @@ private:
 
     // Conversion request steps; each tells the user and returns false when the request must stop.
     bool checkOutputFolder();
-    bool selectPages(QList<int> *pageList);
     void markPageListError();
     void informUser(const QString &title, const QString &text);
-    friend class TstPageList; // drives selectPages with a chosen page count
     void startConversion(QList<int> pageList);
     // skipped names the pages that could not be drawn, if any.
     void showCompletion(qint32 converted, const QString &skipped = QString());

@@ -9,6 +9,7 @@
 //       converts every page on one thread and prints pages per second.
 #include "engine/image/imageformat.h"
 #include "engine/pagepipeline.h"
+#include "engine/render/popplerrenderer.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"
@@ -190,11 +191,11 @@ int bandSweep(const Poppler::Document *document, int dpi, int bands)
         job.resolution = dpi;
         job.outputPath = dir.filePath(QStringLiteral("whole.bmp"));
         job.bandBudget = qint64(1) << 40;
-        const PageOutcome whole = convertPage(document, job, stop);
+        const PageOutcome whole = convertPage(*popplerView(document), job, stop);
         const int rows = (whole.height + bands - 1) / bands;
         job.outputPath = dir.filePath(QStringLiteral("banded.bmp"));
         job.bandBudget = qint64(whole.width) * 4 * rows;
-        convertPage(document, job, stop);
+        convertPage(*popplerView(document), job, stop);
         const QImage a(dir.filePath(QStringLiteral("whole.bmp")));
         const QImage b(dir.filePath(QStringLiteral("banded.bmp")));
         if (a == b)
@@ -226,7 +227,7 @@ int convertAll(const Poppler::Document *document, int dpi, const QString &extens
         job.format = *imageFormatForExtension(extension);
         job.resolution = dpi;
         job.outputPath = out + QStringLiteral("/p%1.").arg(i + 1) + extension;
-        const PageOutcome outcome = convertPage(document, job, stop);
+        const PageOutcome outcome = convertPage(*popplerView(document), job, stop);
         if (outcome.result != PageOutcome::Written) {
             std::fprintf(stderr, "page %d: %s\n", i + 1, qPrintable(outcome.detail));
             return 1;

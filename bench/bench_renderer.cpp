@@ -48,7 +48,7 @@ int main(int argc, char **argv)
         const std::unique_ptr<RenderPage> page = opened.document->page(i);
         const PixelSize size = pixelSizeAt(page->sizeInPoints(), dpi);
         double start = cpuSeconds();
-        const QImage image = page->render(dpi, QRect(0, 0, size.width, size.height), notStopped, false,
+        const QImage image = page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
                                           QDeadlineTimer(QDeadlineTimer::Forever));
         drawing += cpuSeconds() - start;
         if (image.isNull())

@@ -45,7 +45,13 @@ public:
 
     // The temporary files' names: this prefix, something unique, ".tmp".
     static constexpr char temporaryPrefix[] = ".vl";
-    // Tests make the next names predictable; an empty function restores the random ones.
+    // Where the process's temporary names come from, for every AtomicFile of
+    // the process from then on. A velloran-cli worker marks its temporaries
+    // with its own token this way (temporaryPrefix, the token, something
+    // random, ".tmp"), so that the converter can find and remove the one a
+    // killed or crashed worker leaves. The source must give names of that
+    // form, a different one on each call (a name taken is passed over and
+    // the next asked for); an empty function restores the random ones.
     using NameSource = std::function<QString()>;
     static void setNameSource(NameSource source);
 

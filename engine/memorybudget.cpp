@@ -39,7 +39,6 @@ qint64 MemoryBudget::acquire(qint64 bytes, const std::atomic<bool> &stop)
         released.wait_for(lock, std::chrono::milliseconds(20));
     }
     used += wanted;
-    highest = qMax(highest, used);
     return wanted;
 }
 
@@ -50,18 +49,6 @@ void MemoryBudget::release(qint64 bytes)
         used -= bytes;
     }
     released.notify_all();
-}
-
-qint64 MemoryBudget::inUse() const
-{
-    const std::lock_guard<std::mutex> lock(mutex);
-    return used;
-}
-
-qint64 MemoryBudget::peak() const
-{
-    const std::lock_guard<std::mutex> lock(mutex);
-    return highest;
 }
 
 BudgetLease::BudgetLease(MemoryBudget *budget, qint64 bytes, const std::atomic<bool> &stop)

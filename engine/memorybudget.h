@@ -10,10 +10,16 @@
 // Bitmap memory shared by the threads of a run. A thread asks for what its
 // page or band needs before rendering and waits while others hold too much,
 // so that N threads on huge pages never hold more than the total together.
+// The pipeline takes grants through a pointer (PageJob::memory) and nothing
+// else: acquire() and release() are virtual, so that a caller may hand it a
+// budget that also keeps account of the grants for itself.
 class MemoryBudget
 {
 public:
     explicit MemoryBudget(qint64 totalBytes = defaultTotal());
+    virtual ~MemoryBudget() = default;
+    MemoryBudget(const MemoryBudget &) = delete;
+    MemoryBudget &operator=(const MemoryBudget &) = delete;
 
     // About a quarter of the machine's physical memory.
     static qint64 defaultTotal();
@@ -21,19 +27,17 @@ public:
     // Waits until bytes fit beside what the others hold. A request above the
     // total is cut to the total, so that it runs alone rather than never.
     // Returns the bytes granted, or 0 when stop was set while waiting.
-    qint64 acquire(qint64 bytes, const std::atomic<bool> &stop);
-    void release(qint64 bytes);
+    virtual qint64 acquire(qint64 bytes, const std::atomic<bool> &stop);
+    // bytes: what acquire() returned.
+    virtual void release(qint64 bytes);
 
     qint64 total() const { return totalBytes; }
-    qint64 inUse() const;
-    qint64 peak() const;
 
 private:
     const qint64 totalBytes;
     mutable std::mutex mutex;
     std::condition_variable released;
     qint64 used = 0;
-    qint64 highest = 0;
 };
 
 // Every page allocates bitmaps of about the same large size. By default glibc

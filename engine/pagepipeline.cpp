@@ -5,6 +5,7 @@
 #include "engine/memorybudget.h"
 #include "engine/parallelbands.h"
 #include "engine/pixelsize.h"
+#include "engine/render/popplerrenderer.h"
 #include "engine/render/renderer.h"
 
 #include <functional>
@@ -88,7 +89,6 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
     const QPoint origin = job.region.isEmpty() ? QPoint(0, 0) : QPoint(qMax(0, job.region.x()), qMax(0, job.region.y()));
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
-    const bool alpha = job.mode == PixelMode::ColorAlpha;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
     const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder});
     const int bandCount = (height + rows - 1) / rows;
@@ -114,7 +114,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
         const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
         return from.render(job.resolution,
                            QRect(origin.x(), origin.y() + top - above, width, above + bandHeight + below), stop,
-                           alpha, deadline);
+                           deadline);
     };
     std::unique_ptr<ParallelBands> parallel;
     if (drawingThreads > 1)
@@ -205,15 +205,4 @@ PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEn
         return outcome;
     const auto alreadyOpen = [](QString *) { return true; };
     return drawInto(*page, job, stop, encoder, &device, alreadyOpen, outcome);
-}
-
-PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop)
-{
-    return convertPage(*popplerView(document), job, stop);
-}
-
-PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
-                       const std::atomic<bool> &stop)
-{
-    return appendPage(*popplerView(document), job, encoder, device, stop);
 }

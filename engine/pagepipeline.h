@@ -12,10 +12,6 @@
 #include <functional>
 #include <memory>
 
-namespace Poppler {
-class Document;
-}
-
 class MemoryBudget;
 class QIODevice;
 class RenderDocument;
@@ -50,14 +46,10 @@ struct PageJob
 // is put in place; a stopped page leaves no file. Never two threads on one
 // document: neither renderer allows it.
 PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop);
-// The window's way in: its open Poppler document.
-PageOutcome convertPage(const Poppler::Document *document, const PageJob &job, const std::atomic<bool> &stop);
 
 // The same into an encoder that the caller keeps open across pages (one TIFF
 // of many pages), on a device that the caller puts in place when all is done.
 PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder,
-                       QIODevice &device, const std::atomic<bool> &stop);
-PageOutcome appendPage(const Poppler::Document *document, const PageJob &job, RowEncoder &encoder,
                        QIODevice &device, const std::atomic<bool> &stop);
 
 #endif // PAGEPIPELINE_H

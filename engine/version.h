@@ -1,11 +1,14 @@
 #ifndef VERSION_H
 #define VERSION_H
 
+#include "engine/projectversion.h"
+
 #include <QCoreApplication>
 
 namespace AppInfo {
 
-inline constexpr char version[] = "1.0.2";
+// The version given to project() in CMakeLists.txt.
+inline constexpr char version[] = VELLORAN_VERSION;
 inline constexpr char company[] = "Tarnwick";
 inline constexpr char website[] = "https://www.tarnwick.example/pdf-to-image";
 

@@ -95,6 +95,28 @@ while IFS= read -r line; do
     fi
 done < <(includes app config document conversion engine cli runner)
 
+# The renderer interface names no library: renderer.h includes Qt's and the
+# standard library's headers and the plain types beside it (pdfstatus.h,
+# rendererkind.h), never a library's header or a back-end's wrapper
+# (pdfdocument.h, pagerenderer.h, popplerrenderer.h, ...), and declares
+# nothing of a library's types. Each back-end describes itself in its own files.
+renderer_h=engine/render/renderer.h
+renderer_plain='^engine/render/(pdfstatus|rendererkind)\.h$'
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    if [[ $line =~ include[[:space:]]*\" ]]; then
+        [[ $name =~ $renderer_plain ]] ||
+            fail "$(where "$line")" "the renderer interface includes $name: only plain types may be included there"
+    elif ! [[ $name =~ ^Q[A-Za-z]*$ || $name =~ ^[a-z_]+$ ]]; then
+        fail "$(where "$line")" "the renderer interface includes the library header $name"
+    fi
+done < <(includes "$renderer_h")
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    fail "$renderer_h:${line%%:*}" "the renderer interface names a library's type: ${line#*:}"
+done < <(grep -nE '(Poppler::|\<fz_[a-z]|\<pdf_[a-z])' "$renderer_h" || true)
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures include(s) break the layout's rules (docs/ARCHITECTURE.md)"
     exit 1

@@ -550,7 +550,7 @@ void TestCli::helpAndVersion()
                               ? QStringLiteral("Renderers: mupdf (default), poppler\n"
                                                "Licence: AGPL-3.0-or-later (built with MuPDF)\n")
                               : QStringLiteral("Renderers: poppler\nLicence: GPL-3.0-or-later\n");
-    QCOMPARE(version.out, QStringLiteral("velloran-cli 1.0.2\n") + built);
+    QCOMPARE(version.out, QStringLiteral("velloran-cli " VELLORAN_PROJECT_VERSION "\n") + built);
 
 #ifdef VELLORAN_CLI_MAN_PAGE
     // help2man's page: the arguments hold the files alone, with no line of
@@ -561,7 +561,7 @@ void TestCli::helpAndVersion()
     const qsizetype next = page.indexOf(QLatin1String("\n.SH "), arguments);
     QCOMPARE(page.mid(arguments, next - arguments), QStringLiteral(".SS \"Arguments:\"\n.TP\nfiles\nPDF files to convert."));
     QVERIFY(page.contains(QLatin1String(".TH VELLORAN-CLI \"1\"")));
-    QVERIFY(page.contains(QLatin1String("\"velloran-cli 1.0.2\" \"User Commands\"")));
+    QVERIFY(page.contains(QLatin1String("\"velloran-cli " VELLORAN_PROJECT_VERSION "\" \"User Commands\"")));
 #endif
 }
 

@@ -3,6 +3,7 @@
 #include "engine/image/webpencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
+#include "engine/render/popplerrenderer.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
@@ -68,6 +69,47 @@ QString differences(const QImage &a, const QImage &b)
 }
 
 const std::atomic<bool> notStopped{false};
+
+// A budget that keeps its own account of what it grants: what is held now
+// and the most held at once.
+class WatchedBudget : public MemoryBudget
+{
+public:
+    using MemoryBudget::MemoryBudget;
+
+    qint64 acquire(qint64 bytes, const std::atomic<bool> &stop) override
+    {
+        const qint64 granted = MemoryBudget::acquire(bytes, stop);
+        const std::lock_guard<std::mutex> lock(mutex);
+        held += granted;
+        highest = qMax(highest, held);
+        return granted;
+    }
+    void release(qint64 bytes) override
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            held -= bytes;
+        }
+        MemoryBudget::release(bytes);
+    }
+
+    qint64 inUse() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return held;
+    }
+    qint64 peak() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return highest;
+    }
+
+private:
+    mutable std::mutex mutex;
+    qint64 held = 0;
+    qint64 highest = 0;
+};
 
 } // namespace
 
@@ -139,7 +181,7 @@ PageOutcome TstEngine::convert(const Poppler::Document *document, const QString 
     job.resolution = resolution;
     job.bandBudget = bandBudget;
     job.region = region;
-    return convertPage(document, job, notStopped);
+    return convertPage(*popplerView(document), job, notStopped);
 }
 
 void TstEngine::pixelSizes_data()
@@ -333,7 +375,7 @@ void TstEngine::stopInsideSlowPage()
     QFETCH(int, resolution);
     QFETCH(qint64, bandBudget);
     const auto document = open(m_heavy);
-    MemoryBudget budget;
+    WatchedBudget budget;
     PageJob job;
     job.outputPath = m_out->filePath(QStringLiteral("heavy.png"));
     job.format = ImageFormat::Png;
@@ -345,7 +387,7 @@ void TstEngine::stopInsideSlowPage()
     PageOutcome outcome;
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        outcome = convertPage(document.get(), job, stop);
+        outcome = convertPage(*popplerView(document.get()), job, stop);
         done.store(true, std::memory_order_release);
     });
     // The budget is taken right before drawing starts.
@@ -366,7 +408,7 @@ void TstEngine::budgetHoldsAcrossThreads()
     // Four threads on pages of 3 bands each, with room for two bands at a time.
     const int threads = 4;
     const qint64 band = qint64(1240) * 4 * 600;
-    MemoryBudget budget(2 * band);
+    WatchedBudget budget(2 * band);
     std::vector<PageOutcome> outcomes(threads);
     std::atomic<bool> stop{false};
     std::mutex mutex;
@@ -381,7 +423,7 @@ void TstEngine::budgetHoldsAcrossThreads()
             job.format = ImageFormat::Bmp;
             job.bandBudget = band;
             job.memory = &budget;
-            outcomes[size_t(i)] = convertPage(document.get(), job, stop);
+            outcomes[size_t(i)] = convertPage(*popplerView(document.get()), job, stop);
             const std::lock_guard<std::mutex> lock(mutex);
             ++endedCount;
             ended.notify_all();

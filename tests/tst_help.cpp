@@ -302,7 +302,7 @@ void TstHelp::aboutContents()
     DialogAbout dialog;
     QCOMPARE(dialog.windowTitle(), QString("About"));
     QCOMPARE(dialog.findChild<QLabel *>("label_program_name")->text(), QString("Tarnwick Pdf to Image Converter"));
-    QCOMPARE(dialog.findChild<QLabel *>("label_version")->text(), QString("1.0.2"));
+    QCOMPARE(dialog.findChild<QLabel *>("label_version")->text(), QStringLiteral(VELLORAN_PROJECT_VERSION));
     QCOMPARE(dialog.findChild<QLabel *>("label_company_name")->text(), QString("Tarnwick"));
 
     auto *website = dialog.findChild<QLabel *>("label_website");

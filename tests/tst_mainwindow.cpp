@@ -246,7 +246,7 @@ void MainWindowTest::toolBarHiddenMenuBarShown()
 
 void MainWindowTest::title()
 {
-    QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick Pdf to Image Converter  1.0.2"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Tarnwick Pdf to Image Converter  " VELLORAN_PROJECT_VERSION));
 }
 
 void MainWindowTest::centring_data()

@@ -2,6 +2,7 @@
 #include "engine/image/pixelconvert.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
+#include "engine/render/popplerrenderer.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"
@@ -30,8 +31,8 @@ DecodedImage expectedFile(const Poppler::Document *document, double dpi, PixelMo
 {
     const PageRenderer page(document, 0);
     const PixelSize size = pixelSizeAt(page.sizeInPoints(), dpi);
-    const QImage drawn = page.render(dpi, QRect(0, 0, size.width, size.height), notStopped,
-                                     mode == PixelMode::ColorAlpha);
+    // With alpha when the document draws without paper.
+    const QImage drawn = page.render(dpi, QRect(0, 0, size.width, size.height), notStopped);
     DecodedImage expected;
     expected.width = size.width;
     expected.height = size.height;
@@ -194,7 +195,7 @@ void TstOutputs::losslessFilesMatchDrawing()
     job.resolution = resolution;
     if (bandRows > 0)
         job.bandBudget = bandBytes(expected.width, bandRows + 2 * bandMargin);
-    const PageOutcome outcome = convertPage(loaded.document.get(), job, notStopped);
+    const PageOutcome outcome = convertPage(*popplerView(loaded.document.get()), job, notStopped);
     QVERIFY2(outcome.result == PageOutcome::Written, qPrintable(outcome.detail));
 
     const DecodedImage file = format == ImageFormat::Png ? readPng(job.outputPath)
@@ -236,7 +237,7 @@ void TstOutputs::modesReadBack()
     job.mode = mode;
     job.quality = quality;
     job.resolution = 50;
-    const PageOutcome outcome = convertPage(loaded.document.get(), job, notStopped);
+    const PageOutcome outcome = convertPage(*popplerView(loaded.document.get()), job, notStopped);
     QCOMPARE(outcome.result, PageOutcome::Written);
 
     QImageReader reader(job.outputPath);
@@ -266,7 +267,7 @@ void TstOutputs::webpLimit()
     job.outputPath = dir.filePath(QStringLiteral("big.webp"));
     job.format = ImageFormat::WebP;
     job.resolution = 1500; // A4: 12396 x 17542
-    const PageOutcome outcome = convertPage(loaded.document.get(), job, notStopped);
+    const PageOutcome outcome = convertPage(*popplerView(loaded.document.get()), job, notStopped);
     QCOMPARE(outcome.result, PageOutcome::TooLarge);
     QCOMPARE(outcome.detail, QStringLiteral("12396 x 17542 pixels; a WebP image has at most 16383 pixels a side"));
     QVERIFY(!QFileInfo::exists(job.outputPath));
@@ -287,7 +288,7 @@ void TstOutputs::multiPageTiff()
         job.format = ImageFormat::Tiff;
         job.resolution = 30;
         job.mode = page == 0 ? PixelMode::Color : PixelMode::Mono;
-        const PageOutcome outcome = appendPage(loaded.document.get(), job, encoder, file.device(), notStopped);
+        const PageOutcome outcome = appendPage(*popplerView(loaded.document.get()), job, encoder, file.device(), notStopped);
         QVERIFY2(outcome.result == PageOutcome::Written, qPrintable(outcome.detail));
     }
     QVERIFY(encoder.close());
@@ -333,7 +334,7 @@ void TstOutputs::sizeInPixels()
     job.format = ImageFormat::Png;
     const QSizeF a4(595, 842);
     job.resolution = longest > 0 ? resolutionForLongestSide(a4, longest) : resolutionToFit(a4, width, height);
-    QCOMPARE(convertPage(loaded.document.get(), job, notStopped).result, PageOutcome::Written);
+    QCOMPARE(convertPage(*popplerView(loaded.document.get()), job, notStopped).result, PageOutcome::Written);
     const QImage image(job.outputPath);
     QCOMPARE(image.size(), size);
     QCOMPARE(qRound(image.dotsPerMeterX() * 0.0254), dpi);
@@ -351,7 +352,7 @@ void TstOutputs::timeLimitStopsASlowPage()
     job.format = ImageFormat::Png;
     job.resolution = 600;
     job.timeLimitMs = 200;
-    const PageOutcome outcome = convertPage(loaded.document.get(), job, notStopped);
+    const PageOutcome outcome = convertPage(*popplerView(loaded.document.get()), job, notStopped);
     QCOMPARE(outcome.result, PageOutcome::TimedOut);
     QCOMPARE(outcome.detail, QStringLiteral("timed out after 0.2 s"));
     QVERIFY(!QFileInfo::exists(job.outputPath));

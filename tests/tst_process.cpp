@@ -1,5 +1,6 @@
 #include "conversion/process.h"
 #include "engine/pagepipeline.h"
+#include "engine/render/popplerrenderer.h"
 #include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
@@ -492,7 +493,7 @@ void TstProcess::writesRealImages()
     job.resolution = 150;
     job.quality = process.quality;
     const std::atomic<bool> running{false};
-    QCOMPARE(convertPage(m_doc.get(), job, running).result, PageOutcome::Written);
+    QCOMPARE(convertPage(*popplerView(m_doc.get()), job, running).result, PageOutcome::Written);
     QFile inWorker(reader.fileName());
     QFile inProcess(job.outputPath);
     QVERIFY(inWorker.open(QIODevice::ReadOnly) && inProcess.open(QIODevice::ReadOnly));

@@ -1,14 +1,17 @@
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/renderer.h"
+#include "engine/render/rendererbackend.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QImage>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +20,8 @@
 
 Q_DECLARE_METATYPE(RendererKind)
 Q_DECLARE_METATYPE(ImageFormat)
+Q_DECLARE_METATYPE(RendererAbilities)
+Q_DECLARE_METATYPE(RenderOptions)
 
 namespace {
 
@@ -40,6 +45,30 @@ QString fixture(const QString &name)
     return qEnvironmentVariable("VELLORAN_TEST_DATA") + QLatin1Char('/') + name;
 }
 
+// One 200 x 100 page for the drawing options: a trim box of 140 x 60, a
+// black diagonal hairline alone in its square (anti-aliased: greys beside
+// it), a DeviceCMYK fill (C 20% M 40% Y 60% K 10%), a red Square annotation
+// with its own appearance, and a corner left blank.
+bool writeOptionsPdf(const QString &path)
+{
+    const QByteArray content = "0 0 0 RG 1.5 w 10 10 m 90 90 l S 0.2 0.4 0.6 0.1 k 100 10 30 30 re f\n";
+    const QByteArray red = "1 0 0 rg 0 0 50 40 re f\n";
+    const auto stream = [](const QByteArray &dictionary, const QByteArray &data) {
+        return "<< " + dictionary + " /Length " + QByteArray::number(data.size()) + " >>\nstream\n" + data
+               + "endstream";
+    };
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /TrimBox [30 20 170 80] /Contents 4 0 R "
+        "/Annots [5 0 R] /Resources << >> >>",
+        stream("", content),
+        "<< /Type /Annot /Subtype /Square /Rect [140 50 190 90] /F 4 /C [1 0 0] /IC [1 0 0] /AP << /N 6 0 R >> >>",
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 50 40]", red),
+    };
+    return writePdfObjects(path, objects, "1.4");
+}
+
 const std::atomic<bool> notStopped{false};
 
 QImage drawWhole(const RenderDocument &document, int pageIndex, double dpi)
@@ -48,7 +77,7 @@ QImage drawWhole(const RenderDocument &document, int pageIndex, double dpi)
     const PixelSize size = pixelSizeAt(page->sizeInPoints(), dpi);
     if (size.status != PixelSize::Ok)
         return QImage();
-    return page->render(dpi, QRect(0, 0, size.width, size.height), notStopped, false,
+    return page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
                         QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
@@ -75,6 +104,10 @@ private slots:
     void stopAndDeadlineEndADrawing();
     void sameFailuresFromBothRenderers_data();
     void sameFailuresFromBothRenderers();
+    void refusalsWordedFromAbilities_data();
+    void refusalsWordedFromAbilities();
+    void backEndsDrawWhatTheyClaim_data();
+    void backEndsDrawWhatTheyClaim();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -103,12 +136,15 @@ void TestRenderer::initTestCase()
     };
     for (const auto &[name, entries] : boxed)
         QVERIFY(writeBoxedPdf(path(QLatin1String(name) + ".pdf"), entries));
+    QVERIFY(writeOptionsPdf(path("options.pdf")));
 }
 
 void TestRenderer::init()
 {
     const QByteArray name = QTest::currentTestFunction();
-    if (name != "rendererOption" && !rendererBuiltIn(RendererKind::MuPdf))
+    const bool eitherBuild = name == "rendererOption" || name == "refusalsWordedFromAbilities"
+                             || name == "backEndsDrawWhatTheyClaim";
+    if (!eitherBuild && !rendererBuiltIn(RendererKind::MuPdf))
         QSKIP("built without MuPDF");
 }
 
@@ -282,7 +318,9 @@ void TestRenderer::threadedBandsGiveTheSameBytes()
     QFETCH(ImageFormat, format);
     QFETCH(bool, alpha);
     const QString file = path("drawing.pdf");
-    const RenderOpenResult opened = openForRendering(renderer, file, QByteArray(), alpha);
+    RenderOptions options;
+    options.withoutPaper = alpha;
+    const RenderOpenResult opened = openForRendering(renderer, file, QByteArray(), options);
     QVERIFY(opened.document);
 
     QByteArray single;
@@ -297,7 +335,7 @@ void TestRenderer::threadedBandsGiveTheSameBytes()
         std::atomic<int> copies{0};
         job.openCopy = [&]() -> std::unique_ptr<RenderDocument> {
             ++copies;
-            return openForRendering(renderer, file, QByteArray(), alpha).document;
+            return openForRendering(renderer, file, QByteArray(), options).document;
         };
         const PageOutcome outcome = convertPage(*opened.document, job, notStopped);
         QCOMPARE(outcome.result, PageOutcome::Written);
@@ -467,4 +505,194 @@ void TestRenderer::sameFailuresFromBothRenderers()
 }
 
 QTEST_MAIN(TestRenderer)
+void TestRenderer::refusalsWordedFromAbilities_data()
+{
+    QTest::addColumn<RendererAbilities>("can");
+    QTest::addColumn<RenderOptions>("options");
+    QTest::addColumn<QStringList>("others"); // "wide": can everything; "gone": the same, not built in
+    QTest::addColumn<QString>("refusal");
+
+    const RendererAbilities nothing{boxBit(PageBox::Crop), false, false, false, false};
+    const RendererAbilities everything{everyBox, true, true, true, true};
+    const auto asking = [](auto set) {
+        RenderOptions options;
+        set(options);
+        return options;
+    };
+    const RenderOptions trim = asking([](RenderOptions &o) { o.box = PageBox::Trim; });
+    const RenderOptions cmyk = asking([](RenderOptions &o) { o.cmyk = true; });
+    const RenderOptions allOfThem = asking([](RenderOptions &o) {
+        o.box = PageBox::Art;
+        o.cmyk = true;
+        o.antialias = false;
+        o.annotations = false;
+        o.withoutPaper = true;
+    });
+    const QStringList wide{"wide"};
+
+    QTest::newRow("defaults, by one that can nothing more") << nothing << RenderOptions() << wide << QString();
+    QTest::newRow("everything, by one that can") << everything << allOfThem << QStringList() << QString();
+    QTest::newRow("box") << nothing << trim << wide
+                         << "--box trim needs --renderer wide: Narrow's drawing draws the crop box only";
+    QTest::newRow("box, two drawn") << RendererAbilities{boxBit(PageBox::Media) | boxBit(PageBox::Crop)} << trim
+                                    << wide
+                                    << "--box trim needs --renderer wide: Narrow's drawing draws the media and crop "
+                                       "boxes only";
+    QTest::newRow("box, three drawn")
+        << RendererAbilities{boxBit(PageBox::Media) | boxBit(PageBox::Crop) | boxBit(PageBox::Bleed)} << trim << wide
+        << "--box trim needs --renderer wide: Narrow's drawing draws the media, crop and bleed boxes only";
+    QTest::newRow("a box it has") << RendererAbilities{boxBit(PageBox::Crop) | boxBit(PageBox::Trim)} << trim << wide
+                                  << QString();
+    QTest::newRow("cmyk") << nothing << cmyk << wide
+                          << "--cmyk needs --renderer wide: Narrow's drawing draws in RGB only";
+    QTest::newRow("no anti-aliasing") << nothing << asking([](RenderOptions &o) { o.antialias = false; }) << wide
+                                      << "--no-antialias needs --renderer wide: Narrow's drawing always anti-aliases";
+    QTest::newRow("no annotations") << nothing << asking([](RenderOptions &o) { o.annotations = false; }) << wide
+                                    << "--no-annotations needs --renderer wide: Narrow's drawing always draws "
+                                       "annotations";
+    QTest::newRow("alpha") << nothing << asking([](RenderOptions &o) { o.withoutPaper = true; }) << wide
+                           << "--transparent needs --renderer wide: Narrow's drawing draws on white paper only";
+    QTest::newRow("the box is named first") << nothing << allOfThem << wide
+                                            << "--box art needs --renderer wide: Narrow's drawing draws the crop "
+                                               "box only";
+    QTest::newRow("what it lacks, not the first asked")
+        << RendererAbilities{everyBox, true, true, false, true} << allOfThem << wide
+        << "--no-annotations needs --renderer wide: Narrow's drawing always draws annotations";
+    QTest::newRow("none other built in can") << nothing << cmyk << QStringList{"gone"}
+                                             << "--cmyk needs a renderer this build lacks: Narrow's drawing draws in "
+                                                "RGB only";
+    QTest::newRow("no other at all") << nothing << cmyk << QStringList()
+                                     << "--cmyk needs a renderer this build lacks: Narrow's drawing draws in RGB only";
+    QTest::newRow("the first built in that can") << nothing << cmyk << QStringList{"gone", "narrow", "wide", "also"}
+                                                 << "--cmyk needs --renderer wide: Narrow's drawing draws in RGB only";
+}
+
+// A back-end's refusal says what was asked, which other back-end of the build
+// draws it, and what this one does instead, all from the descriptions.
+void TestRenderer::refusalsWordedFromAbilities()
+{
+    QFETCH(RendererAbilities, can);
+    QFETCH(RenderOptions, options);
+    QFETCH(QStringList, others);
+    QFETCH(QString, refusal);
+
+    const auto opens = [](const QString &, const QByteArray &, const RenderOptions &) { return RenderOpenResult(); };
+    const RendererAbilities everything{everyBox, true, true, true, true};
+    const RendererBackEnd narrow{RendererKind::Poppler, "narrow", "Narrow's drawing", can, 0, opens};
+    const RendererBackEnd wide{RendererKind::MuPdf, "wide", "Wide's drawing", everything, 0, opens};
+    const RendererBackEnd also{RendererKind::MuPdf, "also", "Also's drawing", everything, 0, opens};
+    const RendererBackEnd gone{RendererKind::MuPdf, "gone", "Gone's drawing", everything, 0, nullptr};
+    const QHash<QString, const RendererBackEnd *> named{
+        {"narrow", &narrow}, {"wide", &wide}, {"also", &also}, {"gone", &gone}};
+    QList<const RendererBackEnd *> list;
+    for (const QString &name : others)
+        list << named.value(name);
+    QCOMPARE(renderOptionsRefusedBy(narrow, options, list), refusal);
+}
+
+void TestRenderer::backEndsDrawWhatTheyClaim_data()
+{
+    QTest::addColumn<RendererKind>("renderer");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<bool>("claimed");
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (!backEnd->open)
+            continue;
+        const RendererAbilities &can = backEnd->can;
+        const std::pair<const char *, bool> options[] = {{"trim box", (can.boxes & boxBit(PageBox::Trim)) != 0},
+                                                         {"cmyk", can.cmyk},
+                                                         {"no anti-aliasing", can.antialiasOff},
+                                                         {"no annotations", can.annotationsOff},
+                                                         {"alpha", can.alpha}};
+        for (const auto &[option, claimed] : options)
+            QTest::addRow("%s, %s", backEnd->name, option) << backEnd->kind << QString::fromLatin1(option) << claimed;
+    }
+}
+
+// What a back-end says it can draw, it draws, and changes the pixels the way
+// the option says; what it says it cannot, it refuses rather than ignores.
+void TestRenderer::backEndsDrawWhatTheyClaim()
+{
+    QFETCH(RendererKind, renderer);
+    QFETCH(QString, option);
+    QFETCH(bool, claimed);
+
+    RenderOptions options;
+    if (option == "trim box")
+        options.box = PageBox::Trim;
+    else if (option == "cmyk")
+        options.cmyk = true;
+    else if (option == "no anti-aliasing")
+        options.antialias = false;
+    else if (option == "no annotations")
+        options.annotations = false;
+    else
+        options.withoutPaper = true;
+
+    const QString file = path("options.pdf");
+    const RenderOpenResult asked = openForRendering(renderer, file, QByteArray(), options);
+    if (!claimed) {
+        QVERIFY(!renderOptionsRefused(renderer, options).isEmpty());
+        QVERIFY(!asked.document);
+        return;
+    }
+    QCOMPARE(renderOptionsRefused(renderer, options), QString());
+    const RenderOpenResult plain = openForRendering(renderer, file, QByteArray());
+    QVERIFY(asked.document && plain.document);
+    const QImage drawn = drawWhole(*asked.document, 0, 72);
+    const QImage usual = drawWhole(*plain.document, 0, 72);
+    QVERIFY(!drawn.isNull() && !usual.isNull());
+    QCOMPARE(usual.size(), QSize(200, 100));
+    QCOMPARE(usual.format(), QImage::Format_RGB32);
+
+    // Distinct colours of the hairline's square.
+    const auto colours = [](const QImage &image) {
+        QSet<QRgb> seen;
+        for (int y = 10; y < 90; ++y) {
+            for (int x = 10; x < 90; ++x)
+                seen.insert(image.pixel(x, y));
+        }
+        return seen.size();
+    };
+    const QPoint annotation(165, 30); // within the Square's rectangle
+    const QPoint blank(195, 5);
+    if (option == "trim box") {
+        QCOMPARE(drawn.size(), QSize(140, 60));
+        // The same page from the trim box's corner. Anti-aliased edges may
+        // fall a few levels apart where the library's sample grid starts
+        // elsewhere; a page shifted by one pixel puts the hairline 255 apart.
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                const QRgb a = drawn.pixel(x, y);
+                const QRgb b = usual.pixel(x + 30, y + 20);
+                const int apart = qMax(qAbs(qRed(a) - qRed(b)),
+                                       qMax(qAbs(qGreen(a) - qGreen(b)), qAbs(qBlue(a) - qBlue(b))));
+                if (apart > 32)
+                    QFAIL(qPrintable(QStringLiteral("pixel (%1, %2): %3, the media box's %4")
+                                         .arg(x).arg(y).arg(a, 8, 16).arg(b, 8, 16)));
+            }
+        }
+    } else if (option == "cmyk") {
+        QCOMPARE(drawn.size(), usual.size());
+        const uchar *inks = drawn.constScanLine(75) + 115 * 4; // the CMYK fill
+        const int expected[] = {51, 102, 153, 26};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(qAbs(inks[i] - expected[i]) <= 2, qPrintable(QStringLiteral("ink %1: %2").arg(i).arg(inks[i])));
+        const uchar *paper = drawn.constScanLine(blank.y()) + blank.x() * 4;
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(paper), 4), QByteArray(4, '\0')); // no ink
+    } else if (option == "no anti-aliasing") {
+        QVERIFY2(colours(usual) > 2, "the plain drawing has no grey beside the hairline");
+        QCOMPARE(colours(drawn), 2); // black and white
+    } else if (option == "no annotations") {
+        QCOMPARE(usual.pixel(annotation), qRgb(255, 0, 0));
+        QCOMPARE(drawn.pixel(annotation), qRgb(255, 255, 255));
+        QCOMPARE(drawn.pixel(115, 75), usual.pixel(115, 75)); // the page's own drawing is kept
+    } else {
+        QCOMPARE(drawn.format(), QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(usual.pixel(blank), qRgb(255, 255, 255));
+        QCOMPARE(drawn.pixel(blank), qRgba(0, 0, 0, 0));
+        QCOMPARE(drawn.pixel(annotation), qRgb(255, 0, 0)); // opaque where drawn
+    }
+}
+
 #include "tst_renderer.moc"

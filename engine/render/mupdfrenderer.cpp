@@ -340,12 +340,13 @@ public:
         return page ? QSizeF((bounds.x1 - bounds.x0) / userUnit, (bounds.y1 - bounds.y0) / userUnit) : QSizeF();
     }
 
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                   QDeadlineTimer deadline) const override
     {
         if (!page || region.isEmpty())
             return QImage();
-        QImage image(region.size(), alpha && !options.cmyk ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        const bool alpha = options.withoutPaper && !options.cmyk;
+        QImage image(region.size(), alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
         if (image.isNull() || image.bytesPerLine() != qsizetype(region.width()) * 4)
             return QImage();
         // Pixel (0, 0) is the page's top left corner, as with Poppler.
@@ -399,8 +400,6 @@ private:
     const RenderOptions options;
 };
 
-} // namespace
-
 RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, const RenderOptions &options)
 {
     RenderOpenResult result;
@@ -427,3 +426,8 @@ RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, 
     fz_drop_context(ctx);
     return result;
 }
+
+} // namespace
+
+const RendererBackEnd muPdfBackEnd{RendererKind::MuPdf, "mupdf", "MuPDF",
+                                   RendererAbilities{everyBox, true, true, true, true}, muPdfStoreBytes, openWithMuPdf};

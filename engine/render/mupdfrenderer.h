@@ -1,7 +1,7 @@
 #ifndef MUPDFRENDERER_H
 #define MUPDFRENDERER_H
 
-#include "engine/render/renderer.h"
+#include "engine/render/rendererbackend.h"
 
 // MuPDF behind the renderer interface, used the way its own tools use it: one
 // context per document, cloned from a process-wide base context that holds
@@ -10,11 +10,12 @@
 // longjmps that would skip C++ destructors.
 
 // The resource store (fonts, decoded images) that every MuPDF document of the
-// process shares; a run sets it aside from its memory budget.
+// process shares; a run sets it aside from its memory budget (cacheBytes).
 constexpr qint64 muPdfStoreBytes = qint64(96) << 20;
 
-// Opens PDF files only, as Poppler does: MuPDF's other formats (XPS, EPUB,
-// images) are refused like any file that is not a PDF.
-RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, const RenderOptions &options);
+// Every page box, CMYK, and each of the other options. Opens PDF files only,
+// as Poppler does: MuPDF's other formats (XPS, EPUB, images) are refused like
+// any file that is not a PDF.
+extern const RendererBackEnd muPdfBackEnd;
 
 #endif // MUPDFRENDERER_H

@@ -22,8 +22,10 @@ bool stopRequested(const QVariant &payload)
 
 PageRenderer::PageRenderer(const Poppler::Document *document, int pageIndex)
 {
-    if (document && pageIndex >= 0 && pageIndex < document->numPages())
+    if (document && pageIndex >= 0 && pageIndex < document->numPages()) {
         page = document->page(pageIndex);
+        withoutPaper = document->renderHints().testFlag(Poppler::Document::IgnorePaperColor);
+    }
 }
 
 PageRenderer::~PageRenderer() = default;
@@ -41,7 +43,7 @@ void PageRenderer::hideFormFields() const
         field->setVisible(false);
 }
 
-QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
+QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                             QDeadlineTimer deadline) const
 {
     if (!page)
@@ -53,7 +55,7 @@ QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<b
     // Splash falls back to a 1 x 1 image when it cannot allocate the bitmap.
     if (image.size() != region.size())
         return QImage();
-    const QImage::Format wanted = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const QImage::Format wanted = withoutPaper ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
     if (image.format() != wanted)
         image.convertTo(wanted);
     return image;

@@ -29,15 +29,16 @@ public:
     void hideFormFields() const;
 
     // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
-    // image of the region's size (Format_ARGB32_Premultiplied with alpha, for
-    // a document drawn without paper); a null image when drawing failed or
-    // the result came back at another size than asked for.
+    // image of the region's size (Format_ARGB32_Premultiplied for a document
+    // drawn without paper, as drawWithoutPaper() sets it); a null image when
+    // drawing failed or the result came back at another size than asked for.
     // Drawing also gives up once the deadline has passed.
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha = false,
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                   QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) const;
 
 private:
     std::unique_ptr<Poppler::Page> page;
+    bool withoutPaper = false;
 };
 
 #endif // PAGERENDERER_H

@@ -143,5 +143,5 @@ bool drawOnePixel(const Poppler::Document *document, int pageIndex, const std::a
                   QDeadlineTimer deadline)
 {
     const PageRenderer page(document, pageIndex);
-    return page.exists() && !page.render(72, QRect(0, 0, 1, 1), stop ? *stop : neverStopped, false, deadline).isNull();
+    return page.exists() && !page.render(72, QRect(0, 0, 1, 1), stop ? *stop : neverStopped, deadline).isNull();
 }

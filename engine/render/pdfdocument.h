@@ -1,6 +1,8 @@
 #ifndef PDFDOCUMENT_H
 #define PDFDOCUMENT_H
 
+#include "engine/render/pdfstatus.h"
+
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QString>
@@ -15,12 +17,6 @@ class Document;
 // Opening documents with Poppler, and drawing whole pages for the preview.
 // With pagerenderer and popplerrenderer, the only place that talks to
 // Poppler; everything else gets plain results.
-
-enum class PdfLoadStatus {
-    Loaded,
-    Failed, // not a PDF, damaged, unreadable or missing
-    Locked  // needs a user password that was not given (or was wrong)
-};
 
 struct PdfLoadResult
 {
@@ -43,12 +39,6 @@ int pdfPageCount(const Poppler::Document *document);
 // Draws the document's pages on nothing instead of white paper, so that what
 // a page leaves blank stays transparent.
 void drawWithoutPaper(Poppler::Document *document);
-
-struct PdfProbeResult
-{
-    PdfLoadStatus status = PdfLoadStatus::Failed;
-    int pageCount = 0; // set only when Loaded
-};
 
 // Opens the file only to learn whether it loads and how many pages it has.
 PdfProbeResult probePdf(const QString &path, const QByteArray &password = QByteArray());

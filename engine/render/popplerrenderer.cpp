@@ -1,6 +1,7 @@
 #include "engine/render/popplerrenderer.h"
 
 #include "engine/render/pagerenderer.h"
+#include "engine/render/pdfdocument.h"
 
 #include <poppler-qt6.h>
 
@@ -18,10 +19,10 @@ public:
 
     bool exists() const override { return page.exists(); }
     QSizeF sizeInPoints() const override { return page.sizeInPoints(); }
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                   QDeadlineTimer deadline) const override
     {
-        return page.render(dpi, region, stop, alpha, deadline);
+        return page.render(dpi, region, stop, deadline);
     }
 
 private:
@@ -52,8 +53,6 @@ private:
     bool annotations;
 };
 
-} // namespace
-
 RenderOpenResult openWithPoppler(const QString &path, const QByteArray &password, const RenderOptions &options)
 {
     PdfLoadResult loaded = loadPdf(path, password);
@@ -74,6 +73,12 @@ RenderOpenResult openWithPoppler(const QString &path, const QByteArray &password
     result.document = std::make_unique<PopplerDocument>(document, std::move(loaded.document), options.annotations);
     return result;
 }
+
+} // namespace
+
+const RendererBackEnd popplerBackEnd{RendererKind::Poppler, "poppler", "Poppler's Qt interface",
+                                     RendererAbilities{boxBit(PageBox::Crop), false, true, true, true}, 0,
+                                     openWithPoppler};
 
 std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document)
 {

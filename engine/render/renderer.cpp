@@ -1,48 +1,59 @@
 #include "engine/render/renderer.h"
 
-#include "engine/render/popplerrenderer.h"
-#ifdef VELLORAN_MUPDF
-#include "engine/render/mupdfrenderer.h"
-#endif
+#include "engine/render/rendererbackend.h"
+
+namespace {
+
+const RendererBackEnd *backEndOf(RendererKind kind)
+{
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (backEnd->kind == kind)
+            return backEnd;
+    }
+    return nullptr;
+}
+
+const RendererBackEnd *builtIn(RendererKind kind)
+{
+    const RendererBackEnd *backEnd = backEndOf(kind);
+    return backEnd && backEnd->open ? backEnd : nullptr;
+}
+
+} // namespace
 
 QString rendererName(RendererKind kind)
 {
-    return kind == RendererKind::MuPdf ? QStringLiteral("mupdf") : QStringLiteral("poppler");
+    const RendererBackEnd *backEnd = backEndOf(kind);
+    return backEnd ? QLatin1String(backEnd->name) : QString();
 }
 
 std::optional<RendererKind> rendererForName(const QString &name)
 {
-    for (RendererKind kind : {RendererKind::MuPdf, RendererKind::Poppler}) {
-        if (name == rendererName(kind))
-            return kind;
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (name == QLatin1String(backEnd->name))
+            return backEnd->kind;
     }
     return std::nullopt;
 }
 
 bool rendererBuiltIn(RendererKind kind)
 {
-#ifdef VELLORAN_MUPDF
-    Q_UNUSED(kind)
-    return true;
-#else
-    return kind == RendererKind::Poppler;
-#endif
+    return builtIn(kind) != nullptr;
 }
 
 RendererKind defaultRenderer()
 {
-    return rendererBuiltIn(RendererKind::MuPdf) ? RendererKind::MuPdf : RendererKind::Poppler;
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (backEnd->open)
+            return backEnd->kind;
+    }
+    return rendererBackEnds().constLast()->kind;
 }
 
 qint64 rendererCacheBytes(RendererKind kind)
 {
-#ifdef VELLORAN_MUPDF
-    if (kind == RendererKind::MuPdf)
-        return muPdfStoreBytes;
-#else
-    Q_UNUSED(kind)
-#endif
-    return 0;
+    const RendererBackEnd *backEnd = builtIn(kind);
+    return backEnd ? backEnd->cacheBytes : 0;
 }
 
 QString pageBoxName(PageBox box)
@@ -73,16 +84,10 @@ std::optional<PageBox> pageBoxForName(const QString &name)
 
 QString renderOptionsRefused(RendererKind kind, const RenderOptions &options)
 {
-    if (kind != RendererKind::Poppler)
-        return QString();
-    // Poppler's Qt interface draws the crop box and nothing else, and has no
-    // CMYK output; neither is faked from another drawing.
-    if (options.box != PageBox::Crop)
-        return QStringLiteral("--box %1 needs --renderer mupdf: Poppler's Qt interface draws the crop box only")
-            .arg(pageBoxName(options.box));
-    if (options.cmyk)
-        return QStringLiteral("--cmyk needs --renderer mupdf: Poppler's Qt interface draws in RGB only");
-    return QString();
+    const RendererBackEnd *backEnd = builtIn(kind);
+    if (!backEnd)
+        return QStringLiteral("--renderer %1 is not built into this program").arg(rendererName(kind));
+    return renderOptionsRefusedBy(*backEnd, options, rendererBackEnds());
 }
 
 RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
@@ -90,21 +95,7 @@ RenderOpenResult openForRendering(RendererKind kind, const QString &path, const 
 {
     if (!renderOptionsRefused(kind, options).isEmpty())
         return RenderOpenResult();
-#ifdef VELLORAN_MUPDF
-    if (kind == RendererKind::MuPdf)
-        return openWithMuPdf(path, password, options);
-#endif
-    if (kind == RendererKind::Poppler)
-        return openWithPoppler(path, password, options);
-    return RenderOpenResult();
-}
-
-RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
-                                  bool withoutPaper)
-{
-    RenderOptions options;
-    options.withoutPaper = withoutPaper;
-    return openForRendering(kind, path, password, options);
+    return builtIn(kind)->open(path, password, options);
 }
 
 PdfProbeResult probeForRendering(RendererKind kind, const QString &path, const QByteArray &password)

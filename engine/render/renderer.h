@@ -1,7 +1,8 @@
 #ifndef RENDERER_H
 #define RENDERER_H
 
-#include "engine/render/pdfdocument.h"
+#include "engine/render/pdfstatus.h"
+#include "engine/render/rendererkind.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -14,18 +15,17 @@
 #include <memory>
 #include <optional>
 
-// The libraries that can draw pages for the page pipeline. The window draws
-// with Poppler only; the command line picks one.
-enum class RendererKind {
-    MuPdf,
-    Poppler
-};
+// The interface the page pipeline draws through. It names no library: each
+// back-end describes itself in its own files (rendererbackend.h: its name,
+// what it can draw, how it opens a document), and what follows reads those
+// descriptions. The window draws through one back-end only; the command line
+// picks one by name.
 
 QString rendererName(RendererKind kind);
 std::optional<RendererKind> rendererForName(const QString &name);
-// Whether the program was built with the library.
+// Whether the program was built with the back-end.
 bool rendererBuiltIn(RendererKind kind);
-// MuPDF when built in, else Poppler.
+// The first back-end built in, in the order of preference.
 RendererKind defaultRenderer();
 // Memory the library keeps for itself across pages (fonts, images it has
 // decoded), to be set aside from a run's memory budget.
@@ -48,14 +48,18 @@ std::optional<PageBox> pageBoxForName(const QString &name);
 // the window's drawing.
 struct RenderOptions
 {
-    bool withoutPaper = false; // drawn on nothing: what a page leaves blank stays transparent
+    // Drawn on nothing: what a page leaves blank stays transparent, and pages
+    // come as premultiplied ARGB. The one place alpha is asked for.
+    bool withoutPaper = false;
     PageBox box = PageBox::Crop;
     bool antialias = true;     // text and vector edges
     bool annotations = true;   // comments, stamps, form fields
-    bool cmyk = false;         // pixels as C, M, Y, K bytes (MuPDF only)
+    bool cmyk = false;         // pixels as C, M, Y, K bytes
 };
 
-// Why the renderer cannot honour the options; empty when it can.
+// Why the back-end cannot honour the options, worded from what it and the
+// others built in can do (the command line's options name them); empty when
+// it can.
 QString renderOptionsRefused(RendererKind kind, const RenderOptions &options);
 
 // One page of a document. Drawing looks at the stop flag and the deadline as
@@ -71,11 +75,11 @@ public:
     virtual QSizeF sizeInPoints() const = 0;
 
     // The region, in pixels of the page at dpi, as a QImage::Format_RGB32
-    // image of the region's size (Format_ARGB32_Premultiplied with alpha, for
-    // a document opened without paper; for one opened in CMYK, the same
-    // 4-byte container holding C, M, Y, K bytes in that order in memory); a
-    // null image when drawing failed, was stopped or ran past the deadline.
-    virtual QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, bool alpha,
+    // image of the region's size (Format_ARGB32_Premultiplied for a document
+    // opened without paper; for one opened in CMYK, the same 4-byte container
+    // holding C, M, Y, K bytes in that order in memory); a null image when
+    // drawing failed, was stopped or ran past the deadline.
+    virtual QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                           QDeadlineTimer deadline) const = 0;
 };
 
@@ -95,19 +99,13 @@ struct RenderOpenResult
     std::unique_ptr<RenderDocument> document; // set only when Loaded
 };
 
-// Opens the file for drawing with the renderer, its pages drawn as the
-// options say (which renderOptionsRefused() must have accepted).
+// Opens the file for drawing with the back-end, its pages drawn as the
+// options say (the window's drawing by default). Options that
+// renderOptionsRefused() refuses open nothing.
 RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
-                                  const RenderOptions &options);
-// withoutPaper: pages are drawn on nothing, so that what a page leaves blank
-// stays transparent; otherwise as the window draws them.
-RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
-                                  bool withoutPaper = false);
+                                  const RenderOptions &options = RenderOptions());
 
 // Opens the file only to learn whether it loads and how many pages it has.
 PdfProbeResult probeForRendering(RendererKind kind, const QString &path, const QByteArray &password);
-
-// A Poppler document that the caller keeps open, seen through the interface.
-std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document);
 
 #endif // RENDERER_H
