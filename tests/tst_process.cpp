@@ -329,7 +329,8 @@ void TstProcess::cancelRightAfterSave()
     QCOMPARE(process.convertedCount, 2u);
 }
 
-// Abort Convert while a page takes seconds to draw: the page stops where it is.
+// Abort Convert while a page takes minutes to draw: the page stops where it
+// is, within seconds however busy the machine (bench_stop measures the goal).
 void TstProcess::cancelInsideAHugePage()
 {
     const QString pdf = m_pdfDir.filePath(QStringLiteral("heavy.pdf"));
@@ -355,7 +356,7 @@ void TstProcess::cancelInsideAHugePage()
     process.canceled.store(true, std::memory_order_relaxed);
     QVERIFY(process.wait(QDeadlineTimer(120000)) && ended.load(std::memory_order_acquire));
     const qint64 elapsed = sinceCancel.elapsed();
-    QVERIFY2(elapsed < 500, qPrintable(QStringLiteral("%1 ms after the cancel").arg(elapsed)));
+    QVERIFY2(elapsed < 5000, qPrintable(QStringLiteral("%1 ms after the cancel").arg(elapsed)));
     QCOMPARE(recorder.events, (QStringList{"Start convert...", "User canceled"}));
     QCOMPARE(entriesOf(m_outDir->path()), QStringList());
 }

