@@ -1,5 +1,6 @@
 #include "runner/pagerunner.h"
 
+#include "engine/nativepath.h"
 #include "engine/parallelbands.h"
 #include "runner/worker.h"
 
@@ -201,7 +202,7 @@ void PageRunner::handleEnd(Run &run, Worker &worker)
         run.report(result->first, result->second);
     if (!wasReady) {
         ++startsFailedInARow;
-        startFailure = Worker::whyNotStarted(status);
+        startFailure = QStringLiteral("%1: %2").arg(displayPath(settings.program), Worker::whyNotStarted(status));
         return;
     }
     if (!worker.busy())
@@ -216,6 +217,15 @@ void PageRunner::handleEnd(Run &run, Worker &worker)
 void PageRunner::enforceTimeLimits(Run &run)
 {
     for (const std::unique_ptr<Worker> &worker : workers) {
+        if (!worker->ready() && worker->sinceStart() >= startTimeoutMs) {
+            // Not worth trying again: a worker starts in milliseconds.
+            worker->retire(true, settings.outputFolders);
+            startsFailedInARow = 3;
+            startFailure = QStringLiteral("%1: it did not answer within %2 s")
+                               .arg(displayPath(settings.program))
+                               .arg(startTimeoutMs / 1000);
+            continue;
+        }
         if (!pastTimeLimit(*worker))
             continue;
         const PageTask &task = worker->taskInHand();

@@ -65,6 +65,8 @@ public:
     // How long past a page's own time limit its worker is given before it is
     // killed: the pipeline gives the page up itself where the renderer lets it.
     static constexpr qint64 graceMs = 1000;
+    // A worker that has not said it is ready by then is taken for broken.
+    static constexpr qint64 startTimeoutMs = 30000;
     // A document that crashed this many workers has its other tasks failed untried.
     static constexpr int crashesPerDocument = 3;
 

@@ -92,6 +92,7 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
         fd = -1;
         return false;
     }
+    started.start();
     TaskProtocol::Setup setup = given;
     temporaryMark = randomMark();
     setup.mark = temporaryMark;

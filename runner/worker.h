@@ -30,6 +30,7 @@ public:
     QString startFailure() const { return failure; }
 
     bool running() const { return pid > 0; }
+    qint64 sinceStart() const { return started.elapsed(); }
     bool ready() const { return isReady; }
     QString unconfinedBecause() const { return unconfined; }
     int descriptor() const { return fd; }
@@ -75,6 +76,7 @@ private:
     int taskIndex = -1;
     PageTask inHand;
     QElapsedTimer clock;
+    QElapsedTimer started;
     qint64 cpuAtStart = 0;
     qint64 cpuMs() const;
 };

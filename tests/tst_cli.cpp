@@ -535,6 +535,10 @@ void TestCli::badUsage_data()
         << QStringList{"VELLORAN_WORKER=/nonexistent/velloran-worker", "ten.pdf"}
         << "velloran-cli: {dir}/ten.pdf: cannot be opened: no worker process could be started: "
            "/nonexistent/velloran-worker: No such file or directory\n";
+    QTest::newRow("a worker executable that ends at once")
+        << QStringList{"VELLORAN_WORKER=/bin/true", "ten.pdf"}
+        << "velloran-cli: {dir}/ten.pdf: cannot be opened: no worker process could be started: "
+           "/bin/true: it ended at once (exit status 0)\n";
 }
 
 void TestCli::badUsage()
