@@ -486,16 +486,27 @@ int CliApp::run(const QStringList &arguments)
 
     // The inputs are opened in worker processes too: a file that crashes the
     // renderer as it is opened is refused, not the end of the run.
-    const WorkerLimits limits{commandLine.jobs, workerMemoryLimit(commandLine)};
-    const BatchPlan plan = planBatch(commandLine.options, [&limits](const QStringList &paths, const QByteArray &password,
-                                                                    RendererKind renderer) {
-        return probeInWorkers(paths, password, renderer, limits, interruptFlag());
+    BatchWorkers workers(commandLine.options, WorkerLimits{commandLine.jobs, workerMemoryLimit(commandLine)},
+                         interruptFlag());
+    const BatchPlan plan = planBatch(commandLine.options, [&workers](const QStringList &paths,
+                                                                     const QByteArray &password, RendererKind renderer) {
+        return workers.probe(paths, password, renderer);
     });
+    if (interruptFlag().load(std::memory_order_relaxed)) {
+        // Stopped while the inputs were opened: the files not opened yet say
+        // nothing of themselves, so the run ends as a stopped one, not a refused one.
+        const int status = StoppedBySignal + (interruptSignal() > 0 ? interruptSignal() : SIGINT);
+        printError(QStringLiteral("interrupted while the inputs were checked: nothing written"));
+        if (commandLine.json)
+            JsonReport(stdout).summary(ConversionSummary(), 0, 0, commandLine.options.files, status,
+                                       rendererName(plan.renderer));
+        return status;
+    }
     if (!plan.errors.isEmpty())
         return refuse(commandLine, plan);
     for (const QString &folder : plan.outputFolders())
         AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
-    return convert(commandLine, plan);
+    return convert(commandLine, plan, workers);
 }
 
 int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
@@ -512,7 +523,7 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
     return BadUsage;
 }
 
-int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
+int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, BatchWorkers &workers)
 {
     keepPageBuffersInHeap(); // one page to standard output and one TIFF of many are drawn here
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
@@ -545,8 +556,7 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
         ParallelConverter converter(plan);
         summary = converter.run(commandLine.jobs, interruptFlag(), onPage);
     } else {
-        summary = convertInWorkers(plan, WorkerLimits{commandLine.jobs, workerMemoryLimit(commandLine)},
-                                   interruptFlag(), onPage);
+        summary = workers.convert(plan, onPage);
     }
     progress.finish();
     if (summary.threadsRefused > 0)

@@ -9,6 +9,8 @@
 // The command-line converter: reads the options, checks every input before
 // anything is written, converts the pages on several threads and answers
 // with an exit status.
+class BatchWorkers;
+
 class CliApp
 {
 public:
@@ -39,7 +41,7 @@ public:
     int run(const QStringList &arguments);
 
 private:
-    static int convert(const CommandLine &commandLine, const BatchPlan &plan);
+    static int convert(const CommandLine &commandLine, const BatchPlan &plan, BatchWorkers &workers);
     static int refuse(const CommandLine &commandLine, const BatchPlan &plan);
 };
 

@@ -1,13 +1,47 @@
 #include "cli/workerconversion.h"
 
+#include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
+
+#include <algorithm>
 
 // Opening a document takes no longer than this, or the file is refused.
 constexpr qint64 probeTimeLimitMs = 60000;
 
-QList<DocumentProbe> probeInWorkers(const QStringList &paths, const QByteArray &password, RendererKind renderer,
-                                    const WorkerLimits &limits, const std::atomic<bool> &stop)
+BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limits, const std::atomic<bool> &stop)
+    : limits(limits)
+    , stop(stop)
+{
+    // With --output-tree the folders follow from the inputs, once they are checked.
+    if (options.outputTree.isNull() && options.outputDir != BatchPlan::standardOutputName()
+        && nativeIsDir(options.outputDir))
+        knownFolders << options.outputDir;
+}
+
+BatchWorkers::~BatchWorkers() = default;
+
+PageRunner &BatchWorkers::runnerFor(const QStringList &inputs, const QStringList &outputFolders)
+{
+    const auto covers = [](const QStringList &have, const QStringList &need) {
+        return std::all_of(need.cbegin(), need.cend(), [&have](const QString &item) { return have.contains(item); });
+    };
+    if (runner && covers(runnerInputs, inputs) && covers(runnerFolders, outputFolders))
+        return *runner;
+    runner.reset();
+    RunnerSettings settings;
+    settings.program = workerProgram();
+    settings.workers = qMax(1, limits.jobs);
+    settings.maxMemory = limits.maxMemory;
+    settings.inputs = inputs;
+    settings.outputFolders = outputFolders;
+    runner = std::make_unique<PageRunner>(settings);
+    runnerInputs = inputs;
+    runnerFolders = outputFolders;
+    return *runner;
+}
+
+QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteArray &password, RendererKind renderer)
 {
     QList<PageTask> tasks;
     for (int i = 0; i < paths.size(); ++i) {
@@ -23,13 +57,7 @@ QList<DocumentProbe> probeInWorkers(const QStringList &paths, const QByteArray &
     QList<DocumentProbe> probes(paths.size());
     for (DocumentProbe &probe : probes)
         probe.failure = QStringLiteral("not checked: the run was stopped");
-    RunnerSettings settings;
-    settings.program = workerProgram();
-    settings.workers = qBound(1, limits.jobs, int(qMax<qsizetype>(1, paths.size())));
-    settings.maxMemory = limits.maxMemory;
-    settings.inputs = paths;
-    PageRunner runner(settings);
-    runner.run(tasks, stop, [&](int index, const TaskResult &result) {
+    runnerFor(paths, knownFolders).run(tasks, stop, [&](int index, const TaskResult &result) {
         DocumentProbe &probe = probes[index];
         probe.failure.clear();
         if (result.outcome.result != PageOutcome::Written) {
@@ -71,8 +99,7 @@ PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
     return task;
 }
 
-ConversionSummary convertInWorkers(const BatchPlan &plan, const WorkerLimits &limits, const std::atomic<bool> &stop,
-                                   const ParallelConverter::PageCallback &onPage)
+ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const ParallelConverter::PageCallback &onPage)
 {
     ConversionSummary summary;
     ParallelConverter planned(plan);
@@ -86,23 +113,19 @@ ConversionSummary convertInWorkers(const BatchPlan &plan, const WorkerLimits &li
     for (const ParallelConverter::Task &task : pending)
         tasks << pageTaskFor(plan, task.fileIndex, task.pageIndex);
 
-    RunnerSettings settings;
-    settings.program = workerProgram();
-    settings.workers = qMax(1, limits.jobs);
-    settings.maxMemory = limits.maxMemory;
+    QStringList inputs;
     for (const BatchFile &file : plan.files)
-        settings.inputs << file.path;
-    settings.outputFolders = plan.outputFolders();
-    PageRunner runner(settings);
-    runner.run(tasks, stop, [&](int index, const TaskResult &result) {
+        inputs << file.path;
+    PageRunner &pages = runnerFor(inputs, plan.outputFolders());
+    pages.run(tasks, stop, [&](int index, const TaskResult &result) {
         const ParallelConverter::Task &task = pending.at(index);
         PageOutcome outcome = result.outcome;
         outcome.redoneBecause = task.redoneBecause;
         if (summary.count(outcome) && onPage)
             onPage(plan.files.at(task.fileIndex).path, outcome);
     });
-    runner.endWorkers();
-    summary.confinement = runner.confinement();
+    pages.endWorkers();
+    summary.confinement = pages.confinement();
     summary.finish(plan.pageCount());
     return summary;
 }
