@@ -29,6 +29,9 @@ struct EncodeSettings
     int quality = 75;        // 1 to 100: JPEG and WebP quality; for PNG higher compresses less
     PixelMode mode = PixelMode::Color;
     EncoderOptions options;
+    // Threads the encoder may compress on besides the caller's (PNG's pieces
+    // of a large image); the bytes written are the same for any number.
+    int threads = 1;
 };
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
