@@ -11,7 +11,7 @@ const QList<OutputType> &outputTypes()
         QList<OutputType> offered;
         for (const ImageFormatFacts &facts : imageFormats()) {
             if (facts.windowText)
-                offered.append({facts.windowText, facts.extension});
+                offered.append(OutputType{facts.windowText, facts.extension});
         }
         return offered;
     }();
