@@ -9,6 +9,7 @@
 #include <deque>
 #include <libdeflate.h>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <zlib.h>
 
@@ -201,9 +202,12 @@ bool PngEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     whole = size <= wholeLimit;
     rows.clear();
     pieces.reset();
+    image.reset();
+    filled = 0;
     try {
         if (whole) {
-            rows.reserve(size_t(size));
+            // Left uninitialised: every byte is written before it is read.
+            image.reset(new uchar[size_t(size)]);
         } else {
             rows.reserve(size_t(pieceBytes));
             row.resize(size_t(rowBytes));
@@ -241,10 +245,10 @@ bool PngEncoder::writeRows(const uchar *from, qsizetype bytesPerLine, int count)
     for (int i = 0; i < count; ++i) {
         const uchar *source = from + i * bytesPerLine;
         if (whole) {
-            const size_t at = rows.size();
-            rows.resize(at + size_t(rowBytes)); // reserved in begin()
-            rows[at] = 0;                       // no filter
-            convertRow(mode, source, rows.data() + at + 1, width);
+            uchar *to = image.get() + filled; // sized in begin()
+            to[0] = 0;                          // no filter
+            convertRow(mode, source, to + 1, width);
+            filled += size_t(rowBytes);
             continue;
         }
         row[0] = 0;
@@ -339,21 +343,17 @@ bool PngEncoder::finish()
         libdeflate_compressor *compressor = libdeflate_alloc_compressor(level);
         if (!compressor)
             return fail(QStringLiteral("out of memory"));
-        std::vector<uchar> deflated;
-        size_t size = 0;
-        try {
-            deflated.resize(libdeflate_zlib_compress_bound(compressor, rows.size()));
-            size = libdeflate_zlib_compress(compressor, rows.data(), rows.size(), deflated.data(), deflated.size());
-        } catch (const std::bad_alloc &) {
-            libdeflate_free_compressor(compressor);
-            return fail(QStringLiteral("out of memory"));
-        }
+        const size_t bound = libdeflate_zlib_compress_bound(compressor, filled);
+        const std::unique_ptr<uchar[]> deflated(new (std::nothrow) uchar[bound]);
+        const size_t size = deflated ? libdeflate_zlib_compress(compressor, image.get(), filled, deflated.get(), bound) : 0;
         libdeflate_free_compressor(compressor);
-        rows = std::vector<uchar>();
+        image.reset();
+        if (!deflated)
+            return fail(QStringLiteral("out of memory"));
         if (size == 0)
             return fail(QStringLiteral("libdeflate could not compress the image"));
         for (size_t at = 0; at < size; at += idatBytes) {
-            if (!writeChunk("IDAT", deflated.data() + at, qMin(idatBytes, size - at)))
+            if (!writeChunk("IDAT", deflated.get() + at, qMin(idatBytes, size - at)))
                 return false;
         }
     } else if (!submitPiece(true)) {

@@ -59,7 +59,9 @@ private:
     int level = 3;
     qint64 rowBytes = 0; // a row in the file: its filter byte, then the pixels
     bool whole = true;
-    std::vector<uchar> rows;   // whole: every row; streamed: the piece being filled
+    std::unique_ptr<uchar[]> image; // whole: every row
+    size_t filled = 0;
+    std::vector<uchar> rows;   // streamed: the piece being filled
     std::vector<uchar> row;    // streamed: one row before it is cut into pieces
     std::unique_ptr<Pieces> pieces;
 };
