@@ -141,8 +141,13 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             if (!encoder.begin(device, settings))
                 return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
-        if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
+        if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight)) {
+            if (stopSet(stop))
+                return finish(outcome, PageOutcome::Stopped);
+            if (deadline.hasExpired())
+                return timedOut();
             return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
+        }
     }
     if (!encoder.finish()) {
         if (stopSet(stop))

@@ -258,7 +258,12 @@ bool PngEncoder::writeRows(const uchar *from, qsizetype bytesPerLine, int count)
             const size_t take = qMin(row.size() - done, size_t(pieceBytes) - rows.size());
             rows.insert(rows.end(), row.begin() + qsizetype(done), row.begin() + qsizetype(done + take));
             done += take;
-            if (rows.size() == size_t(pieceBytes) && !submitPiece(false))
+            if (rows.size() < size_t(pieceBytes))
+                continue;
+            // A band of a poster is tens of pieces: a stop need not wait for all of them.
+            if (stopRequested())
+                return fail(QStringLiteral("stopped while encoding"));
+            if (!submitPiece(false))
                 return false;
         }
     }
