@@ -56,21 +56,27 @@ void PngEncoder::deflatePiece(Piece &piece, int level)
     }
     if (!piece.dictionary.empty())
         deflateSetDictionary(&z, piece.dictionary.data(), uInt(piece.dictionary.size()));
-    // The bound, and a sync flush's empty stored block and its header besides.
-    piece.output.resize(deflateBound(&z, uLong(piece.input.size())) + 64);
+    // Deflated into a buffer the thread keeps, so that a piece's output holds
+    // its own bytes only: the bound is a whole piece, a poster's output a few
+    // hundredths of it. The bound, and a sync flush's empty stored block and
+    // its header besides.
+    thread_local std::vector<uchar> scratch;
+    const size_t bound = deflateBound(&z, uLong(piece.input.size())) + 64;
+    if (scratch.size() < bound)
+        scratch.resize(bound);
     z.next_in = piece.input.data();
     z.avail_in = uInt(piece.input.size());
     const int flush = piece.last ? Z_FINISH : Z_SYNC_FLUSH;
     int result = Z_OK;
     do {
-        if (z.total_out == piece.output.size())
-            piece.output.resize(piece.output.size() * 2);
-        z.next_out = piece.output.data() + z.total_out;
-        z.avail_out = uInt(piece.output.size() - z.total_out);
+        if (z.total_out == scratch.size())
+            scratch.resize(scratch.size() * 2);
+        z.next_out = scratch.data() + z.total_out;
+        z.avail_out = uInt(scratch.size() - z.total_out);
         result = deflate(&z, flush);
     } while (result == Z_OK && (z.avail_out == 0 || (piece.last && result != Z_STREAM_END)));
     piece.failed = piece.last ? result != Z_STREAM_END : (result != Z_OK || z.avail_in != 0);
-    piece.output.resize(z.total_out);
+    piece.output.assign(scratch.begin(), scratch.begin() + qsizetype(z.total_out));
     deflateEnd(&z);
     piece.adler = libdeflate_adler32(1, piece.input.data(), piece.input.size());
     piece.input = std::vector<uchar>();
