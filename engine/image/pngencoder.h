@@ -42,6 +42,7 @@ private:
     struct Piece;
     struct Pieces;
     static void deflatePiece(Piece &piece, int level);
+    static void deflateInto(Piece &piece, int level);
 
     bool writeChunk(const char type[4], const uchar *data, size_t size, const uchar *more = nullptr,
                     size_t moreSize = 0);
