@@ -1,13 +1,15 @@
 // Measurements behind the engine's choices.
 //   bench_engine png <pdf> <dpi> <pages>
 //       renders the pages once, then encodes them with libpng and libspng at
-//       several deflate levels, filters and strategies: ms per page and size.
+//       several deflate levels, filters and strategies, and with the engine's
+//       own encoder (libdeflate, or zlib in pieces): ms per page and size.
 //   bench_engine bands <pdf> <dpi> <bands>
 //       converts every page whole and in the given number of bands and
 //       reports the pages and rows where the two differ.
 //   bench_engine convert <pdf> <dpi> <jpg|png|bmp|tiff> [output folder]
 //       converts every page on one thread and prints pages per second.
 #include "engine/image/imageformat.h"
+#include "engine/image/pngencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/render/popplerrenderer.h"
 #include "engine/pixelsize.h"
@@ -16,6 +18,7 @@
 
 #include <poppler-qt6.h>
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
@@ -172,6 +175,40 @@ int pngSweep(const Poppler::Document *document, int dpi, int pages)
         qint64 bytes = 0;
         for (const QImage &image : images)
             bytes += config.spng ? encodeSpng(image, config) : encodeLibpng(image, config);
+        std::printf("%-42s %10.1f %12.1f\n", config.name, double(timer.elapsed()) / pages,
+                    double(bytes) / 1024 / pages);
+    }
+    // The engine's own encoder: a page held whole for libdeflate, or streamed
+    // in pieces through zlib as a poster is, at the levels quality gives.
+    const struct
+    {
+        int quality;
+        qint64 wholeLimit;
+        int threads;
+        const char *name;
+    } ours[] = {
+        {100, PngEncoder::defaultWholeLimit, 1, "ours, libdeflate level 1 (-Q 100)"},
+        {87, PngEncoder::defaultWholeLimit, 1, "ours, libdeflate level 2 (-Q 87)"},
+        {75, PngEncoder::defaultWholeLimit, 1, "ours, libdeflate level 3 (-Q 75)"},
+        {62, PngEncoder::defaultWholeLimit, 1, "ours, libdeflate level 4 (-Q 62)"},
+        {38, PngEncoder::defaultWholeLimit, 1, "ours, libdeflate level 6 (-Q 38)"},
+        {75, 0, 1, "ours, zlib level 3 in 1 MiB pieces"},
+        {75, 0, 2, "ours, zlib level 3 in pieces, 2 threads"},
+    };
+    for (const auto &config : ours) {
+        QElapsedTimer timer;
+        timer.start();
+        qint64 bytes = 0;
+        for (const QImage &image : images) {
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            PngEncoder encoder(config.wholeLimit);
+            const EncodeSettings settings{image.width(), image.height(), double(dpi), config.quality, PixelMode::Color,
+                                          {}, config.threads};
+            if (encoder.begin(&buffer, settings) && encoder.writeRows(image.constBits(), image.bytesPerLine(), image.height())
+                && encoder.finish())
+                bytes += buffer.size();
+        }
         std::printf("%-42s %10.1f %12.1f\n", config.name, double(timer.elapsed()) / pages,
                     double(bytes) / 1024 / pages);
     }

@@ -57,7 +57,7 @@ int main(int argc, char **argv)
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
         const std::unique_ptr<RowEncoder> encoder = makeEncoder(*format);
-        const EncodeSettings settings{size.width, size.height, dpi, 75, PixelMode::Color};
+        const EncodeSettings settings{size.width, size.height, dpi, 75, PixelMode::Color, {}, 1};
         if (!encoder->begin(&buffer, settings) || !encoder->writeRows(image.constBits(), image.bytesPerLine(), size.height)
             || !encoder->finish())
             return 1;

@@ -160,6 +160,26 @@ QString treeFolder(const BatchOptions &options, const QString &path)
     return QDir::cleanPath(options.outputDir + QLatin1Char('/') + folder.mid(prefix.size()));
 }
 
+// What the format table offers, in the words of the messages below:
+// "-t jpg or -t tiff", "jpg, png, bmp, tiff or webp", "TIFF".
+QString typeOptions(const QStringList &extensions)
+{
+    QStringList options;
+    for (const QString &extension : extensions)
+        options << QStringLiteral("-t ") + extension;
+    return listText(options);
+}
+
+QString multiPageNames()
+{
+    QStringList names;
+    for (const ImageFormatFacts &facts : imageFormats()) {
+        if (facts.multiPage)
+            names << QLatin1String(facts.name);
+    }
+    return listText(names, QStringLiteral("and"));
+}
+
 const char *modeName(PixelMode mode)
 {
     switch (mode) {
@@ -187,14 +207,16 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
     if (style.longestSide > 0 && (style.width > 0 || style.height > 0))
         errors << QStringLiteral("give --scale-to or --width/--height, not both");
     if (style.mode == PixelMode::Cmyk && !formatStores(format, style.mode))
-        errors << QStringLiteral("--cmyk writes jpg and tiff files only: use -t jpg or -t tiff");
+        errors << QStringLiteral("--cmyk writes %1 files only: use %2")
+                      .arg(listText(extensionsStoring(PixelMode::Cmyk), QStringLiteral("and")),
+                           typeOptions(extensionsStoring(PixelMode::Cmyk)));
     else if (!formatStores(format, style.mode))
         errors << QStringLiteral("%1 files cannot hold %2 pages").arg(options.extension, QLatin1String(modeName(style.mode)));
     const QString refusedByRenderer = renderOptionsRefused(options.renderer, style.renderOptions());
     if (!refusedByRenderer.isEmpty())
         errors << refusedByRenderer;
-    if (style.multipage && format != ImageFormat::Tiff)
-        errors << QStringLiteral("--multipage writes TIFF files only: add -t tiff");
+    if (style.multipage && !formatFacts(format).multiPage)
+        errors << QStringLiteral("--multipage writes %1 files only: add %2").arg(multiPageNames(), typeOptions(multiPageExtensions()));
 
     const EncoderOptions &encoder = style.encoder;
     if (format != ImageFormat::Jpeg) {
@@ -300,7 +322,7 @@ QStringList checkBatchOptions(const BatchOptions &options)
         errors << QStringLiteral("no input file given: name the PDF files to convert; see --help");
     const std::optional<ImageFormat> format = imageFormatForExtension(options.extension);
     if (!format)
-        errors << QStringLiteral("unknown type \"%1\": use jpg, png, bmp, tiff or webp").arg(options.extension);
+        errors << QStringLiteral("unknown type \"%1\": use %2").arg(options.extension, listText(formatExtensions()));
     else
         errors << checkOutputStyle(options, *format);
     if (options.resolution < minResolution || options.resolution > maxResolution)

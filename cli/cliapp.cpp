@@ -5,6 +5,7 @@
 #include "cli/progressline.h"
 #include "cli/workerconversion.h"
 #include "engine/atomicfile.h"
+#include "engine/image/imageformat.h"
 #include "engine/memorybudget.h"
 #include "engine/nativepath.h"
 #include "engine/version.h"
@@ -222,7 +223,7 @@ QList<QCommandLineOption> cliOptions()
                           "- writes the one page of the run to standard output, for a pipe.", "folder", "."},
         {"output-tree", "Write each file's pages under the output folder at the file's folder relative to this "
                         "one (root/2023/report.pdf into <output>/2023/); files outside it are refused.", "root"},
-        {{"t", "type"}, "Image type: jpg, png, bmp, tiff or webp (default: jpg).", "type", "jpg"},
+        {{"t", "type"}, QStringLiteral("Image type: %1 (default: jpg).").arg(listText(formatExtensions())), "type", "jpg"},
         {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
         {"width", "Fit each page into this many pixels wide (with --height, into that box), "
                   "keeping its proportions, instead of a resolution.", "pixels"},
@@ -230,10 +231,10 @@ QList<QCommandLineOption> cliOptions()
         {"scale-to", "Make each page's longer side this many pixels, instead of a resolution.", "pixels"},
         {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png and tiff deflate a higher value "
                            "compresses less; for webp 100 means lossless.", "quality", "75"},
-        {"gray", "Write 8-bit grayscale (jpg, png, bmp, tiff)."},
-        {"mono", "Write 1 bit a pixel, black below half luminance (png, bmp, tiff with CCITT G4)."},
-        {"transparent", "Leave the paper unpainted and write alpha (png, tiff, webp)."},
-        {"multipage", "With -t tiff: every page of a file into one <name>.tiff."},
+        {"gray", QStringLiteral("Write 8-bit grayscale (%1).").arg(extensionsStoring(PixelMode::Gray).join(", "))},
+        {"mono", QStringLiteral("Write 1 bit a pixel, black below half luminance (%1 with CCITT G4).").arg(extensionsStoring(PixelMode::Mono).join(", "))},
+        {"transparent", QStringLiteral("Leave the paper unpainted and write alpha (%1).").arg(extensionsStoring(PixelMode::ColorAlpha).join(", "))},
+        {"multipage", QStringLiteral("With -t %1: every page of a file into one <name>.%1.").arg(multiPageExtensions().constFirst())},
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},
         {"name", "Output names from a pattern of {name} (the PDF's base name), {page} ({page:3}: "
                  "3 digits at least) and {ext}, such as \"{name}-p{page:3}.{ext}\". A pattern without "
@@ -248,8 +249,8 @@ QList<QCommandLineOption> cliOptions()
         {"no-antialias", "Draw text and vector edges without anti-aliasing: only the page's own "
                          "colours, for line art, barcodes and OCR."},
         {"no-annotations", "Draw pages without their annotations (comments, stamps, form fields)."},
-        {"cmyk", "With jpg or tiff: draw in CMYK for print (TIFF InkSet CMYK, JPEG with Adobe's "
-                 "CMYK marker); needs --renderer mupdf."},
+        {"cmyk", QStringLiteral("With %1: draw in CMYK for print (TIFF InkSet CMYK, JPEG with Adobe's "
+                 "CMYK marker); needs --renderer mupdf.").arg(listText(extensionsStoring(PixelMode::Cmyk)))},
         {"progressive", "With jpg: progressive JPEG, shown coarse to fine while it loads."},
         {"optimize", "With jpg: Huffman tables made for each image, a few percent smaller, a little slower."},
         {"subsampling", "With jpg: chroma samples kept, 444 (all, for sharp coloured text), 422 or "

@@ -42,11 +42,6 @@ protected:
     }
 };
 
-bool writesBackwards(ImageFormat format)
-{
-    return format == ImageFormat::Bmp || format == ImageFormat::Tiff;
-}
-
 PageOutcome &writeFailed(PageOutcome &outcome, const QString &why)
 {
     outcome.result = PageOutcome::WriteFailed;
@@ -62,7 +57,7 @@ PageOutcome convertPageToStandardOutput(const RenderDocument &document, const Pa
     StandardOutputDevice out;
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     PageOutcome outcome;
-    if (writesBackwards(job.format)) {
+    if (!formatFacts(job.format).streams) {
         QBuffer memory;
         memory.open(QIODevice::ReadWrite);
         outcome = appendPage(document, job, *encoder, memory, stop);

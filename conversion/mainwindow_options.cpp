@@ -4,6 +4,8 @@
 #include "conversion/outputtype.h"
 #include "engine/pagelist.h"
 
+#include <iterator>
+
 namespace {
 const char pageListMarker[] = "background-color:yellow";
 }
@@ -13,7 +15,7 @@ void MainWindow::on_comboBox_output_type_currentTextChanged(QString text)
     // One options page per type, in the order of the type table.
     QWidget *const pages[] = {ui->page_jpeg, ui->page_png, ui->page_bmp, ui->page_tiff};
     const QList<OutputType> &types = outputTypes();
-    for (int i = 0; i < types.size(); ++i) {
+    for (int i = 0; i < qMin(types.size(), qsizetype(std::size(pages))); ++i) {
         if (text == tr(types.at(i).comboText)) {
             ui->stackedWidget_output_type->setCurrentWidget(pages[i]);
             return;

@@ -1,15 +1,20 @@
 #include "conversion/outputtype.h"
 
+#include "engine/image/imageformat.h"
+
 #include <QCoreApplication>
 
 const QList<OutputType> &outputTypes()
 {
-    static const QList<OutputType> types = {
-        {QT_TRANSLATE_NOOP("MainWindow", "JPEG format"), "jpg"},
-        {QT_TRANSLATE_NOOP("MainWindow", "PNG format"), "png"},
-        {QT_TRANSLATE_NOOP("MainWindow", "BMP format"), "bmp"},
-        {QT_TRANSLATE_NOOP("MainWindow", "TIFF format"), "tiff"},
-    };
+    // The types the format table offers in the window, in its order.
+    static const QList<OutputType> types = [] {
+        QList<OutputType> offered;
+        for (const ImageFormatFacts &facts : imageFormats()) {
+            if (facts.windowText)
+                offered.append(OutputType{facts.windowText, facts.extension});
+        }
+        return offered;
+    }();
     return types;
 }
 

@@ -4,7 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// The output types offered in the window, in combo-box order.
+// The output types offered in the window, in combo-box order: those of the
+// format table (engine/image/imageformat) that have a window text.
 struct OutputType
 {
     const char *comboText; // untranslated, context "MainWindow"

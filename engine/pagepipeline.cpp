@@ -90,7 +90,8 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
-    const qint64 encoderMemory = encoder.bytesHeld(EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder});
+    const EncodeSettings settings{width, height, job.resolution, job.quality, job.mode, job.encoder, qMax(1, job.bandThreads)};
+    const qint64 encoderMemory = encoder.bytesHeld(settings);
     const int bandCount = (height + rows - 1) / rows;
     const int drawingThreads = banded && job.openCopy ? qBound(1, job.bandThreads, bandCount) : 1;
     const BudgetLease lease(job.memory, bandMemory * drawingThreads + encoderMemory, stop);
@@ -137,11 +138,16 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             QString why;
             if (!start(&why))
                 return finish(outcome, PageOutcome::WriteFailed, why);
-            if (!encoder.begin(device, EncodeSettings{width, height, job.resolution, job.quality, job.mode, job.encoder}))
+            if (!encoder.begin(device, settings))
                 return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
-        if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight))
+        if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight)) {
+            if (stopSet(stop))
+                return finish(outcome, PageOutcome::Stopped);
+            if (deadline.hasExpired())
+                return timedOut();
             return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
+        }
     }
     if (!encoder.finish()) {
         if (stopSet(stop))

@@ -69,7 +69,7 @@ while IFS= read -r line; do
     if [[ $name == mupdf/* ]] && ! [[ $line =~ $mupdf_files ]]; then
         fail "$(where "$line")" "MuPDF's header $name outside the MuPDF renderer"
     fi
-    if [[ $name =~ ^(jpeglib\.h|jerror\.h|turbojpeg\.h|png\.h|pngconf\.h|tiffio\.h|tiff\.h|zlib\.h|spng\.h|webp/.*)$ ]] &&
+    if [[ $name =~ ^(jpeglib\.h|jerror\.h|turbojpeg\.h|png\.h|pngconf\.h|tiffio\.h|tiff\.h|zlib\.h|libdeflate\.h|spng\.h|webp/.*)$ ]] &&
        ! [[ $line =~ $image_files ]]; then
         fail "$(where "$line")" "the image library header $name outside the encoders"
     fi

@@ -478,6 +478,18 @@ void TestCli::badUsage_data()
     QTest::newRow("gray webp") << QStringList{"-t", "webp", "--gray", "ten.pdf"} << "webp files cannot hold gray pages";
     QTest::newRow("multipage png") << QStringList{"-t", "png", "--multipage", "ten.pdf"}
                                    << "--multipage writes TIFF files only";
+    // The rest of what the format table refuses, each in the words it gives.
+    QTest::newRow("unknown type lists the types") << QStringList{"-t", "jpeg", "ten.pdf"}
+                                                  << "unknown type \"jpeg\": use jpg, png, bmp, tiff or webp";
+    QTest::newRow("1-bit webp") << QStringList{"-t", "webp", "--mono", "ten.pdf"} << "webp files cannot hold 1-bit pages";
+    QTest::newRow("transparent jpg") << QStringList{"--transparent", "ten.pdf"} << "jpg files cannot hold transparent pages";
+    QTest::newRow("cmyk bmp") << QStringList{"-t", "bmp", "--cmyk", "ten.pdf"}
+                              << "--cmyk writes jpg and tiff files only: use -t jpg or -t tiff";
+    QTest::newRow("cmyk webp") << QStringList{"-t", "webp", "--cmyk", "ten.pdf"} << "--cmyk writes jpg and tiff files only";
+    QTest::newRow("multipage jpg") << QStringList{"--multipage", "ten.pdf"}
+                                   << "--multipage writes TIFF files only: add -t tiff";
+    QTest::newRow("multipage webp") << QStringList{"-t", "webp", "--multipage", "ten.pdf"}
+                                    << "--multipage writes TIFF files only";
     QTest::newRow("page timeout 0") << QStringList{"--page-timeout", "0", "ten.pdf"} << "invalid page-timeout \"0\"";
     QTest::newRow("resolution 1000000") << QStringList{"-r", "1000000", "ten.pdf"} << "invalid resolution \"1000000\"";
     QTest::newRow("jobs 0") << QStringList{"-j", "0", "ten.pdf"} << "invalid jobs \"0\"";
@@ -591,6 +603,12 @@ void TestCli::helpAndVersion()
                                "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output",
                                "--box", "--crop", "--no-antialias", "--no-annotations", "--cmyk"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
+    // What the format table says each type takes, as the wrapped lines read.
+    const QString flat = help.out.simplified();
+    for (const char *taken : {"Image type: jpg, png, bmp, tiff or webp", "8-bit grayscale (jpg, png, bmp, tiff)",
+                              "luminance (png, bmp, tiff with CCITT G4)", "alpha (png, tiff, webp)",
+                              "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK"})
+        QVERIFY2(flat.contains(QLatin1String(taken)), taken);
 
     const CliRun version = runCli({"--version"});
     QCOMPARE(version.status, 0);

@@ -1,5 +1,6 @@
 #include "engine/atomicfile.h"
 #include "engine/image/pixelconvert.h"
+#include "engine/image/pngencoder.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
 #include "engine/render/popplerrenderer.h"
@@ -14,6 +15,7 @@
 
 #include <QDir>
 #include <QImageReader>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +26,31 @@ namespace {
 
 const std::atomic<bool> notStopped{false};
 
+// What a file of the image should hold: each row put in the mode's layout by
+// the pixel conversions (checked on their own against worked values), 1-bit
+// pixels spread to 0 and 255 as the readers give them.
+DecodedImage expectedRows(const QImage &drawn, PixelMode mode)
+{
+    DecodedImage expected;
+    expected.width = drawn.width();
+    expected.height = drawn.height();
+    expected.channels = mode == PixelMode::Color ? 3 : mode == PixelMode::ColorAlpha ? 4 : 1;
+    expected.samples.resize(qsizetype(expected.width) * expected.height * expected.channels);
+    QByteArray packed(qsizetype(packedRowBytes(mode, expected.width)), '\0');
+    for (int y = 0; y < expected.height; ++y) {
+        auto *to = const_cast<uchar *>(expected.row(y));
+        if (mode != PixelMode::Mono) {
+            convertRow(mode, drawn.constScanLine(y), to, expected.width);
+            continue;
+        }
+        const auto *bits = reinterpret_cast<const uchar *>(packed.constData());
+        convertRow(mode, drawn.constScanLine(y), reinterpret_cast<uchar *>(packed.data()), expected.width);
+        for (int x = 0; x < expected.width; ++x)
+            to[x] = (bits[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
+    }
+    return expected;
+}
+
 // What the file of a page should hold: the page drawn whole, each row put in
 // the mode's layout by the pixel conversions (checked on their own against
 // worked values), 1-bit pixels spread to 0 and 255 as the readers give them.
@@ -33,28 +60,18 @@ DecodedImage expectedFile(const Poppler::Document *document, double dpi, PixelMo
     const PixelSize size = pixelSizeAt(page.sizeInPoints(), dpi);
     // With alpha when the document draws without paper.
     const QImage drawn = page.render(dpi, QRect(0, 0, size.width, size.height), notStopped);
-    DecodedImage expected;
-    expected.width = size.width;
-    expected.height = size.height;
-    expected.channels = mode == PixelMode::Color ? 3 : mode == PixelMode::ColorAlpha ? 4 : 1;
     if (drawn.size() != QSize(size.width, size.height)) {
-        expected.error = QStringLiteral("the page could not be drawn");
-        return expected;
+        DecodedImage failed;
+        failed.error = QStringLiteral("the page could not be drawn");
+        return failed;
     }
-    expected.samples.resize(qsizetype(size.width) * size.height * expected.channels);
-    QByteArray packed(qsizetype(packedRowBytes(mode, size.width)), '\0');
-    for (int y = 0; y < size.height; ++y) {
-        auto *to = const_cast<uchar *>(expected.row(y));
-        if (mode != PixelMode::Mono) {
-            convertRow(mode, drawn.constScanLine(y), to, size.width);
-            continue;
-        }
-        const auto *bits = reinterpret_cast<const uchar *>(packed.constData());
-        convertRow(mode, drawn.constScanLine(y), reinterpret_cast<uchar *>(packed.data()), size.width);
-        for (int x = 0; x < size.width; ++x)
-            to[x] = (bits[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
-    }
-    return expected;
+    return expectedRows(drawn, mode);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -71,6 +88,8 @@ private slots:
     void pixelConversions();
     void losslessFilesMatchDrawing_data();
     void losslessFilesMatchDrawing();
+    void pngPiecesReadBack_data();
+    void pngPiecesReadBack();
     void modesReadBack_data();
     void modesReadBack();
     void webpLimit();
@@ -145,6 +164,7 @@ void TstOutputs::losslessFilesMatchDrawing_data()
     QTest::addColumn<QSizeF>("page");
     QTest::addColumn<double>("resolution");
     QTest::addColumn<int>("bandRows"); // 0: drawn whole
+    QTest::addColumn<int>("threads");  // the page's threads, which its encoder may use
 
     const struct
     {
@@ -162,13 +182,19 @@ void TstOutputs::losslessFilesMatchDrawing_data()
         for (const auto &mode : modes) {
             if (!formatStores(format.format, mode.mode))
                 continue;
-            QTest::addRow("%s %s", format.name, mode.name) << format.format << mode.mode << card << 72.0 << 0;
-            QTest::addRow("%s %s in bands", format.name, mode.name) << format.format << mode.mode << card << 72.0 << 16;
+            QTest::addRow("%s %s", format.name, mode.name) << format.format << mode.mode << card << 72.0 << 0 << 1;
+            QTest::addRow("%s %s in bands", format.name, mode.name) << format.format << mode.mode << card << 72.0 << 16
+                                                                     << 1;
         }
     }
     // A colour row of 300000 bytes, more than a strip's 256 KiB: one row a strip.
     QTest::newRow("tiff colour 100000 px wide") << ImageFormat::Tiff << PixelMode::Color << QSizeF(14400, 8) << 500.0
-                                               << 0;
+                                               << 0 << 1;
+    // 100000 x 125 pixels, 37.5 MB of rows: past what PNG deflates whole, so
+    // streamed in pieces of 1 MiB that end mid-row, across bands of 16 rows,
+    // deflated on two threads; the bytes are those of one thread.
+    QTest::newRow("png colour in pieces on 2 threads") << ImageFormat::Png << PixelMode::Color << QSizeF(14400, 18)
+                                                       << 500.0 << 16 << 2;
 }
 
 void TstOutputs::losslessFilesMatchDrawing()
@@ -178,6 +204,7 @@ void TstOutputs::losslessFilesMatchDrawing()
     QFETCH(QSizeF, page);
     QFETCH(double, resolution);
     QFETCH(int, bandRows);
+    QFETCH(int, threads);
 
     const QString pdf = dir.filePath(QStringLiteral("card-%1x%2.pdf").arg(page.width()).arg(page.height()));
     if (!QFileInfo::exists(pdf))
@@ -195,14 +222,91 @@ void TstOutputs::losslessFilesMatchDrawing()
     job.resolution = resolution;
     if (bandRows > 0)
         job.bandBudget = bandBytes(expected.width, bandRows + 2 * bandMargin);
+    job.bandThreads = threads;
     const PageOutcome outcome = convertPage(*popplerView(loaded.document.get()), job, notStopped);
     QVERIFY2(outcome.result == PageOutcome::Written, qPrintable(outcome.detail));
+    if (threads > 1) {
+        PageJob alone = job;
+        alone.outputPath = dir.filePath(QStringLiteral("card-one-thread.out"));
+        alone.bandThreads = 1;
+        const PageOutcome one = convertPage(*popplerView(loaded.document.get()), alone, notStopped);
+        QVERIFY2(one.result == PageOutcome::Written, qPrintable(one.detail));
+        QVERIFY2(fileBytes(alone.outputPath) == fileBytes(job.outputPath), "more threads wrote other bytes");
+    }
 
     const DecodedImage file = format == ImageFormat::Png ? readPng(job.outputPath)
                               : format == ImageFormat::Bmp ? readBmp(job.outputPath)
                                                            : readTiff(job.outputPath);
     const QString differences = imageDifferences(file, expected);
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
+}
+
+// The pieces of a streamed PNG at their edges: pieces smaller than deflate's
+// 32 KiB window (each primed from several before it), rows longer than a
+// piece, band edges elsewhere, every layout. Rows of noise, repeats of rows
+// far back and gradients make deflate reach across pieces. Read back by
+// libpng pixel for pixel, and the same bytes on one thread and on three.
+void TstOutputs::pngPiecesReadBack_data()
+{
+    QTest::addColumn<PixelMode>("mode");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("pieceBytes");
+    QTest::addColumn<int>("bandRows");
+
+    QTest::newRow("colour, pieces of 1000 bytes") << PixelMode::Color << 300 << 1000 << 7;
+    QTest::newRow("colour, a row over five pieces") << PixelMode::Color << 1000 << 700 << 5;
+    QTest::newRow("gray") << PixelMode::Gray << 513 << 4096 << 9;
+    QTest::newRow("1-bit, pieces of 50 bytes") << PixelMode::Mono << 1001 << 50 << 3;
+    QTest::newRow("alpha, pieces past the window") << PixelMode::ColorAlpha << 257 << 65536 << 64;
+}
+
+void TstOutputs::pngPiecesReadBack()
+{
+    QFETCH(PixelMode, mode);
+    QFETCH(int, width);
+    QFETCH(int, pieceBytes);
+    QFETCH(int, bandRows);
+
+    const int height = 240;
+    QImage image(width, height, mode == PixelMode::ColorAlpha ? QImage::Format_ARGB32_Premultiplied
+                                                              : QImage::Format_RGB32);
+    QRandomGenerator random(11);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 alpha = mode == PixelMode::ColorAlpha ? quint32(x * 255 / width) : 255;
+            quint32 pixel = 0;
+            if (y % 5 == 0)
+                pixel = random.generate(); // noise
+            else if (y % 5 == 1 && y > 40)
+                pixel = reinterpret_cast<const quint32 *>(image.constScanLine(y - 40))[x]; // 40 rows back
+            else
+                pixel = quint32(x * 7 + y) << 8 | quint32(y * 3);
+            row[x] = qPremultiply((pixel & 0xffffff) | alpha << 24);
+        }
+    }
+    const DecodedImage expected = expectedRows(image, mode);
+
+    QByteArray written[2];
+    const int threadCounts[2] = {1, 3};
+    for (int i = 0; i < 2; ++i) {
+        const QString path = dir.filePath(QStringLiteral("pieces-%1.png").arg(threadCounts[i]));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        PngEncoder encoder(0, pieceBytes);
+        EncodeSettings settings{width, height, 72, 75, mode, {}, threadCounts[i]};
+        QVERIFY2(encoder.begin(&file, settings), qPrintable(encoder.errorString()));
+        for (int top = 0; top < height; top += bandRows) {
+            QVERIFY2(encoder.writeRows(image.constScanLine(top), image.bytesPerLine(), qMin(bandRows, height - top)),
+                     qPrintable(encoder.errorString()));
+        }
+        QVERIFY2(encoder.finish(), qPrintable(encoder.errorString()));
+        file.close();
+        const QString differences = imageDifferences(readPng(path), expected);
+        QVERIFY2(differences.isEmpty(), qPrintable(differences));
+        written[i] = fileBytes(path);
+    }
+    QVERIFY2(written[0] == written[1], "three threads wrote other bytes than one");
 }
 
 void TstOutputs::modesReadBack_data()

@@ -54,6 +54,7 @@ void TstOutputType::extensionForText_data()
     QTest::newRow("TIFF") << "TIFF format" << "tiff";
     QTest::newRow("case matters") << "jpeg format" << "";
     QTest::newRow("unknown") << "GIF format" << "";
+    QTest::newRow("WebP is the command line's alone") << "WebP format" << "";
     QTest::newRow("empty") << "" << "";
 }
 

@@ -7,7 +7,8 @@ packages=(
     cmake g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
     libpoppler-qt6-dev
-    libjpeg62-turbo-dev libpng-dev libtiff-dev zlib1g-dev libwebp-dev  # the engine's encoders
+    libjpeg62-turbo-dev libdeflate-dev libtiff-dev zlib1g-dev libwebp-dev  # the engine's encoders
+    libpng-dev          # tests read PNG files back with it; bench_engine measures it
     libspng-dev         # bench_engine measures it against libpng
     # velloran-cli's MuPDF renderer: Debian's static libmupdf.a and what it links
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev libbrotli-dev libharfbuzz-dev

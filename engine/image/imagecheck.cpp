@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -78,42 +79,38 @@ QString whyNotWholeImage(const QString &path, ImageFormat format)
     if (size == 0)
         return QStringLiteral("the file is empty");
     const QByteArray head = file.read(16);
-    const auto startsWith = [&head](const char *bytes, int length) {
-        return head.size() >= length && head.startsWith(QByteArray::fromRawData(bytes, length));
-    };
     const auto tail = [&file, size](qint64 length) {
         return size >= length && file.seek(size - length) ? file.read(length) : QByteArray();
     };
 
+    const ImageFormatFacts &facts = formatFacts(format);
+    const bool recognised = std::any_of(facts.signatures.cbegin(), facts.signatures.cend(),
+                                        [&head](const QByteArray &signature) { return head.startsWith(signature); });
+    if (!recognised)
+        return QStringLiteral("not a %1 file").arg(QLatin1String(facts.name));
     switch (format) {
     case ImageFormat::Png: {
-        if (!startsWith("\x89PNG\r\n\x1a\n", 8))
-            return QStringLiteral("not a PNG file");
         if (tail(12) != QByteArray::fromRawData("\0\0\0\0IEND\xae\x42\x60\x82", 12))
             return QStringLiteral("cut short: no PNG end (IEND)");
         return QString();
     }
     case ImageFormat::Jpeg:
-        if (!startsWith("\xff\xd8\xff", 3))
-            return QStringLiteral("not a JPEG file");
         if (tail(2) != QByteArray::fromRawData("\xff\xd9", 2))
             return QStringLiteral("cut short: no JPEG end marker (EOI)");
         return QString();
     case ImageFormat::Bmp:
-        if (!startsWith("BM", 2) || head.size() < 6)
+        if (head.size() < 6)
             return QStringLiteral("not a BMP file");
         if (le32(head, 2) != quint64(size))
             return QStringLiteral("cut short: %1 bytes of the %2 its BMP header gives").arg(size).arg(le32(head, 2));
         return QString();
     case ImageFormat::WebP:
-        if (!startsWith("RIFF", 4) || head.size() < 12 || head.mid(8, 4) != "WEBP")
+        if (head.size() < 12 || head.mid(8, 4) != "WEBP")
             return QStringLiteral("not a WebP file");
         if (quint64(le32(head, 4)) + 8 != quint64(size))
             return QStringLiteral("cut short: %1 bytes of the %2 its RIFF header gives").arg(size).arg(quint64(le32(head, 4)) + 8);
         return QString();
     case ImageFormat::Tiff:
-        if (!startsWith("II*\0", 4) && !startsWith("MM\0*", 4) && !startsWith("II+\0", 4) && !startsWith("MM\0+", 4))
-            return QStringLiteral("not a TIFF file");
         file.close();
         return whyNotWholeTiff(path, size);
     }

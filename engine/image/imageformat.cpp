@@ -1,58 +1,130 @@
 #include "engine/image/imageformat.h"
 
 #include "engine/image/bmpencoder.h"
+#include "engine/image/jpegencoder.h"
+#include "engine/image/pngencoder.h"
+#include "engine/image/tiffencoder.h"
+#include "engine/image/webpencoder.h"
 
 #include <climits>
 #include <cstdio>
 #include <jpeglib.h>
 
+namespace {
+
+template<typename Encoder>
+std::unique_ptr<RowEncoder> make()
+{
+    return std::make_unique<Encoder>();
+}
+
+using M = PixelMode;
+
+} // namespace
+
+const QList<ImageFormatFacts> &imageFormats()
+{
+    static const QList<ImageFormatFacts> formats = {
+        // The JPEG header has 16 bits a side; libjpeg stops a little short of that.
+        {ImageFormat::Jpeg, "JPEG", "jpg", {QByteArray("\xff\xd8\xff", 3)}, JPEG_MAX_DIMENSION, nullptr,
+         "a JPEG image has at most %1 pixels a side", {M::Color, M::Gray, M::Cmyk}, false, true,
+         QT_TRANSLATE_NOOP("MainWindow", "JPEG format"),
+         make<JpegEncoder>},
+        // 31 bits a side in PNG; rows are counted in int.
+        {ImageFormat::Png, "PNG", "png", {QByteArray("\x89PNG\r\n\x1a\n", 8)}, INT_MAX, nullptr, nullptr,
+         {M::Color, M::Gray, M::Mono, M::ColorAlpha}, false, true, QT_TRANSLATE_NOOP("MainWindow", "PNG format"),
+         make<PngEncoder>},
+        // Its rows run bottom-up, and its header gives the file's size.
+        {ImageFormat::Bmp, "BMP", "bmp", {QByteArray("BM", 2)}, INT_MAX,
+         [](qint64 width, qint64 height) { return bmpFileSize(width, height); }, "a BMP file holds at most 4 GiB",
+         {M::Color, M::Gray, M::Mono}, false, false, QT_TRANSLATE_NOOP("MainWindow", "BMP format"), make<BmpEncoder>},
+        // Past 4 GiB it becomes BigTIFF; its header points at its directory, written last.
+        {ImageFormat::Tiff, "TIFF", "tiff",
+         {QByteArray("II*\0", 4), QByteArray("MM\0*", 4), QByteArray("II+\0", 4), QByteArray("MM\0+", 4)}, INT_MAX,
+         nullptr, nullptr, {M::Color, M::Gray, M::Mono, M::ColorAlpha, M::Cmyk}, true, false,
+         QT_TRANSLATE_NOOP("MainWindow", "TIFF format"),
+         make<TiffEncoder>},
+        {ImageFormat::WebP, "WebP", "webp", {QByteArray("RIFF", 4)}, webpMaxSide, nullptr,
+         "a WebP image has at most %1 pixels a side", {M::Color, M::ColorAlpha}, false, true, nullptr,
+         make<WebpEncoder>},
+    };
+    return formats;
+}
+
+const ImageFormatFacts &formatFacts(ImageFormat format)
+{
+    for (const ImageFormatFacts &facts : imageFormats()) {
+        if (facts.format == format)
+            return facts;
+    }
+    Q_UNREACHABLE();
+}
+
 std::optional<ImageFormat> imageFormatForExtension(const QString &extension)
 {
-    if (extension == QLatin1String("jpg"))
-        return ImageFormat::Jpeg;
-    if (extension == QLatin1String("png"))
-        return ImageFormat::Png;
-    if (extension == QLatin1String("bmp"))
-        return ImageFormat::Bmp;
-    if (extension == QLatin1String("tiff"))
-        return ImageFormat::Tiff;
-    if (extension == QLatin1String("webp"))
-        return ImageFormat::WebP;
+    for (const ImageFormatFacts &facts : imageFormats()) {
+        if (extension == QLatin1String(facts.extension))
+            return facts.format;
+    }
     return std::nullopt;
+}
+
+QStringList formatExtensions()
+{
+    QStringList extensions;
+    for (const ImageFormatFacts &facts : imageFormats())
+        extensions << QLatin1String(facts.extension);
+    return extensions;
+}
+
+bool formatStores(ImageFormat format, PixelMode mode)
+{
+    return formatFacts(format).modes.contains(mode);
+}
+
+QStringList extensionsStoring(PixelMode mode)
+{
+    QStringList extensions;
+    for (const ImageFormatFacts &facts : imageFormats()) {
+        if (facts.modes.contains(mode))
+            extensions << QLatin1String(facts.extension);
+    }
+    return extensions;
+}
+
+QStringList multiPageExtensions()
+{
+    QStringList extensions;
+    for (const ImageFormatFacts &facts : imageFormats()) {
+        if (facts.multiPage)
+            extensions << QLatin1String(facts.extension);
+    }
+    return extensions;
+}
+
+QString listText(const QStringList &items, const QString &lastJoin)
+{
+    if (items.size() < 2)
+        return items.join(QString());
+    return items.mid(0, items.size() - 1).join(QStringLiteral(", ")) + QLatin1Char(' ') + lastJoin
+           + QLatin1Char(' ') + items.last();
 }
 
 bool formatHolds(ImageFormat format, qint64 width, qint64 height)
 {
     if (width < 1 || height < 1)
         return false;
-    switch (format) {
-    case ImageFormat::Jpeg:
-        // The JPEG header has 16 bits a side; libjpeg stops a little short of that.
-        return width <= JPEG_MAX_DIMENSION && height <= JPEG_MAX_DIMENSION;
-    case ImageFormat::Bmp:
-        return bmpFileSize(width, height) <= qint64(0xFFFFFFFFu);
-    case ImageFormat::WebP:
-        return width <= webpMaxSide && height <= webpMaxSide;
-    case ImageFormat::Png:
-    case ImageFormat::Tiff:
-        // 31 bits a side in PNG; TIFF goes to BigTIFF past 4 GiB. Rows are counted in int.
-        return width <= INT_MAX && height <= INT_MAX;
-    }
-    return false;
+    const ImageFormatFacts &facts = formatFacts(format);
+    if (width > facts.maxSide || height > facts.maxSide)
+        return false;
+    return !facts.fileBytes || facts.fileBytes(width, height) <= qint64(0xFFFFFFFFu);
 }
 
 QString formatLimitText(ImageFormat format)
 {
-    switch (format) {
-    case ImageFormat::Jpeg:
-        return QStringLiteral("a JPEG image has at most %1 pixels a side").arg(JPEG_MAX_DIMENSION);
-    case ImageFormat::WebP:
-        return QStringLiteral("a WebP image has at most %1 pixels a side").arg(webpMaxSide);
-    case ImageFormat::Bmp:
-        return QStringLiteral("a BMP file holds at most 4 GiB");
-    case ImageFormat::Png:
-    case ImageFormat::Tiff:
-        break;
-    }
-    return QStringLiteral("more than an image can have");
+    const ImageFormatFacts &facts = formatFacts(format);
+    if (!facts.limitText)
+        return QStringLiteral("more than an image can have");
+    const QString text = QString::fromLatin1(facts.limitText);
+    return text.contains(QLatin1String("%1")) ? text.arg(facts.maxSide) : text;
 }

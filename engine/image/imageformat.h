@@ -1,14 +1,71 @@
 #ifndef IMAGEFORMAT_H
 #define IMAGEFORMAT_H
 
+#include <QCoreApplication>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class RowEncoder;
 
 enum class ImageFormat { Jpeg, Png, Bmp, Tiff, WebP };
 
+// What a file holds for each pixel.
+enum class PixelMode {
+    Color,     // 8-bit RGB
+    Gray,      // 8-bit luminance
+    Mono,      // 1 bit: white at half luminance and above, else black
+    ColorAlpha, // 8-bit RGB and alpha, for pages drawn without paper
+    Cmyk        // 8-bit C, M, Y, K, for pages drawn in CMYK (JPEG, TIFF)
+};
+
+// Everything the program knows about an output type, in one place: the
+// encoder's factory, the command line's checks, help and standard output,
+// the check of a finished file and the window's type list all read it.
+struct ImageFormatFacts
+{
+    ImageFormat format;
+    const char *name;        // "JPEG", for messages
+    const char *extension;   // "jpg": -t's value, the file names' ending, {ext}
+    QList<QByteArray> signatures; // the bytes a file of the type starts with
+    qint64 maxSide;          // pixels a side the format can hold
+    // The bytes of a file of width x height, for a format that keeps its
+    // file's size in 32 bits (BMP: 4 GiB at most); null for the others.
+    qint64 (*fileBytes)(qint64 width, qint64 height);
+    const char *limitText;   // why a page past those limits is refused; null: only past int
+    QList<PixelMode> modes;  // the pixel layouts its files can store
+    bool multiPage;          // every page into one file (--multipage)
+    bool streams;            // written front to back: standard output takes it as it comes;
+                             // otherwise it goes back to earlier bytes and is made in memory first
+    // Its text in the window's type list (to be translated in the context
+    // "MainWindow"); null for a type of the command line only.
+    const char *windowText;
+    std::unique_ptr<RowEncoder> (*makeEncoder)();
+};
+
+// Every type, in the order they are listed: the window's four first, as its list has them.
+const QList<ImageFormatFacts> &imageFormats();
+const ImageFormatFacts &formatFacts(ImageFormat format);
+
 // The format an output extension ("jpg", "png", "bmp", "tiff", "webp") stands for.
 std::optional<ImageFormat> imageFormatForExtension(const QString &extension);
+
+// The extensions of every type, in the table's order.
+QStringList formatExtensions();
+
+// Whether files of the format can store pixels in the mode.
+bool formatStores(ImageFormat format, PixelMode mode);
+
+// The extensions of the types that store the mode, or hold many pages, in
+// the table's order: {"jpg", "tiff"} for CMYK.
+QStringList extensionsStoring(PixelMode mode);
+QStringList multiPageExtensions();
+
+// A list for people: "jpg, png, bmp, tiff or webp"; with "and" for "jpg and tiff".
+QString listText(const QStringList &items, const QString &lastJoin = QStringLiteral("or"));
 
 // WebP keeps each side in 14 bits.
 constexpr qint64 webpMaxSide = 16383;

@@ -12,15 +12,6 @@
 
 class QIODevice;
 
-// What a file holds for each pixel.
-enum class PixelMode {
-    Color,     // 8-bit RGB
-    Gray,      // 8-bit luminance
-    Mono,      // 1 bit: white at half luminance and above, else black
-    ColorAlpha, // 8-bit RGB and alpha, for pages drawn without paper
-    Cmyk        // 8-bit C, M, Y, K, for pages drawn in CMYK (JPEG, TIFF)
-};
-
 struct EncodeSettings
 {
     int width = 0;
@@ -29,6 +20,9 @@ struct EncodeSettings
     int quality = 75;        // 1 to 100: JPEG and WebP quality; for PNG higher compresses less
     PixelMode mode = PixelMode::Color;
     EncoderOptions options;
+    // Threads the encoder may compress on besides the caller's (PNG's pieces
+    // of a large image); the bytes written are the same for any number.
+    int threads = 1;
 };
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
@@ -73,12 +67,10 @@ private:
     QDeadlineTimer deadline{QDeadlineTimer::Forever};
 };
 
+// The format's encoder, as the format table makes it.
 std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format);
 
 // Dots per inch as the dots per metre that BMP and PNG store.
 int dotsPerMetre(double dpi);
-
-// Whether files of the format can store pixels in the mode.
-bool formatStores(ImageFormat format, PixelMode mode);
 
 #endif // ROWENCODER_H
