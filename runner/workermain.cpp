@@ -25,7 +25,7 @@ namespace {
 // that page die by SIGSEGV with its temporary file written halfway, as a
 // renderer crashing mid-page would; "hang ..." makes it stop answering there,
 // deaf to the stop and the page's time limit, as a renderer looping where it
-// never asks whether to stop; "hog ..." asks for up to 4 GiB of address space
+// never asks whether to stop ("spin": the same, busy on the processor); "hog ..." asks for up to 4 GiB of address space
 // in 64 MiB blocks, never touched, as a decoder trusting an image's size
 // would; "escape ..." writes the file VELLORAN_TEST_ESCAPE names. <document>
 // is the program's number for the file (its place among the inputs), <page>
@@ -66,6 +66,10 @@ void misbehaveIfAsked(const PageTask &task)
     } else if (asked.at(0) == "hang") {
         for (;;)
             pause();
+    } else if (asked.at(0) == "spin") {
+        // Busy for good, as a renderer in an endless loop is: it uses processor time.
+        for (volatile unsigned long n = 0;; n = n + 1) {
+        }
     }
     delete file;
 }
