@@ -671,11 +671,16 @@ void TstEngine::encodeStops()
         const int side = image.width();
         if (!encoder->begin(&output, EncodeSettings{side, side, 150, quality, PixelMode::Color, {}, 1}))
             return qint64(-1);
+        // WebP keeps the rows and encodes them all in finish(), where it
+        // stops; PNG encodes as the rows come and stops within the band.
+        const bool keepsRows = format == ImageFormat::WebP;
+        bool rowsTaken = !keepsRows || encoder->writeRows(image.constBits(), image.bytesPerLine(), side);
         QElapsedTimer timer;
         timer.start();
         encoder->stopWhen(&stop, limitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(limitMs));
-        // WebP keeps the rows and stops in finish(); PNG stops within the band.
-        *written = encoder->writeRows(image.constBits(), image.bytesPerLine(), side) && encoder->finish();
+        if (!keepsRows)
+            rowsTaken = encoder->writeRows(image.constBits(), image.bytesPerLine(), side);
+        *written = rowsTaken && encoder->finish();
         const qint64 elapsed = timer.elapsed();
         *error = encoder->errorString();
         *bytes = output.size();
