@@ -553,11 +553,20 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
         printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
                        .arg(summary.threadsRefused));
 
-    const bool stopped = summary.notStarted > 0;
+    // A run that stopped by itself (a full disk) failed; one stopped by a signal says which.
+    const bool stoppedItself = !summary.stoppedBecause.isEmpty();
+    const bool stopped = summary.notStarted > 0 && !stoppedItself;
     const int pagesStatus = stopped ? StoppedBySignal + (interruptSignal() > 0 ? interruptSignal() : SIGINT)
-                            : summary.failed > 0 ? SomePagesFailed
-                                                 : AllWritten;
-    if (stopped)
+                            : summary.failed > 0 || stoppedItself ? SomePagesFailed
+                                                                  : AllWritten;
+    if (stoppedItself && summary.notStarted > 0)
+        printError(QStringLiteral("stopped: %1; %2 of %3 pages written, %4 not started: make room there or give "
+                                  "-o another folder, then add --skip-existing to do the rest")
+                       .arg(summary.stoppedBecause)
+                       .arg(summary.written)
+                       .arg(plan.pageCount())
+                       .arg(summary.notStarted));
+    else if (stopped)
         printError(QStringLiteral("interrupted: %1 of %2 pages written")
                        .arg(summary.written)
                        .arg(plan.pageCount()));

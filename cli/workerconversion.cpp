@@ -2,9 +2,31 @@
 
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
+#include "engine/nativepath.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
 
 // Opening a document takes no longer than this, or the file is refused.
 constexpr qint64 probeTimeLimitMs = 60000;
+
+namespace {
+
+// A write that failed because its file system is full (or the user's quota
+// is spent): every page after it would fail the same way.
+bool metFullDisk(const PageOutcome &outcome)
+{
+    if (outcome.result != PageOutcome::WriteFailed)
+        return false;
+    for (const int error : {ENOSPC, EDQUOT})
+        if (outcome.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
+            return true;
+    return false;
+}
+
+} // namespace
 
 QList<DocumentProbe> probeInWorkers(const QStringList &paths, const QByteArray &password, RendererKind renderer,
                                     const WorkerLimits &limits, const std::atomic<bool> &stop)
@@ -100,6 +122,13 @@ ConversionSummary convertInWorkers(const BatchPlan &plan, const WorkerLimits &li
         outcome.redoneBecause = task.redoneBecause;
         if (summary.count(outcome) && onPage)
             onPage(plan.files.at(task.fileIndex).path, outcome);
+        // The pages in hand finish (each says how it ended); no more are started.
+        if (summary.stoppedBecause.isEmpty() && metFullDisk(outcome)) {
+            runner.stopHandingOut();
+            summary.stoppedBecause = QStringLiteral("%1: %2").arg(
+                displayPath(QFileInfo(outcome.outputPath).path()),
+                outcome.detail.section(QStringLiteral(": "), -1));
+        }
     });
     runner.endWorkers();
     summary.confinement = runner.confinement();

@@ -83,23 +83,25 @@ TaskResult PageRunner::runOne(const PageTask &task, const std::atomic<bool> &sto
 void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop, const ResultCallback &onResult)
 {
     Run run{tasks, stop, onResult};
+    handingOut = true;
     const auto busyCount = [this] {
         return std::count_if(workers.cbegin(), workers.cend(), [](const auto &w) { return w->busy(); });
     };
     while (!run.stopped()) {
-        failUntried(run);
-        if (run.next >= tasks.size() && busyCount() == 0)
+        if (handingOut)
+            failUntried(run);
+        if ((run.next >= tasks.size() || !handingOut) && busyCount() == 0)
             break;
         if (startsFailedInARow >= 3) {
             // No worker starts: the tasks cannot be carried out at all.
-            for (; run.next < tasks.size(); ++run.next)
+            for (; handingOut && run.next < tasks.size(); ++run.next)
                 run.report(run.next, failedTask(tasks.at(run.next), PageOutcome::RenderFailed,
                                                 QStringLiteral("no worker process could be started: %1").arg(startFailure)));
             if (busyCount() == 0)
                 break;
         }
         const qsizetype waiting = qsizetype(workers.size()) - busyCount();
-        if (waiting < tasks.size() - run.next && int(workers.size()) < qMax(1, settings.workers)
+        if (handingOut && waiting < tasks.size() - run.next && int(workers.size()) < qMax(1, settings.workers)
             && startsFailedInARow < 3) {
             startWorker(run);
             continue;
@@ -142,6 +144,8 @@ void PageRunner::failUntried(Run &run)
 void PageRunner::assign(Run &run)
 {
     for (const std::unique_ptr<Worker> &worker : workers) {
+        if (!handingOut)
+            return;
         failUntried(run);
         if (run.next >= run.tasks.size())
             return;

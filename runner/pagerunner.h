@@ -52,6 +52,12 @@ public:
     // bandThreads is set from the workers left over when fewer tasks than
     // workers remain.
     void run(const QList<PageTask> &tasks, const std::atomic<bool> &stop, const ResultCallback &onResult);
+    // From inside the result callback: no further task is started, those in
+    // hand finish as usual and run() returns once they have; the tasks never
+    // started have no result. For a failure that every later task would meet
+    // too, such as a full disk. Holds until the next run().
+    void stopHandingOut() { handingOut = false; }
+
     // One task; a Stopped outcome when stop was set before it finished.
     TaskResult runOne(const PageTask &task, const std::atomic<bool> &stop);
 
@@ -84,6 +90,7 @@ private:
     QString confinedAs;
     QString startFailure;
     int startsFailedInARow = 0;
+    bool handingOut = true;
 };
 
 // What a task that no worker carried out gives back.

@@ -230,6 +230,9 @@ QByteArray frame(const TaskResult &result)
         put(out, outcome.outputPath);
         put(out, outcome.detail);
         put(out, outcome.redoneBecause);
+        put(out, outcome.renderer);
+        put(out, outcome.warnings);
+        out << qint32(outcome.warningCount) << outcome.drawingErrors;
         put(out, result.image);
         putEnum(out, result.loadStatus);
         putEnum(out, result.rendererStatus);
@@ -256,6 +259,11 @@ std::optional<TaskResult> readResult(const QByteArray &body)
     outcome.outputPath = takeText(in);
     outcome.detail = takeText(in);
     outcome.redoneBecause = takeText(in);
+    outcome.renderer = takeText(in);
+    outcome.warnings = takeList(in);
+    qint32 warningCount = 0;
+    in >> warningCount >> outcome.drawingErrors;
+    outcome.warningCount = warningCount;
     result.image = takeImage(in);
     result.loadStatus = takeEnum<PdfLoadStatus>(in);
     result.rendererStatus = takeEnum<PdfLoadStatus>(in);
