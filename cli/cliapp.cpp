@@ -274,8 +274,16 @@ QList<QCommandLineOption> cliOptions()
                        "on (default: the machine's memory shared among the -j pages converted at once).",
          "size"},
         {"renderer", rendererHelp(), "name", rendererName(defaultRenderer())},
-        {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
+        {"json", "Report each page and a summary as JSON objects, one a line, on standard output; each "
+                 "page's line names the renderer that drew it and what it reported while drawing "
+                 "(\"warnings\")."},
+        {"strict", "Fail a page when the renderer reported an error while drawing it (an object missing, "
+                   "an image left out, memory refused); its file is removed. Poppler does not grade what it "
+                   "reports: with --renderer poppler any report fails the page."},
+        {{"v", "verbose"}, "Print what the renderer reported while drawing each page (the first few "
+                           "texts and how many in all)."},
         {{"q", "quiet"}, "No progress line."},
+        {"version", "Displays version information."},
     };
 }
 
@@ -427,6 +435,8 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     if (parser.isSet(QStringLiteral("max-memory")))
         result.maxMemory = readSize(parser.value(QStringLiteral("max-memory")), result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
+    result.verbose = parser.isSet(QStringLiteral("verbose"));
+    result.options.style.strict = parser.isSet(QStringLiteral("strict"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
     if (result.json && options.outputDir == BatchPlan::standardOutputName())
@@ -441,7 +451,7 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(exitStatusText));
     const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    // Not addVersionOption(), which takes -v: that is --verbose.
     const QList<QCommandLineOption> options = cliOptions();
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("PDF files to convert."),
@@ -453,7 +463,7 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
         return result;
     }
     result.help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
-    result.version = parser.isSet(versionOption);
+    result.version = parser.isSet(QStringLiteral("version"));
     if (!result.help && !result.version)
         readOptions(parser, result);
     return result;
@@ -493,6 +503,11 @@ int CliApp::run(const QStringList &arguments)
     });
     if (!plan.errors.isEmpty())
         return refuse(commandLine, plan);
+    // Said whatever -q says: the pages are not drawn as asked (the JSON lines
+    // name the renderer too).
+    for (const BatchFile &file : plan.files)
+        if (!file.fellBack.isEmpty())
+            printError(displayPath(file.path) + QStringLiteral(": ") + file.fellBack);
     for (const QString &folder : plan.outputFolders())
         AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
     return convert(commandLine, plan);
@@ -530,6 +545,18 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan)
                                         .arg(QLatin1String(programName), displayPath(pdfPath))
                                         .arg(outcome.page + 1)
                                         .arg(error));
+            if (commandLine.verbose && outcome.warningCount > 0) {
+                for (const QString &warning : outcome.warnings)
+                    progress.printError(QStringLiteral("%1: %2: page %3: %4 says: %5")
+                                            .arg(QLatin1String(programName), displayPath(pdfPath))
+                                            .arg(outcome.page + 1)
+                                            .arg(outcome.renderer, warning));
+                if (outcome.warningCount > outcome.warnings.size())
+                    progress.printError(QStringLiteral("%1: %2: page %3: %4 more reports")
+                                            .arg(QLatin1String(programName), displayPath(pdfPath))
+                                            .arg(outcome.page + 1)
+                                            .arg(outcome.warningCount - outcome.warnings.size()));
+            }
             if (json)
                 json->page(pdfPath, outcome, error);
             progress.pageDone();

@@ -74,7 +74,7 @@ PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
     task.document = fileIndex;
     task.path = file.path;
     task.password = plan.password;
-    task.renderer = plan.renderer;
+    task.renderer = file.renderer;
     task.options = style.renderOptions();
     task.pageIndex = pageIndex;
     task.resolution = plan.resolution;
@@ -90,6 +90,7 @@ PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
     task.timeLimitMs = style.timeLimitMs;
     // A file that a later run counts as done must survive a power cut whole.
     task.synced = style.skipExisting;
+    task.strict = style.strict;
     return task;
 }
 
@@ -120,6 +121,7 @@ ConversionSummary convertInWorkers(const BatchPlan &plan, const WorkerLimits &li
         const ParallelConverter::Task &task = pending.at(index);
         PageOutcome outcome = result.outcome;
         outcome.redoneBecause = task.redoneBecause;
+        outcome.renderer = rendererName(plan.files.at(task.fileIndex).renderer);
         if (summary.count(outcome) && onPage)
             onPage(plan.files.at(task.fileIndex).path, outcome);
         // The pages in hand finish (each says how it ended); no more are started.

@@ -19,7 +19,10 @@ struct RunnerSettings
 {
     QString program;        // the worker executable (workerProgram())
     int workers = 1;        // at most this many tasks at once
-    qint64 maxMemory = 0;   // address space a worker may take; 0: none
+    // The memory a worker may hold (resident, measured each time the
+    // runner looks, every 50 ms at most); one past it is killed and its page
+    // fails "over the memory limit". 0: none.
+    qint64 maxMemory = 0;
     QStringList inputs;     // the documents its workers may read
     QStringList outputFolders; // the folders they may write in
     // How long stopped workers may take to give up their tasks before they
@@ -81,6 +84,7 @@ private:
     void watch(Run &run);
     void handleEnd(Run &run, Worker &worker);
     void enforceTimeLimits(Run &run);
+    void enforceMemoryLimit(Run &run);
     void stopAll(Run &run);
     void failUntried(Run &run);
 

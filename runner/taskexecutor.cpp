@@ -1,10 +1,14 @@
 #include "runner/taskexecutor.h"
 
+#include "engine/drawingnotes.h"
+#include "engine/nativepath.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/sharedopening.h"
 
 #include <QElapsedTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -60,9 +64,21 @@ struct TaskExecutor::OpenDocuments
     std::unique_ptr<PageTask> previewFor;
 };
 
-TaskExecutor::TaskExecutor(int memoryShare)
+namespace {
+
+qint64 bitmapBudget(int memoryShare, qint64 maxMemory)
+{
+    const qint64 share = MemoryBudget::defaultTotal() / qMax(1, memoryShare);
+    if (maxMemory <= 0)
+        return share;
+    return qBound(qint64(16) << 20, maxMemory - workerBaseBytes, share);
+}
+
+} // namespace
+
+TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
     : open(std::make_unique<OpenDocuments>())
-    , memory(MemoryBudget::defaultTotal() / qMax(1, memoryShare))
+    , memory(bitmapBudget(memoryShare, maxMemory))
 {
 }
 
@@ -96,6 +112,8 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
         preparedForThreads = true;
     }
     const RenderDocument *document = open->forDrawing(task);
+    // What opening the document gave rise to belongs to no one page.
+    DrawingNotes::take();
     if (!document) {
         result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
         return result;
@@ -123,6 +141,17 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
     job.bandThreads = task.bandThreads;
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
     result.outcome = convertPage(*document, job, stop);
+    result.outcome.renderer = rendererName(task.renderer);
+    const DrawingNotes::Notes notes = DrawingNotes::take();
+    result.outcome.warnings = notes.first;
+    result.outcome.warningCount = notes.count;
+    result.outcome.drawingErrors = notes.errors;
+    if (task.strict && notes.errors && result.outcome.result == PageOutcome::Written) {
+        ::unlink(nativePath(task.outputPath).constData());
+        result.outcome.result = PageOutcome::RenderFailed;
+        result.outcome.detail = QStringLiteral("the renderer reported errors while drawing (--strict): %1")
+                                    .arg(notes.first.value(0));
+    }
     return result;
 }
 

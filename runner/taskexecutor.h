@@ -13,8 +13,11 @@
 class TaskExecutor
 {
 public:
-    // memoryShare: this worker's share of the machine's bitmap budget.
-    explicit TaskExecutor(int memoryShare = 1);
+    // memoryShare: this worker's share of the machine's bitmap budget;
+    // maxMemory: the memory the worker may hold, 0 for no ceiling: its
+    // bitmaps are kept to what is left of it past the worker's own needs, so
+    // that a large page is drawn in bands under the ceiling.
+    explicit TaskExecutor(int memoryShare = 1, qint64 maxMemory = 0);
     ~TaskExecutor();
 
     TaskResult run(const PageTask &task, const std::atomic<bool> &stop);
@@ -28,6 +31,11 @@ private:
     MemoryBudget memory;
     bool preparedForThreads = false;
 };
+
+// The memory a worker holds besides its page's bitmaps: its libraries, fonts,
+// the renderer's cache, the encoder's rows. A ceiling below this and one page's
+// bitmap at the resolution cannot draw an ordinary page.
+constexpr qint64 workerBaseBytes = qint64(150) << 20;
 
 // Poppler decides whether a file is usable and how many pages it has,
 // whichever library draws; the drawing library must open it too. For a probe

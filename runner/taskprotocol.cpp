@@ -179,7 +179,7 @@ QByteArray frame(const PageTask &task)
         out << task.encoder.jpegProgressive << task.encoder.jpegOptimize;
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
-        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea;
+        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
     });
 }
 
@@ -214,7 +214,7 @@ std::optional<PageTask> readTask(const QByteArray &body)
     in >> task.encoder.jpegProgressive >> task.encoder.jpegOptimize;
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
-    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea;
+    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
     task.bandThreads = bandThreads;
     if (kind > PageTask::Probe)
         return std::nullopt;

@@ -20,7 +20,7 @@ constexpr quint32 version = 2;
 struct Setup
 {
     QString mark;          // in its temporary files' names (AtomicFile::setTemporaryMark)
-    qint64 maxMemory = 0;  // bytes of address space; 0: no ceiling
+    qint64 maxMemory = 0;  // bytes of memory it may hold; 0: no ceiling
     int memoryShare = 1;   // workers sharing the machine's memory for bitmaps
     QStringList inputs;    // the files it may read
     QStringList outputFolders; // the folders it may write in

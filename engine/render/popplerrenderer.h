@@ -8,4 +8,9 @@
 // The crop box only, in RGB: the options that renderOptionsRefused() accepts.
 RenderOpenResult openWithPoppler(const QString &path, const QByteArray &password, const RenderOptions &options);
 
+// From now on what Poppler reports (its error callback, process-wide) is kept
+// with the page being drawn (engine/drawingnotes) instead of going to qDebug.
+// For a worker process, whose one task at a time owns whatever is reported.
+void keepPopplerReports();
+
 #endif // POPPLERRENDERER_H
