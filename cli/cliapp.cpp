@@ -8,7 +8,9 @@
 #include "engine/memorybudget.h"
 #include "engine/nativepath.h"
 #include "engine/version.h"
+#include "engine/pixelsize.h"
 #include "runner/interruptflag.h"
+#include "runner/taskexecutor.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
@@ -270,8 +272,11 @@ QList<QCommandLineOption> cliOptions()
                           "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
-        {"max-memory", "Memory each page may use, such as 1500M or 2G; a page that needs more fails and the run goes "
-                       "on (default: the machine's memory shared among the -j pages converted at once).",
+        {"max-memory", "Memory each page's worker process may hold (resident, as measured while it draws), such "
+                       "as 300M or 2G; a page that needs more fails \"over the memory limit\" and the run goes "
+                       "on; a large page is drawn in bands to stay under it. At least what an A4 page needs "
+                       "whole at the resolution, 64M at 150 dpi (default: the machine's memory shared among "
+                       "the -j pages converted at once, 1G at least).",
          "size"},
         {"renderer", rendererHelp(), "name", rendererName(defaultRenderer())},
         {"json", "Report each page and a summary as JSON objects, one a line, on standard output; each "
@@ -439,6 +444,21 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.options.style.strict = parser.isSet(QStringLiteral("strict"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
+    if (result.maxMemory > 0 && result.errors.isEmpty()) {
+        // Sized in pixels, an A4 page fitted to the size.
+        const QSizeF a4(595, 842);
+        const OutputStyle &style = options.style;
+        const double resolution = style.longestSide > 0 ? resolutionForLongestSide(a4, style.longestSide)
+                                  : style.sizedInPixels()  ? resolutionToFit(a4, style.width, style.height)
+                                                           : double(options.resolution);
+        const qint64 smallest = smallestWorkerMemory(resolution);
+        if (result.maxMemory < smallest)
+            result.errors << QStringLiteral("invalid max-memory \"%1\": too little to draw an ordinary page "
+                                            "at %2 dpi; the smallest that works is %3M")
+                                 .arg(parser.value(QStringLiteral("max-memory")))
+                                 .arg(qRound(resolution))
+                                 .arg(smallest >> 20);
+    }
     if (result.json && options.outputDir == BatchPlan::standardOutputName())
         result.errors << QStringLiteral("--json and -o - both write to standard output: choose one");
 }

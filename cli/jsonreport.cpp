@@ -114,6 +114,7 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int re
                                {QStringLiteral("renderer"), renderer},
                                {QStringLiteral("confinement"), confinementOf(summary)},
                                {QStringLiteral("stopped_because"), textOrNull(summary.stoppedBecause)},
+                               {QStringLiteral("memory_limit"), summary.memoryLimit},
                                {QStringLiteral("milliseconds"), sinceStart.elapsed()},
                            }}});
 }

@@ -134,6 +134,7 @@ ConversionSummary convertInWorkers(const BatchPlan &plan, const WorkerLimits &li
     });
     runner.endWorkers();
     summary.confinement = runner.confinement();
+    summary.memoryLimit = settings.maxMemory > 0 ? QStringLiteral("resident") : QStringLiteral("none");
     summary.finish(plan.pageCount());
     return summary;
 }

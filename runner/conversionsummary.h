@@ -19,6 +19,9 @@ struct ConversionSummary
     // Set when the run stopped by itself before every page was tried, such as
     // at a full disk: why, in a line that names the place.
     QString stoppedBecause;
+    // How the workers' memory ceiling was kept: "resident" (measured as they
+    // draw), or "none".
+    QString memoryLimit = QStringLiteral("none");
 
     // Counts a page's outcome; false for a page stopped midway, which counts
     // with the pages never started and is not reported.

@@ -2,6 +2,7 @@
 
 #include "engine/drawingnotes.h"
 #include "engine/nativepath.h"
+#include "engine/bandplan.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/sharedopening.h"
@@ -71,7 +72,7 @@ qint64 bitmapBudget(int memoryShare, qint64 maxMemory)
     const qint64 share = MemoryBudget::defaultTotal() / qMax(1, memoryShare);
     if (maxMemory <= 0)
         return share;
-    return qBound(qint64(16) << 20, maxMemory - workerBaseBytes, share);
+    return qBound(qint64(8) << 20, maxMemory - workerBaseBytes, share);
 }
 
 } // namespace
@@ -79,6 +80,7 @@ qint64 bitmapBudget(int memoryShare, qint64 maxMemory)
 TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
     : open(std::make_unique<OpenDocuments>())
     , memory(bitmapBudget(memoryShare, maxMemory))
+    , maxMemory(maxMemory)
 {
 }
 
@@ -139,6 +141,14 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
     job.memory = &memory;
     job.synced = task.synced;
     job.bandThreads = task.bandThreads;
+    // Under a tight ceiling a large page is drawn in bands that fit beside
+    // the encoder's rows, on as few threads as fit: each needs a band and a
+    // copy of the document of its own.
+    const int threadsFit = int(memory.total() / (2 * job.bandBudget));
+    if (maxMemory > 0 && threadsFit < job.bandThreads) {
+        job.bandThreads = qMax(1, threadsFit);
+        job.bandBudget = qBound(qint64(4) << 20, memory.total() / 2, job.bandBudget);
+    }
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
     result.outcome = convertPage(*document, job, stop);
     result.outcome.renderer = rendererName(task.renderer);
@@ -198,4 +208,13 @@ TaskResult probeDocument(const QString &path, const QByteArray &password, Render
     if (poppler.status == PdfLoadStatus::Loaded && renderer != RendererKind::Poppler)
         result.rendererStatus = probeForRendering(renderer, path, password).status;
     return result;
+}
+
+qint64 smallestWorkerMemory(double resolution)
+{
+    const double a4 = pixelSizeAt(QSizeF(595, 842), resolution).bitmapBytes();
+    const qint64 bitmap = qint64(qMin(a4, double(defaultBandBudget)));
+    constexpr qint64 mebibyte = qint64(1) << 20;
+    const qint64 bytes = workerBaseBytes + 2 * bitmap;
+    return qMax(qint64(64) << 20, (bytes + mebibyte - 1) / mebibyte * mebibyte);
 }

@@ -29,13 +29,20 @@ private:
     struct OpenDocuments;
     std::unique_ptr<OpenDocuments> open;
     MemoryBudget memory;
+    qint64 maxMemory = 0;
     bool preparedForThreads = false;
 };
 
-// The memory a worker holds besides its page's bitmaps: its libraries, fonts,
-// the renderer's cache, the encoder's rows. A ceiling below this and one page's
-// bitmap at the resolution cannot draw an ordinary page.
-constexpr qint64 workerBaseBytes = qint64(150) << 20;
+// The memory a worker holds besides its page's bitmaps: its libraries and
+// fonts (about 24 MiB resident), and room for a renderer's cache and a
+// document's objects. Under a ceiling the rest is for bitmaps, half of it for
+// the band drawn at a time.
+constexpr qint64 workerBaseBytes = qint64(40) << 20;
+
+// The smallest ceiling under which an ordinary page (A4) is drawn whole at
+// this resolution (a larger one is drawn in bands of 64 MiB at most), in
+// whole MiB, 64 MiB at least.
+qint64 smallestWorkerMemory(double resolution);
 
 // Poppler decides whether a file is usable and how many pages it has,
 // whichever library draws; the drawing library must open it too. For a probe
