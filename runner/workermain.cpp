@@ -30,8 +30,8 @@ namespace {
 // never asks whether to stop; "hog ..." asks for up to 4 GiB of address space
 // in 64 MiB blocks, never touched, as a decoder trusting an image's size
 // would; "eat ..." fills memory 16 MiB at a time, a block every 10 ms up to
-// 4 GiB, as a renderer holding what it decodes would, then draws the page as
-// usual; "noise ..." prints two lines on stderr, as Fontconfig does, and
+// 1 GiB (below the address-space backstop of a 256M ceiling), as a renderer
+// holding what it decodes would, then draws the page as usual; "noise ..." prints two lines on stderr, as Fontconfig does, and
 // draws the page as usual; "escape ..." writes the file VELLORAN_TEST_ESCAPE names. <document>
 // is the program's number for the file (its place among the inputs), <page>
 // 0-based, "*" for every page, or "open" for the opening of the document
@@ -67,7 +67,7 @@ void misbehaveIfAsked(const PageTask &task)
     }
     if (asked.at(0) == "eat") {
         std::vector<std::unique_ptr<char[]>> blocks;
-        for (int i = 0; i < 256; ++i) {
+        for (int i = 0; i < 64; ++i) {
             blocks.emplace_back(new char[size_t(16) << 20]);
             std::memset(blocks.back().get(), i, size_t(16) << 20);
             usleep(10000);
