@@ -227,6 +227,11 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
         else if (style.mode == PixelMode::ColorAlpha && encoder.tiffCompression == TiffCompression::Jpeg)
             errors << QStringLiteral("--compression jpeg cannot hold transparent pages: use lzw or deflate");
     }
+    // Those pages are drawn in this process, where what the renderer reports is not kept per page.
+    if (style.strict && style.multipage)
+        errors << QStringLiteral("--strict is for pages drawn one by one: leave out --multipage");
+    else if (style.strict && options.outputDir == BatchPlan::standardOutputName())
+        errors << QStringLiteral("--strict is for pages written to files: leave out -o -");
     if (style.multipage && style.name.usesPage())
         errors << QStringLiteral("--name with --multipage cannot use {page}: one file holds every page");
 

@@ -369,6 +369,9 @@ void TestCli::badUsage_data()
     // Usage mistakes say what to do, in the words of every other message.
     QTest::newRow("no arguments") << QStringList{}
                                   << "velloran-cli: no input file given: name the PDF files to convert; see --help\n";
+    QTest::newRow("--strict with --multipage") << QStringList{"--strict", "-t", "tiff", "--multipage", "ten.pdf"}
+                                              << "velloran-cli: --strict is for pages drawn one by one: leave out "
+                                                 "--multipage\n";
     QTest::newRow("max-memory too small for the resolution")
         << QStringList{"--max-memory", "100M", "-r", "300", "ten.pdf"}
         << "velloran-cli: invalid max-memory \"100M\": too little to draw an ordinary page at 300 dpi; the "
