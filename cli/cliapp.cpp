@@ -101,6 +101,9 @@ QString rendererHelp()
                        .arg(rendererName(defaultRenderer()));
     if (!rendererBuiltIn(RendererKind::MuPdf))
         text += QStringLiteral(" This build has no MuPDF.");
+    else
+        text += QStringLiteral(" A file that Poppler opens and MuPDF does not is drawn by Poppler, said once "
+                               "on stderr.");
     return text;
 }
 

@@ -247,10 +247,10 @@ QStringList Worker::takePrinted()
     const ssize_t n = ::pread(printed, bytes.data(), size_t(bytes.size()), from);
     bytes.truncate(qMax<ssize_t>(0, n));
     printedRead = status.st_size;
-    // Its file offset stays where it was: the next lines land past a hole,
-    // which holds no memory.
-    if (::ftruncate(printed, 0) != 0)
-        printedRead = status.st_size; // kept, and read past next time
+    // Emptied: the worker's file offset stays where it was, so its next lines
+    // land past a hole, which holds no memory, and are read from printedRead.
+    // Should it fail, the file keeps what was read, which is never read again.
+    [[maybe_unused]] const int emptied = ::ftruncate(printed, 0);
     QStringList lines;
     for (const QByteArray &line : bytes.split('\n'))
         if (!line.trimmed().isEmpty())
