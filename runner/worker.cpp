@@ -91,7 +91,15 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
     // last words) goes to a file of the worker's own, never to the terminal
     // or into a report on stdout: its program reads it after each task and
     // keeps it with the page's warnings.
-    printed = memfd_create("velloran-worker-output", MFD_CLOEXEC);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Before stderr is redirected: the sanitizers' reports go to this one.
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, workerReportFd);
+#endif
+    // Above the numbers the worker gets its descriptors on, as the socket is.
+    const int created = memfd_create("velloran-worker-output", MFD_CLOEXEC);
+    printed = created >= 0 ? fcntl(created, F_DUPFD_CLOEXEC, 10) : -1;
+    if (created >= 0)
+        ::close(created);
     printedRead = 0;
     if (printed >= 0) {
         posix_spawn_file_actions_adddup2(&actions, printed, STDOUT_FILENO);

@@ -8,6 +8,10 @@
 #include "runner/taskexecutor.h"
 #include "runner/taskprotocol.h"
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 #include <cerrno>
 #include <csignal>
 #include <new>
@@ -89,6 +93,10 @@ int runWorkerLoop(const BeforeTask &beforeTask)
     keepPageBuffersInHeap();
     std::set_new_handler(outOfMemory);
     keepPopplerReports();
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // What the sanitizers find reaches the terminal, not the page's warnings.
+    __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(workerReportFd)));
+#endif
 
     TaskProtocol::FrameReader reader;
     const std::optional<QByteArray> first = readFrame(reader);
