@@ -141,13 +141,14 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
     job.memory = &memory;
     job.synced = task.synced;
     job.bandThreads = task.bandThreads;
-    // Under a tight ceiling a large page is drawn in bands that fit beside
-    // the encoder's rows, on as few threads as fit: each needs a band and a
-    // copy of the document of its own.
-    const int threadsFit = int(memory.total() / (2 * job.bandBudget));
-    if (maxMemory > 0 && threadsFit < job.bandThreads) {
-        job.bandThreads = qMax(1, threadsFit);
-        job.bandBudget = qBound(qint64(4) << 20, memory.total() / 2, job.bandBudget);
+    // Under a ceiling a large page is drawn on as many threads as fit, in
+    // bands that fit: a thread holds about twice its band (Poppler's own
+    // bitmap beside the one handed on, a copy of the document), and the
+    // encoder's rows are counted as one band more.
+    if (maxMemory > 0) {
+        const qint64 total = memory.total();
+        job.bandThreads = qBound(1, int(total / (3 * defaultBandBudget)), job.bandThreads);
+        job.bandBudget = qBound(qint64(4) << 20, total / (2 * job.bandThreads + 1), job.bandBudget);
     }
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
     result.outcome = convertPage(*document, job, stop);
