@@ -2164,27 +2164,34 @@ void TestCli::workerNoiseKeptOffTheTerminal()
     }
 }
 
-// A poster whose bitmap is 790 MiB converts under a ceiling of 300M (drawn in
-// bands that fit under it), the same pixels as without one, and the report
-// says how the ceiling was kept.
+// A poster whose bitmap is 790 MiB converts under a ceiling of 300M or 100M
+// (drawn in bands that fit under it), the same pixels as without one, and the
+// report says how the ceiling was kept.
 void TestCli::posterUnderAMemoryCeiling_data()
 {
     QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("ceiling");
+    // Under 100M MuPDF's narrower bands shade a few of the word's edge
+    // pixels a little differently (36 rows of the poster), so its row is at
+    // 300M, whose bands are those of a run without a ceiling. Poppler's bands
+    // are drawn with margins and match whatever their height.
     if (rendererBuiltIn(RendererKind::MuPdf))
-        QTest::newRow("mupdf") << "mupdf";
-    QTest::newRow("poppler") << "poppler";
+        QTest::newRow("mupdf, 300M") << "mupdf" << "300M";
+    QTest::newRow("poppler, 300M") << "poppler" << "300M";
+    QTest::newRow("poppler, 100M") << "poppler" << "100M";
 }
 
 void TestCli::posterUnderAMemoryCeiling()
 {
     QFETCH(QString, renderer);
+    QFETCH(QString, ceiling);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     QSKIP("sanitizer builds hold shadow memory for every byte: a ceiling of 300M measures the sanitizer");
 #endif
     if (!QFileInfo::exists(pdf("poster.pdf")))
         QVERIFY(makePosterPdf(pdf("poster.pdf")));
     const QString out = freshOutput();
-    const CliRun run = runCli({"-q", "--json", "--renderer", renderer, "--max-memory", "300M", "-t", "png", "-r",
+    const CliRun run = runCli({"-q", "--json", "--renderer", renderer, "--max-memory", ceiling, "-t", "png", "-r",
                                "72", "-o", out, pdf("poster.pdf")});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QJsonObject summary = jsonLines(run.out).last().value("summary").toObject();
