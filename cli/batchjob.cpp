@@ -86,8 +86,19 @@ QString checkFile(const BatchOptions &options, const DocumentProbe &probe, Batch
         return QStringLiteral("cannot be opened: %1").arg(probe.failure);
     if (probe.status != PdfLoadStatus::Loaded)
         return loadError(probe.status, options.password);
-    if (probe.rendererStatus != PdfLoadStatus::Loaded)
-        return loadError(probe.rendererStatus, options.password);
+    file.renderer = options.renderer;
+    if (probe.rendererStatus != PdfLoadStatus::Loaded) {
+        // Poppler opens it and the renderer asked for does not (MuPDF refuses
+        // some encryption dictionaries and damage that Poppler reads past):
+        // Poppler draws it, unless it cannot draw what was asked.
+        if (!renderOptionsRefused(RendererKind::Poppler, options.style.renderOptions()).isEmpty())
+            return loadError(probe.rendererStatus, options.password);
+        file.renderer = RendererKind::Poppler;
+        file.fellBack = QStringLiteral("%1 cannot open it (%2): its pages are drawn by poppler")
+                            .arg(rendererName(options.renderer),
+                                 probe.rendererStatus == PdfLoadStatus::Locked ? QStringLiteral("it asks for a password")
+                                                                               : QStringLiteral("damaged or not a PDF"));
+    }
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
 
@@ -239,6 +250,11 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
         else if (style.mode == PixelMode::ColorAlpha && encoder.tiffCompression == TiffCompression::Jpeg)
             errors << QStringLiteral("--compression jpeg cannot hold transparent pages: use lzw or deflate");
     }
+    // Those pages are drawn in this process, where what the renderer reports is not kept per page.
+    if (style.strict && style.multipage)
+        errors << QStringLiteral("--strict is for pages drawn one by one: leave out --multipage");
+    else if (style.strict && options.outputDir == BatchPlan::standardOutputName())
+        errors << QStringLiteral("--strict is for pages written to files: leave out -o -");
     if (style.multipage && style.name.usesPage())
         errors << QStringLiteral("--name with --multipage cannot use {page}: one file holds every page");
 
@@ -355,7 +371,7 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
     QHash<int, QString> refusedBefore; // by place among the inputs
     for (int i = 0; i < options.files.size(); ++i) {
         const QString &path = options.files.at(i);
-        BatchFile file{path, {}, 0, options.outputDir};
+        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString()};
         QString reason;
         if (!options.outputTree.isNull()) {
             file.outputDir = treeFolder(options, path);

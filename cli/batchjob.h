@@ -32,6 +32,7 @@ struct OutputStyle
     // follow the mode (renderOptions()).
     RenderOptions drawing;
     QRect crop; // a region in pixels of each page as drawn; empty: the whole page
+    bool strict = false; // a page whose drawing the renderer reported an error in fails
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
     RenderOptions renderOptions() const
@@ -73,6 +74,10 @@ struct BatchFile
     QList<int> pages;  // 0-based, in the order given
     int pageCount = 0; // of the whole document
     QString outputDir; // where its pages go
+    // The library that draws it: the one asked for, or Poppler for a file
+    // that only Poppler opens (fellBack then says why).
+    RendererKind renderer = defaultRenderer();
+    QString fellBack;
 };
 
 // An input that cannot be used, and why.

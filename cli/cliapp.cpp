@@ -9,7 +9,9 @@
 #include "engine/memorybudget.h"
 #include "engine/nativepath.h"
 #include "engine/version.h"
+#include "engine/pixelsize.h"
 #include "runner/interruptflag.h"
+#include "runner/taskexecutor.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>
@@ -100,6 +102,9 @@ QString rendererHelp()
                        .arg(rendererName(defaultRenderer()));
     if (!rendererBuiltIn(RendererKind::MuPdf))
         text += QStringLiteral(" This build has no MuPDF.");
+    else
+        text += QStringLiteral(" A file that Poppler opens and MuPDF does not is drawn by Poppler, said once "
+                               "on stderr.");
     return text;
 }
 
@@ -271,12 +276,23 @@ QList<QCommandLineOption> cliOptions()
                           "to the disk before it takes its name, so that a power cut leaves none half written."},
         {"page-timeout", "Give up a page that takes longer than this many seconds; the run goes on.",
          "seconds"},
-        {"max-memory", "Memory each page may use, such as 1500M or 2G; a page that needs more fails and the run goes "
-                       "on (default: the machine's memory shared among the -j pages converted at once).",
+        {"max-memory", "Memory each page's worker process may hold (resident, as measured while it draws), such "
+                       "as 300M or 2G; a page that needs more fails \"over the memory limit\" and the run goes "
+                       "on; a large page is drawn in bands to stay under it. At least what an A4 page needs "
+                       "whole at the resolution, 64M at 150 dpi (default: the machine's memory shared among "
+                       "the -j pages converted at once, 1G at least).",
          "size"},
         {"renderer", rendererHelp(), "name", rendererName(defaultRenderer())},
-        {"json", "Report each page and a summary as JSON objects, one a line, on standard output."},
+        {"json", "Report each page and a summary as JSON objects, one a line, on standard output; each "
+                 "page's line names the renderer that drew it and what it reported while drawing "
+                 "(\"warnings\")."},
+        {"strict", "Fail a page when the renderer reported an error while drawing it (an object missing, "
+                   "an image left out, memory refused); its file is removed. Poppler does not grade what it "
+                   "reports: with --renderer poppler any report fails the page."},
+        {{"v", "verbose"}, "Print what the renderer reported while drawing each page (the first few "
+                           "texts and how many in all)."},
         {{"q", "quiet"}, "No progress line."},
+        {"version", "Displays version information."},
     };
 }
 
@@ -428,8 +444,25 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     if (parser.isSet(QStringLiteral("max-memory")))
         result.maxMemory = readSize(parser.value(QStringLiteral("max-memory")), result.errors);
     result.quiet = parser.isSet(QStringLiteral("quiet"));
+    result.verbose = parser.isSet(QStringLiteral("verbose"));
+    result.options.style.strict = parser.isSet(QStringLiteral("strict"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
+    if (result.maxMemory > 0 && result.errors.isEmpty()) {
+        // Sized in pixels, an A4 page fitted to the size.
+        const QSizeF a4(595, 842);
+        const OutputStyle &style = options.style;
+        const double resolution = style.longestSide > 0 ? resolutionForLongestSide(a4, style.longestSide)
+                                  : style.sizedInPixels()  ? resolutionToFit(a4, style.width, style.height)
+                                                           : double(options.resolution);
+        const qint64 smallest = smallestWorkerMemory(resolution);
+        if (result.maxMemory < smallest)
+            result.errors << QStringLiteral("invalid max-memory \"%1\": too little to draw an ordinary page "
+                                            "at %2 dpi; the smallest that works is %3M")
+                                 .arg(parser.value(QStringLiteral("max-memory")))
+                                 .arg(qRound(resolution))
+                                 .arg(smallest >> 20);
+    }
     if (result.json && options.outputDir == BatchPlan::standardOutputName())
         result.errors << QStringLiteral("--json and -o - both write to standard output: choose one");
 }
@@ -442,7 +475,7 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(exitStatusText));
     const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    // Not addVersionOption(), which takes -v: that is --verbose.
     const QList<QCommandLineOption> options = cliOptions();
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("PDF files to convert."),
@@ -454,7 +487,7 @@ CliApp::CommandLine CliApp::parse(const QStringList &arguments)
         return result;
     }
     result.help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
-    result.version = parser.isSet(versionOption);
+    result.version = parser.isSet(QStringLiteral("version"));
     if (!result.help && !result.version)
         readOptions(parser, result);
     return result;
@@ -505,6 +538,11 @@ int CliApp::run(const QStringList &arguments)
     }
     if (!plan.errors.isEmpty())
         return refuse(commandLine, plan);
+    // Said whatever -q says: the pages are not drawn as asked (the JSON lines
+    // name the renderer too).
+    for (const BatchFile &file : plan.files)
+        if (!file.fellBack.isEmpty())
+            printError(displayPath(file.path) + QStringLiteral(": ") + file.fellBack);
     for (const QString &folder : plan.outputFolders())
         AtomicFile::removeStaleTemporaries(folder, staleTemporarySeconds);
     return convert(commandLine, plan, workers);
@@ -542,6 +580,18 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
                                         .arg(QLatin1String(programName), displayPath(pdfPath))
                                         .arg(outcome.page + 1)
                                         .arg(error));
+            if (commandLine.verbose && outcome.warningCount > 0) {
+                for (const QString &warning : outcome.warnings)
+                    progress.printError(QStringLiteral("%1: %2: page %3: %4 says: %5")
+                                            .arg(QLatin1String(programName), displayPath(pdfPath))
+                                            .arg(outcome.page + 1)
+                                            .arg(outcome.renderer, warning));
+                if (outcome.warningCount > outcome.warnings.size())
+                    progress.printError(QStringLiteral("%1: %2: page %3: %4 more reports")
+                                            .arg(QLatin1String(programName), displayPath(pdfPath))
+                                            .arg(outcome.page + 1)
+                                            .arg(outcome.warningCount - outcome.warnings.size()));
+            }
             if (json)
                 json->page(pdfPath, outcome, error);
             progress.pageDone();
@@ -564,11 +614,20 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
         printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
                        .arg(summary.threadsRefused));
 
-    const bool stopped = summary.notStarted > 0;
+    // A run that stopped by itself (a full disk) failed; one stopped by a signal says which.
+    const bool stoppedItself = !summary.stoppedBecause.isEmpty();
+    const bool stopped = summary.notStarted > 0 && !stoppedItself;
     const int pagesStatus = stopped ? StoppedBySignal + (interruptSignal() > 0 ? interruptSignal() : SIGINT)
-                            : summary.failed > 0 ? SomePagesFailed
-                                                 : AllWritten;
-    if (stopped)
+                            : summary.failed > 0 || stoppedItself ? SomePagesFailed
+                                                                  : AllWritten;
+    if (stoppedItself && summary.notStarted > 0)
+        printError(QStringLiteral("stopped: %1; %2 of %3 pages written, %4 not started: make room there or give "
+                                  "-o another folder, then add --skip-existing to do the rest")
+                       .arg(summary.stoppedBecause)
+                       .arg(summary.written)
+                       .arg(plan.pageCount())
+                       .arg(summary.notStarted));
+    else if (stopped)
         printError(QStringLiteral("interrupted: %1 of %2 pages written")
                        .arg(summary.written)
                        .arg(plan.pageCount()));

@@ -28,6 +28,7 @@ public:
         int jobs = 1;
         qint64 maxMemory = 0; // bytes of address space per worker process; 0: the default share
         bool quiet = false;
+        bool verbose = false; // what the renderer reported while drawing each page, on stderr
         bool json = false;
         bool help = false;
         bool version = false;

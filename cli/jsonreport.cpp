@@ -82,6 +82,10 @@ void JsonReport::page(const QString &pdfPath, const PageOutcome &outcome, const 
         {QStringLiteral("error"), textOrNull(error)},
         {QStringLiteral("milliseconds"), outcome.milliseconds},
         {QStringLiteral("redone_because"), textOrNull(outcome.redoneBecause)},
+        {QStringLiteral("renderer"), textOrNull(outcome.renderer)},
+        {QStringLiteral("warnings"), QJsonObject{{QStringLiteral("count"), outcome.warningCount},
+                                                 {QStringLiteral("errors"), outcome.drawingErrors},
+                                                 {QStringLiteral("first"), QJsonArray::fromStringList(outcome.warnings)}}},
     });
 }
 
@@ -109,6 +113,8 @@ void JsonReport::summary(const ConversionSummary &summary, int pageCount, int re
                                {QStringLiteral("exit_status"), exitStatus},
                                {QStringLiteral("renderer"), renderer},
                                {QStringLiteral("confinement"), confinementOf(summary)},
+                               {QStringLiteral("stopped_because"), textOrNull(summary.stoppedBecause)},
+                               {QStringLiteral("memory_limit"), summary.memoryLimit},
                                {QStringLiteral("milliseconds"), sinceStart.elapsed()},
                            }}});
 }

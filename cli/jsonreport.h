@@ -12,7 +12,7 @@
 
 // The machine-readable report of a command-line run: one JSON object a line,
 // one per page (file, page, output, status, error, milliseconds,
-// redone_because), one per refused input (file, status "refused", error),
+// redone_because, renderer, warnings: count, errors, first), one per refused input (file, status "refused", error),
 // then one summary object that names the command's inputs. Each line is
 // flushed as it is written, so that a job system can follow a long run.
 class JsonReport

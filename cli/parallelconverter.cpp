@@ -94,7 +94,7 @@ PageOutcome ParallelConverter::convertOne(const RenderDocument *document, const 
     PageJob job = jobFor(document, file, pageIndex);
     job.bandThreads = bandThreads;
     job.openCopy = [this, &file] {
-        return openBandCopy(plan.renderer, file.path, plan.password, plan.style.renderOptions());
+        return openBandCopy(file.renderer, file.path, plan.password, plan.style.renderOptions());
     };
     PageOutcome outcome = plan.toStandardOutput() ? convertPageToStandardOutput(*document, job, stop)
                                                   : convertPage(*document, job, stop);
@@ -189,10 +189,10 @@ ConversionSummary ParallelConverter::run(int jobs, const std::atomic<bool> &stop
 
     nextTask = 0;
     reportSkipped(report);
-    if (!tasks.isEmpty() && plan.renderer == RendererKind::Poppler) {
+    if (!tasks.isEmpty() && plan.files.at(tasks.first().fileIndex).renderer == RendererKind::Poppler) {
         const Task &first = tasks.first();
         const BatchFile &file = plan.files.at(first.fileIndex);
-        prepareForThreads(plan.renderer, file.path, plan.password,
+        prepareForThreads(file.renderer, file.path, plan.password,
                           first.pageIndex == wholeFile ? file.pages.first() : first.pageIndex, stop,
                           plan.style.timeLimitMs);
     }
@@ -235,12 +235,13 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
             return;
         const Task &task = tasks.at(index);
         const BatchFile &file = plan.files.at(task.fileIndex);
-        const RenderDocument *opened = document.open(plan.renderer, task.fileIndex, file.path, plan.password,
+        const RenderDocument *opened = document.open(file.renderer, task.fileIndex, file.path, plan.password,
                                                      plan.style.renderOptions());
         if (opened && task.pageIndex == wholeFile) {
             convertWholeFile(opened, file, stop, [&](const QString &pdfPath, const PageOutcome &outcome) {
                 PageOutcome noted = outcome;
                 noted.redoneBecause = task.redoneBecause;
+                noted.renderer = rendererName(file.renderer);
                 onPage(pdfPath, noted);
             });
             continue;
@@ -257,6 +258,7 @@ void ParallelConverter::work(const std::atomic<bool> &stop, const PageCallback &
             outcome.detail = QStringLiteral("the file could not be opened again");
         }
         outcome.redoneBecause = task.redoneBecause;
+        outcome.renderer = rendererName(file.renderer);
         onPage(file.path, outcome);
     }
 }

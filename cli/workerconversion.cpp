@@ -3,11 +3,33 @@
 #include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
+#include "engine/nativepath.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 
 // Opening a document takes no longer than this, or the file is refused.
 constexpr qint64 probeTimeLimitMs = 60000;
+
+namespace {
+
+// A write that failed because its file system is full (or the user's quota
+// is spent): every page after it would fail the same way.
+bool metFullDisk(const PageOutcome &outcome)
+{
+    if (outcome.result != PageOutcome::WriteFailed)
+        return false;
+    for (const int error : {ENOSPC, EDQUOT})
+        if (outcome.detail.contains(QString::fromLocal8Bit(std::strerror(error))))
+            return true;
+    return false;
+}
+
+} // namespace
 
 BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limits, const std::atomic<bool> &stop)
     : limits(limits)
@@ -80,7 +102,7 @@ PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
     task.document = fileIndex;
     task.path = file.path;
     task.password = plan.password;
-    task.renderer = plan.renderer;
+    task.renderer = file.renderer;
     task.options = style.renderOptions();
     task.pageIndex = pageIndex;
     task.resolution = plan.resolution;
@@ -96,6 +118,7 @@ PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
     task.timeLimitMs = style.timeLimitMs;
     // A file that a later run counts as done must survive a power cut whole.
     task.synced = style.skipExisting;
+    task.strict = style.strict;
     return task;
 }
 
@@ -121,11 +144,20 @@ ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const ParallelCon
         const ParallelConverter::Task &task = pending.at(index);
         PageOutcome outcome = result.outcome;
         outcome.redoneBecause = task.redoneBecause;
+        outcome.renderer = rendererName(plan.files.at(task.fileIndex).renderer);
         if (summary.count(outcome) && onPage)
             onPage(plan.files.at(task.fileIndex).path, outcome);
+        // The pages in hand finish (each says how it ended); no more are started.
+        if (summary.stoppedBecause.isEmpty() && metFullDisk(outcome)) {
+            pages.stopHandingOut();
+            summary.stoppedBecause = QStringLiteral("%1: %2").arg(
+                displayPath(QFileInfo(outcome.outputPath).path()),
+                outcome.detail.section(QStringLiteral(": "), -1));
+        }
     });
     pages.endWorkers();
     summary.confinement = pages.confinement();
+    summary.memoryLimit = limits.maxMemory > 0 ? QStringLiteral("resident") : QStringLiteral("none");
     summary.finish(plan.pageCount());
     return summary;
 }

@@ -2,6 +2,7 @@
 #define PAGEOUTCOME_H
 
 #include <QString>
+#include <QStringList>
 
 // What became of one page. The front ends turn it into their own words.
 struct PageOutcome
@@ -26,6 +27,13 @@ struct PageOutcome
     int height = 0;
     qint64 milliseconds = 0; // how long the page took, where the caller timed it
     QString redoneBecause;   // an output already there that was not whole, and why, where the caller looked
+    QString renderer;        // the library that drew it ("mupdf", "poppler"), where the caller knows
+    // What the library reported while it drew the page: the first few texts
+    // and how many there were in all; errors (a missing object, an image left
+    // out, memory refused) may have left something out of the page.
+    QStringList warnings;
+    int warningCount = 0;
+    bool drawingErrors = false;
 };
 
 #endif // PAGEOUTCOME_H

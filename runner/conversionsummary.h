@@ -10,12 +10,18 @@ struct ConversionSummary
 {
     int written = 0;
     int failed = 0;
-    int notStarted = 0;     // not written because the run was stopped
+    int notStarted = 0;     // not written because the run was stopped, or stopped by itself
     int threadsRefused = 0; // asked for, but the system would not start them
     int skipped = 0;        // outputs that were there already
     // How far the processes that drew were confined: "landlock", or
     // "none: <why>"; empty when the pages were drawn in this process.
     QString confinement;
+    // Set when the run stopped by itself before every page was tried, such as
+    // at a full disk: why, in a line that names the place.
+    QString stoppedBecause;
+    // How the workers' memory ceiling was kept: "resident" (measured as they
+    // draw), or "none".
+    QString memoryLimit = QStringLiteral("none");
 
     // Counts a page's outcome; false for a page stopped midway, which counts
     // with the pages never started and is not reported.

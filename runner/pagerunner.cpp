@@ -84,23 +84,25 @@ TaskResult PageRunner::runOne(const PageTask &task, const std::atomic<bool> &sto
 void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop, const ResultCallback &onResult)
 {
     Run run{tasks, stop, onResult};
+    handingOut = true;
     const auto busyCount = [this] {
         return std::count_if(workers.cbegin(), workers.cend(), [](const auto &w) { return w->busy(); });
     };
     while (!run.stopped()) {
-        failUntried(run);
-        if (run.next >= tasks.size() && busyCount() == 0)
+        if (handingOut)
+            failUntried(run);
+        if ((run.next >= tasks.size() || !handingOut) && busyCount() == 0)
             break;
         if (startsFailedInARow >= 3) {
             // No worker starts: the tasks cannot be carried out at all.
-            for (; run.next < tasks.size(); ++run.next)
+            for (; handingOut && run.next < tasks.size(); ++run.next)
                 run.report(run.next, failedTask(tasks.at(run.next), PageOutcome::RenderFailed,
                                                 QStringLiteral("no worker process could be started: %1").arg(startFailure)));
             if (busyCount() == 0)
                 break;
         }
         const qsizetype waiting = qsizetype(workers.size()) - busyCount();
-        if (waiting < tasks.size() - run.next && int(workers.size()) < qMax(1, settings.workers)
+        if (handingOut && waiting < tasks.size() - run.next && int(workers.size()) < qMax(1, settings.workers)
             && startsFailedInARow < 3) {
             startWorker(run);
             continue;
@@ -108,6 +110,7 @@ void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop
         assign(run);
         watch(run);
         enforceTimeLimits(run);
+        enforceMemoryLimit(run);
     }
     if (run.stopped())
         stopAll(run);
@@ -143,6 +146,8 @@ void PageRunner::failUntried(Run &run)
 void PageRunner::assign(Run &run)
 {
     for (const std::unique_ptr<Worker> &worker : workers) {
+        if (!handingOut)
+            return;
         failUntried(run);
         if (run.next >= run.tasks.size())
             return;
@@ -207,11 +212,48 @@ void PageRunner::handleEnd(Run &run, Worker &worker)
     }
     if (!worker.busy())
         return; // it ended between tasks
-    if (WIFSIGNALED(status))
+    const QStringList printed = worker.printedAtEnd();
+    // An allocation refused under the address-space backstop aborts some
+    // libraries (Poppler prints "Out of memory" and aborts): that is the
+    // ceiling, not a crash.
+    const bool outOfMemory = settings.maxMemory > 0 && std::any_of(printed.cbegin(), printed.cend(), [](const QString &line) {
+        return line.contains(QLatin1String("Out of memory"), Qt::CaseInsensitive)
+               || line.contains(QLatin1String("bad_alloc")) || line.contains(QLatin1String("Cannot allocate memory"));
+    });
+    if (WIFSIGNALED(status) && !outOfMemory)
         ++crashes[task.path];
-    TaskResult failed = failedTask(task, PageOutcome::RenderFailed, Worker::whyEnded(status));
+    TaskResult failed = failedTask(task, PageOutcome::RenderFailed,
+                                   outOfMemory ? QStringLiteral("over the memory limit") : Worker::whyEnded(status));
     failed.outcome.milliseconds = took;
+    Worker::addPrinted(failed.outcome, printed);
     run.report(worker.task(), failed);
+}
+
+// Resident memory rather than address space: libraries, thread stacks and
+// the allocator's reservations take address space that holds nothing, so a
+// ceiling on it refuses pages that fit in memory with room to spare.
+void PageRunner::enforceMemoryLimit(Run &run)
+{
+    if (settings.maxMemory <= 0)
+        return;
+    for (const std::unique_ptr<Worker> &worker : workers) {
+        if (!worker->busy() || worker->residentBytes() <= settings.maxMemory)
+            continue;
+        const int index = worker->task();
+        const PageTask given = worker->taskInHand();
+        const qint64 took = worker->elapsed();
+        worker->retire(true, settings.outputFolders);
+        if (const auto result = worker->takeResult()) { // finished in the meantime after all
+            run.report(result->first, result->second);
+            continue;
+        }
+        TaskResult failed = failedTask(given, PageOutcome::RenderFailed, QStringLiteral("over the memory limit"));
+        failed.outcome.milliseconds = took;
+        Worker::addPrinted(failed.outcome, worker->printedAtEnd());
+        run.report(index, failed);
+    }
+    workers.erase(std::remove_if(workers.begin(), workers.end(), [](const auto &w) { return !w->running(); }),
+                  workers.end());
 }
 
 void PageRunner::enforceTimeLimits(Run &run)

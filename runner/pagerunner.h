@@ -19,7 +19,10 @@ struct RunnerSettings
 {
     QString program;        // the worker executable (workerProgram())
     int workers = 1;        // at most this many tasks at once
-    qint64 maxMemory = 0;   // address space a worker may take; 0: none
+    // The memory a worker may hold (resident, measured each time the
+    // runner looks, every 50 ms at most); one past it is killed and its page
+    // fails "over the memory limit". 0: none.
+    qint64 maxMemory = 0;
     QStringList inputs;     // the documents its workers may read
     QStringList outputFolders; // the folders they may write in
     // How long stopped workers may take to give up their tasks before they
@@ -52,6 +55,12 @@ public:
     // bandThreads is set from the workers left over when fewer tasks than
     // workers remain.
     void run(const QList<PageTask> &tasks, const std::atomic<bool> &stop, const ResultCallback &onResult);
+    // From inside the result callback: no further task is started, those in
+    // hand finish as usual and run() returns once they have; the tasks never
+    // started have no result. For a failure that every later task would meet
+    // too, such as a full disk. Holds until the next run().
+    void stopHandingOut() { handingOut = false; }
+
     // One task; a Stopped outcome when stop was set before it finished.
     TaskResult runOne(const PageTask &task, const std::atomic<bool> &stop);
 
@@ -77,6 +86,7 @@ private:
     void watch(Run &run);
     void handleEnd(Run &run, Worker &worker);
     void enforceTimeLimits(Run &run);
+    void enforceMemoryLimit(Run &run);
     void stopAll(Run &run);
     void failUntried(Run &run);
 
@@ -86,6 +96,7 @@ private:
     QString confinedAs;
     QString startFailure;
     int startsFailedInARow = 0;
+    bool handingOut = true;
 };
 
 // What a task that no worker carried out gives back.

@@ -50,6 +50,9 @@ struct PageTask
     qint64 timeLimitMs = 0; // 0: none
     bool synced = false;
     int bandThreads = 1;
+    // A page whose drawing the renderer reported an error in (something left
+    // out) fails, and its file is removed.
+    bool strict = false;
 
     QSize previewArea; // Preview: the area the page is shown in
 

@@ -1,10 +1,15 @@
 #include "runner/taskexecutor.h"
 
+#include "engine/drawingnotes.h"
+#include "engine/nativepath.h"
+#include "engine/bandplan.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/sharedopening.h"
 
 #include <QElapsedTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -60,9 +65,22 @@ struct TaskExecutor::OpenDocuments
     std::unique_ptr<PageTask> previewFor;
 };
 
-TaskExecutor::TaskExecutor(int memoryShare)
+namespace {
+
+qint64 bitmapBudget(int memoryShare, qint64 maxMemory)
+{
+    const qint64 share = MemoryBudget::defaultTotal() / qMax(1, memoryShare);
+    if (maxMemory <= 0)
+        return share;
+    return qBound(qint64(8) << 20, maxMemory - workerBaseBytes, share);
+}
+
+} // namespace
+
+TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
     : open(std::make_unique<OpenDocuments>())
-    , memory(MemoryBudget::defaultTotal() / qMax(1, memoryShare))
+    , memory(bitmapBudget(memoryShare, maxMemory))
+    , maxMemory(maxMemory)
 {
 }
 
@@ -121,14 +139,36 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
         preparedForThreads = true;
     }
     const RenderDocument *document = open->forDrawing(task);
+    // What opening the document gave rise to belongs to no one page.
+    DrawingNotes::take();
     if (!document) {
         result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
         return result;
     }
     PageJob job = pageJobFor(task, *document);
     job.memory = &memory;
+    // Under a ceiling a large page is drawn on as many threads as fit, in
+    // bands that fit: a thread holds about twice its band (Poppler's own
+    // bitmap beside the one handed on, a copy of the document), and the
+    // encoder's rows are counted as one band more.
+    if (maxMemory > 0) {
+        const qint64 total = memory.total();
+        job.bandThreads = qBound(1, int(total / (3 * defaultBandBudget)), job.bandThreads);
+        job.bandBudget = qBound(qint64(4) << 20, total / (2 * job.bandThreads + 1), job.bandBudget);
+    }
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
     result.outcome = convertPage(*document, job, stop);
+    result.outcome.renderer = rendererName(task.renderer);
+    const DrawingNotes::Notes notes = DrawingNotes::take();
+    result.outcome.warnings = notes.first;
+    result.outcome.warningCount = notes.count;
+    result.outcome.drawingErrors = notes.errors;
+    if (task.strict && notes.errors && result.outcome.result == PageOutcome::Written) {
+        ::unlink(nativePath(task.outputPath).constData());
+        result.outcome.result = PageOutcome::RenderFailed;
+        result.outcome.detail = QStringLiteral("the renderer reported errors while drawing (--strict): %1")
+                                    .arg(notes.first.value(0));
+    }
     return result;
 }
 
@@ -175,4 +215,13 @@ TaskResult probeDocument(const QString &path, const QByteArray &password, Render
     if (poppler.status == PdfLoadStatus::Loaded && renderer != RendererKind::Poppler)
         result.rendererStatus = probeForRendering(renderer, path, password).status;
     return result;
+}
+
+qint64 smallestWorkerMemory(double resolution)
+{
+    const double a4 = pixelSizeAt(QSizeF(595, 842), resolution).bitmapBytes();
+    const qint64 bitmap = qint64(qMin(a4, double(defaultBandBudget)));
+    constexpr qint64 mebibyte = qint64(1) << 20;
+    const qint64 bytes = workerBaseBytes + 2 * bitmap;
+    return qMax(qint64(64) << 20, (bytes + mebibyte - 1) / mebibyte * mebibyte);
 }

@@ -14,8 +14,11 @@
 class TaskExecutor
 {
 public:
-    // memoryShare: this worker's share of the machine's bitmap budget.
-    explicit TaskExecutor(int memoryShare = 1);
+    // memoryShare: this worker's share of the machine's bitmap budget;
+    // maxMemory: the memory the worker may hold, 0 for no ceiling: its
+    // bitmaps are kept to what is left of it past the worker's own needs, so
+    // that a large page is drawn in bands under the ceiling.
+    explicit TaskExecutor(int memoryShare = 1, qint64 maxMemory = 0);
     ~TaskExecutor();
 
     TaskResult run(const PageTask &task, const std::atomic<bool> &stop);
@@ -27,12 +30,24 @@ private:
     struct OpenDocuments;
     std::unique_ptr<OpenDocuments> open;
     MemoryBudget memory;
+    qint64 maxMemory = 0;
     bool preparedForThreads = false;
 };
 
 // The page pipeline's job for a convert task on the open document; the
 // caller adds the memory budget and how to open copies for band threads.
 PageJob pageJobFor(const PageTask &task, const RenderDocument &document);
+
+// The memory a worker holds besides its page's bitmaps: its libraries and
+// fonts (about 24 MiB resident), and room for a renderer's cache and a
+// document's objects. Under a ceiling the rest is for bitmaps, half of it for
+// the band drawn at a time.
+constexpr qint64 workerBaseBytes = qint64(40) << 20;
+
+// The smallest ceiling under which an ordinary page (A4) is drawn whole at
+// this resolution (a larger one is drawn in bands of 64 MiB at most), in
+// whole MiB, 64 MiB at least.
+qint64 smallestWorkerMemory(double resolution);
 
 // Poppler decides whether a file is usable and how many pages it has,
 // whichever library draws; the drawing library must open it too. For a probe

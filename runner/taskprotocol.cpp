@@ -181,7 +181,7 @@ QByteArray frame(const PageTask &task)
         out << task.encoder.jpegProgressive << task.encoder.jpegOptimize;
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
-        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea;
+        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
     });
 }
 
@@ -216,7 +216,7 @@ std::optional<PageTask> readTask(const QByteArray &body)
     in >> task.encoder.jpegProgressive >> task.encoder.jpegOptimize;
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
-    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea;
+    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
     task.bandThreads = bandThreads;
     if (kind > PageTask::Probe)
         return std::nullopt;
@@ -232,6 +232,9 @@ QByteArray frame(const TaskResult &result)
         put(out, outcome.outputPath);
         put(out, outcome.detail);
         put(out, outcome.redoneBecause);
+        put(out, outcome.renderer);
+        put(out, outcome.warnings);
+        out << qint32(outcome.warningCount) << outcome.drawingErrors;
         put(out, result.image);
         putEnum(out, result.loadStatus);
         putEnum(out, result.rendererStatus);
@@ -258,6 +261,11 @@ std::optional<TaskResult> readResult(const QByteArray &body)
     outcome.outputPath = takeText(in);
     outcome.detail = takeText(in);
     outcome.redoneBecause = takeText(in);
+    outcome.renderer = takeText(in);
+    outcome.warnings = takeList(in);
+    qint32 warningCount = 0;
+    in >> warningCount >> outcome.drawingErrors;
+    outcome.warningCount = warningCount;
     result.image = takeImage(in);
     result.loadStatus = takeEnum<PdfLoadStatus>(in);
     result.rendererStatus = takeEnum<PdfLoadStatus>(in);

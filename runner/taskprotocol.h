@@ -14,13 +14,13 @@
 // message's type and its fields. Paths travel as their own bytes.
 namespace TaskProtocol {
 
-constexpr quint32 version = 1;
+constexpr quint32 version = 2;
 
 // Sent first to a new worker: what it is to be confined to and how much it may use.
 struct Setup
 {
     QString mark;          // in its temporary files' names (AtomicFile::setTemporaryMark)
-    qint64 maxMemory = 0;  // bytes of address space; 0: no ceiling
+    qint64 maxMemory = 0;  // bytes of memory it may hold; 0: no ceiling
     int memoryShare = 1;   // workers sharing the machine's memory for bitmaps
     QStringList inputs;    // the files it may read
     QStringList outputFolders; // the folders it may write in

@@ -1,6 +1,7 @@
 #include "runner/worker.h"
 
 #include "engine/atomicfile.h"
+#include "engine/drawingnotes.h"
 #include "engine/nativepath.h"
 #include "runner/workerloop.h"
 
@@ -12,7 +13,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -67,8 +70,26 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
     posix_spawn_file_actions_adddup2(&actions, child, workerTaskFd);
     posix_spawn_file_actions_adddup2(&actions, child, workerResultFd);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // Whatever a library prints goes to stderr, never into a report on stdout.
-    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    // Whatever a library prints (Fontconfig's complaints, an allocator's
+    // last words) goes to a file of the worker's own, never to the terminal
+    // or into a report on stdout: its program reads it after each task and
+    // keeps it with the page's warnings.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Before stderr is redirected: the sanitizers' reports go to this one.
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, workerReportFd);
+#endif
+    // Above the numbers the worker gets its descriptors on, as the socket is.
+    const int created = memfd_create("velloran-worker-output", MFD_CLOEXEC);
+    printed = created >= 0 ? fcntl(created, F_DUPFD_CLOEXEC, 10) : -1;
+    if (created >= 0)
+        ::close(created);
+    printedRead = 0;
+    if (printed >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, printed, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, printed, STDERR_FILENO);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
@@ -145,9 +166,10 @@ bool Worker::receive()
             unconfined = answer->unconfinedBecause;
             continue;
         }
-        const std::optional<TaskResult> result = TaskProtocol::readResult(*body);
+        std::optional<TaskResult> result = TaskProtocol::readResult(*body);
         if (!result || taskIndex < 0)
             return true;
+        addPrinted(result->outcome, takePrinted());
         results.emplace_back(taskIndex, *result);
         taskIndex = -1;
     }
@@ -183,10 +205,58 @@ int Worker::retire(bool kill, const QStringList &folders)
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+    lastPrinted = takePrinted();
+    if (printed >= 0)
+        ::close(printed);
+    printed = -1;
     pid = -1;
     for (const QString &folder : folders)
         AtomicFile::removeMarkedTemporaries(folder, temporaryMark);
     return status;
+}
+
+qint64 Worker::residentBytes() const
+{
+    // The second field, in pages.
+    QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
+    if (pid <= 0 || !statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readLine().split(' ');
+    static const long pageSize = sysconf(_SC_PAGESIZE);
+    return fields.size() > 1 ? fields.at(1).toLongLong() * pageSize : 0;
+}
+
+QStringList Worker::takePrinted()
+{
+    if (printed < 0)
+        return {};
+    struct stat status;
+    if (fstat(printed, &status) != 0 || status.st_size <= printedRead)
+        return {};
+    // The last 64 KiB at most: a worker that prints without end costs no more.
+    const qint64 from = qMax(printedRead, qint64(status.st_size) - 65536);
+    QByteArray bytes(qsizetype(status.st_size - from), '\0');
+    const ssize_t n = ::pread(printed, bytes.data(), size_t(bytes.size()), from);
+    bytes.truncate(qMax<ssize_t>(0, n));
+    printedRead = status.st_size;
+    // Emptied: the worker's file offset stays where it was, so its next lines
+    // land past a hole, which holds no memory, and are read from printedRead.
+    // Should it fail, the file keeps what was read, which is never read again.
+    [[maybe_unused]] const int emptied = ::ftruncate(printed, 0);
+    QStringList lines;
+    for (const QByteArray &line : bytes.split('\n'))
+        if (!line.trimmed().isEmpty())
+            lines << QString::fromLocal8Bit(line.trimmed());
+    return lines;
+}
+
+void Worker::addPrinted(PageOutcome &outcome, const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        if (outcome.warnings.size() < DrawingNotes::kept)
+            outcome.warnings << QStringLiteral("printed: ") + line;
+        ++outcome.warningCount;
+    }
 }
 
 qint64 Worker::cpuMs() const

@@ -43,6 +43,12 @@ public:
     qint64 elapsed() const { return clock.elapsed(); }
     // Processor time it has used since it took the task in hand.
     qint64 cpuElapsed() const { return cpuMs() - cpuAtStart; }
+    // The memory it holds now (resident: in RAM, its own and what it shares);
+    // 0 once it has ended.
+    qint64 residentBytes() const;
+    // What it printed (on its standard output or error, which never reach the
+    // terminal) since the last call, a line each.
+    QStringList takePrinted();
 
     // Reads what it has sent; true once its end of the pipe has closed (it
     // has ended, or sent what is not this protocol).
@@ -61,12 +67,19 @@ public:
     static QString whyEnded(int status);
     // Why a worker ended before it was ready.
     static QString whyNotStarted(int status);
+    // What it printed up to its end, once retired.
+    QStringList printedAtEnd() const { return lastPrinted; }
+    // Adds lines it printed to a page's warnings.
+    static void addPrinted(PageOutcome &outcome, const QStringList &lines);
     // The mark in its temporaries' names.
     QString mark() const { return temporaryMark; }
 
 private:
     pid_t pid = -1;
     int fd = -1; // tasks are written here, results read from here
+    int printed = -1; // an unnamed file that its stdout and stderr go to
+    qint64 printedRead = 0;
+    QStringList lastPrinted;
     bool isReady = false;
     QString unconfined;
     QString failure;

@@ -2,10 +2,15 @@
 
 #include "engine/atomicfile.h"
 #include "engine/memorybudget.h"
+#include "engine/render/popplerrenderer.h"
 #include "runner/confinement.h"
 #include "runner/interruptflag.h"
 #include "runner/taskexecutor.h"
 #include "runner/taskprotocol.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -43,14 +48,18 @@ void outOfMemory()
     _exit(WorkerOutOfMemory);
 }
 
+// The ceiling on memory used is kept by the worker's program, which measures
+// it as the worker draws (PageRunner). Between two looks a page could take
+// gigabytes, so the kernel refuses address space far past it: libraries,
+// thread stacks and the allocator's reservations take address space that
+// holds nothing, hence the room. Sanitizer builds reserve terabytes of address
+// space for their shadow memory, so they run without it.
 void limitMemory(qint64 bytes)
 {
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    // The kernel refuses address space past the ceiling, to the renderers'
-    // allocations as to ours. Sanitizer builds reserve terabytes of address
-    // space for their shadow memory, so they run without one.
     if (bytes > 0) {
-        const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
+        const qint64 backstop = 4 * bytes + (qint64(1) << 30);
+        const rlimit limit{rlim_t(backstop), rlim_t(backstop)};
         setrlimit(RLIMIT_AS, &limit);
     }
 #else
@@ -69,6 +78,11 @@ int runWorkerLoop(const BeforeTask &beforeTask)
     installInterruptHandler();
     keepPageBuffersInHeap();
     std::set_new_handler(outOfMemory);
+    keepPopplerReports();
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // What the sanitizers find reaches the terminal, not the page's warnings.
+    __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(workerReportFd)));
+#endif
 
     TaskProtocol::FrameReader reader;
     const std::optional<QByteArray> first = readFrame(reader);
@@ -82,7 +96,7 @@ int runWorkerLoop(const BeforeTask &beforeTask)
     if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(ready)))
         return WorkerPipeBroken;
 
-    TaskExecutor executor(setup->memoryShare);
+    TaskExecutor executor(setup->memoryShare, setup->maxMemory);
     while (const std::optional<QByteArray> body = readFrame(reader)) {
         const std::optional<PageTask> task = TaskProtocol::readTask(*body);
         if (!task)

@@ -12,6 +12,9 @@
 // pipe closes.
 constexpr int workerTaskFd = 3;
 constexpr int workerResultFd = 4;
+// Sanitizer builds only: the program's own stderr, where the sanitizers'
+// reports go, since the worker's stderr is kept off the terminal.
+constexpr int workerReportFd = 5;
 
 // Exit statuses of a worker beside 0 (its task pipe closed).
 enum WorkerExit {

@@ -14,6 +14,8 @@
 #include <QFile>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -27,7 +29,10 @@ namespace {
 // deaf to the stop and the page's time limit, as a renderer looping where it
 // never asks whether to stop ("spin": the same, busy on the processor); "hog ..." asks for up to 4 GiB of address space
 // in 64 MiB blocks, never touched, as a decoder trusting an image's size
-// would; "escape ..." writes the file VELLORAN_TEST_ESCAPE names. <document>
+// would; "eat ..." fills memory 16 MiB at a time, a block every 10 ms up to
+// 1 GiB (below the address-space backstop of a 256M ceiling), as a renderer
+// holding what it decodes would, then draws the page as usual; "noise ..." prints two lines on stderr, as Fontconfig does, and
+// draws the page as usual; "escape ..." writes the file VELLORAN_TEST_ESCAPE names. <document>
 // is the program's number for the file (its place among the inputs), <page>
 // 0-based, "*" for every page, or "open" for the opening of the document
 // when its program checks it.
@@ -59,6 +64,23 @@ void misbehaveIfAsked(const PageTask &task)
             blocks.emplace_back(new char[size_t(64) << 20]);
         delete file;
         return; // never refused: the page is drawn as usual
+    }
+    if (asked.at(0) == "eat") {
+        std::vector<std::unique_ptr<char[]>> blocks;
+        for (int i = 0; i < 64; ++i) {
+            blocks.emplace_back(new char[size_t(16) << 20]);
+            std::memset(blocks.back().get(), i, size_t(16) << 20);
+            usleep(10000);
+        }
+        delete file;
+        return;
+    }
+    if (asked.at(0) == "noise") {
+        std::fputs("Fontconfig error: Cannot load default config file\n", stderr);
+        std::fputs("Fontconfig error: No writable cache directories\n", stderr);
+        std::fflush(stderr);
+        delete file;
+        return;
     }
     if (asked.at(0) == "crash") {
         std::signal(SIGSEGV, SIG_DFL); // past a sanitizer's handler, which would exit with a report

@@ -347,6 +347,14 @@ private slots:
     void workersGiveUpOnePage();
     void workersAreConfined_data();
     void workersAreConfined();
+    void fallsBackToPopplerPerFile();
+    void drawingReportsKept_data();
+    void drawingReportsKept();
+    void missingPageWithEitherRenderer_data();
+    void missingPageWithEitherRenderer();
+    void workerNoiseKeptOffTheTerminal();
+    void posterUnderAMemoryCeiling_data();
+    void posterUnderAMemoryCeiling();
     void stopInsideAHungPage_data();
     void stopInsideAHungPage();
 
@@ -405,6 +413,17 @@ void TestCli::badUsage_data()
     // Usage mistakes say what to do, in the words of every other message.
     QTest::newRow("no arguments") << QStringList{}
                                   << "velloran-cli: no input file given: name the PDF files to convert; see --help\n";
+    QTest::newRow("--strict with --multipage") << QStringList{"--strict", "-t", "tiff", "--multipage", "ten.pdf"}
+                                              << "velloran-cli: --strict is for pages drawn one by one: leave out "
+                                                 "--multipage\n";
+    QTest::newRow("max-memory too small for the resolution")
+        << QStringList{"--max-memory", "100M", "-r", "300", "ten.pdf"}
+        << "velloran-cli: invalid max-memory \"100M\": too little to draw an ordinary page at 300 dpi; the "
+           "smallest that works is 107M\n";
+    QTest::newRow("max-memory too small for the size in pixels")
+        << QStringList{"--max-memory", "80M", "--scale-to", "5000", "ten.pdf"}
+        << "velloran-cli: invalid max-memory \"80M\": too little to draw an ordinary page at 428 dpi; the "
+           "smallest that works is 168M\n";
     QTest::newRow("mistyped option") << QStringList{"--jbos", "2", "ten.pdf"}
                                      << "velloran-cli: unknown option 'jbos' (did you mean --jobs?); see --help\n";
     QTest::newRow("option cut short") << QStringList{"--res", "300", "ten.pdf"}
@@ -1625,6 +1644,11 @@ void TestCli::hostileEnvironments_data()
             << QStringLiteral("drawing.pdf: page 1: cannot write %OUT%/drawing_1.%1: No space left on device")
                    .arg(QLatin1String(type));
     }
+    // The first page to meet the full disk stops the run: one line for it, one for the rest.
+    QTest::newRow("full file system, ten pages")
+        << QStringList{"-q", "-j", "1", "-t", "bmp", "-r", "100", "ten.pdf"} << "tmpfs" << 1
+        << "velloran-cli: stopped: %OUT%: No space left on device; 0 of 10 pages written, 9 not started: make room "
+           "there or give -o another folder, then add --skip-existing to do the rest\n";
     QTest::newRow("full file system, multi-page tiff")
         << QStringList{"-q", "-t", "tiff", "--multipage", "-r", "100", "-p", "1", "drawing.pdf"} << "tmpfs" << 1
         << "drawing.pdf: page 1: cannot write %OUT%/drawing.tiff: No space left on device";
@@ -1707,6 +1731,8 @@ void TestCli::hostileEnvironments()
     QVERIFY2(process.exitCode() == status, qPrintable(err));
     message.replace("%OUT%", out);
     QVERIFY2(err.contains(message), qPrintable(err));
+    if (setting == "tmpfs")
+        QVERIFY2(err.count("No space left on device") <= 2, qPrintable(err));
     if (status == 0)
         QCOMPARE(filesIn(out), QStringList{"three_1.jpg"});
     else if (setting != "full stdout")
@@ -1930,6 +1956,12 @@ void TestCli::workersGiveUpOnePage_data()
                                                        << crashes;
     QTest::newRow("over --max-memory") << "three.pdf" << QStringList{"--max-memory", "256M"} << "hog 0:1"
                                        << QStringList{"2: over the memory limit"};
+    // Memory filled, not only asked for: the runner measures it and ends the worker.
+    QTest::newRow("resident past --max-memory") << "three.pdf" << QStringList{"--max-memory", "256M"} << "eat 0:1"
+                                                << QStringList{"2: over the memory limit"};
+    QTest::newRow("resident past --max-memory, poppler")
+        << "three.pdf" << QStringList{"--max-memory", "256M", "--renderer", "poppler"} << "eat 0:1"
+        << QStringList{"2: over the memory limit"};
 }
 
 void TestCli::workersGiveUpOnePage()
@@ -2031,6 +2063,251 @@ void TestCli::workersAreConfined()
     }
     QCOMPARE(confinement, QStringLiteral("landlock"));
     QVERIFY2(!QFileInfo::exists(outside), "the worker wrote outside its output folder");
+}
+
+namespace {
+
+QProcessEnvironment testWorker(const QString &misbehave)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    return environment;
+}
+
+// One page of 200 x 200 points: a blue square, then an image whose Flate data
+// is not Flate and a form XObject the file does not have (9 0 R). Both
+// renderers draw the square and report the rest.
+bool makeBrokenDrawingPdf(const QString &path)
+{
+    const QByteArray content = "0 0 1 rg 10 10 50 50 re f q 100 0 0 100 50 50 cm /Im1 Do Q "
+                               "q 50 0 0 50 0 100 cm /Gone Do Q";
+    const QByteArray notFlate = "this is not zlib data at all, no";
+    return writePdfObjects(
+        path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R "
+               "/Resources << /XObject << /Im1 5 0 R /Gone 9 0 R >> >> >>",
+               "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+               "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 "
+               "/Filter /FlateDecode /Length "
+                   + QByteArray::number(notFlate.size()) + " >>\nstream\n" + notFlate + "\nendstream"});
+}
+
+// A poster of 14400 x 14400 points (the largest page PDF allows): a blue
+// field and a word. At 72 dpi its bitmap is 790 MiB.
+bool makePosterPdf(const QString &path)
+{
+    const QByteArray content = "0 0 1 rg 100 100 14200 14200 re f BT /F1 2000 Tf 1 0 0 rg 1000 7000 Td (Poster) Tj ET";
+    return writePdfObjects(
+        path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 14400 14400] /Contents 4 0 R "
+               "/Resources << /Font << /F1 5 0 R >> >> >>",
+               "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+               "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"});
+}
+
+} // namespace
+
+// MuPDF refuses an encryption dictionary of a revision it does not know;
+// Poppler opens the file. Its pages are drawn by Poppler, the same bytes as
+// --renderer poppler writes, said once on stderr and on each JSON line; the
+// other input is drawn by MuPDF as asked.
+void TestCli::fallsBackToPopplerPerFile()
+{
+    if (!rendererBuiltIn(RendererKind::MuPdf))
+        QSKIP("this build has no MuPDF: Poppler draws every file");
+    const QString odd = qEnvironmentVariable("VELLORAN_TEST_DATA") + "/odd-encryption.pdf";
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--json", "-t", "png", "-r", "60", "-o", out, odd, pdf("card.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.err, QStringLiteral("velloran-cli: %1: mupdf cannot open it (damaged or not a PDF): its pages are "
+                                     "drawn by poppler\n")
+                          .arg(odd));
+    QHash<QString, QString> drawnBy;
+    for (const QJsonObject &line : jsonLines(run.out))
+        if (line.contains("page"))
+            drawnBy.insert(QFileInfo(line.value("file").toString()).fileName(), line.value("renderer").toString());
+    QCOMPARE(drawnBy.value("odd-encryption.pdf"), QStringLiteral("poppler"));
+    QCOMPARE(drawnBy.value("card.pdf"), QStringLiteral("mupdf"));
+
+    const QString reference = freshOutput();
+    const CliRun poppler = runCli({"-q", "--renderer", "poppler", "-t", "png", "-r", "60", "-o", reference, odd});
+    QVERIFY2(poppler.status == 0, qPrintable(poppler.err));
+    QCOMPARE(poppler.err, QString()); // asked for Poppler: nothing fell back
+    const QByteArray written = bytesOf(out + "/odd-encryption_1.png");
+    QVERIFY(!written.isEmpty());
+    QCOMPARE(written, bytesOf(reference + "/odd-encryption_1.png"));
+}
+
+// What a renderer reports while it draws is kept with the page: counted in
+// its JSON line, printed with -v, and with --strict an error fails the page
+// and leaves no file. A page drawn cleanly reports nothing either way.
+void TestCli::drawingReportsKept_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("reported");
+    QTest::addColumn<QString>("said"); // a part of one of the first reports
+
+    if (rendererBuiltIn(RendererKind::MuPdf)) {
+        QTest::newRow("broken image, mupdf") << "mupdf" << "reports.pdf" << true << "zlib error";
+        QTest::newRow("clean page, mupdf") << "mupdf" << "card.pdf" << false << QString();
+    }
+    QTest::newRow("broken image, poppler") << "poppler" << "reports.pdf" << true << "XObject 'Gone' is unknown";
+    QTest::newRow("clean page, poppler") << "poppler" << "card.pdf" << false << QString();
+}
+
+void TestCli::drawingReportsKept()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, input);
+    QFETCH(bool, reported);
+    QFETCH(QString, said);
+    if (!QFileInfo::exists(pdf("reports.pdf")))
+        QVERIFY(makeBrokenDrawingPdf(pdf("reports.pdf")));
+    const QString name = QFileInfo(input).completeBaseName() + "_1.png";
+
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-v", "--json", "--renderer", renderer, "-t", "png", "-r", "72", "-p", "1",
+                               "-o", out, pdf(input)});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 2);
+    const QJsonObject warnings = lines.first().value("warnings").toObject();
+    const QStringList first = warnings.value("first").toVariant().toStringList();
+    QCOMPARE(lines.first().value("renderer").toString(), renderer);
+    QCOMPARE(warnings.value("count").toInt() > 0, reported);
+    QCOMPARE(warnings.value("errors").toBool(), reported);
+    QCOMPARE(first.isEmpty(), !reported);
+    QVERIFY(warnings.value("count").toInt() >= first.size());
+    QVERIFY2(said.isEmpty() || first.filter(said).size() == 1, qPrintable(first.join(" | ")));
+    // -v: each of the first reports a line, and a count of the rest.
+    QStringList printed;
+    for (const QString &text : first)
+        printed << QStringLiteral("velloran-cli: %1: page 1: %2 says: %3").arg(pdf(input), renderer, text);
+    if (warnings.value("count").toInt() > first.size())
+        printed << QStringLiteral("velloran-cli: %1: page 1: %2 more reports")
+                       .arg(pdf(input))
+                       .arg(warnings.value("count").toInt() - first.size());
+    QCOMPARE(run.err.split('\n', Qt::SkipEmptyParts), printed);
+    // The square is drawn whatever was left out: blue at (20, 170).
+    const QImage image(out + "/" + name);
+    QVERIFY(!image.isNull());
+    if (input == "reports.pdf")
+        QCOMPARE(image.pixelColor(20, 170), QColor(0, 0, 255));
+
+    const QString strictOut = freshOutput();
+    const CliRun strict = runCli({"-q", "--strict", "--renderer", renderer, "-t", "png", "-r", "72", "-p", "1",
+                                  "-o", strictOut, pdf(input)});
+    if (!reported) {
+        QVERIFY2(strict.status == 0, qPrintable(strict.err));
+        QCOMPARE(bytesOf(strictOut + "/" + name), bytesOf(out + "/" + name));
+        return;
+    }
+    QCOMPARE(strict.status, 1);
+    QCOMPARE(strict.err, QStringLiteral("velloran-cli: %1: page 1: the renderer reported errors while drawing "
+                                        "(--strict): %2\n")
+                             .arg(pdf(input), first.first()));
+    QCOMPARE(filesIn(strictOut), QStringList());
+}
+
+// A page tree that counts a page it cannot give (a kid the file lacks, or
+// one kid too few): both renderers write the others and fail that one alike.
+void TestCli::missingPageWithEitherRenderer_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("input");
+
+    const QString data = qEnvironmentVariable("VELLORAN_TEST_DATA");
+    for (const char *renderer : {"mupdf", "poppler"}) {
+        if (QLatin1String(renderer) == QLatin1String("mupdf") && !rendererBuiltIn(RendererKind::MuPdf))
+            continue;
+        QTest::addRow("dangling kid, %s", renderer) << renderer << data + "/dangling-third-page.pdf";
+        QTest::addRow("kid too few, %s", renderer) << renderer << data + "/count-3-two-kids.pdf";
+    }
+}
+
+void TestCli::missingPageWithEitherRenderer()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, input);
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--json", "--renderer", renderer, "-t", "png", "-r", "36", "-o", out, input});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.err, QStringLiteral("velloran-cli: %1: page 3: no such page\n").arg(input));
+    const QString base = QFileInfo(input).completeBaseName();
+    QCOMPARE(filesIn(out), (QStringList{base + "_1.png", base + "_2.png"}));
+    // Pages 1 and 2 are one page twice over.
+    QCOMPARE(bytesOf(out + "/" + base + "_1.png"), bytesOf(out + "/" + base + "_2.png"));
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.last().value("summary").toObject().value("written").toInt(), 2);
+}
+
+// What a worker prints (Fontconfig's complaints) stays off the terminal and
+// is kept with the page it was printed during.
+void TestCli::workerNoiseKeptOffTheTerminal()
+{
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--json", "-t", "png", "-r", "36", "-o", out, pdf("three.pdf")},
+                              testWorker("noise 0:1"));
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.err, QString());
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 4);
+    for (const QJsonObject &line : lines.first(3)) {
+        const QJsonObject warnings = line.value("warnings").toObject();
+        const QStringList first = warnings.value("first").toVariant().toStringList();
+        if (line.value("page").toInt() != 2) {
+            QCOMPARE(first, QStringList());
+            continue;
+        }
+        QCOMPARE(first, (QStringList{"printed: Fontconfig error: Cannot load default config file",
+                                     "printed: Fontconfig error: No writable cache directories"}));
+        QCOMPARE(warnings.value("count").toInt(), 2);
+        QCOMPARE(warnings.value("errors").toBool(), false);
+    }
+}
+
+// A poster whose bitmap is 790 MiB converts under a ceiling of 300M or 100M
+// (drawn in bands that fit under it), the same pixels as without one, and the
+// report says how the ceiling was kept.
+void TestCli::posterUnderAMemoryCeiling_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("ceiling");
+    // Under 100M MuPDF's narrower bands shade a few of the word's edge
+    // pixels a little differently (36 rows of the poster), so its row is at
+    // 300M, whose bands are those of a run without a ceiling. Poppler's bands
+    // are drawn with margins and match whatever their height.
+    if (rendererBuiltIn(RendererKind::MuPdf))
+        QTest::newRow("mupdf, 300M") << "mupdf" << "300M";
+    QTest::newRow("poppler, 300M") << "poppler" << "300M";
+    QTest::newRow("poppler, 100M") << "poppler" << "100M";
+}
+
+void TestCli::posterUnderAMemoryCeiling()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, ceiling);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("sanitizer builds hold shadow memory for every byte: a ceiling of 300M measures the sanitizer");
+#endif
+    if (!QFileInfo::exists(pdf("poster.pdf")))
+        QVERIFY(makePosterPdf(pdf("poster.pdf")));
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--json", "--renderer", renderer, "--max-memory", ceiling, "-t", "png", "-r",
+                               "72", "-o", out, pdf("poster.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QJsonObject summary = jsonLines(run.out).last().value("summary").toObject();
+    QCOMPARE(summary.value("memory_limit").toString(), QStringLiteral("resident"));
+    QImageReader reader(out + "/poster_1.png");
+    QCOMPARE(reader.size(), QSize(14400, 14400));
+
+    const QString reference = freshOutput();
+    const CliRun free = runCli({"-q", "--renderer", renderer, "--max-memory", "8G", "-t", "png", "-r", "72", "-o",
+                                reference, pdf("poster.pdf")});
+    QVERIFY2(free.status == 0, qPrintable(free.err));
+    QVERIFY(bytesOf(out + "/poster_1.png") == bytesOf(reference + "/poster_1.png"));
 }
 
 // Ctrl-C while a worker is inside a page that never asks whether to stop:

@@ -1,5 +1,6 @@
 #include "engine/render/mupdfrenderer.h"
 
+#include "engine/drawingnotes.h"
 #include "engine/nativepath.h"
 
 #include <mupdf/fitz.h>
@@ -29,17 +30,26 @@ void unlockMuPdf(void *, int lock)
     muPdfLocks[lock].unlock();
 }
 
-// MuPDF prints its warnings and the errors it throws on stderr. The engine
-// turns failures into outcomes with messages of its own, which are the same
-// whichever library drew, so the library's own words stay off the terminal.
-void quietly(void *, const char *)
+// MuPDF prints its warnings and the errors it throws on stderr. They are
+// kept with the page drawn instead (engine/drawingnotes): an error there means
+// something was left out of the page (an object missing, an image that could
+// not be decoded or had no memory), a warning that MuPDF drew on as it thought
+// best. The terminal gets the engine's own messages, the same whichever
+// library drew.
+void noteWarning(void *, const char *message)
 {
+    DrawingNotes::add(DrawingNotes::Severity::Warning, QString::fromUtf8(message));
+}
+
+void noteError(void *, const char *message)
+{
+    DrawingNotes::add(DrawingNotes::Severity::Error, QString::fromUtf8(message));
 }
 
 void silence(fz_context *ctx)
 {
-    fz_set_warning_callback(ctx, quietly, nullptr);
-    fz_set_error_callback(ctx, quietly, nullptr);
+    fz_set_warning_callback(ctx, noteWarning, nullptr);
+    fz_set_error_callback(ctx, noteError, nullptr);
 }
 
 class BaseContext
@@ -248,6 +258,11 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz
     {
         page = fz_load_page(ctx, &doc->super, index);
         pdf_obj *object = reinterpret_cast<pdf_page *>(page)->obj;
+        // A kid that refers to an object the file lacks: MuPDF would draw a
+        // blank page of its default size; Poppler has no such page, and neither
+        // has this renderer.
+        if (!pdf_is_dict(ctx, object))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "page %d is not a page object", index + 1);
         const float unit = pdf_to_real(ctx, pdf_dict_get(ctx, object, PDF_NAME(UserUnit)));
         *userUnit = unit > 0 ? unit : 1.0f;
         if (box == PageBox::Crop) {

@@ -1,5 +1,6 @@
 #include "engine/render/popplerrenderer.h"
 
+#include "engine/drawingnotes.h"
 #include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"
 
@@ -83,4 +84,24 @@ const RendererBackEnd popplerBackEnd{RendererKind::Poppler, "poppler", "Poppler'
 std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document)
 {
     return std::make_unique<PopplerDocument>(document, nullptr);
+}
+
+// Poppler's binding gives each report as "Error: <text>" or "Error (<offset>):
+// <text>" without the grade Poppler gave it (a syntax warning, an error):
+// every one counts as an error, since many mean something was left out.
+void keepPopplerReports()
+{
+    Poppler::setDebugErrorFunction(
+        [](const QString &message, const QVariant &) {
+            QString text = message;
+            static const QLatin1String prefix("Error");
+            if (text.startsWith(prefix)) {
+                const qsizetype colon = text.indexOf(QLatin1String(": "));
+                if (colon > 0)
+                    text = text.mid(colon + 2);
+            }
+            text.replace(QLatin1String("<0a>"), QLatin1String(" ")); // a newline, as Poppler escapes it
+            DrawingNotes::add(DrawingNotes::Severity::Error, text);
+        },
+        QVariant());
 }

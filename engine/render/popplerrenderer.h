@@ -20,4 +20,9 @@ extern const RendererBackEnd popplerBackEnd;
 // drawWithoutPaper() was asked for it.
 std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document);
 
+// From now on what Poppler reports (its error callback, process-wide) is kept
+// with the page being drawn (engine/drawingnotes) instead of going to qDebug.
+// For a worker process, whose one task at a time owns whatever is reported.
+void keepPopplerReports();
+
 #endif // POPPLERRENDERER_H

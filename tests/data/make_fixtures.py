@@ -7,7 +7,7 @@ import os
 import subprocess
 
 
-def write_pdf(name, objects):
+def write_pdf(name, objects, trailer_extra=b""):
     out = b"%PDF-1.4\n"
     offsets = []
     for number, body in enumerate(objects, 1):
@@ -17,7 +17,7 @@ def write_pdf(name, objects):
     out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
     for offset in offsets:
         out += b"%010d 00000 n \n" % offset
-    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    out += b"trailer\n<< /Size %d /Root 1 0 R%s >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, trailer_extra, xref)
     with open(name, "wb") as f:
         f.write(out)
 
@@ -48,6 +48,16 @@ count_3_two_kids[1] = b"<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 3 >>"
 count_3_two_kids.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R"
                         b" /Resources << /Font << /F1 5 0 R >> >> >>")
 write_pdf("count-3-two-kids.pdf", count_3_two_kids)
+
+# Three kids, the third a reference to an object the file does not have.
+dangling_third_page = list(count_3_two_kids)
+dangling_third_page[1] = b"<< /Type /Pages /Kids [3 0 R 6 0 R 9 0 R] /Count 3 >>"
+write_pdf("dangling-third-page.pdf", dangling_third_page)
+
+# An encryption dictionary of revision 99 with no keys: MuPDF refuses the
+# file, Poppler says the encryption is odd and reads it as it is.
+odd_encryption = list(one_page) + [b"<< /Filter /Standard /V 5 /R 99 >>"]
+write_pdf("odd-encryption.pdf", odd_encryption, b" /Encrypt 6 0 R")
 
 # Three pages, the middle one 0.4 points high: no pixel to draw at 72 dpi.
 thin_middle_page = list(one_page)
