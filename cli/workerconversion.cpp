@@ -79,7 +79,12 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
     QList<DocumentProbe> probes(paths.size());
     for (DocumentProbe &probe : probes)
         probe.failure = QStringLiteral("not checked: the run was stopped");
-    runnerFor(paths, knownFolders).run(tasks, stop, [&](int index, const TaskResult &result) {
+    PageRunner &opening = runnerFor(paths, knownFolders);
+    // These workers go on to the pages: all of them start now, so that each
+    // is ready by the time the pages come.
+    if (!knownFolders.isEmpty())
+        opening.startWorkers();
+    opening.run(tasks, stop, [&](int index, const TaskResult &result) {
         DocumentProbe &probe = probes[index];
         probe.failure.clear();
         if (result.outcome.result != PageOutcome::Written) {

@@ -67,8 +67,21 @@ PageRunner::~PageRunner()
     endWorkers();
 }
 
+void PageRunner::startWorkers()
+{
+    while (int(workers.size()) < qMax(1, settings.workers) && startsFailedInARow < 3) {
+        const size_t before = workers.size();
+        startWorker();
+        if (workers.size() == before)
+            break;
+    }
+}
+
 void PageRunner::endWorkers()
 {
+    // All are told first, so that they end side by side rather than one after another.
+    for (const std::unique_ptr<Worker> &worker : workers)
+        worker->dismiss();
     for (const std::unique_ptr<Worker> &worker : workers)
         worker->retire(worker->busy() || !worker->ready(), settings.outputFolders);
     workers.clear();
@@ -104,7 +117,7 @@ void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop
         const qsizetype waiting = qsizetype(workers.size()) - busyCount();
         if (handingOut && waiting < tasks.size() - run.next && int(workers.size()) < qMax(1, settings.workers)
             && startsFailedInARow < 3) {
-            startWorker(run);
+            startWorker();
             continue;
         }
         assign(run);
@@ -116,7 +129,7 @@ void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop
         stopAll(run);
 }
 
-void PageRunner::startWorker(Run &)
+void PageRunner::startWorker()
 {
     TaskProtocol::Setup setup;
     setup.maxMemory = settings.maxMemory;

@@ -68,6 +68,10 @@ public:
     // when no worker has been ready yet.
     QString confinement() const { return confinedAs; }
 
+    // Starts workers up to the number settings allow, ahead of the tasks they
+    // will take, so that they are ready when the tasks come.
+    void startWorkers();
+
     // Ends the workers now (those inside a page too) and removes what they left.
     void endWorkers();
 
@@ -81,7 +85,7 @@ public:
 
 private:
     struct Run;
-    void startWorker(Run &run);
+    void startWorker();
     void assign(Run &run);
     void watch(Run &run);
     void handleEnd(Run &run, Worker &worker);

@@ -191,10 +191,15 @@ void Worker::askToStop()
         ::kill(pid, SIGTERM);
 }
 
-int Worker::retire(bool kill, const QStringList &folders)
+void Worker::dismiss()
 {
     if (fd >= 0)
-        ::shutdown(fd, SHUT_WR); // its task pipe closes: an idle worker ends
+        ::shutdown(fd, SHUT_WR);
+}
+
+int Worker::retire(bool kill, const QStringList &folders)
+{
+    dismiss(); // its task pipe closes: an idle worker ends
     if (kill && pid > 0)
         ::kill(pid, SIGKILL);
     int status = 0;

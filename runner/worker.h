@@ -56,6 +56,8 @@ public:
     // Results read, in the order they came, each with its task's index.
     std::optional<std::pair<int, TaskResult>> takeResult();
 
+    // Tells an idle worker that no task will come: it ends by itself.
+    void dismiss();
     // Asks the page in hand to stop, as Ctrl-C would.
     void askToStop();
     // Ends it (kill: at once, even inside a page that never asks whether to
