@@ -5,6 +5,7 @@
 #include "engine/pagelist.h"
 #include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
+#include "support/warnings.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 #include "support/readback.h"
@@ -66,7 +67,7 @@ CliRun runCli(const QStringList &arguments, const QProcessEnvironment &environme
     run.status = process.exitCode();
     run.outBytes = process.readAllStandardOutput();
     run.out = QString::fromLocal8Bit(run.outBytes);
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    run.err = programErrors(process.readAllStandardError());
     return run;
 }
 
@@ -1444,7 +1445,7 @@ void TestCli::interruptLeavesWholeFiles()
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 130);
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString err = programErrors(process.readAllStandardError());
     QVERIFY2(err.contains(QRegularExpression("velloran-cli: interrupted: \\d+ of 40 pages written")), qPrintable(err));
 
     const QStringList names = filesIn(out);
@@ -1727,7 +1728,7 @@ void TestCli::hostileEnvironments()
         QVERIFY2(elapsed < stopBoundMs, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
     }
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString err = programErrors(process.readAllStandardError());
     QVERIFY2(process.exitCode() == status, qPrintable(err));
     message.replace("%OUT%", out);
     QVERIFY2(err.contains(message), qPrintable(err));
@@ -1985,7 +1986,7 @@ void TestCli::workersGiveUpOnePage()
     process.start(QStringLiteral(VELLORAN_CLI), common + arguments + QStringList{hostile, pdf("card.pdf")});
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString err = programErrors(process.readAllStandardError());
     QVERIFY2(process.exitCode() == 1, qPrintable(err));
     QStringList expected;
     for (const QString &error : errors)
@@ -2349,7 +2350,7 @@ void TestCli::stopInsideAHungPage()
     QVERIFY(process.waitForFinished(120000));
     const qint64 elapsed = sinceInterrupt.elapsed();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString err = programErrors(process.readAllStandardError());
     QVERIFY2(process.exitCode() == 130, qPrintable(err));
     QVERIFY2(elapsed < stopBoundMs, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
     QCOMPARE(err, QStringLiteral("velloran-cli: interrupted: 0 of 1 pages written\n"));

@@ -2,6 +2,7 @@
 #include "engine/pixelsize.h"
 #include "engine/render/renderer.h"
 #include "engine/render/rendererbackend.h"
+#include "support/warnings.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 
@@ -187,7 +188,7 @@ void TestRenderer::rendererOption()
                   QStringList{"-q", "--json", "-r", "10", "-o", out.path(), path("one.pdf")} + arguments);
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), status);
-    QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()), error);
+    QCOMPARE(programErrors(process.readAllStandardError()), error);
     const QList<QByteArray> lines = process.readAllStandardOutput().split('\n');
     if (status != 0) {
         QCOMPARE(lines, QList<QByteArray>{""});
@@ -489,7 +490,7 @@ void TestRenderer::sameFailuresFromBothRenderers()
         process.start(QStringLiteral(VELLORAN_CLI), QStringList{"--renderer", renderer, "-t", "png", "-r", "72",
                                                                 "-o", out.path(), input} + arguments);
         QVERIFY(process.waitForFinished(120000));
-        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        const QString err = programErrors(process.readAllStandardError());
         const QString context = QStringLiteral("%1: %2").arg(QLatin1String(renderer), err);
         QVERIFY2(process.exitCode() == status, qPrintable(context));
         if (!message.isEmpty())

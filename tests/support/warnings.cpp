@@ -1,5 +1,7 @@
 #include "support/warnings.h"
 
+#include <QStringList>
+
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QTest>
@@ -38,4 +40,14 @@ void expectNoSizeHints(int windows)
 {
     for (int i = 0; offscreen() && i < windows; ++i)
         QTest::ignoreMessage(QtWarningMsg, noSizeHintsWarning);
+}
+
+QString programErrors(const QByteArray &stderrBytes)
+{
+    QStringList kept;
+    const QStringList lines = QString::fromLocal8Bit(stderrBytes).split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        if (!(line.startsWith(QLatin1String("==")) && line.indexOf(QLatin1String("=="), 2) > 2))
+            kept << line;
+    return kept.join(QLatin1Char('\n'));
 }
