@@ -206,8 +206,7 @@ void PageRunner::watch(Run &run)
         if (ended)
             handleEnd(run, worker);
     }
-    workers.erase(std::remove_if(workers.begin(), workers.end(), [](const auto &w) { return !w->running(); }),
-                  workers.end());
+    dropEnded();
 }
 
 void PageRunner::handleEnd(Run &run, Worker &worker)
@@ -249,24 +248,10 @@ void PageRunner::enforceMemoryLimit(Run &run)
 {
     if (settings.maxMemory <= 0)
         return;
-    for (const std::unique_ptr<Worker> &worker : workers) {
-        if (!worker->busy() || worker->residentBytes() <= settings.maxMemory)
-            continue;
-        const int index = worker->task();
-        const PageTask given = worker->taskInHand();
-        const qint64 took = worker->elapsed();
-        worker->retire(true, settings.outputFolders);
-        if (const auto result = worker->takeResult()) { // finished in the meantime after all
-            run.report(result->first, result->second);
-            continue;
-        }
-        TaskResult failed = failedTask(given, PageOutcome::RenderFailed, QStringLiteral("over the memory limit"));
-        failed.outcome.milliseconds = took;
-        Worker::addPrinted(failed.outcome, worker->printedAtEnd());
-        run.report(index, failed);
-    }
-    workers.erase(std::remove_if(workers.begin(), workers.end(), [](const auto &w) { return !w->running(); }),
-                  workers.end());
+    for (const std::unique_ptr<Worker> &worker : workers)
+        if (worker->busy() && worker->residentBytes() > settings.maxMemory)
+            endOverLimit(run, *worker, PageOutcome::RenderFailed, QStringLiteral("over the memory limit"));
+    dropEnded();
 }
 
 void PageRunner::enforceTimeLimits(Run &run)
@@ -281,24 +266,35 @@ void PageRunner::enforceTimeLimits(Run &run)
                                .arg(startTimeoutMs / 1000);
             continue;
         }
-        if (!pastTimeLimit(*worker))
-            continue;
-        const PageTask &task = worker->taskInHand();
         // The renderer did not give up in time: somewhere it never asks
         // whether to stop. Only ending its process stops it.
-        const int index = worker->task();
-        const PageTask given = task;
-        const qint64 took = worker->elapsed();
-        worker->retire(true, settings.outputFolders);
-        if (const auto result = worker->takeResult()) { // finished in the meantime after all
-            run.report(result->first, result->second);
-            continue;
-        }
-        TaskResult failed = failedTask(given, PageOutcome::TimedOut,
-                                       QStringLiteral("timed out after %1 s").arg(double(given.timeLimitMs) / 1000.0));
-        failed.outcome.milliseconds = took;
-        run.report(index, failed);
+        if (pastTimeLimit(*worker))
+            endOverLimit(run, *worker, PageOutcome::TimedOut,
+                         QStringLiteral("timed out after %1 s").arg(double(worker->taskInHand().timeLimitMs) / 1000.0));
     }
+    dropEnded();
+}
+
+// Kills a worker whose task passed a limit and reports the task failed,
+// unless its result came in the meantime after all.
+void PageRunner::endOverLimit(Run &run, Worker &worker, PageOutcome::Result result, const QString &detail)
+{
+    const int index = worker.task();
+    const PageTask given = worker.taskInHand();
+    const qint64 took = worker.elapsed();
+    worker.retire(true, settings.outputFolders);
+    if (const auto finished = worker.takeResult()) {
+        run.report(finished->first, finished->second);
+        return;
+    }
+    TaskResult failed = failedTask(given, result, detail);
+    failed.outcome.milliseconds = took;
+    Worker::addPrinted(failed.outcome, worker.printedAtEnd());
+    run.report(index, failed);
+}
+
+void PageRunner::dropEnded()
+{
     workers.erase(std::remove_if(workers.begin(), workers.end(), [](const auto &w) { return !w->running(); }),
                   workers.end());
 }

@@ -90,6 +90,8 @@ private:
     void watch(Run &run);
     void handleEnd(Run &run, Worker &worker);
     void enforceTimeLimits(Run &run);
+    void endOverLimit(Run &run, Worker &worker, PageOutcome::Result result, const QString &detail);
+    void dropEnded();
     void enforceMemoryLimit(Run &run);
     void stopAll(Run &run);
     void failUntried(Run &run);

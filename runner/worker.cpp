@@ -42,6 +42,17 @@ QString randomMark()
     return QString::number(QRandomGenerator::global()->generate64(), 36) + QLatin1Char('-');
 }
 
+// A descriptor for the worker, moved above the numbers it gets its own on
+// (workerTaskFd, workerResultFd, its output), so that one dup2 cannot close another.
+int highDescriptor(int fd)
+{
+    if (fd < 0)
+        return -1;
+    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    ::close(fd);
+    return high;
+}
+
 } // namespace
 
 Worker::~Worker()
@@ -57,9 +68,7 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
         failure = systemError(errno);
         return false;
     }
-    // Above the numbers the worker gets it on, so that one dup2 cannot close the other.
-    const int child = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
-    ::close(ends[1]);
+    const int child = highDescriptor(ends[1]);
     fd = ends[0];
 
     const QByteArray path = nativePath(program);
@@ -78,11 +87,7 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
     // Before stderr is redirected: the sanitizers' reports go to this one.
     posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, workerReportFd);
 #endif
-    // Above the numbers the worker gets its descriptors on, as the socket is.
-    const int created = memfd_create("velloran-worker-output", MFD_CLOEXEC);
-    printed = created >= 0 ? fcntl(created, F_DUPFD_CLOEXEC, 10) : -1;
-    if (created >= 0)
-        ::close(created);
+    printed = highDescriptor(memfd_create("velloran-worker-output", MFD_CLOEXEC));
     printedRead = 0;
     if (printed >= 0) {
         posix_spawn_file_actions_adddup2(&actions, printed, STDOUT_FILENO);
@@ -111,6 +116,9 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
         failure = QStringLiteral("%1: %2").arg(displayPath(program), systemError(error));
         ::close(fd);
         fd = -1;
+        if (printed >= 0)
+            ::close(printed);
+        printed = -1;
         return false;
     }
     started.start();
@@ -120,23 +128,19 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
     // Waits while the worker reads a long list of inputs; a worker that died
     // at once shows as the end of its pipe, read later.
     TaskProtocol::sendAll(fd, TaskProtocol::frame(setup));
-    fcntl(fd, F_SETFL, O_NONBLOCK);
     return true;
 }
 
 bool Worker::send(const PageTask &task, int index)
 {
     // The socket takes a frame as large as any task whole, so this does not wait.
-    const int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    const bool sent = TaskProtocol::sendAll(fd, TaskProtocol::frame(task));
-    fcntl(fd, F_SETFL, flags);
-    if (!sent)
+    if (!TaskProtocol::sendAll(fd, TaskProtocol::frame(task)))
         return false;
     inHand = task;
     taskIndex = index;
     clock.start();
-    cpuAtStart = cpuMs();
+    // Only a preview and an opening are timed by processor time.
+    cpuAtStart = task.kind == PageTask::Convert ? 0 : cpuMs();
     return true;
 }
 
@@ -147,7 +151,8 @@ bool Worker::receive()
     bool ended = false;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        // Never waits: the socket itself blocks, for whole frames to be sent.
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
             reader.append(buffer, n);
             continue;
