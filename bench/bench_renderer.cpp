@@ -4,6 +4,7 @@
 // prints "pages draw_s encode_s". bench_cli.sh sets their sum beside the CPU
 // time of a whole velloran-cli run.
 #include "engine/image/imageformat.h"
+#include "engine/image/pixelconvert.h"
 #include "engine/image/rowencoder.h"
 #include "engine/pixelsize.h"
 #include "engine/render/renderer.h"
@@ -47,17 +48,20 @@ int main(int argc, char **argv)
     for (int i = 0; i < opened.document->pageCount(); ++i) {
         const std::unique_ptr<RenderPage> page = opened.document->page(i);
         const PixelSize size = pixelSizeAt(page->sizeInPoints(), dpi);
+        const std::unique_ptr<RowEncoder> encoder = makeEncoder(*format);
         double start = cpuSeconds();
+        // Drawn in the layout the encoder takes, as a run draws it.
         const QImage image = page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
-                                          QDeadlineTimer(QDeadlineTimer::Forever));
+                                          QDeadlineTimer(QDeadlineTimer::Forever),
+                                          imageFormatFor(encoder->layoutFor(PixelMode::Color)));
         drawing += cpuSeconds() - start;
         if (image.isNull())
             return 1;
         start = cpuSeconds();
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        const std::unique_ptr<RowEncoder> encoder = makeEncoder(*format);
-        const EncodeSettings settings{size.width, size.height, dpi, 75, PixelMode::Color, {}, 1};
+        EncodeSettings settings{size.width, size.height, dpi, 75, PixelMode::Color, {}, 1};
+        settings.layout = layoutOf(image.format());
         if (!encoder->begin(&buffer, settings) || !encoder->writeRows(image.constBits(), image.bytesPerLine(), size.height)
             || !encoder->finish())
             return 1;

@@ -1,6 +1,7 @@
 #include "engine/pagepipeline.h"
 
 #include "engine/atomicfile.h"
+#include "engine/image/pixelconvert.h"
 #include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/parallelbands.h"
@@ -90,7 +91,9 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
     const int rows = bandRows(width, height, job.bandBudget);
     const bool banded = rows < height;
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
-    const EncodeSettings settings{width, height, job.resolution, job.quality, job.mode, job.encoder, qMax(1, job.bandThreads)};
+    EncodeSettings settings{width, height, job.resolution, job.quality, job.mode, job.encoder, qMax(1, job.bandThreads)};
+    // Drawn, where the renderer can, in the layout the encoder takes best.
+    const QImage::Format wanted = imageFormatFor(encoder.layoutFor(job.mode));
     const qint64 encoderMemory = encoder.bytesHeld(settings);
     const int bandCount = (height + rows - 1) / rows;
     const int drawingThreads = banded && job.openCopy ? qBound(1, job.bandThreads, bandCount) : 1;
@@ -115,7 +118,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
         const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
         return from.render(job.resolution,
                            QRect(origin.x(), origin.y() + top - above, width, above + bandHeight + below), stop,
-                           deadline);
+                           deadline, wanted);
     };
     std::unique_ptr<ParallelBands> parallel;
     if (drawingThreads > 1)
@@ -132,9 +135,10 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             return finish(outcome, PageOutcome::Stopped);
         if (deadline.hasExpired())
             return timedOut();
-        if (image.isNull())
+        if (image.isNull() || (top > 0 && layoutOf(image.format()) != settings.layout))
             return finish(outcome, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
         if (top == 0) {
+            settings.layout = layoutOf(image.format());
             QString why;
             if (!start(&why))
                 return finish(outcome, PageOutcome::WriteFailed, why);

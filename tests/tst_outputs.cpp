@@ -13,6 +13,7 @@
 
 #include <poppler-qt6.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QImageReader>
 #include <QRandomGenerator>
@@ -21,6 +22,7 @@
 
 Q_DECLARE_METATYPE(ImageFormat)
 Q_DECLARE_METATYPE(PixelMode)
+Q_DECLARE_METATYPE(PixelLayout)
 
 namespace {
 
@@ -40,11 +42,12 @@ DecodedImage expectedRows(const QImage &drawn, PixelMode mode)
     for (int y = 0; y < expected.height; ++y) {
         auto *to = const_cast<uchar *>(expected.row(y));
         if (mode != PixelMode::Mono) {
-            convertRow(mode, drawn.constScanLine(y), to, expected.width);
+            convertRow(mode, PixelLayout::Pixels32, drawn.constScanLine(y), to, expected.width);
             continue;
         }
         const auto *bits = reinterpret_cast<const uchar *>(packed.constData());
-        convertRow(mode, drawn.constScanLine(y), reinterpret_cast<uchar *>(packed.data()), expected.width);
+        convertRow(mode, PixelLayout::Pixels32, drawn.constScanLine(y), reinterpret_cast<uchar *>(packed.data()),
+                   expected.width);
         for (int x = 0; x < expected.width; ++x)
             to[x] = (bits[x / 8] >> (7 - x % 8)) & 1 ? 255 : 0;
     }
@@ -90,6 +93,8 @@ private slots:
     void losslessFilesMatchDrawing();
     void pngPiecesReadBack_data();
     void pngPiecesReadBack();
+    void packedRowsWriteTheSameBytes_data();
+    void packedRowsWriteTheSameBytes();
     void modesReadBack_data();
     void modesReadBack();
     void webpLimit();
@@ -149,8 +154,8 @@ void TstOutputs::pixelConversions()
 
     QByteArray row(qsizetype(packedRowBytes(mode, pixels.size())), '\x5a');
     QCOMPARE(row.size(), expected.size());
-    convertRow(mode, reinterpret_cast<const uchar *>(pixels.constData()), reinterpret_cast<uchar *>(row.data()),
-               int(pixels.size()));
+    convertRow(mode, PixelLayout::Pixels32, reinterpret_cast<const uchar *>(pixels.constData()),
+               reinterpret_cast<uchar *>(row.data()), int(pixels.size()));
     QCOMPARE(row.toHex(' '), expected.toHex(' '));
 }
 
@@ -307,6 +312,83 @@ void TstOutputs::pngPiecesReadBack()
         written[i] = fileBytes(path);
     }
     QVERIFY2(written[0] == written[1], "three threads wrote other bytes than one");
+}
+
+// Rows drawn in the layout an encoder takes write the bytes that 32-bit rows
+// of the same picture write, for every format and mode it stores: red and
+// blue in their places, 1 bit cut from gray where it is cut from colour, rows
+// 32-bit aligned with padding (an odd width), fed in bands. Gray and 1-bit
+// pictures are gray, so that both conversions agree to the level.
+void TstOutputs::packedRowsWriteTheSameBytes_data()
+{
+    QTest::addColumn<ImageFormat>("format");
+    QTest::addColumn<PixelMode>("mode");
+    QTest::addColumn<PixelLayout>("layout"); // of the packed rows
+
+    const struct
+    {
+        ImageFormat format;
+        const char *name;
+    } formats[] = {{ImageFormat::Jpeg, "jpg"}, {ImageFormat::Png, "png"}, {ImageFormat::Bmp, "bmp"},
+                   {ImageFormat::Tiff, "tiff"}, {ImageFormat::WebP, "webp"}};
+    const struct
+    {
+        PixelMode mode;
+        const char *name;
+    } modes[] = {{PixelMode::Color, "colour"}, {PixelMode::Gray, "gray"}, {PixelMode::Mono, "1-bit"}};
+    for (const auto &format : formats) {
+        for (const auto &mode : modes) {
+            if (!formatStores(format.format, mode.mode))
+                continue;
+            const PixelLayout layout = makeEncoder(format.format)->layoutFor(mode.mode);
+            QTest::addRow("%s %s", format.name, mode.name) << format.format << mode.mode << layout;
+        }
+    }
+    // Not what BMP asks for, but what it must take.
+    QTest::newRow("bmp colour from R, G, B") << ImageFormat::Bmp << PixelMode::Color << PixelLayout::Rgb24;
+}
+
+void TstOutputs::packedRowsWriteTheSameBytes()
+{
+    QFETCH(ImageFormat, format);
+    QFETCH(PixelMode, mode);
+    QFETCH(PixelLayout, layout);
+    QVERIFY(layout != PixelLayout::Pixels32);
+
+    const int width = 37;
+    const int height = 29;
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(5);
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<quint32 *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 noise = random.generate();
+            const quint32 level = (noise & 0xff) / 2 + quint32(x * 3); // around the 1-bit threshold
+            row[x] = mode == PixelMode::Color ? 0xff000000 | noise : qRgb(int(level), int(level), int(level));
+        }
+    }
+    const QImage packed = image.convertToFormat(imageFormatFor(layout));
+    QCOMPARE(packed.format(), imageFormatFor(layout));
+    QVERIFY(packed.bytesPerLine() > packedRowBytes(mode, width)); // padded
+
+    QByteArray written[2];
+    const QImage *sources[2] = {&image, &packed};
+    for (int i = 0; i < 2; ++i) {
+        QBuffer buffer(&written[i]);
+        QVERIFY(buffer.open(QIODevice::WriteOnly));
+        const std::unique_ptr<RowEncoder> encoder = makeEncoder(format);
+        EncodeSettings settings{width, height, 72, 75, mode, {}, 1};
+        settings.layout = i == 0 ? PixelLayout::Pixels32 : layout;
+        QVERIFY2(encoder->begin(&buffer, settings), qPrintable(encoder->errorString()));
+        for (int top = 0; top < height; top += 8) {
+            QVERIFY2(encoder->writeRows(sources[i]->constScanLine(top), sources[i]->bytesPerLine(),
+                                        qMin(8, height - top)),
+                     qPrintable(encoder->errorString()));
+        }
+        QVERIFY2(encoder->finish(), qPrintable(encoder->errorString()));
+    }
+    QVERIFY(!written[0].isEmpty());
+    QVERIFY2(written[1] == written[0], "packed rows wrote other bytes than 32-bit rows");
 }
 
 void TstOutputs::modesReadBack_data()

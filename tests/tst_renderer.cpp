@@ -72,14 +72,15 @@ bool writeOptionsPdf(const QString &path)
 
 const std::atomic<bool> notStopped{false};
 
-QImage drawWhole(const RenderDocument &document, int pageIndex, double dpi)
+QImage drawWhole(const RenderDocument &document, int pageIndex, double dpi,
+                 QImage::Format wanted = QImage::Format_RGB32)
 {
     const std::unique_ptr<RenderPage> page = document.page(pageIndex);
     const PixelSize size = pixelSizeAt(page->sizeInPoints(), dpi);
     if (size.status != PixelSize::Ok)
         return QImage();
     return page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
-                        QDeadlineTimer(QDeadlineTimer::Forever));
+                        QDeadlineTimer(QDeadlineTimer::Forever), wanted);
 }
 
 } // namespace
@@ -202,10 +203,22 @@ void TestRenderer::samePixelsAsMutool_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("dpi");
+    QTest::addColumn<QImage::Format>("format"); // asked for; gray against mutool's gray
     // Not /UserUnit: mutool scales the page by it, the engine keeps Poppler's size.
     for (const char *file : {"drawing.pdf", "redblue.pdf", "rotate-90.pdf", "crop-rotate-90.pdf"}) {
         for (int dpi : {72, 150})
-            QTest::addRow("%s at %d dpi", file, dpi) << QString::fromLatin1(file) << dpi;
+            QTest::addRow("%s at %d dpi", file, dpi) << QString::fromLatin1(file) << dpi << QImage::Format_RGB32;
+    }
+    // Drawn straight into the layouts the encoders take: red and blue in place,
+    // rows padded to 32 bits (the drawing is 595 pixels wide at 72 dpi).
+    const struct
+    {
+        QImage::Format format;
+        const char *name;
+    } packed[] = {{QImage::Format_RGB888, "RGB"}, {QImage::Format_BGR888, "BGR"}, {QImage::Format_Grayscale8, "gray"}};
+    for (const auto &[format, name] : packed) {
+        for (const char *file : {"drawing.pdf", "redblue.pdf"})
+            QTest::addRow("%s at 72 dpi in %s", file, name) << QString::fromLatin1(file) << 72 << format;
     }
 }
 
@@ -219,13 +232,16 @@ void TestRenderer::samePixelsAsMutool()
 {
     QFETCH(QString, file);
     QFETCH(int, dpi);
+    QFETCH(QImage::Format, format);
     const QString mutool = QStandardPaths::findExecutable(QStringLiteral("mutool"));
     if (mutool.isEmpty())
         QSKIP("mutool (mupdf-tools) is needed to draw the reference");
 
-    const QString reference = path(QStringLiteral("%1-%2.pnm").arg(file).arg(dpi));
+    const bool gray = format == QImage::Format_Grayscale8;
+    const QString reference = path(QStringLiteral("%1-%2.%3").arg(file).arg(dpi).arg(gray ? "pgm" : "ppm"));
     QProcess process;
-    process.start(mutool, {"draw", "-q", "-c", "rgb", "-r", QString::number(dpi), "-o", reference, path(file), "1"});
+    process.start(mutool, {"draw", "-q", "-c", gray ? "gray" : "rgb", "-r", QString::number(dpi), "-o", reference,
+                           path(file), "1"});
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), 0);
     const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
@@ -233,7 +249,9 @@ void TestRenderer::samePixelsAsMutool()
 
     const RenderOpenResult opened = openForRendering(RendererKind::MuPdf, path(file), QByteArray());
     QVERIFY(opened.document);
-    const QImage drawn = drawWhole(*opened.document, 0, dpi);
+    const QImage packed = drawWhole(*opened.document, 0, dpi, format);
+    QCOMPARE(packed.format(), format);
+    const QImage drawn = packed.convertToFormat(QImage::Format_RGB32);
     QVERIFY(!drawn.isNull());
     // mutool rounds a fractional page edge up, the engine to the nearest
     // pixel (Poppler's rule): the sizes may differ by that one pixel.

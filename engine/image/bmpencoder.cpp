@@ -5,6 +5,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -60,6 +61,7 @@ bool BmpEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     width = settings.width;
     height = settings.height;
     mode = settings.mode;
+    layout = settings.layout;
     rowBytes = paddedRowBytes(width, mode);
     const int colours = paletteEntries(mode);
     pixelsAt = headerBytes + 4 * colours;
@@ -108,10 +110,14 @@ bool BmpEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
         const qint64 used = packedRowBytes(mode, width);
         for (int i = n - 1; i >= 0; --i, out += rowBytes) {
             const uchar *row = rows + qsizetype(done + i) * bytesPerLine;
-            if (mode == PixelMode::Color)
-                rgb32ToBgr888(row, out, width);
+            if (mode != PixelMode::Color)
+                convertRow(mode, layout, row, out, width);
+            else if (layout == PixelLayout::Bgr24)
+                std::memcpy(out, row, size_t(width) * 3);
+            else if (layout == PixelLayout::Rgb24)
+                swapRedBlue24(row, out, width);
             else
-                convertRow(mode, row, out, width);
+                rgb32ToBgr888(row, out, width);
             std::fill(out + used, out + rowBytes, uchar(0));
         }
         const int lowestRow = nextRow + done + n - 1;
@@ -122,6 +128,11 @@ bool BmpEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
     }
     nextRow += count;
     return true;
+}
+
+PixelLayout BmpEncoder::layoutFor(PixelMode mode) const
+{
+    return mode == PixelMode::Color ? PixelLayout::Bgr24 : packedLayout(mode);
 }
 
 bool BmpEncoder::finish()

@@ -19,12 +19,15 @@ public:
     bool begin(QIODevice *device, const EncodeSettings &settings) override;
     bool writeRows(const uchar *rows, qsizetype bytesPerLine, int count) override;
     bool finish() override;
+    // B, G, R rows for colour, as the file holds them.
+    PixelLayout layoutFor(PixelMode mode) const override;
 
 private:
     bool writeAt(qint64 offset, const char *data, qint64 size);
 
     QIODevice *device = nullptr;
     int width = 0;
+    PixelLayout layout = PixelLayout::Pixels32;
     int height = 0;
     int nextRow = 0;
     qint64 rowBytes = 0;

@@ -105,16 +105,37 @@ bool JpegEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     cinfo.image_width = JDIMENSION(settings.width);
     cinfo.image_height = JDIMENSION(settings.height);
     mode = settings.mode;
+    layout = settings.layout;
     width = settings.width;
-    cinfo.input_components = 4;
+    // libjpeg reads each of the row layouts itself, with its own fast
+    // conversion to YCbCr or gray.
+    switch (layout) {
+    case PixelLayout::Pixels32:
+        cinfo.input_components = 4;
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    cinfo.in_color_space = JCS_EXT_BGRX;
+        cinfo.in_color_space = JCS_EXT_BGRX;
 #else
-    cinfo.in_color_space = JCS_EXT_XRGB;
+        cinfo.in_color_space = JCS_EXT_XRGB;
 #endif
+        break;
+    case PixelLayout::Rgb24:
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_RGB;
+        break;
+    case PixelLayout::Bgr24:
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_EXT_BGR;
+        break;
+    case PixelLayout::Gray8:
+        cinfo.input_components = 1;
+        cinfo.in_color_space = JCS_GRAYSCALE;
+        break;
+    }
     const bool cmyk = mode == PixelMode::Cmyk;
-    if (cmyk)
+    if (cmyk) {
+        cinfo.input_components = 4;
         cinfo.in_color_space = JCS_CMYK;
+    }
     jpeg_set_defaults(&cinfo);
     // CMYK is stored as it is, all four at full resolution, behind Adobe's
     // marker (which libjpeg writes for it); readers take such files to

@@ -29,6 +29,7 @@ private:
     std::unique_ptr<State> state;
     PixelMode mode = PixelMode::Color;
     int width = 0;
+    PixelLayout layout = PixelLayout::Pixels32;
 };
 
 #endif // JPEGENCODER_H

@@ -48,6 +48,17 @@ void rgb32ToGray8(const uchar *from, uchar *to, int width)
         to[x] = luminance(pixels[x]);
 }
 
+void gray8ToMono1(const uchar *from, uchar *to, int width)
+{
+    for (int x = 0; x < width; x += 8) {
+        uchar bits = 0;
+        const int m = qMin(8, width - x);
+        for (int i = 0; i < m; ++i)
+            bits |= uchar((from[x + i] >> 7) << (7 - i));
+        *to++ = bits;
+    }
+}
+
 void rgb32ToMono1(const uchar *from, uchar *to, int width)
 {
     // Luminance for a run of pixels first (vectorised), then eight to a byte.
@@ -56,13 +67,18 @@ void rgb32ToMono1(const uchar *from, uchar *to, int width)
     for (int start = 0; start < width; start += run) {
         const int n = qMin(run, width - start);
         rgb32ToGray8(from + qsizetype(start) * 4, gray, n);
-        for (int x = 0; x < n; x += 8) {
-            uchar bits = 0;
-            const int m = qMin(8, n - x);
-            for (int i = 0; i < m; ++i)
-                bits |= uchar((gray[x + i] >> 7) << (7 - i));
-            *to++ = bits;
-        }
+        gray8ToMono1(gray, to, n);
+        to += n / 8;
+    }
+}
+
+void swapRedBlue24(const uchar *from, uchar *to, int width)
+{
+    for (int x = 0; x < width; ++x, from += 3, to += 3) {
+        const uchar first = from[0];
+        to[0] = from[2];
+        to[1] = from[1];
+        to[2] = first;
     }
 }
 
@@ -87,8 +103,24 @@ void argb32PmToRgba8888(const uchar *from, uchar *to, int width)
     }
 }
 
-void convertRow(PixelMode mode, const uchar *from, uchar *to, int width)
+void convertRow(PixelMode mode, PixelLayout layout, const uchar *from, uchar *to, int width)
 {
+    switch (layout) {
+    case PixelLayout::Pixels32:
+        break;
+    case PixelLayout::Rgb24:
+        std::memcpy(to, from, size_t(width) * 3);
+        return;
+    case PixelLayout::Bgr24:
+        swapRedBlue24(from, to, width);
+        return;
+    case PixelLayout::Gray8:
+        if (mode == PixelMode::Mono)
+            gray8ToMono1(from, to, width);
+        else
+            std::memcpy(to, from, size_t(width));
+        return;
+    }
     switch (mode) {
     case PixelMode::Color:
         rgb32ToRgb888(from, to, width);
@@ -122,4 +154,48 @@ qint64 packedRowBytes(PixelMode mode, qint64 width)
         return width * 4;
     }
     return width * 4;
+}
+
+PixelLayout packedLayout(PixelMode mode)
+{
+    switch (mode) {
+    case PixelMode::Color:
+        return PixelLayout::Rgb24;
+    case PixelMode::Gray:
+    case PixelMode::Mono:
+        return PixelLayout::Gray8;
+    case PixelMode::ColorAlpha:
+    case PixelMode::Cmyk:
+        break;
+    }
+    return PixelLayout::Pixels32;
+}
+
+QImage::Format imageFormatFor(PixelLayout layout)
+{
+    switch (layout) {
+    case PixelLayout::Rgb24:
+        return QImage::Format_RGB888;
+    case PixelLayout::Bgr24:
+        return QImage::Format_BGR888;
+    case PixelLayout::Gray8:
+        return QImage::Format_Grayscale8;
+    case PixelLayout::Pixels32:
+        break;
+    }
+    return QImage::Format_RGB32;
+}
+
+PixelLayout layoutOf(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGB888:
+        return PixelLayout::Rgb24;
+    case QImage::Format_BGR888:
+        return PixelLayout::Bgr24;
+    case QImage::Format_Grayscale8:
+        return PixelLayout::Gray8;
+    default:
+        return PixelLayout::Pixels32;
+    }
 }

@@ -3,6 +3,7 @@
 
 #include "engine/image/rowencoder.h"
 
+#include <QImage>
 #include <QtGlobal>
 
 // One row of QImage::Format_RGB32 pixels to 8-bit R, G, B.
@@ -22,10 +23,30 @@ void rgb32ToMono1(const uchar *from, uchar *to, int width);
 // colour no longer multiplied by alpha, as PNG, TIFF and WebP store it.
 void argb32PmToRgba8888(const uchar *from, uchar *to, int width);
 
-// One row into the layout a file of the mode holds: RGB, gray, 1-bit, RGBA or CMYK.
-void convertRow(PixelMode mode, const uchar *from, uchar *to, int width);
+// One row of 8-bit gray to 1 bit a pixel, with rgb32ToMono1's threshold.
+void gray8ToMono1(const uchar *from, uchar *to, int width);
+
+// One row of 3-byte pixels with red and blue swapped: R, G, B to B, G, R and back.
+void swapRedBlue24(const uchar *from, uchar *to, int width);
+
+// One row in the layout given into the layout a file of the mode holds: RGB,
+// gray, 1-bit, RGBA or CMYK. Rows in a packed layout are those the mode's
+// packedLayout() names, or Bgr24 for Color; Pixels32 rows go with every mode.
+void convertRow(PixelMode mode, PixelLayout layout, const uchar *from, uchar *to, int width);
+
+// The layout that holds the mode's pixels with nothing to spare and that a
+// renderer may draw straight: RGB for Color, gray for Gray and Mono (1-bit is
+// cut from gray); Pixels32 for the modes with alpha or ink.
+PixelLayout packedLayout(PixelMode mode);
 
 // Bytes one row takes in that layout, without padding.
 qint64 packedRowBytes(PixelMode mode, qint64 width);
+
+// The image format a renderer is asked to draw in for rows of the layout.
+QImage::Format imageFormatFor(PixelLayout layout);
+
+// The layout of the rows of a drawn image: a packed one, or the 32-bit
+// pixels a renderer that cannot draw it gives instead.
+PixelLayout layoutOf(QImage::Format format);
 
 #endif // PIXELCONVERT_H

@@ -211,6 +211,7 @@ bool PngEncoder::begin(QIODevice *device, const EncodeSettings &settings)
 {
     this->device = device;
     mode = settings.mode;
+    layout = settings.layout;
     width = settings.width;
     level = levelFor(settings.quality);
     rowBytes = 1 + packedRowBytes(mode, width);
@@ -266,12 +267,12 @@ bool PngEncoder::writeRows(const uchar *from, qsizetype bytesPerLine, int count)
         if (whole) {
             uchar *to = image.get() + filled; // sized in begin()
             to[0] = 0;                          // no filter
-            convertRow(mode, source, to + 1, width);
+            convertRow(mode, layout, source, to + 1, width);
             filled += size_t(rowBytes);
             continue;
         }
         row[0] = 0;
-        convertRow(mode, source, row.data() + 1, width);
+        convertRow(mode, layout, source, row.data() + 1, width);
         size_t done = 0;
         while (done < row.size()) {
             const size_t take = qMin(row.size() - done, size_t(pieceBytes) - rows.size());

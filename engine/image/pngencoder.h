@@ -57,6 +57,7 @@ private:
     QIODevice *device = nullptr;
     PixelMode mode = PixelMode::Color;
     int width = 0;
+    PixelLayout layout = PixelLayout::Pixels32;
     int level = 3;
     qint64 rowBytes = 0; // a row in the file: its filter byte, then the pixels
     bool whole = true;

@@ -12,6 +12,13 @@
 
 class QIODevice;
 
+// How the rows given to an encoder lie in memory: 32-bit pixels as both
+// renderers draw them (below), or the bytes of each pixel packed, as MuPDF
+// draws them when asked: R, G, B; B, G, R; or gray. Drawing in the layout
+// the file holds saves a conversion and a quarter or more of the memory
+// each page's pixels go through.
+enum class PixelLayout { Pixels32, Rgb24, Bgr24, Gray8 };
+
 struct EncodeSettings
 {
     int width = 0;
@@ -23,13 +30,16 @@ struct EncodeSettings
     // Threads the encoder may compress on besides the caller's (PNG's pieces
     // of a large image); the bytes written are the same for any number.
     int threads = 1;
+    PixelLayout layout = PixelLayout::Pixels32; // of the rows writeRows() is given
 };
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
-// Rows are 32-bit pixels as Poppler draws them: QImage::Format_RGB32 (bytes
-// B, G, R, X on a little-endian machine), or Format_ARGB32_Premultiplied for
-// PixelMode::ColorAlpha; for PixelMode::Cmyk the 4 bytes of a pixel are C,
-// M, Y, K in memory order. The encoder stores them in the settings' mode.
+// Rows in PixelLayout::Pixels32 are 32-bit pixels as Poppler draws them:
+// QImage::Format_RGB32 (bytes B, G, R, X on a little-endian machine), or
+// Format_ARGB32_Premultiplied for PixelMode::ColorAlpha; for PixelMode::Cmyk
+// the 4 bytes of a pixel are C, M, Y, K in memory order. Rows may also come
+// in the packed layout layoutFor() names. The encoder stores them in the
+// settings' mode.
 class RowEncoder
 {
 public:
@@ -53,6 +63,10 @@ public:
     // Memory the encoder itself holds for an image of the settings' size, for
     // the run's memory budget: nothing for those that stream their rows out.
     virtual qint64 bytesHeld(const EncodeSettings &) const { return 0; }
+
+    // The layout of rows the encoder takes with the least work for a mode;
+    // it takes Pixels32 rows as well.
+    virtual PixelLayout layoutFor(PixelMode mode) const;
 
 protected:
     bool stopRequested() const

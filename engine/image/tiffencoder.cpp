@@ -148,6 +148,7 @@ bool TiffEncoder::begin(QIODevice *device, const EncodeSettings &settings)
 {
     width = settings.width;
     mode = settings.mode;
+    layout = settings.layout;
     nextRow = 0;
     if (!tif) {
         const bool bigTiff = pagesInFile > 0
@@ -216,7 +217,7 @@ bool TiffEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count
 {
     auto *buffer = reinterpret_cast<uchar *>(rowBuffer.data());
     for (int i = 0; i < count; ++i) {
-        convertRow(mode, rows + i * bytesPerLine, buffer, width);
+        convertRow(mode, layout, rows + i * bytesPerLine, buffer, width);
         if (TIFFWriteScanline(tif, buffer, uint32_t(nextRow), 0) < 0)
             return fail(QStringLiteral("cannot write the TIFF rows"));
         ++nextRow;

@@ -51,6 +51,7 @@ private:
     bool deviceFailed = false;
     QByteArray rowBuffer;
     int width = 0;
+    PixelLayout layout = PixelLayout::Pixels32;
     int nextRow = 0;
     PixelMode mode = PixelMode::Color;
     int pagesInFile = 0; // 0: one page, closed by finish()

@@ -290,11 +290,19 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz
     return page;
 }
 
-// Draws the page through ctm into samples, the pixels of bbox as 4 bytes
-// each (B, G, R, alpha premultiplied, or C, M, Y, K), on white paper or on
-// nothing; with or without its annotations.
-bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsigned char *samples,
-              const RenderOptions &options, fz_cookie *cookie)
+// The pixels MuPDF draws into: a colour space, with or without alpha.
+struct Target
+{
+    enum Space { Bgr, Rgb, Gray, Cmyk } space;
+    bool alpha;
+};
+
+// Draws the page through ctm into samples, the pixels of bbox in the target's
+// layout (4 bytes each for B, G, R, alpha premultiplied, or C, M, Y, K; 3 for
+// R, G, B or B, G, R; 1 for gray), rows stride bytes apart, on white paper or
+// on nothing; with or without its annotations.
+bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, Target target, unsigned char *samples,
+              int stride, const RenderOptions &options, fz_cookie *cookie)
 {
     fz_pixmap *pixmap = nullptr;
     fz_device *device = nullptr;
@@ -304,10 +312,14 @@ bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, unsi
     fz_var(drawn);
     fz_try(ctx)
     {
-        if (options.cmyk)
-            pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_cmyk(ctx), bbox, nullptr, 0, samples);
-        else
-            pixmap = fz_new_pixmap_with_bbox_and_data(ctx, fz_device_bgr(ctx), bbox, nullptr, 1, samples);
+        fz_colorspace *space = target.space == Target::Bgr   ? fz_device_bgr(ctx)
+                               : target.space == Target::Rgb ? fz_device_rgb(ctx)
+                               : target.space == Target::Gray ? fz_device_gray(ctx)
+                                                              : fz_device_cmyk(ctx);
+        pixmap = fz_new_pixmap_with_data(ctx, space, bbox.x1 - bbox.x0, bbox.y1 - bbox.y0, nullptr, target.alpha,
+                                         stride, samples);
+        pixmap->x = bbox.x0;
+        pixmap->y = bbox.y0;
         if (!options.withoutPaper)
             fz_clear_pixmap_with_value(ctx, pixmap, 255); // white, in CMYK too
         else
@@ -355,14 +367,27 @@ public:
         return page ? QSizeF((bounds.x1 - bounds.x0) / userUnit, (bounds.y1 - bounds.y0) / userUnit) : QSizeF();
     }
 
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
-                  QDeadlineTimer deadline) const override
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                  QImage::Format wanted) const override
     {
         if (!page || region.isEmpty())
             return QImage();
         const bool alpha = options.withoutPaper && !options.cmyk;
-        QImage image(region.size(), alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-        if (image.isNull() || image.bytesPerLine() != qsizetype(region.width()) * 4)
+        // MuPDF draws any colour space straight; the packed layouts are for
+        // pages on paper in RGB, the others stay 32-bit.
+        const bool packed = !options.cmyk && !alpha
+                            && (wanted == QImage::Format_RGB888 || wanted == QImage::Format_BGR888
+                                || wanted == QImage::Format_Grayscale8);
+        const QImage::Format format = packed  ? wanted
+                                      : alpha ? QImage::Format_ARGB32_Premultiplied
+                                              : QImage::Format_RGB32;
+        const Target target = options.cmyk                              ? Target{Target::Cmyk, false}
+                              : !packed                                 ? Target{Target::Bgr, true}
+                              : format == QImage::Format_RGB888         ? Target{Target::Rgb, false}
+                              : format == QImage::Format_BGR888         ? Target{Target::Bgr, false}
+                                                                        : Target{Target::Gray, false};
+        QImage image(region.size(), format);
+        if (image.isNull())
             return QImage();
         // Pixel (0, 0) is the page's top left corner, as with Poppler.
         const float zoom = float(dpi / 72.0) / userUnit;
@@ -371,7 +396,7 @@ public:
                             region.top() + region.height()};
         fz_cookie cookie = {};
         const WatchedDrawing watched(&cookie, stop, deadline);
-        if (!drawPage(ctx, page, ctm, bbox, image.bits(), options, &cookie))
+        if (!drawPage(ctx, page, ctm, bbox, target, image.bits(), int(image.bytesPerLine()), options, &cookie))
             return QImage();
         return image;
     }

@@ -20,8 +20,9 @@ public:
 
     bool exists() const override { return page.exists(); }
     QSizeF sizeInPoints() const override { return page.sizeInPoints(); }
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
-                  QDeadlineTimer deadline) const override
+    // Poppler's binding draws 32-bit pixels only, whatever is wanted.
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                  QImage::Format) const override
     {
         return page.render(dpi, region, stop, deadline);
     }

@@ -79,8 +79,11 @@ public:
     // opened without paper; for one opened in CMYK, the same 4-byte container
     // holding C, M, Y, K bytes in that order in memory); a null image when
     // drawing failed, was stopped or ran past the deadline.
+    // A page on paper in RGB may be asked for in Format_RGB888, BGR888 or
+    // Grayscale8 instead (wanted); a back-end that cannot draw into it gives
+    // its usual image, so the caller reads the format of what it got.
     virtual QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
-                          QDeadlineTimer deadline) const = 0;
+                          QDeadlineTimer deadline, QImage::Format wanted = QImage::Format_RGB32) const = 0;
 };
 
 // An open document, used by one thread at a time.
