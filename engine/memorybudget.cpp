@@ -69,5 +69,6 @@ void keepPageBuffersInHeap()
 #ifdef __GLIBC__
     mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+    mallopt(M_ARENA_MAX, 1);
 #endif
 }

@@ -44,6 +44,9 @@ private:
 // maps each one afresh and returns it on release, so the kernel zeroes the
 // memory again for every page; kept in the heap it is reused. The peak stays
 // what it was: one page's buffers per thread. For a process that draws pages.
+// Every thread takes its memory from the one heap: glibc's arenas for other
+// threads are heaps of at most 64 MiB, so a band drawn on a helper thread
+// (up to 64 MiB with its margins) was mapped afresh each time all the same.
 void keepPageBuffersInHeap();
 
 // Holds a grant for as long as it lives.

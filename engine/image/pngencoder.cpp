@@ -37,7 +37,7 @@ void put32(uchar *to, quint32 value)
 // final block) and the Adler-32 of its bytes.
 struct PngEncoder::Piece
 {
-    std::vector<uchar> input;
+    std::unique_ptr<uchar[]> input;
     std::vector<uchar> dictionary;
     size_t length = 0; // of the input
     bool last = false;
@@ -75,11 +75,11 @@ void PngEncoder::deflateInto(Piece &piece, int level)
     // hundredths of it. The bound, and a sync flush's empty stored block and
     // its header besides.
     thread_local std::vector<uchar> scratch;
-    const size_t bound = deflateBound(&z, uLong(piece.input.size())) + 64;
+    const size_t bound = deflateBound(&z, uLong(piece.length)) + 64;
     if (scratch.size() < bound)
         scratch.resize(bound);
-    z.next_in = piece.input.data();
-    z.avail_in = uInt(piece.input.size());
+    z.next_in = piece.input.get();
+    z.avail_in = uInt(piece.length);
     const int flush = piece.last ? Z_FINISH : Z_SYNC_FLUSH;
     int result = Z_OK;
     do {
@@ -91,8 +91,8 @@ void PngEncoder::deflateInto(Piece &piece, int level)
     } while (result == Z_OK && (z.avail_out == 0 || (piece.last && result != Z_STREAM_END)));
     piece.failed = piece.last ? result != Z_STREAM_END : (result != Z_OK || z.avail_in != 0);
     piece.output.assign(scratch.begin(), scratch.begin() + qsizetype(z.total_out));
-    piece.adler = libdeflate_adler32(1, piece.input.data(), piece.input.size());
-    piece.input = std::vector<uchar>();
+    piece.adler = libdeflate_adler32(1, piece.input.get(), piece.length);
+    piece.input.reset();
     piece.dictionary = std::vector<uchar>();
 }
 
@@ -220,7 +220,8 @@ bool PngEncoder::begin(QIODevice *device, const EncodeSettings &settings)
 
     const qint64 size = filteredBytes(settings);
     whole = size <= wholeLimit;
-    rows.clear();
+    rows.reset();
+    rowsFilled = 0;
     pieces.reset();
     image.reset();
     filled = 0;
@@ -229,7 +230,7 @@ bool PngEncoder::begin(QIODevice *device, const EncodeSettings &settings)
             // Left uninitialised: every byte is written before it is read.
             image.reset(new uchar[size_t(size)]);
         } else {
-            rows.reserve(size_t(pieceBytes));
+            rows.reset(new uchar[size_t(pieceBytes)]); // written before it is read
             row.resize(size_t(rowBytes));
             pieces = std::make_unique<Pieces>();
             pieces->level = level;
@@ -271,14 +272,31 @@ bool PngEncoder::writeRows(const uchar *from, qsizetype bytesPerLine, int count)
             filled += size_t(rowBytes);
             continue;
         }
+        const size_t room = size_t(pieceBytes) - rowsFilled;
+        if (size_t(rowBytes) <= room) {
+            // The whole row fits the piece being filled: made there, with no
+            // copy between (a poster's rows are gigabytes, on one thread).
+            uchar *to = rows.get() + rowsFilled;
+            to[0] = 0;
+            convertRow(mode, layout, source, to + 1, width);
+            rowsFilled += size_t(rowBytes);
+            if (rowsFilled < size_t(pieceBytes))
+                continue;
+            if (stopRequested())
+                return fail(QStringLiteral("stopped while encoding"));
+            if (!submitPiece(false))
+                return false;
+            continue;
+        }
         row[0] = 0;
         convertRow(mode, layout, source, row.data() + 1, width);
         size_t done = 0;
         while (done < row.size()) {
-            const size_t take = qMin(row.size() - done, size_t(pieceBytes) - rows.size());
-            rows.insert(rows.end(), row.begin() + qsizetype(done), row.begin() + qsizetype(done + take));
+            const size_t take = qMin(row.size() - done, size_t(pieceBytes) - rowsFilled);
+            std::memcpy(rows.get() + rowsFilled, row.data() + done, take);
+            rowsFilled += take;
             done += take;
-            if (rows.size() < size_t(pieceBytes))
+            if (rowsFilled < size_t(pieceBytes))
                 continue;
             // A band of a poster is tens of pieces: a stop need not wait for all of them.
             if (stopRequested())
@@ -325,14 +343,18 @@ bool PngEncoder::submitPiece(bool last)
     Pieces &p = *pieces;
     auto piece = std::make_shared<Piece>();
     piece->last = last;
-    piece->length = rows.size();
+    piece->length = rowsFilled;
     piece->dictionary = p.history;
-    p.history.insert(p.history.end(), rows.end() - qsizetype(qMin(rows.size(), window)), rows.end());
+    p.history.insert(p.history.end(), rows.get() + rowsFilled - qMin(rowsFilled, window), rows.get() + rowsFilled);
     if (p.history.size() > window)
         p.history.erase(p.history.begin(), p.history.end() - qsizetype(window));
-    piece->input.swap(rows);
-    rows.clear();
-    rows.reserve(size_t(pieceBytes));
+    piece->input = std::move(rows);
+    rowsFilled = 0;
+    if (!last) {
+        rows.reset(new (std::nothrow) uchar[size_t(pieceBytes)]);
+        if (!rows)
+            return fail(QStringLiteral("out of memory"));
+    }
 
     if (p.threads.empty()) {
         deflatePiece(*piece, level);

@@ -63,8 +63,9 @@ private:
     bool whole = true;
     std::unique_ptr<uchar[]> image; // whole: every row
     size_t filled = 0;
-    std::vector<uchar> rows;   // streamed: the piece being filled
-    std::vector<uchar> row;    // streamed: one row before it is cut into pieces
+    std::unique_ptr<uchar[]> rows; // streamed: the piece being filled, pieceBytes long
+    size_t rowsFilled = 0;
+    std::vector<uchar> row; // streamed: a row that is cut between pieces
     std::unique_ptr<Pieces> pieces;
 };
 
