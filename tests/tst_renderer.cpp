@@ -21,6 +21,7 @@
 
 Q_DECLARE_METATYPE(RendererKind)
 Q_DECLARE_METATYPE(ImageFormat)
+Q_DECLARE_METATYPE(PixelMode)
 Q_DECLARE_METATYPE(RendererAbilities)
 Q_DECLARE_METATYPE(RenderOptions)
 
@@ -319,12 +320,18 @@ void TestRenderer::threadedBandsGiveTheSameBytes_data()
     QTest::addColumn<RendererKind>("renderer");
     QTest::addColumn<int>("threads");
     QTest::addColumn<ImageFormat>("format");
-    QTest::addColumn<bool>("alpha");
+    QTest::addColumn<PixelMode>("mode");
     for (RendererKind renderer : {RendererKind::MuPdf, RendererKind::Poppler}) {
         const QByteArray name = rendererName(renderer).toLatin1();
-        QTest::addRow("%s, 2 threads, bmp", name.constData()) << renderer << 2 << ImageFormat::Bmp << false;
-        QTest::addRow("%s, 3 threads, png", name.constData()) << renderer << 3 << ImageFormat::Png << false;
-        QTest::addRow("%s, 4 threads, png with alpha", name.constData()) << renderer << 4 << ImageFormat::Png << true;
+        QTest::addRow("%s, 2 threads, bmp", name.constData()) << renderer << 2 << ImageFormat::Bmp << PixelMode::Color;
+        QTest::addRow("%s, 3 threads, png", name.constData()) << renderer << 3 << ImageFormat::Png << PixelMode::Color;
+        QTest::addRow("%s, 4 threads, png with alpha", name.constData())
+            << renderer << 4 << ImageFormat::Png << PixelMode::ColorAlpha;
+        // Gray made in the band threads (from Poppler's 32-bit pixels) and by
+        // the encoder from the rows of one thread.
+        QTest::addRow("%s, 2 threads, gray jpg", name.constData()) << renderer << 2 << ImageFormat::Jpeg << PixelMode::Gray;
+        QTest::addRow("%s, 2 threads, 1-bit tiff", name.constData())
+            << renderer << 2 << ImageFormat::Tiff << PixelMode::Mono;
     }
 }
 
@@ -335,7 +342,8 @@ void TestRenderer::threadedBandsGiveTheSameBytes()
     QFETCH(RendererKind, renderer);
     QFETCH(int, threads);
     QFETCH(ImageFormat, format);
-    QFETCH(bool, alpha);
+    QFETCH(PixelMode, mode);
+    const bool alpha = mode == PixelMode::ColorAlpha;
     const QString file = path("drawing.pdf");
     RenderOptions options;
     options.withoutPaper = alpha;
@@ -348,7 +356,7 @@ void TestRenderer::threadedBandsGiveTheSameBytes()
         job.outputPath = path(QStringLiteral("bands-%1.out").arg(drawing));
         job.format = format;
         job.resolution = 200;
-        job.mode = alpha ? PixelMode::ColorAlpha : PixelMode::Color;
+        job.mode = mode;
         job.bandBudget = 1653 * 4 * 97; // bands of 93 rows and their margins: 26 bands
         job.bandThreads = drawing;
         std::atomic<int> copies{0};
