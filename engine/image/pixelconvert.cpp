@@ -171,31 +171,33 @@ PixelLayout packedLayout(PixelMode mode)
     return PixelLayout::Pixels32;
 }
 
+namespace {
+
+// The packed layouts and the image formats that hold them.
+constexpr struct
+{
+    PixelLayout layout;
+    QImage::Format format;
+} packedFormats[] = {{PixelLayout::Rgb24, QImage::Format_RGB888},
+                     {PixelLayout::Bgr24, QImage::Format_BGR888},
+                     {PixelLayout::Gray8, QImage::Format_Grayscale8}};
+
+} // namespace
+
 QImage::Format imageFormatFor(PixelLayout layout)
 {
-    switch (layout) {
-    case PixelLayout::Rgb24:
-        return QImage::Format_RGB888;
-    case PixelLayout::Bgr24:
-        return QImage::Format_BGR888;
-    case PixelLayout::Gray8:
-        return QImage::Format_Grayscale8;
-    case PixelLayout::Pixels32:
-        break;
+    for (const auto &packed : packedFormats) {
+        if (packed.layout == layout)
+            return packed.format;
     }
     return QImage::Format_RGB32;
 }
 
 PixelLayout layoutOf(QImage::Format format)
 {
-    switch (format) {
-    case QImage::Format_RGB888:
-        return PixelLayout::Rgb24;
-    case QImage::Format_BGR888:
-        return PixelLayout::Bgr24;
-    case QImage::Format_Grayscale8:
-        return PixelLayout::Gray8;
-    default:
-        return PixelLayout::Pixels32;
+    for (const auto &packed : packedFormats) {
+        if (packed.format == format)
+            return packed.layout;
     }
+    return PixelLayout::Pixels32;
 }

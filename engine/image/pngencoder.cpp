@@ -259,6 +259,22 @@ bool PngEncoder::begin(QIODevice *device, const EncodeSettings &settings)
     return writeChunk("IHDR", header, sizeof header) && writeChunk("pHYs", physical, sizeof physical);
 }
 
+void PngEncoder::makeRow(const uchar *source, uchar *to) const
+{
+    to[0] = 0; // no filter
+    convertRow(mode, layout, source, to + 1, width);
+}
+
+bool PngEncoder::submitIfFull()
+{
+    if (rowsFilled < size_t(pieceBytes))
+        return true;
+    // A band of a poster is tens of pieces: a stop need not wait for all of them.
+    if (stopRequested())
+        return fail(QStringLiteral("stopped while encoding"));
+    return submitPiece(false);
+}
+
 bool PngEncoder::writeRows(const uchar *from, qsizetype bytesPerLine, int count)
 {
     if (!error.isEmpty())
@@ -266,42 +282,26 @@ bool PngEncoder::writeRows(const uchar *from, qsizetype bytesPerLine, int count)
     for (int i = 0; i < count; ++i) {
         const uchar *source = from + i * bytesPerLine;
         if (whole) {
-            uchar *to = image.get() + filled; // sized in begin()
-            to[0] = 0;                          // no filter
-            convertRow(mode, layout, source, to + 1, width);
+            makeRow(source, image.get() + filled); // sized in begin()
             filled += size_t(rowBytes);
             continue;
         }
-        const size_t room = size_t(pieceBytes) - rowsFilled;
-        if (size_t(rowBytes) <= room) {
+        if (size_t(rowBytes) <= size_t(pieceBytes) - rowsFilled) {
             // The whole row fits the piece being filled: made there, with no
             // copy between (a poster's rows are gigabytes, on one thread).
-            uchar *to = rows.get() + rowsFilled;
-            to[0] = 0;
-            convertRow(mode, layout, source, to + 1, width);
+            makeRow(source, rows.get() + rowsFilled);
             rowsFilled += size_t(rowBytes);
-            if (rowsFilled < size_t(pieceBytes))
-                continue;
-            if (stopRequested())
-                return fail(QStringLiteral("stopped while encoding"));
-            if (!submitPiece(false))
+            if (!submitIfFull())
                 return false;
             continue;
         }
-        row[0] = 0;
-        convertRow(mode, layout, source, row.data() + 1, width);
-        size_t done = 0;
-        while (done < row.size()) {
+        makeRow(source, row.data());
+        for (size_t done = 0; done < row.size();) {
             const size_t take = qMin(row.size() - done, size_t(pieceBytes) - rowsFilled);
             std::memcpy(rows.get() + rowsFilled, row.data() + done, take);
             rowsFilled += take;
             done += take;
-            if (rowsFilled < size_t(pieceBytes))
-                continue;
-            // A band of a poster is tens of pieces: a stop need not wait for all of them.
-            if (stopRequested())
-                return fail(QStringLiteral("stopped while encoding"));
-            if (!submitPiece(false))
+            if (!submitIfFull())
                 return false;
         }
     }

@@ -47,6 +47,8 @@ private:
     bool writeChunk(const char type[4], const uchar *data, size_t size, const uchar *more = nullptr,
                     size_t moreSize = 0);
     bool writePiece(const std::vector<uchar> &deflated, bool last);
+    void makeRow(const uchar *source, uchar *to) const; // its filter byte, then its pixels
+    bool submitIfFull(); // hands the piece being filled on once it is full
     bool submitPiece(bool last);
     bool emitPiece(Piece &piece);
     bool fail(const QString &why);
