@@ -37,7 +37,8 @@ bool WebpEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count
         return false;
     }
     for (int i = 0; i < count; ++i, ++nextRow)
-        convertRow(settings.mode, settings.layout, rows + i * bytesPerLine, pixels.data() + nextRow * rowBytes, settings.width);
+        convertRow(settings.mode, settings.layout, rows + i * bytesPerLine, pixels.data() + nextRow * rowBytes,
+                   settings.width);
     return true;
 }
 

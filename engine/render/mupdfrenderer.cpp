@@ -290,19 +290,28 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz
     return page;
 }
 
-// The pixels MuPDF draws into: a colour space, with or without alpha.
-struct Target
+// The colour space MuPDF draws a QImage of the format in, its components in
+// the image's byte order; a 32-bit image that is not CMYK has alpha besides
+// (premultiplied, or the padding byte of Format_RGB32, left at 255 by the paper).
+fz_colorspace *spaceFor(fz_context *ctx, QImage::Format format, bool cmyk)
 {
-    enum Space { Bgr, Rgb, Gray, Cmyk } space;
-    bool alpha;
-};
+    if (cmyk)
+        return fz_device_cmyk(ctx);
+    switch (format) {
+    case QImage::Format_RGB888:
+        return fz_device_rgb(ctx);
+    case QImage::Format_Grayscale8:
+        return fz_device_gray(ctx);
+    default:
+        return fz_device_bgr(ctx);
+    }
+}
 
-// Draws the page through ctm into samples, the pixels of bbox in the target's
-// layout (4 bytes each for B, G, R, alpha premultiplied, or C, M, Y, K; 3 for
-// R, G, B or B, G, R; 1 for gray), rows stride bytes apart, on white paper or
+// Draws the page through ctm into samples, the pixels of bbox in the space
+// given (with alpha or without), rows stride bytes apart, on white paper or
 // on nothing; with or without its annotations.
-bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, Target target, unsigned char *samples,
-              int stride, const RenderOptions &options, fz_cookie *cookie)
+bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, fz_colorspace *space, bool alpha,
+              unsigned char *samples, int stride, const RenderOptions &options, fz_cookie *cookie)
 {
     fz_pixmap *pixmap = nullptr;
     fz_device *device = nullptr;
@@ -312,12 +321,8 @@ bool drawPage(fz_context *ctx, fz_page *page, fz_matrix ctm, fz_irect bbox, Targ
     fz_var(drawn);
     fz_try(ctx)
     {
-        fz_colorspace *space = target.space == Target::Bgr   ? fz_device_bgr(ctx)
-                               : target.space == Target::Rgb ? fz_device_rgb(ctx)
-                               : target.space == Target::Gray ? fz_device_gray(ctx)
-                                                              : fz_device_cmyk(ctx);
-        pixmap = fz_new_pixmap_with_data(ctx, space, bbox.x1 - bbox.x0, bbox.y1 - bbox.y0, nullptr, target.alpha,
-                                         stride, samples);
+        pixmap = fz_new_pixmap_with_data(ctx, space, bbox.x1 - bbox.x0, bbox.y1 - bbox.y0, nullptr, alpha, stride,
+                                         samples);
         pixmap->x = bbox.x0;
         pixmap->y = bbox.y0;
         if (!options.withoutPaper)
@@ -381,11 +386,6 @@ public:
         const QImage::Format format = packed  ? wanted
                                       : alpha ? QImage::Format_ARGB32_Premultiplied
                                               : QImage::Format_RGB32;
-        const Target target = options.cmyk                              ? Target{Target::Cmyk, false}
-                              : !packed                                 ? Target{Target::Bgr, true}
-                              : format == QImage::Format_RGB888         ? Target{Target::Rgb, false}
-                              : format == QImage::Format_BGR888         ? Target{Target::Bgr, false}
-                                                                        : Target{Target::Gray, false};
         QImage image(region.size(), format);
         if (image.isNull())
             return QImage();
@@ -396,7 +396,8 @@ public:
                             region.top() + region.height()};
         fz_cookie cookie = {};
         const WatchedDrawing watched(&cookie, stop, deadline);
-        if (!drawPage(ctx, page, ctm, bbox, target, image.bits(), int(image.bytesPerLine()), options, &cookie))
+        if (!drawPage(ctx, page, ctm, bbox, spaceFor(ctx, format, options.cmyk), !packed && !options.cmyk, image.bits(),
+                      int(image.bytesPerLine()), options, &cookie))
             return QImage();
         return image;
     }
