@@ -7,6 +7,7 @@ packages=(
     cmake g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins
     libpoppler-qt6-dev
+    libpoppler-private-dev  # Poppler's core interface (PDFDoc, SplashOutputDev), as pdftoppm draws
     libjpeg62-turbo-dev libdeflate-dev libtiff-dev zlib1g-dev libwebp-dev  # the engine's encoders
     libpng-dev          # tests read PNG files back with it; bench_engine measures it
     libspng-dev         # bench_engine measures it against libpng
