@@ -1,6 +1,6 @@
 #include "app/openfolder.h"
 
-#include <QDebug>
+#include "config/windowlog.h"
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -24,12 +24,12 @@ void openInFileManager(const QString &folder)
 {
 #ifdef Q_OS_WIN
     const QString parameter = explorerParameter(folder);
-    qDebug() << parameter;
+    qCDebug(windowLog) << parameter;
     // Built from the whole path: a fixed buffer would cut long folders short.
     const std::wstring wideParameter = parameter.toStdWString();
     ShellExecuteW(nullptr, L"open", L"Explorer.exe", wideParameter.c_str(), nullptr, SW_SHOWNORMAL);
 #else
-    qDebug() << folder;
+    qCDebug(windowLog) << folder;
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 #endif
 }

@@ -1,8 +1,8 @@
 #include "config/config.h"
 
 #include "config/settingskeys.h"
+#include "config/windowlog.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QSettings>
 
@@ -13,12 +13,12 @@ Config::Config(QObject *parent)
     : QObject(parent)
 {
     QDir settingsDir(QLatin1String(SettingsKeys::folderName));
-    qDebug() << QDir::currentPath();
+    qCDebug(windowLog) << QDir::currentPath();
 
     // The doubled separators are kept as they are: the path handling folds them.
     const QString folderPath = QDir::currentPath() + "//" + QLatin1String(SettingsKeys::folderName);
     if (!settingsDir.exists() && !settingsDir.mkpath(folderPath))
-        qDebug("mkdir setting failed");
+        qCDebug(windowLog, "mkdir setting failed");
 
     settings = new QSettings(folderPath + "//" + QLatin1String(SettingsKeys::fileName), QSettings::IniFormat);
 }

@@ -4,7 +4,7 @@
 #include "app/openfolder.h"
 #include "engine/pagelist.h"
 
-#include <QDebug>
+#include "config/windowlog.h"
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -21,7 +21,7 @@ void MainWindow::ConvertProgress(qint32 convered, qint32 totalpage)
         return;
 
     progressDialog->setVisible(false);
-    qDebug() << "finished";
+    qCDebug(windowLog) << "finished";
     showCompletion(convered);
 }
 

@@ -1,8 +1,10 @@
 #ifndef PROCESS_H
 #define PROCESS_H
 
+#include "runner/pagesinorder.h"
 #include "runner/pagetask.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QThread>
@@ -14,8 +16,10 @@ class Document;
 }
 class PageRunner;
 
-// The conversion worker: renders the pages of its job one at a time and
-// writes each as an image file. It reports only through its two signals.
+// The conversion worker: has the pages of its job drawn and written side by
+// side, one worker process a core, and reports them one after another in list
+// order, each file put in place as its page is reported. It reports only
+// through its two signals.
 // The job fields are written only while the thread is not running; the
 // cancel flag is the one thing another thread may change during a run.
 class Process : public QThread
@@ -58,10 +62,16 @@ private:
     bool cancelSeen();
     // Emits the status line of a failure that ends the run and keeps it.
     void stopWith(const QString &message);
-    // The current page into filePath, in the format of the extension.
-    TaskResult convert(PageRunner &runner, const QString &filePath);
+    // The task that draws the page into filePath, its file held back for report().
+    PageTask taskFor(int page, const QString &filePath, ImageFormat format) const;
+    // Tells of the next page in list order, whose result is in, and puts its
+    // file in place; false when that ends the run.
+    bool report(PagesInOrder::Taken &drawn);
+    // Keeps the pause between two pages reported.
+    void paceReports();
 
-    static constexpr unsigned long pauseBetweenPagesMs = 15;
+    static constexpr qint64 pauseBetweenPagesMs = 15;
+    QElapsedTimer sinceLastPage;
 };
 
 #endif // PROCESS_H

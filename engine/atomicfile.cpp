@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -204,7 +205,8 @@ bool AtomicFile::open(bool readable)
     return false;
 }
 
-bool AtomicFile::commit()
+// Everything of a commit but the rename: the data whole, on the disk when asked.
+bool AtomicFile::closeWhole()
 {
     if (file->descriptor() < 0) {
         error = QStringLiteral("the file is not open");
@@ -225,6 +227,13 @@ bool AtomicFile::commit()
         discard();
         return false;
     }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (!closeWhole())
+        return false;
     const QByteArray from = nativePath(temporaryPath);
     if (std::rename(from.constData(), nativePath(target).constData()) != 0) {
         error = systemError(errno);
@@ -243,6 +252,53 @@ bool AtomicFile::commit()
         }
     }
     return true;
+}
+
+QString AtomicFile::hold()
+{
+    if (!closeWhole())
+        return QString();
+    return std::exchange(temporaryPath, QString());
+}
+
+QString AtomicFile::adopt(const QString &temporaryPath, const QString &target, QString *why)
+{
+    const QString folder = QFileInfo(resolvedTarget(target)).absolutePath() + QLatin1Char('/');
+    const QString name = temporaryPath.mid(folder.size());
+    if (!temporaryPath.startsWith(folder) || name.contains(QLatin1Char('/'))
+        || !name.startsWith(QLatin1String(temporaryPrefix)) || !name.endsWith(QLatin1String(".tmp"))) {
+        *why = QStringLiteral("the worker named no file of its own");
+        return QString();
+    }
+    const QByteArray from = nativePath(temporaryPath);
+    constexpr int attempts = 100;
+    for (int i = 0; i < attempts; ++i) {
+        const QString candidate = folder + temporaryName();
+        const QByteArray to = nativePath(candidate);
+        // Never over another file: a name taken is passed over. A file system
+        // that cannot promise that gets the plain rename of a random name.
+        int renamed = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+        if (renamed != 0 && errno == EINVAL)
+            renamed = std::rename(from.constData(), to.constData());
+        if (renamed == 0)
+            return candidate;
+        if (errno != EEXIST) {
+            *why = systemError(errno);
+            return QString();
+        }
+    }
+    *why = QStringLiteral("no free name for a temporary file in %1").arg(folder);
+    return QString();
+}
+
+bool AtomicFile::place(const QString &temporaryPath, const QString &target, QString *why)
+{
+    const QByteArray from = nativePath(temporaryPath);
+    if (std::rename(from.constData(), nativePath(resolvedTarget(target)).constData()) == 0)
+        return true;
+    *why = systemError(errno);
+    ::unlink(from.constData());
+    return false;
 }
 
 void AtomicFile::discard()

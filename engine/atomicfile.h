@@ -35,6 +35,20 @@ public:
     bool commit();
     void discard();
 
+    // Closes the temporary file and leaves it whole under its temporary
+    // name, for whoever asked for the file to put it in place later (place())
+    // or remove it; returns that name, empty with the reason on a failure.
+    QString hold();
+    // Gives a file another process held for target a temporary name of this
+    // process's, so that the removal of the other process's leftovers passes
+    // it over. The other process is not trusted: a name that is not one of
+    // this class's temporary files beside target is refused. The new name,
+    // empty with the reason in *why when it cannot.
+    static QString adopt(const QString &temporaryPath, const QString &target, QString *why);
+    // Puts a held file in place of target, as commit() does (a link is
+    // followed); false with the reason in *why, the held file removed.
+    static bool place(const QString &temporaryPath, const QString &target, QString *why);
+
     QString errorString() const { return error; }
 
     // fdatasync before the rename and fsync of the folder after. Off by
@@ -71,6 +85,7 @@ public:
 
 private:
     class Device;
+    bool closeWhole();
 
     QString target;
     QString temporaryPath;

@@ -21,6 +21,9 @@ struct PageOutcome
 
     int page = 0; // 0-based
     QString outputPath;
+    // Written but held back: the whole file's temporary name, for the caller
+    // to put in place at outputPath.
+    QString heldAt;
     Result result = RenderFailed;
     QString detail;
     int width = 0; // pixels, once known

@@ -201,8 +201,15 @@ PageOutcome convertPage(const RenderDocument &document, const PageJob &job, cons
         return false;
     };
     drawInto(*page, job, stop, *encoder, &file.device(), openFile, outcome);
-    if (outcome.result == PageOutcome::Written && !file.commit())
+    if (outcome.result != PageOutcome::Written)
+        return outcome;
+    if (job.heldBack) {
+        outcome.heldAt = file.hold();
+        if (outcome.heldAt.isEmpty())
+            finish(outcome, PageOutcome::WriteFailed, file.errorString());
+    } else if (!file.commit()) {
         finish(outcome, PageOutcome::WriteFailed, file.errorString());
+    }
     return outcome;
 }
 

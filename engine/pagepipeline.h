@@ -34,6 +34,10 @@ struct PageJob
     qint64 bandBudget = defaultBandBudget;
     MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
     bool synced = false;            // the file reaches the disk before it takes its name (AtomicFile)
+    // The finished file is left whole under its temporary name (the
+    // outcome's heldAt) for the caller to put in place, so that a caller
+    // drawing pages side by side can name them in page order.
+    bool heldBack = false;
     // A page drawn in bands may have them drawn by this many threads at once,
     // each extra one on a copy of the document that openCopy gives it.
     int bandThreads = 1;

@@ -49,6 +49,7 @@ struct PageTask
     EncoderOptions encoder;
     qint64 timeLimitMs = 0; // 0: none
     bool synced = false;
+    bool heldBack = false; // Convert: the file is left for the caller to put in place (PageJob)
     int bandThreads = 1;
     // A page whose drawing the renderer reported an error in (something left
     // out) fails, and its file is removed.

@@ -127,6 +127,7 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     job.encoder = task.encoder;
     job.timeLimitMs = task.timeLimitMs;
     job.synced = task.synced;
+    job.heldBack = task.heldBack;
     job.bandThreads = task.bandThreads;
     return job;
 }

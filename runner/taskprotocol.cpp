@@ -181,7 +181,8 @@ QByteArray frame(const PageTask &task)
         out << task.encoder.jpegProgressive << task.encoder.jpegOptimize;
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
-        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
+        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict
+            << task.heldBack;
     });
 }
 
@@ -216,7 +217,8 @@ std::optional<PageTask> readTask(const QByteArray &body)
     in >> task.encoder.jpegProgressive >> task.encoder.jpegOptimize;
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
-    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
+    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict
+       >> task.heldBack;
     task.bandThreads = bandThreads;
     if (kind > PageTask::Probe)
         return std::nullopt;
@@ -230,6 +232,7 @@ QByteArray frame(const TaskResult &result)
         putEnum(out, outcome.result);
         out << qint32(outcome.page) << qint32(outcome.width) << qint32(outcome.height) << outcome.milliseconds;
         put(out, outcome.outputPath);
+        put(out, outcome.heldAt);
         put(out, outcome.detail);
         put(out, outcome.redoneBecause);
         put(out, outcome.renderer);
@@ -259,6 +262,7 @@ std::optional<TaskResult> readResult(const QByteArray &body)
     outcome.width = width;
     outcome.height = height;
     outcome.outputPath = takeText(in);
+    outcome.heldAt = takeText(in);
     outcome.detail = takeText(in);
     outcome.redoneBecause = takeText(in);
     outcome.renderer = takeText(in);

@@ -11,7 +11,9 @@
 #ifdef VELLORAN_TEST_HOOKS
 #include "engine/atomicfile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -32,7 +34,10 @@ namespace {
 // would; "eat ..." fills memory 16 MiB at a time, a block every 10 ms up to
 // 1 GiB (below the address-space backstop of a 256M ceiling), as a renderer
 // holding what it decodes would, then draws the page as usual; "noise ..." prints two lines on stderr, as Fontconfig does, and
-// draws the page as usual; "escape ..." writes the file VELLORAN_TEST_ESCAPE names. <document>
+// draws the page as usual; "escape ..." writes the file VELLORAN_TEST_ESCAPE names; "late ..."
+// waits, for a minute at most, until another page's finished file is held in
+// the output folder, then draws the page as usual, so that a later page is
+// done first. <document>
 // is the program's number for the file (its place among the inputs), <page>
 // 0-based, "*" for every page, or "open" for the opening of the document
 // when its program checks it.
@@ -47,6 +52,13 @@ void misbehaveIfAsked(const PageTask &task)
                                          || asked.at(1) == document + '*');
     if (!named)
         return;
+    if (asked.at(0) == "late") {
+        const QDir folder = QFileInfo(task.outputPath).absoluteDir();
+        const QStringList held{QLatin1String(AtomicFile::temporaryPrefix) + QStringLiteral("*.tmp")};
+        for (int i = 0; i < 6000 && folder.entryList(held, QDir::Files | QDir::Hidden).isEmpty(); ++i)
+            usleep(10000);
+        return;
+    }
     auto *file = task.outputPath.isEmpty() ? nullptr : new AtomicFile(task.outputPath);
     if (file && file->open())
         file->device().write(QByteArray(4096, 'x'));

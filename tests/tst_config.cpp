@@ -31,7 +31,7 @@ private:
         int exitCode = -1;
         QString output;
     };
-    static ChildResult runChild(const QString &mode, const QString &workingDir);
+    static ChildResult runChild(const QString &mode, const QString &workingDir, const QString &logRules = QString());
 };
 
 void ConfigTest::init()
@@ -67,9 +67,14 @@ void ConfigTest::valueRoundTrip()
     g_config.sync();
 }
 
-ConfigTest::ChildResult ConfigTest::runChild(const QString &mode, const QString &workingDir)
+ConfigTest::ChildResult ConfigTest::runChild(const QString &mode, const QString &workingDir, const QString &logRules)
 {
     QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!logRules.isEmpty())
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), logRules);
+    child.setProcessEnvironment(environment);
     child.setWorkingDirectory(workingDir);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), mode});
@@ -89,10 +94,13 @@ void ConfigTest::folderAndFileInStartDirectory()
     QCOMPARE(result.exitCode, 0);
     QVERIFY(QFileInfo(dir.filePath("settings")).isDir());
     QVERIFY(QFileInfo::exists(dir.filePath("settings/setting.ini")));
-    // The start directory is written to the debug channel, quoted.
-    QVERIFY2(result.output.contains('"' + QDir(dir.path()).canonicalPath() + '"')
-                 || result.output.contains('"' + dir.path() + '"'),
-             qPrintable(result.output));
+    // The start directory is written to the window's debug log, quoted, only when it is asked for.
+    const auto namesFolder = [&dir](const QString &output) {
+        return output.contains('"' + QDir(dir.path()).canonicalPath() + '"') || output.contains('"' + dir.path() + '"');
+    };
+    QVERIFY2(!namesFolder(result.output), qPrintable(result.output));
+    const ChildResult logged = runChild(QStringLiteral("store"), dir.path(), QStringLiteral("velloran.window.debug=true"));
+    QVERIFY2(namesFolder(logged.output), qPrintable(logged.output));
 }
 
 void ConfigTest::unsyncedValueWrittenAtNormalExit()
@@ -114,7 +122,8 @@ void ConfigTest::blockedSettingsFolderRunsOnDefaults()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
 
-    const ChildResult result = runChild(QStringLiteral("window"), dir.path());
+    const ChildResult result =
+        runChild(QStringLiteral("window"), dir.path(), QStringLiteral("velloran.window.debug=true"));
     QVERIFY2(result.exitCode == 0, qPrintable(result.output));
     QVERIFY(result.output.contains(QLatin1String("mkdir setting failed")));
     QVERIFY(result.output.contains(QLatin1String("no modal box")));

@@ -85,6 +85,8 @@ private slots:
     void workerFailureEndsTheRun_data();
     void workerFailureEndsTheRun();
     void abortInsideAPageThatNeverEnds();
+    void laterPageDoneFirstWaitsItsTurn_data();
+    void laterPageDoneFirstWaitsItsTurn();
 
 private:
     // Fills the job, runs it to the end and returns the merged signal sequence.
@@ -584,6 +586,45 @@ void TstProcess::abortInsideAPageThatNeverEnds()
     QVERIFY(process.wait(QDeadlineTimer(30000)) && ended.load(std::memory_order_acquire));
     QCOMPARE(recorder.events, (QStringList{"Start convert...", "User canceled"}));
     QCOMPARE(entriesOf(m_outDir->path()), QStringList());
+}
+
+// Pages are drawn side by side, one worker a core. Page 1 is held up until
+// page 2's file is finished: page 2 is still reported after it, and its file
+// takes its name only then, so a run that page 1 ends leaves no file of page 2.
+void TstProcess::laterPageDoneFirstWaitsItsTurn_data()
+{
+    QTest::addColumn<QList<QSizeF>>("pages");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("files");
+
+    const QSizeF a4(595, 842);
+    QTest::newRow("both written") << QList<QSizeF>{a4, a4}
+                                  << QStringList{"Start convert...", output("pair_1.png"), progress(1, 2),
+                                                 output("pair_2.png"), progress(2, 2), "All converted"}
+                                  << QStringList{"pair_1.png", "pair_2.png"};
+    // 1 x 1 pt is under a pixel at 18 dpi.
+    QTest::newRow("page 1 ends the run")
+        << QList<QSizeF>{QSizeF(1, 1), a4}
+        << QStringList{"Start convert...", "Page 1 is smaller than one pixel at 18 dpi,stoped"} << QStringList{};
+}
+
+void TstProcess::laterPageDoneFirstWaitsItsTurn()
+{
+    QFETCH(QList<QSizeF>, pages);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, files);
+    if (QThread::idealThreadCount() < 2)
+        QSKIP("one core: one worker draws the pages one after another");
+
+    const QString pair = m_pdfDir.filePath(QStringLiteral("pair.pdf"));
+    QVERIFY(makePdf(pair, pages));
+    qputenv("VELLORAN_TEST_WORKER", "late 0:0");
+    Process process;
+    process.qsPdfFile = pair;
+    const QStringList seen = runJob(process, {0, 1}, QStringLiteral("png"), 18);
+    qunsetenv("VELLORAN_TEST_WORKER");
+    QCOMPARE(seen, events);
+    QCOMPARE(entriesOf(m_outDir->path()), files); // hidden ones too: no held file is left
 }
 
 #include "tst_process.moc"

@@ -1,0 +1,3 @@
+#include "config/windowlog.h"
+
+Q_LOGGING_CATEGORY(windowLog, "velloran.window", QtInfoMsg)
