@@ -63,13 +63,17 @@ for doc in report text; do
             best "v1-$t" "$work/o" "$cli" -q -j 1 -t "$t" -r 150 -o "$work/o" "$pdf"
         done
         best v1-jpg-poppler "$work/o" "$cli" -q -j 1 --renderer poppler -t jpg -r 150 -o "$work/o" "$pdf"
+        best v2-jpg-poppler "$work/o" "$cli" -q -j 2 --renderer poppler -t jpg -r 150 -o "$work/o" "$pdf"
+        # The window's conversion, every page, from its start to "All converted"
+        # (the program's start and the document's opening included).
+        best window-jpg "$work/o" "$build/bench/bench_worker" run "$pdf" "$work/o" jpg 150
         best v2-jpg "$work/o" "$cli" -q -j 2 -t jpg -r 150 -o "$work/o" "$pdf"
         best v2-png "$work/o" "$cli" -q -j 2 -t png -r 150 -o "$work/o" "$pdf"
     done
     echo
     echo "$doc.pdf, $pages pages, 150 dpi"
     printf '%-26s %8s %7s %8s %10s\n' run pages/s cpu_s peak_MB MB_written
-    for l in pp-jpg pp-tiff mu-png v1-jpg v1-tiff v1-png v1-bmp v1-jpg-poppler v2-jpg v2-png; do
+    for l in pp-jpg pp-tiff mu-png v1-jpg v1-tiff v1-png v1-bmp v1-jpg-poppler v2-jpg-poppler v2-jpg v2-png window-jpg; do
         awk -v l="$l" -v p="$pages" -v w="${wall[$l]}" -v c="${cpu[$l]}" -v m="${peak[$l]}" -v b="${size[$l]}" \
             'BEGIN { printf "%-26s %8.1f %7.2f %8.1f %10.1f\n", l, p / w, c, m / 1024, b / 1048576 }'
     done
@@ -84,7 +88,9 @@ for doc in report text; do
     printf '%-44s %6s %s\n' "png -j 2 / mutool draw" "$(ratio "${wall[v2-png]}" "${wall[mu-png]}")" ">= 3.6"
     printf '%-44s %6s %s\n' "jpg -j 2 / -j 1 (pages per second)" "$(ratio "${wall[v2-jpg]}" "${wall[v1-jpg]}")" ">= 1.9"
     printf '%-44s %6s %s\n' "png -j 2 / -j 1 (pages per second)" "$(ratio "${wall[v2-png]}" "${wall[v1-png]}")" ">= 1.9"
-    printf '%-44s %6s %s\n' "jpg -j 1 --renderer poppler / pdftoppm" "$(ratio "${wall[v1-jpg-poppler]}" "${wall[pp-jpg]}")" "(CPU $(ratio "${cpu[v1-jpg-poppler]}" "${cpu[pp-jpg]}")) >= 0.9"
+    printf '%-44s %6s %s\n' "jpg -j 1 --renderer poppler / pdftoppm" "$(ratio "${wall[v1-jpg-poppler]}" "${wall[pp-jpg]}")" "(CPU $(ratio "${cpu[v1-jpg-poppler]}" "${cpu[pp-jpg]}")) CPU >= 1.0"
+    printf '%-44s %6s %s\n' "jpg -j 2 --renderer poppler / pdftoppm" "$(ratio "${wall[v2-jpg-poppler]}" "${wall[pp-jpg]}")" ">= 1.8"
+    printf '%-44s %6s %s\n' "the window's jpg conversion / pdftoppm" "$(ratio "${wall[window-jpg]}" "${wall[pp-jpg]}")" ">= 1.8"
     # The floor: MuPDF's drawing and the encoder's writing of the same pages,
     # each measured alone, against the CPU time of the whole run.
     for t in jpg png; do

@@ -40,7 +40,7 @@ pdftoppm_once() { # options... -> "wall_ms cpu_ms peak_kib"
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
 
 echo "$pages pages, A4, $dpi dpi, quality $quality; best of $repeats, taking turns;"
-echo "worker: the run alone, without its 15 ms pauses; pdftoppm: the whole process"
+echo "worker: the run alone, to \"All converted\" (the pauses between pages pass while pages are drawn); pdftoppm: the whole process"
 printf '%-5s | %8s %8s %6s | %8s %8s %6s | %8s %8s\n' type worker pdftoppm ratio worker pdftoppm ratio worker pdftoppm
 printf '%-5s | %24s | %24s | %17s\n' "" "pages per second (wall)" "pages per CPU second" "peak MiB"
 for ext in jpg png tiff; do
