@@ -29,6 +29,6 @@ QString helpViewerProgram()
         if (!found.isEmpty())
             return found;
     }
-    return QStringLiteral("xdg-open");
+    return QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
 #endif
 }

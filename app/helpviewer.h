@@ -21,7 +21,7 @@ QString findManual(const QString &applicationDir);
 
 // The program that shows the manual: the HTML Help viewer on Windows;
 // elsewhere the first CHM viewer on the search path, else the desktop's
-// opener for the file type.
+// opener for the file type; empty when there is neither.
 QString helpViewerProgram();
 
 #endif // HELPVIEWER_H

@@ -16,6 +16,14 @@ void MainWindow::on_actionManual_triggered()
                              QMessageBox::Ok, QMessageBox::NoButton);
         return;
     }
+    const QString program = helpViewerProgram();
+    if (program.isEmpty()) {
+        QMessageBox::warning(this, tr("Failed"),
+                             tr("No program that shows the manual was found.\n"
+                                "Install a CHM viewer (Debian: sudo apt-get install xchm) and try again."),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
     // The viewer runs on its own and is neither waited for nor checked. Its
     // output goes to ours rather than into a buffer nobody reads, and the
     // process object goes once the viewer has ended, so repeated openings do
@@ -27,7 +35,7 @@ void MainWindow::on_actionManual_triggered()
         if (error == QProcess::FailedToStart)
             viewer->deleteLater();
     });
-    viewer->start(helpViewerProgram(), {manual}, QIODevice::ReadWrite);
+    viewer->start(program, {manual}, QIODevice::ReadWrite);
 }
 
 void MainWindow::on_actionAbout_triggered()

@@ -20,7 +20,7 @@ FolderOpener &replacement()
     return opener;
 }
 
-void openInFileManager(const QString &folder)
+bool openInFileManager(const QString &folder)
 {
 #ifdef Q_OS_WIN
     const QString parameter = explorerParameter(folder);
@@ -28,9 +28,10 @@ void openInFileManager(const QString &folder)
     // Built from the whole path: a fixed buffer would cut long folders short.
     const std::wstring wideParameter = parameter.toStdWString();
     ShellExecuteW(nullptr, L"open", L"Explorer.exe", wideParameter.c_str(), nullptr, SW_SHOWNORMAL);
+    return true;
 #else
     qCDebug(windowLog) << folder;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 #endif
 }
 
@@ -50,10 +51,7 @@ FolderOpener setFolderOpener(FolderOpener opener)
     return previous;
 }
 
-void openFolder(const QString &folder)
+bool openFolder(const QString &folder)
 {
-    if (replacement())
-        replacement()(folder);
-    else
-        openInFileManager(folder);
+    return replacement() ? replacement()(folder) : openInFileManager(folder);
 }

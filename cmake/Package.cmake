@@ -26,8 +26,10 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.tarnwick.example/pdf-to-image")
 # Every library comes from the binaries: the image files are written by the
 # engine's own encoders, not by Qt's plug-ins.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Help > Manual starts one of these, else the desktop's opener.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xchm | kchmviewer")
+# Help > Manual starts a CHM viewer, else the desktop's opener, which also
+# shows the output folder ("View in Explorer"); the window says what to
+# install where neither is there.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils, xchm | kchmviewer")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

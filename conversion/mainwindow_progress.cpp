@@ -5,6 +5,7 @@
 #include "engine/pagelist.h"
 
 #include "config/windowlog.h"
+#include <QDir>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -39,8 +40,12 @@ void MainWindow::showCompletion(qint32 converted, const QString &skipped)
     box.exec();
     // The run's own folder: a request refused while this run went on may
     // already have put another folder into qsOutputDir.
-    if (box.clickedButton() == viewButton)
-        openFolder(process.qsOutputDir);
+    if (box.clickedButton() == viewButton && !openFolder(process.qsOutputDir))
+        QMessageBox::warning(this, tr("Failed"),
+                             tr("No file manager could be started to show %1.\n"
+                                "Install xdg-utils (Debian: sudo apt-get install xdg-utils) and try again.")
+                                 .arg(QDir::toNativeSeparators(process.qsOutputDir)),
+                             QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void MainWindow::ConvertCanceled()

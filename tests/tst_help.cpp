@@ -84,6 +84,7 @@ private slots:
     void viewerProgram_data();
     void viewerProgram();
     void manualMissing();
+    void noViewerInstalled();
     void manualLookup_data();
     void manualLookup();
     void manualStartsViewer_data();
@@ -114,9 +115,10 @@ void TstHelp::viewerProgram_data()
 
     QTest::newRow("both viewers") << QStringList{"xchm", "kchmviewer"} << QStringList() << "xchm";
     QTest::newRow("kchmviewer only") << QStringList{"kchmviewer"} << QStringList() << "kchmviewer";
-    QTest::newRow("no viewer") << QStringList() << QStringList() << "xdg-open";
+    QTest::newRow("no viewer") << QStringList{"xdg-open"} << QStringList() << "xdg-open";
+    QTest::newRow("no viewer, no opener") << QStringList() << QStringList{"xdg-open"} << QString();
     QTest::newRow("viewer not executable") << QStringList{"kchmviewer"} << QStringList{"xchm"} << "kchmviewer";
-    QTest::newRow("neither executable") << QStringList() << QStringList{"xchm", "kchmviewer"} << "xdg-open";
+    QTest::newRow("neither executable") << QStringList{"xdg-open"} << QStringList{"xchm", "kchmviewer"} << "xdg-open";
 }
 
 void TstHelp::viewerProgram()
@@ -139,11 +141,7 @@ void TstHelp::viewerProgram()
     }
     qputenv("PATH", QFile::encodeName(bin.path()));
 
-    const QString program = helpViewerProgram();
-    if (expected == QLatin1String("xdg-open"))
-        QCOMPARE(program, expected);
-    else
-        QCOMPARE(program, bin.filePath(expected));
+    QCOMPARE(helpViewerProgram(), expected.isEmpty() ? QString() : bin.filePath(expected));
 }
 
 void TstHelp::manualMissing()
@@ -163,6 +161,32 @@ void TstHelp::manualMissing()
     QCOMPARE(catcher.last().className, QString("QMessageBox"));
     QCOMPARE(catcher.last().title, QString("Failed"));
     QCOMPARE(catcher.last().text, QString("Manual file is lost,please re-install this program to repair it"));
+    QVERIFY(!window.findChild<QProcess *>());
+}
+
+// The manual is there but nothing can show it: the box names what to install,
+// and no process is started.
+void TstHelp::noViewerInstalled()
+{
+    EnvironmentGuard guard;
+    expectNoTray();
+    expectNoSizeHints();
+    MainWindow window;
+    QTemporaryDir work;
+    QTemporaryDir emptyBin;
+    QVERIFY(work.isValid() && emptyBin.isValid());
+    QVERIFY(QDir::setCurrent(work.path()));
+    QVERIFY(writeExecutable(work.filePath("Velloran.chm"), "ITSF"));
+    qputenv("PATH", QFile::encodeName(emptyBin.path()));
+
+    ModalCatcher catcher;
+    window.findChild<QAction *>("actionManual")->trigger();
+
+    QCOMPARE(catcher.count(), 1);
+    QCOMPARE(catcher.last().className, QString("QMessageBox"));
+    QCOMPARE(catcher.last().title, QString("Failed"));
+    QCOMPARE(catcher.last().text, QString("No program that shows the manual was found.\n"
+                                          "Install a CHM viewer (Debian: sudo apt-get install xchm) and try again."));
     QVERIFY(!window.findChild<QProcess *>());
 }
 

@@ -29,6 +29,7 @@ private slots:
     void completionOnlyOnLastReport();
     void completionBox();
     void viewInExplorerOpensTheFolder();
+    void viewInExplorerWithoutAFileManager();
     void ignoreOpensNothing();
     void abortStopsFurtherReports();
 
@@ -37,13 +38,18 @@ private:
 
     MainWindow *window = nullptr;
     QStringList opened;
+    bool opens = true; // what the stand-in file manager answers
 };
 
 void TestProgress::init()
 {
     failOnUnexpectedWarnings();
     opened.clear();
-    setFolderOpener([this](const QString &folder) { opened.append(folder); });
+    opens = true;
+    setFolderOpener([this](const QString &folder) {
+        opened.append(folder);
+        return opens;
+    });
     window = new MainWindow;
 }
 
@@ -81,7 +87,10 @@ void TestProgress::openFolderUsesReplacement()
     QCOMPARE(opened, QStringList{longFolder});
 
     QStringList second;
-    const FolderOpener previous = setFolderOpener([&](const QString &folder) { second.append(folder); });
+    const FolderOpener previous = setFolderOpener([&](const QString &folder) {
+        second.append(folder);
+        return true;
+    });
     QVERIFY(previous);
     openFolder(QStringLiteral("/b"));
     QCOMPARE(second, QStringList{"/b"});
@@ -196,6 +205,22 @@ void TestProgress::viewInExplorerOpensTheFolder()
     QVERIFY(catcher.waitForCount(1));
     // No request has passed the folder check in this window, so the folder is empty.
     QTRY_COMPARE(opened, QStringList{QString()});
+}
+
+// No desktop opener is installed: the window says what to install.
+void TestProgress::viewInExplorerWithoutAFileManager()
+{
+    opens = false;
+    ModalCatcher catcher;
+    catcher.expect(ModalCatcher::clickButton(QStringLiteral("View in Explorer")));
+    catcher.expect(ModalCatcher::clickButton(QStringLiteral("OK")));
+    QMetaObject::invokeMethod(window, "ConvertProgress", Qt::QueuedConnection, Q_ARG(qint32, 2), Q_ARG(qint32, 2));
+    QVERIFY(catcher.waitForCount(2));
+    QCOMPARE(catcher.last().className, QStringLiteral("QMessageBox"));
+    QCOMPARE(catcher.last().title, QStringLiteral("Failed"));
+    QCOMPARE(catcher.last().text, QStringLiteral("No file manager could be started to show .\n"
+                                                 "Install xdg-utils (Debian: sudo apt-get install xdg-utils) and try again."));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
 }
 
 void TestProgress::ignoreOpensNothing()

@@ -104,7 +104,10 @@ void TestRequest::init()
     tempDir = new QTemporaryDir;
     QVERIFY(tempDir->isValid());
     opened.clear();
-    setFolderOpener([this](const QString &folder) { opened.append(folder); });
+    setFolderOpener([this](const QString &folder) {
+        opened.append(folder);
+        return true;
+    });
     window = new MainWindow;
 }
 

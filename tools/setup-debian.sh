@@ -20,6 +20,7 @@ packages=(
     linux-perf          # where the time goes, when a benchmark misses its goal
     groff ghostscript time  # the command-line benchmark's document and timer
     xvfb xauth          # real windows without a display
+    xchm xdg-utils      # the window's Help > Manual and "View in Explorer"
     help2man            # the manual page of velloran-cli
     desktop-file-utils appstream lintian  # checks of the desktop entry, metainfo and package
     dpkg-dev fakeroot   # cpack -G DEB
