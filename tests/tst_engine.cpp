@@ -145,6 +145,8 @@ private slots:
     void replacesKeepingPermissions();
     void writesThroughSymlink();
     void leftoverTemporaryIsPassedOver();
+    void heldFileTakenOverOnlyIfItsOwn_data();
+    void heldFileTakenOverOnlyIfItsOwn();
     void encodeStops_data();
     void encodeStops();
 
@@ -625,6 +627,62 @@ void TstEngine::leftoverTemporaryIsPassedOver()
     QCOMPARE(written.readAll(), expected.readAll());
     QCOMPARE(QFileInfo(leftover).size(), 0); // not ours: left as it was
     QCOMPARE(entriesOf(m_out->path()), (QStringList{".vlleft.tmp", "page.png", "reference.png"}));
+}
+
+// A file held back by a worker is taken over by its program under a name of
+// its own, then put in place (through a link, as a commit is). The name comes
+// from the worker, which a crafted document may have taken over: anything but
+// a temporary file beside the page's output is refused and left alone.
+void TstEngine::heldFileTakenOverOnlyIfItsOwn_data()
+{
+    QTest::addColumn<QString>("held"); // relative to the output folder
+    QTest::addColumn<bool>("linked");  // page.png is a link into real/, where its file is held
+    QTest::addColumn<bool>("taken");
+
+    QTest::newRow("its own temporary") << ".vlw1-abc.tmp" << false << true;
+    QTest::newRow("beside the file a link names") << "real/.vlw1-abc.tmp" << true << true;
+    QTest::newRow("beside the link, not the file") << ".vlw1-abc.tmp" << true << false;
+    QTest::newRow("another file beside it") << "notes.txt" << false << false;
+    QTest::newRow("a temporary in another folder") << "sub/.vlw1-abc.tmp" << false << false;
+    QTest::newRow("a way round through ..") << "sub/../.vlw1-abc.tmp" << false << false;
+}
+
+void TstEngine::heldFileTakenOverOnlyIfItsOwn()
+{
+    QFETCH(QString, held);
+    QFETCH(bool, linked);
+    QFETCH(bool, taken);
+    QDir dir(m_out->path());
+    QVERIFY(dir.mkpath(QStringLiteral("sub")) && dir.mkpath(QStringLiteral("real")));
+    const QString heldPath = dir.path() + QLatin1Char('/') + held;
+    {
+        QFile file(heldPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("page bytes");
+    }
+    const QString target = dir.filePath(QStringLiteral("page.png"));
+    if (linked)
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("real/page.png")), target));
+    const QDir finalDir(dir.filePath(linked ? QStringLiteral("real") : QString()));
+
+    QString why;
+    const QString adopted = AtomicFile::adopt(heldPath, target, &why);
+    if (!taken) {
+        QCOMPARE(adopted, QString());
+        QCOMPARE(why, QStringLiteral("the worker named no file of its own"));
+        QVERIFY(QFile::exists(heldPath)); // left alone
+        return;
+    }
+    QVERIFY2(!adopted.isEmpty(), qPrintable(why));
+    QVERIFY(!QFile::exists(heldPath));
+    QCOMPARE(QFileInfo(adopted).absolutePath(), finalDir.absolutePath());
+    QVERIFY(QFileInfo(adopted).fileName().startsWith(QLatin1String(".vl")));
+    QVERIFY(AtomicFile::place(adopted, target, &why));
+    QCOMPARE(QFileInfo(target).isSymLink(), linked);
+    QFile placed(finalDir.filePath(QStringLiteral("page.png")));
+    QVERIFY(placed.open(QIODevice::ReadOnly));
+    QCOMPARE(placed.readAll(), QByteArray("page bytes"));
+    QVERIFY(!finalDir.entryList(QDir::Files | QDir::Hidden).join(' ').contains(QLatin1String(".vl")));
 }
 
 void TstEngine::encodeStops_data()
