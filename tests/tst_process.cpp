@@ -336,7 +336,7 @@ void TstProcess::cancelRightAfterSave()
 void TstProcess::cancelInsideAHugePage()
 {
     const QString pdf = m_pdfDir.filePath(QStringLiteral("heavy.pdf"));
-    QVERIFY(makeDrawingPdf(pdf, 20000));
+    QVERIFY(makeDrawingPdf(pdf, 4000));
     const std::unique_ptr<Poppler::Document> doc = load(pdf);
     QVERIFY(doc);
     Process process;
