@@ -201,6 +201,11 @@ PageOutcome convertPage(const RenderDocument &document, const PageJob &job, cons
         return false;
     };
     drawInto(*page, job, stop, *encoder, &file.device(), openFile, outcome);
+    if (outcome.result == PageOutcome::Written && job.refuseBeforeCommit) {
+        const QString why = job.refuseBeforeCommit();
+        if (!why.isEmpty())
+            finish(outcome, PageOutcome::RenderFailed, why); // the temporary file goes with `file`
+    }
     if (outcome.result == PageOutcome::Written && !file.commit())
         finish(outcome, PageOutcome::WriteFailed, file.errorString());
     return outcome;

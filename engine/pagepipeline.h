@@ -38,6 +38,10 @@ struct PageJob
     // each extra one on a copy of the document that openCopy gives it.
     int bandThreads = 1;
     std::function<std::unique_ptr<RenderDocument>()> openCopy;
+    // Asked once the page is drawn and encoded, before its file takes the
+    // name: a reason fails the page, and whatever had the name (an older
+    // file, the target of a link) is left as it was.
+    std::function<QString()> refuseBeforeCommit;
 };
 
 // page -> render (whole, or in bands when the bitmap would pass the band

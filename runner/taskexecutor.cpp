@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace {
@@ -157,18 +159,23 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
         job.bandBudget = qBound(qint64(4) << 20, total / (2 * job.bandThreads + 1), job.bandBudget);
     }
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
+    // --strict decides once the page is whole and before it takes its name,
+    // so that a page it fails never replaces the file already there.
+    std::optional<DrawingNotes::Notes> notes;
+    if (task.strict)
+        job.refuseBeforeCommit = [&notes] {
+            notes = DrawingNotes::take();
+            return notes->errors ? QStringLiteral("the renderer reported errors while drawing (--strict): %1")
+                                       .arg(notes->first.value(0))
+                                 : QString();
+        };
     result.outcome = convertPage(*document, job, stop);
     result.outcome.renderer = rendererName(task.renderer);
-    const DrawingNotes::Notes notes = DrawingNotes::take();
-    result.outcome.warnings = notes.first;
-    result.outcome.warningCount = notes.count;
-    result.outcome.drawingErrors = notes.errors;
-    if (task.strict && notes.errors && result.outcome.result == PageOutcome::Written) {
-        ::unlink(nativePath(task.outputPath).constData());
-        result.outcome.result = PageOutcome::RenderFailed;
-        result.outcome.detail = QStringLiteral("the renderer reported errors while drawing (--strict): %1")
-                                    .arg(notes.first.value(0));
-    }
+    if (!notes)
+        notes = DrawingNotes::take();
+    result.outcome.warnings = notes->first;
+    result.outcome.warningCount = notes->count;
+    result.outcome.drawingErrors = notes->errors;
     return result;
 }
 
