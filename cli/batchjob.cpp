@@ -135,6 +135,7 @@ QString checkFile(const BatchOptions &options, const DocumentProbe &probe, Batch
     }
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
+    file.noPageFits = probe.noPageFits;
 
     if (options.pages.isNull()) {
         file.pageCount = probe.pageCount;
@@ -417,7 +418,7 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
     QHash<int, RefusedFile> refusedBefore; // by place among the inputs
     for (int i = 0; i < options.files.size(); ++i) {
         const QString &path = options.files.at(i);
-        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString()};
+        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString(), QString()};
         RefusedFile refused{path, QString(), false};
         if (!options.outputTree.isNull()) {
             file.outputDir = treeFolder(options, path);
@@ -459,6 +460,19 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
         for (const RefusedFile &refused : std::as_const(plan.refused))
             plan.errors << refusalText(refused);
     }
+    // A size no page of any input can be drawn at is the command's mistake,
+    // known before anything is drawn. Where some file's pages fit, a file
+    // whose pages do not fails page by page.
+    if (!plan.files.isEmpty()
+        && std::all_of(plan.files.cbegin(), plan.files.cend(),
+                       [](const BatchFile &file) { return !file.noPageFits.isEmpty(); })) {
+        const BatchFile &first = plan.files.first();
+        const bool pixels = plan.style.sizedInPixels();
+        plan.errors << QStringLiteral("no page can be drawn at %1: page 1 of %2 would be %3: give a %4")
+                           .arg(pixels ? QStringLiteral("that size") : QStringLiteral("%1 dpi").arg(plan.resolution),
+                                displayPath(first.path), first.noPageFits,
+                                pixels ? QStringLiteral("smaller size") : QStringLiteral("lower resolution with -r"));
+    }
     if (!plan.errors.isEmpty())
         return plan;
 
@@ -484,7 +498,7 @@ QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &
     QList<DocumentProbe> probes;
     for (const QString &path : paths) {
         const TaskResult opened = probeDocument(path, password, renderer);
-        probes << DocumentProbe{opened.loadStatus, opened.rendererStatus, opened.pageCount, QString()};
+        probes << DocumentProbe{opened.loadStatus, opened.rendererStatus, opened.pageCount, QString(), QString()};
     }
     return probes;
 }

@@ -81,6 +81,7 @@ struct BatchFile
     // that only Poppler opens (fellBack then says why).
     RendererKind renderer = defaultRenderer();
     QString fellBack;
+    QString noPageFits; // no page of it can be drawn at the run's size: why, for its first page
 };
 
 // An input that cannot be used, and why.
@@ -128,6 +129,8 @@ struct DocumentProbe
     PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // by the library that draws
     int pageCount = 0;
     QString failure; // set when the file could not be opened at all (the renderer crashed on it)
+    // Set when no page of it can be drawn at the run's size: why, for its first page.
+    QString noPageFits;
 };
 // Opens the files, each on its own, and says what each gave, in their order.
 using DocumentProber = std::function<QList<DocumentProbe>(const QStringList &paths, const QByteArray &password,

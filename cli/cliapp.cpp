@@ -573,6 +573,10 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
 {
     for (const QString &error : plan.errors)
         printError(error);
+    // Refused on their own too, when something else refuses the run.
+    for (const RefusedFile &file : plan.refused)
+        if (!plan.errors.contains(refusalText(file)))
+            printError(refusalText(file));
     if (commandLine.json) {
         JsonReport json(stdout);
         for (const RefusedFile &file : plan.refused)

@@ -211,6 +211,16 @@ PageOutcome convertPage(const RenderDocument &document, const PageJob &job, cons
     return outcome;
 }
 
+PageOutcome checkPage(const RenderDocument &document, const PageJob &job)
+{
+    static const std::atomic<bool> notStopped{false};
+    PageOutcome outcome;
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (readyToDraw(*page, job, notStopped, outcome))
+        finish(outcome, PageOutcome::Written);
+    return outcome;
+}
+
 PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder, QIODevice &device,
                        const std::atomic<bool> &stop)
 {

@@ -51,6 +51,11 @@ struct PageJob
 // document: neither renderer allows it.
 PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop);
 
+// The checks convertPage makes before it draws (the page is there, its size
+// at the job's resolution, within the region and the format's limits), alone:
+// Written when the page can be drawn, else the outcome it would have.
+PageOutcome checkPage(const RenderDocument &document, const PageJob &job);
+
 // The same into an encoder that the caller keeps open across pages (one TIFF
 // of many pages), on a device that the caller puts in place when all is done.
 PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder,

@@ -102,6 +102,9 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
         break;
     case PageTask::Probe:
         result = probeDocument(task.path, task.password, task.renderer);
+        if (task.checkSizes && result.loadStatus == PdfLoadStatus::Loaded
+            && result.rendererStatus == PdfLoadStatus::Loaded)
+            checkSizes(task, result);
         break;
     }
     result.outcome.milliseconds = timer.elapsed();
@@ -177,6 +180,29 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
     result.outcome.warningCount = notes->count;
     result.outcome.drawingErrors = notes->errors;
     return result;
+}
+
+// Whether any page can be drawn at the task's size, with the checks a page
+// meets before it is drawn: the first page that passes ends the look, so an
+// ordinary document costs one page's size. The document stays open for its pages.
+void TaskExecutor::checkSizes(const PageTask &task, TaskResult &result)
+{
+    const RenderDocument *document = open->forDrawing(task);
+    DrawingNotes::take();
+    if (!document || result.pageCount < 1)
+        return;
+    PageOutcome first;
+    for (int i = 0; i < result.pageCount; ++i) {
+        PageTask page = task;
+        page.pageIndex = i;
+        const PageOutcome checked = checkPage(*document, pageJobFor(page, *document));
+        if (checked.result != PageOutcome::TooLarge)
+            return;
+        if (i == 0)
+            first = checked;
+    }
+    first.milliseconds = result.outcome.milliseconds;
+    result.outcome = first;
 }
 
 // The window's preview: the whole page as the window has always drawn it,

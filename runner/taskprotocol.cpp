@@ -182,6 +182,7 @@ QByteArray frame(const PageTask &task)
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
         out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
+        out << task.checkSizes;
     });
 }
 
@@ -217,6 +218,7 @@ std::optional<PageTask> readTask(const QByteArray &body)
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
     in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
+    in >> task.checkSizes;
     task.bandThreads = bandThreads;
     if (kind > PageTask::Probe)
         return std::nullopt;

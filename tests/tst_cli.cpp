@@ -326,6 +326,7 @@ private slots:
     void leavesNoSettingsFolder();
     void lockedPdf_data();
     void lockedPdf();
+    void hugePageIsRefused_data();
     void hugePageIsRefused();
     void failedPageDoesNotStopOthers();
     void progressLineOnTerminalOnly();
@@ -739,8 +740,9 @@ void TestCli::helpAndVersion()
 #endif
 }
 
-// The limits themselves are usable values: the run starts (a page too large
-// at the top resolution fails on its own, with exit 1, not as bad usage).
+// The limits themselves are usable values: the run starts, or at the top
+// resolution, where no A4 page fits in a JPEG, is refused for the pages' size
+// (hugePageIsRefused), not for the number.
 void TestCli::optionBoundsAccepted_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -748,7 +750,7 @@ void TestCli::optionBoundsAccepted_data()
     QTest::newRow("quality 1") << QStringList{"-Q", "1"} << 0;
     QTest::newRow("quality 100") << QStringList{"-Q", "100"} << 0;
     QTest::newRow("resolution 1") << QStringList{"-r", "1"} << 0;
-    QTest::newRow("resolution 999999") << QStringList{"-r", "999999"} << 1;
+    QTest::newRow("resolution 999999") << QStringList{"-r", "999999"} << 2;
 }
 
 void TestCli::optionBoundsAccepted()
@@ -758,6 +760,7 @@ void TestCli::optionBoundsAccepted()
     const QString out = freshOutput();
     const CliRun run = runCli(QStringList{"-q", "-p", "1", "-o", out} + arguments + QStringList{pdf("three.pdf")});
     QVERIFY2(run.status == status, qPrintable(run.err));
+    QVERIFY2(!run.err.contains("invalid"), qPrintable(run.err));
     QCOMPARE(filesIn(out).size(), status == 0 ? 1 : 0);
 }
 
@@ -1498,27 +1501,66 @@ void TestCli::lockedPdf()
     }
 }
 
-void TestCli::hugePageIsRefused()
+// A size at which no page of any input can be drawn (past the format's own
+// limits: JPEG 65500 pixels a side, WebP 16383) is the command's mistake,
+// refused before anything is drawn or made (exit 2). Where some input's pages
+// fit, a page that does not fails alone (exit 1).
+void TestCli::hugePageIsRefused_data()
 {
-    // Past the format's own limit (JPEG: 65500 pixels a side), refused before drawing.
-    const QString out = freshOutput();
-    const CliRun run = runCli({"-t", "jpg", "-r", "999999", "-p", "1,3", "-o", out, pdf("three.pdf")});
-    QCOMPARE(run.status, 1);
-    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 2);
-    for (const QString &line : lines) {
-        QVERIFY2(line.startsWith("velloran-cli: " + pdf("three.pdf") + ": page "), qPrintable(line));
-        QVERIFY2(line.contains("page too large to render at 999999 dpi"), qPrintable(line));
-    }
-    QCOMPARE(filesIn(out), QStringList());
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("errors"); // all of stderr; {dir}: the test's folder, {huge}: the fixture
+    QTest::addColumn<QStringList>("written");
 
+    QTest::newRow("past JPEG's limit") << QStringList{"-t", "jpg", "-r", "99999", "-p", "1,3", "three.pdf"} << 2
+                                       << "velloran-cli: no page can be drawn at 99999 dpi: page 1 of {dir}/three.pdf "
+                                          "would be 826381 x 1169433 pixels; a JPEG image has at most 65500 pixels a "
+                                          "side: give a lower resolution with -r\n"
+                                       << QStringList();
+    QTest::newRow("the top resolution") << QStringList{"-r", "999999", "three.pdf", "ten.pdf"} << 2
+                                        << "velloran-cli: no page can be drawn at 999999 dpi: page 1 of "
+                                           "{dir}/three.pdf would be 8263881 x 11694433 pixels; a JPEG image has at "
+                                           "most 65500 pixels a side: give a lower resolution with -r\n"
+                                        << QStringList();
+    QTest::newRow("pixels past WebP's limit") << QStringList{"-t", "webp", "--scale-to", "20000", "three.pdf"} << 2
+                                              << "velloran-cli: no page can be drawn at that size: page 1 of "
+                                                 "{dir}/three.pdf would be 14133 x 20000 pixels; a WebP image has at "
+                                                 "most 16383 pixels a side: give a smaller size\n"
+                                              << QStringList();
     // A page box of 1e9 points: its size in bytes is past any integer, which
     // must read as too large, not overflow into something small.
+    QTest::newRow("a page box of 1e9 points") << QStringList{"-t", "png", "-r", "150", "{huge}"} << 2
+                                              << "velloran-cli: no page can be drawn at 150 dpi: page 1 of {huge} "
+                                                 "would be 2083333333 x 2083333333 pixels: give a lower resolution "
+                                                 "with -r\n"
+                                              << QStringList();
+    QTest::newRow("beside a page that fits") << QStringList{"-t", "png", "-r", "150", "{huge}", "one.pdf"} << 1
+                                             << "velloran-cli: {huge}: page 1: page too large to render at 150 dpi "
+                                                "(2083333333 x 2083333333 pixels)\n"
+                                             << QStringList{"one_1.png"};
+}
+
+void TestCli::hugePageIsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, errors);
+    QFETCH(QStringList, written);
     const QString huge = qEnvironmentVariable("VELLORAN_TEST_DATA") + "/huge-mediabox.pdf";
-    const CliRun hugeRun = runCli({"-t", "png", "-r", "150", "-o", out, huge});
-    QCOMPARE(hugeRun.status, 1);
-    QVERIFY2(hugeRun.err.contains("page too large to render at 150 dpi"), qPrintable(hugeRun.err));
-    QCOMPARE(filesIn(out), QStringList());
+    for (QString &argument : arguments) {
+        if (argument == "{huge}")
+            argument = huge;
+        else if (argument.endsWith(".pdf"))
+            argument = pdf(argument);
+    }
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-o", out} + arguments);
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.err, errors.replace("{dir}", dir.path()).replace("{huge}", huge));
+    if (status == 2)
+        QVERIFY2(!QFileInfo::exists(out), "a refused run must not make the output folder");
+    else
+        QCOMPARE(filesIn(out), written);
 }
 
 void TestCli::failedPageDoesNotStopOthers()
