@@ -298,8 +298,9 @@ QList<QCommandLineOption> cliOptions()
                  "page's line names the renderer that drew it and what it reported while drawing "
                  "(\"warnings\")."},
         {"strict", "Fail a page when the renderer reported an error while drawing it (an object missing, "
-                   "an image left out, memory refused); its file is removed. Poppler does not grade what it "
-                   "reports: with --renderer poppler any report fails the page."},
+                   "an image left out, memory refused): no file is written for it, and a file already under "
+                   "its name is left as it was. Poppler does not grade what it reports: with --renderer "
+                   "poppler any report fails the page."},
         {{"v", "verbose"}, "Print what the renderer reported while drawing each page (the first few "
                            "texts and how many in all)."},
         {{"q", "quiet"}, "No progress line."},

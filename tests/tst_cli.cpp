@@ -710,13 +710,15 @@ void TestCli::helpAndVersion()
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
                                "--password", "--quiet", "--version", "--renderer", "Exit status", "130", "--name",
                                "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output",
-                               "--box", "--crop", "--no-antialias", "--no-annotations", "--cmyk"})
+                               "--box", "--crop", "--no-antialias", "--no-annotations", "--cmyk", "--all-or-nothing"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
     // What the format table says each type takes, as the wrapped lines read.
     const QString flat = help.out.simplified();
     for (const char *taken : {"Image type: jpg, png, bmp, tiff or webp", "8-bit grayscale (jpg, png, bmp, tiff)",
                               "luminance (png, bmp, tiff with CCITT G4)", "alpha (png, tiff, webp)",
-                              "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK"})
+                              "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK",
+                              "jpeg and tif are taken for jpg and tiff", "--all-or-nothing refuses them all",
+                              "Refuse the whole run when any input cannot be used"})
         QVERIFY2(flat.contains(QLatin1String(taken)), taken);
 
     const CliRun version = runCli({"--version"});
@@ -736,6 +738,8 @@ void TestCli::helpAndVersion()
     const qsizetype next = page.indexOf(QLatin1String("\n.SH "), arguments);
     QCOMPARE(page.mid(arguments, next - arguments), QStringLiteral(".SS \"Arguments:\"\n.TP\nfiles\nPDF files to convert."));
     QVERIFY(page.contains(QLatin1String(".TH VELLORAN-CLI \"1\"")));
+    // How to have a batch refused whole, in the options and in an example.
+    QCOMPARE(page.count(QLatin1String("all\\-or\\-nothing")), 3);
     QVERIFY(page.contains(QLatin1String("\"velloran-cli " VELLORAN_PROJECT_VERSION "\" \"User Commands\"")));
 #endif
 }
