@@ -201,7 +201,6 @@ void TaskExecutor::checkSizes(const PageTask &task, TaskResult &result)
         if (i == 0)
             first = checked;
     }
-    first.milliseconds = result.outcome.milliseconds;
     result.outcome = first;
 }
 
