@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,8 +29,8 @@ QString fileError(const QString &path, const QString &reason)
 QString loadError(PdfLoadStatus status, const QByteArray &password)
 {
     if (status == PdfLoadStatus::Locked)
-        return password.isEmpty() ? QStringLiteral("the PDF needs a password (--password)")
-                                  : QStringLiteral("wrong password");
+        return password.isEmpty() ? QStringLiteral("the PDF needs a password: give it with --password")
+                                  : QStringLiteral("wrong password: give the right one with --password");
     return QStringLiteral("cannot be opened as a PDF (damaged or not a PDF)");
 }
 
@@ -60,12 +61,45 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
     return result.pages.isEmpty() ? QStringLiteral("page list \"%1\" selects no page").arg(text) : QString();
 }
 
-// What can be told of an input without opening it; an empty string when it may be opened.
-QString checkBeforeOpening(const QString &path)
+// What is wrong with a page list whatever the document: a part that is
+// neither a page, a range, odd nor even, page 0, a range that runs backwards,
+// nothing at all. A page past the end, or a list that selects none, is the
+// document's; those are found once it is open.
+PageListResult pageListMistake(const QString &text)
+{
+    if (text.trimmed().isEmpty())
+        return PageListResult{PageListResult::Empty, {}, QString()};
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    for (const QString &part : text.split(QLatin1Char(','), Qt::KeepEmptyParts)) {
+        // Against a document of no pages every page number is past the end,
+        // and only what comes before that check is found: the part's form and page 0.
+        PageListResult read = parsePageListStrictly(part, 0);
+        if (read.error == PageListResult::Empty)
+            return PageListResult{PageListResult::BadPart, {}, QString()}; // as the whole list reads ",,"
+        if (read.error == PageListResult::BadPart || read.error == PageListResult::BelowOne)
+            return read;
+        // A range that runs backwards, read against its first number: found
+        // before a single page is listed.
+        QList<qulonglong> numbers;
+        for (QRegularExpressionMatchIterator it = digits.globalMatch(part); it.hasNext();)
+            numbers << it.next().captured().toULongLong();
+        if (numbers.size() == 2 && numbers.at(0) > numbers.at(1) && numbers.at(0) <= 0xFFFFFFFFu) {
+            read = parsePageListStrictly(part, quint32(numbers.at(0)));
+            if (read.error == PageListResult::Reversed)
+                return read;
+        }
+    }
+    return PageListResult();
+}
+
+// What can be told of an input without opening it; an empty string when it
+// may be opened. inCommand: the mistake is the command's, not the file's.
+QString checkBeforeOpening(const QString &path, bool *inCommand)
 {
     if (!nativeExists(path))
-        return QStringLiteral("no such file");
-    if (nativeIsDir(path))
+        return QStringLiteral("no such file: check the name and the folder");
+    *inCommand = nativeIsDir(path);
+    if (*inCommand)
         return QStringLiteral("a folder, not a PDF file: name the files in it, such as %1/*.pdf")
             .arg(displayPath(path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path));
     if (!nativeIsFile(path))
@@ -101,6 +135,7 @@ QString checkFile(const BatchOptions &options, const DocumentProbe &probe, Batch
     }
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
+    file.noPageFits = probe.noPageFits;
 
     if (options.pages.isNull()) {
         file.pageCount = probe.pageCount;
@@ -151,7 +186,9 @@ QList<RefusedFile> findNameClashes(const QList<BatchFile> &files)
         if (found == firstByName.constEnd())
             firstByName.insert(name, file.path);
         else
-            clashes << RefusedFile{file.path, QStringLiteral("its output names clash with those of %1").arg(displayPath(*found))};
+            clashes << RefusedFile{file.path,
+                                   QStringLiteral("its output names clash with those of %1").arg(displayPath(*found)),
+                                   true};
     }
     return clashes;
 }
@@ -296,6 +333,11 @@ QStringList findTemplateClashes(const BatchPlan &plan)
 
 } // namespace
 
+QString refusalText(const RefusedFile &file)
+{
+    return fileError(file.path, file.reason);
+}
+
 QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
 {
     if (toStandardOutput())
@@ -349,6 +391,11 @@ QStringList checkBatchOptions(const BatchOptions &options)
         errors << QStringLiteral("the output folder is empty");
     if (!options.outputTree.isNull() && !nativeIsDir(options.outputTree))
         errors << QStringLiteral("--output-tree \"%1\": no such folder").arg(displayPath(options.outputTree));
+    if (!options.pages.isNull()) {
+        const PageListResult mistake = pageListMistake(options.pages);
+        if (mistake.error != PageListResult::None)
+            errors << pageListError(mistake, options.pages, 0);
+    }
     return errors;
 }
 
@@ -368,48 +415,70 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
 
     QList<BatchFile> candidates;
     QStringList toOpen;
-    QHash<int, QString> refusedBefore; // by place among the inputs
+    QHash<int, RefusedFile> refusedBefore; // by place among the inputs
     for (int i = 0; i < options.files.size(); ++i) {
         const QString &path = options.files.at(i);
-        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString()};
-        QString reason;
+        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString(), QString()};
+        RefusedFile refused{path, QString(), false};
         if (!options.outputTree.isNull()) {
             file.outputDir = treeFolder(options, path);
             if (file.outputDir.isEmpty())
-                reason = QStringLiteral("outside the --output-tree folder %1").arg(displayPath(options.outputTree));
+                refused = RefusedFile{path, QStringLiteral("outside the --output-tree folder %1").arg(displayPath(options.outputTree)),
+                                      true};
         }
-        if (reason.isEmpty())
-            reason = checkBeforeOpening(path);
-        if (reason.isEmpty())
+        if (refused.reason.isEmpty())
+            refused.reason = checkBeforeOpening(path, &refused.inCommand);
+        if (refused.reason.isEmpty())
             toOpen << path;
         else
-            refusedBefore.insert(i, reason);
+            refusedBefore.insert(i, refused);
         candidates << file;
     }
     const QList<DocumentProbe> probes = toOpen.isEmpty() ? QList<DocumentProbe>()
                                                          : prober(toOpen, options.password, options.renderer);
     for (int i = 0, opened = 0; i < candidates.size(); ++i) {
         BatchFile &file = candidates[i];
-        QString reason = refusedBefore.value(i);
-        if (reason.isEmpty())
-            reason = checkFile(options, probes.value(opened++), file);
-        if (reason.isEmpty())
+        RefusedFile refused = refusedBefore.value(i);
+        if (refused.reason.isEmpty())
+            refused = RefusedFile{file.path, checkFile(options, probes.value(opened++), file), false};
+        if (refused.reason.isEmpty())
             plan.files << file;
         else
-            plan.refused << RefusedFile{file.path, reason};
+            plan.refused << refused;
     }
     // A pattern names pages its own way; without one, files of one base name clash.
     if (plan.style.name.isEmpty())
         plan.refused << findNameClashes(plan.files);
     else
         plan.errors << findTemplateClashes(plan);
-    for (const RefusedFile &refused : std::as_const(plan.refused))
-        plan.errors << fileError(refused.path, refused.reason);
+    // A file that cannot be used costs itself, unless asked otherwise; a
+    // mistake in the command refuses the run.
+    const bool refusesRun = options.allOrNothing
+                            || std::any_of(plan.refused.cbegin(), plan.refused.cend(),
+                                           [](const RefusedFile &refused) { return refused.inCommand; });
+    if (refusesRun) {
+        for (const RefusedFile &refused : std::as_const(plan.refused))
+            plan.errors << refusalText(refused);
+    }
+    // A size no page of any input can be drawn at is the command's mistake,
+    // known before anything is drawn. Where some file's pages fit, a file
+    // whose pages do not fails page by page.
+    if (!plan.files.isEmpty()
+        && std::all_of(plan.files.cbegin(), plan.files.cend(),
+                       [](const BatchFile &file) { return !file.noPageFits.isEmpty(); })) {
+        const BatchFile &first = plan.files.first();
+        const bool pixels = plan.style.sizedInPixels();
+        plan.errors << QStringLiteral("no page can be drawn at %1: page 1 of %2 would be %3: give a %4")
+                           .arg(pixels ? QStringLiteral("that size") : QStringLiteral("%1 dpi").arg(plan.resolution),
+                                displayPath(first.path), first.noPageFits,
+                                pixels ? QStringLiteral("smaller size") : QStringLiteral("lower resolution with -r"));
+    }
     if (!plan.errors.isEmpty())
         return plan;
 
     if (plan.toStandardOutput()) {
-        if (plan.pageCount() != 1)
+        // Every input refused: nothing to write, said by the refusals.
+        if (plan.pageCount() != 1 && !plan.files.isEmpty())
             plan.errors << QStringLiteral("-o - writes one page to standard output; this run would write %1: "
                                           "choose one with -p")
                                .arg(plan.pageCount());
@@ -429,7 +498,7 @@ QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &
     QList<DocumentProbe> probes;
     for (const QString &path : paths) {
         const TaskResult opened = probeDocument(path, password, renderer);
-        probes << DocumentProbe{opened.loadStatus, opened.rendererStatus, opened.pageCount, QString()};
+        probes << DocumentProbe{opened.loadStatus, opened.rendererStatus, opened.pageCount, QString(), QString()};
     }
     return probes;
 }

@@ -60,6 +60,9 @@ struct BatchOptions
     QByteArray password;
     OutputStyle style;
     RendererKind renderer = defaultRenderer();
+    // An input that cannot be used refuses the whole run (nothing written)
+    // rather than only itself.
+    bool allOrNothing = false;
 };
 
 constexpr int minResolution = 1;
@@ -78,6 +81,7 @@ struct BatchFile
     // that only Poppler opens (fellBack then says why).
     RendererKind renderer = defaultRenderer();
     QString fellBack;
+    QString noPageFits; // no page of it can be drawn at the run's size: why, for its first page
 };
 
 // An input that cannot be used, and why.
@@ -85,10 +89,16 @@ struct RefusedFile
 {
     QString path;
     QString reason;
+    // A mistake in the command rather than in the file (a folder named as a
+    // file, a file outside --output-tree, two files whose outputs clash): it
+    // refuses the run, as a bad option does.
+    bool inCommand = false;
 };
 
-// A checked run: every file opens and every page exists. When errors is not
-// empty nothing may be written; each error names the file it is about.
+// A checked run: the files that open, with their pages. When errors is not
+// empty nothing may be written: a bad option, page list or output folder,
+// a mistake in the command, or (allOrNothing) any refused input. Otherwise
+// the run converts files and reports refused beside them.
 struct BatchPlan
 {
     QList<BatchFile> files;
@@ -100,7 +110,7 @@ struct BatchPlan
     OutputStyle style;
     RendererKind renderer = defaultRenderer();
     QStringList errors;
-    QList<RefusedFile> refused; // the errors that are about one input
+    QList<RefusedFile> refused; // the inputs that cannot be used
 
     int pageCount() const;
     // Every folder that outputs go to, each once.
@@ -119,6 +129,8 @@ struct DocumentProbe
     PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // by the library that draws
     int pageCount = 0;
     QString failure; // set when the file could not be opened at all (the renderer crashed on it)
+    // Set when no page of it can be drawn at the run's size: why, for its first page.
+    QString noPageFits;
 };
 // Opens the files, each on its own, and says what each gave, in their order.
 using DocumentProber = std::function<QList<DocumentProbe>(const QStringList &paths, const QByteArray &password,
@@ -130,7 +142,10 @@ QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &
 QStringList checkBatchOptions(const BatchOptions &options);
 
 // Opens every file (through prober) to check it and its page list, then
-// makes the output folder. The folder is made only when everything else passed.
+// makes the output folders of the files that passed, when nothing refuses the run.
+
+// "path: reason", as messages name an input.
+QString refusalText(const RefusedFile &file);
 BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober = probeInProcess);
 
 #endif // BATCHJOB_H

@@ -40,8 +40,9 @@ const char exitStatusText[] =
     "Converts the pages of PDF files to image files named <name>_<page>.<type>\n"
     "(or as --name says), or one page to standard output (-o -).\n"
     "\n"
-    "Exit status: 0 when every page was written, 1 when some page failed,\n"
-    "2 for bad usage or input that stops the run before it starts,\n"
+    "Exit status: 0 when every page was written, 1 when some page failed or some\n"
+    "file could not be used (the others are converted; --all-or-nothing refuses them all),\n"
+    "2 for bad usage that stops the run before it starts (options, page list, output folder),\n"
     "3 when the --json report could not be written whole (a full disk, a closed pipe),\n"
     "128 + the signal's number when stopped by a signal: 130 for Ctrl-C (SIGINT),\n"
     "143 for SIGTERM, 129 for SIGHUP; the pages in hand stop at once and leave no file.";
@@ -84,6 +85,12 @@ QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
     case PageOutcome::WriteFailed:
         if (outcome.outputPath == BatchPlan::standardOutputName())
             return QStringLiteral("cannot write to standard output: %1").arg(outcome.detail);
+        // The system's word for it depends on the call and the confinement
+        // ("Is a directory", "Permission denied"); the folder is what to mend.
+        if (nativeIsDir(outcome.outputPath))
+            return QStringLiteral("cannot write %1: a folder of that name is in the way: move or rename it, or give "
+                                  "-o another folder")
+                .arg(displayPath(outcome.outputPath));
         return QStringLiteral("cannot write %1: %2").arg(displayPath(outcome.outputPath), outcome.detail);
     case PageOutcome::RenderFailed:
     case PageOutcome::TimedOut:
@@ -228,7 +235,8 @@ QList<QCommandLineOption> cliOptions()
                           "- writes the one page of the run to standard output, for a pipe.", "folder", "."},
         {"output-tree", "Write each file's pages under the output folder at the file's folder relative to this "
                         "one (root/2023/report.pdf into <output>/2023/); files outside it are refused.", "root"},
-        {{"t", "type"}, QStringLiteral("Image type: %1 (default: jpg).").arg(listText(formatExtensions())), "type", "jpg"},
+        {{"t", "type"}, QStringLiteral("Image type: %1 (default: jpg); jpeg and tif are taken for jpg and tiff.")
+                            .arg(listText(formatExtensions())), "type", "jpg"},
         {{"r", "resolution"}, "Resolution in dots per inch, 1 to 999999 (default: 150).", "dpi", "150"},
         {"width", "Fit each page into this many pixels wide (with --height, into that box), "
                   "keeping its proportions, instead of a resolution.", "pixels"},
@@ -270,6 +278,9 @@ QList<QCommandLineOption> cliOptions()
         {{"j", "jobs"}, "Pages converted at once (default: the number of cores).", "n",
          QString::number(QThread::idealThreadCount())},
         {"password", "Password for PDF files that need one.", "password"},
+        {"all-or-nothing", "Refuse the whole run when any input cannot be used (missing, not a PDF, damaged, "
+                           "a wrong password, pages it lacks): exit 2 and nothing written. Without it such a "
+                           "file is reported and the others are converted, with exit 1."},
         {"skip-existing", "Leave pages whose output is already a whole image of the type alone, counted "
                           "as done: a run stopped midway can be run again to do the rest. An output that is "
                           "empty, cut short or of another kind is converted again. Each output is flushed "
@@ -287,8 +298,9 @@ QList<QCommandLineOption> cliOptions()
                  "page's line names the renderer that drew it and what it reported while drawing "
                  "(\"warnings\")."},
         {"strict", "Fail a page when the renderer reported an error while drawing it (an object missing, "
-                   "an image left out, memory refused); its file is removed. Poppler does not grade what it "
-                   "reports: with --renderer poppler any report fails the page."},
+                   "an image left out, memory refused): no file is written for it, and a file already under "
+                   "its name is left as it was. Poppler does not grade what it reports: with --renderer "
+                   "poppler any report fails the page."},
         {{"v", "verbose"}, "Print what the renderer reported while drawing each page (the first few "
                            "texts and how many in all)."},
         {{"q", "quiet"}, "No progress line."},
@@ -431,6 +443,12 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     if (parser.isSet(QStringLiteral("output-tree")))
         options.outputTree = parser.value(QStringLiteral("output-tree"));
     options.extension = parser.value(QStringLiteral("type")).toLower();
+    // The other usual spellings, as file names have them: the files still
+    // take the type's own extension.
+    if (options.extension == QLatin1String("jpeg"))
+        options.extension = QStringLiteral("jpg");
+    else if (options.extension == QLatin1String("tif"))
+        options.extension = QStringLiteral("tiff");
     options.resolution = readNumber(parser, QStringLiteral("resolution"), minResolution, maxResolution,
                                     result.errors);
     options.resolutionGiven = parser.isSet(QStringLiteral("resolution"));
@@ -446,6 +464,7 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
     result.quiet = parser.isSet(QStringLiteral("quiet"));
     result.verbose = parser.isSet(QStringLiteral("verbose"));
     result.options.style.strict = parser.isSet(QStringLiteral("strict"));
+    options.allOrNothing = parser.isSet(QStringLiteral("all-or-nothing"));
     result.json = parser.isSet(QStringLiteral("json"));
     readRenderer(parser, result);
     if (result.maxMemory > 0 && result.errors.isEmpty()) {
@@ -538,6 +557,9 @@ int CliApp::run(const QStringList &arguments)
     }
     if (!plan.errors.isEmpty())
         return refuse(commandLine, plan);
+    // A file that cannot be used costs that file: said, and the rest converted.
+    for (const RefusedFile &file : plan.refused)
+        printError(refusalText(file));
     // Said whatever -q says: the pages are not drawn as asked (the JSON lines
     // name the renderer too).
     for (const BatchFile &file : plan.files)
@@ -552,6 +574,10 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
 {
     for (const QString &error : plan.errors)
         printError(error);
+    // Refused on their own too, when something else refuses the run.
+    for (const RefusedFile &file : plan.refused)
+        if (!plan.errors.contains(refusalText(file)))
+            printError(refusalText(file));
     if (commandLine.json) {
         JsonReport json(stdout);
         for (const RefusedFile &file : plan.refused)
@@ -569,8 +595,11 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
 
     std::optional<JsonReport> json;
-    if (commandLine.json)
+    if (commandLine.json) {
         json.emplace(stdout);
+        for (const RefusedFile &file : plan.refused)
+            json->refused(file);
+    }
 
     const auto onPage = [&](const QString &pdfPath, const PageOutcome &outcome) {
             const bool failed = outcome.result != PageOutcome::Written && outcome.result != PageOutcome::Skipped;
@@ -618,25 +647,37 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
     const bool stoppedItself = !summary.stoppedBecause.isEmpty();
     const bool stopped = summary.notStarted > 0 && !stoppedItself;
     const int pagesStatus = stopped ? StoppedBySignal + (interruptSignal() > 0 ? interruptSignal() : SIGINT)
-                            : summary.failed > 0 || stoppedItself ? SomePagesFailed
-                                                                  : AllWritten;
-    if (stoppedItself && summary.notStarted > 0)
-        printError(QStringLiteral("stopped: %1; %2 of %3 pages written, %4 not started: make room there or give "
-                                  "-o another folder, then add --skip-existing to do the rest")
-                       .arg(summary.stoppedBecause)
+                            : summary.failed > 0 || stoppedItself || !plan.refused.isEmpty() ? SomePagesFailed
+                                                                                             : AllWritten;
+    // What finishes a stopped run: the same command, which with
+    // --skip-existing leaves the pages already written alone.
+    const QString again = plan.style.skipExisting || plan.toStandardOutput()
+                              ? QStringLiteral("run the same command again")
+                              : QStringLiteral("run the same command with --skip-existing");
+    if (stoppedItself) {
+        // The report's stopped_because says all that the line says.
+        summary.stoppedBecause = QStringLiteral("%1; %2 of %3 pages written, %4 not started: make room there or give "
+                                                "-o another folder, then %5 to do the rest")
+                                     .arg(summary.stoppedBecause)
+                                     .arg(summary.written)
+                                     .arg(plan.pageCount())
+                                     .arg(summary.notStarted)
+                                     .arg(plan.style.skipExisting ? QStringLiteral("run the same command again")
+                                                                  : QStringLiteral("add --skip-existing"));
+        if (summary.notStarted > 0)
+            printError(QStringLiteral("stopped: ") + summary.stoppedBecause);
+    } else if (stopped) {
+        printError(QStringLiteral("interrupted: %1 of %2 pages written: %3 to do the rest")
                        .arg(summary.written)
                        .arg(plan.pageCount())
-                       .arg(summary.notStarted));
-    else if (stopped)
-        printError(QStringLiteral("interrupted: %1 of %2 pages written")
-                       .arg(summary.written)
-                       .arg(plan.pageCount()));
+                       .arg(again));
+    }
     if (!json)
         return pagesStatus;
     // A lost report must not pass for success: a script that trusts the exit
     // status would lose its record. A stop by a signal still says so first.
     const auto withReport = [&] { return !stopped && json->lost() ? int(ReportLost) : pagesStatus; };
-    json->summary(summary, plan.pageCount(), 0, commandLine.options.files, withReport(),
+    json->summary(summary, plan.pageCount(), int(plan.refused.size()), commandLine.options.files, withReport(),
                   rendererName(plan.renderer));
     if (json->lost())
         printError(QStringLiteral("the JSON report could not be written whole%1")

@@ -39,6 +39,17 @@ BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limi
     if (options.outputTree.isNull() && options.outputDir != BatchPlan::standardOutputName()
         && nativeIsDir(options.outputDir))
         knownFolders << options.outputDir;
+    const OutputStyle &style = options.style;
+    sizeCheck.checkSizes = true;
+    sizeCheck.options = style.renderOptions();
+    sizeCheck.resolution = options.resolution;
+    sizeCheck.fitWidth = style.width;
+    sizeCheck.fitHeight = style.height;
+    sizeCheck.longestSide = style.longestSide;
+    // An unknown type is refused before anything is opened.
+    sizeCheck.format = imageFormatForExtension(options.extension).value_or(ImageFormat::Jpeg);
+    sizeCheck.mode = style.mode;
+    sizeCheck.region = style.crop;
 }
 
 BatchWorkers::~BatchWorkers() = default;
@@ -67,7 +78,7 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
 {
     QList<PageTask> tasks;
     for (int i = 0; i < paths.size(); ++i) {
-        PageTask task;
+        PageTask task = sizeCheck;
         task.kind = PageTask::Probe;
         task.document = i;
         task.path = paths.at(i);
@@ -87,7 +98,9 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
     opening.run(tasks, stop, [&](int index, const TaskResult &result) {
         DocumentProbe &probe = probes[index];
         probe.failure.clear();
-        if (result.outcome.result != PageOutcome::Written) {
+        if (result.outcome.result == PageOutcome::TooLarge)
+            probe.noPageFits = result.outcome.detail;
+        else if (result.outcome.result != PageOutcome::Written) {
             probe.failure = result.outcome.detail;
             return;
         }

@@ -43,6 +43,7 @@ private:
 
     const WorkerLimits limits;
     const std::atomic<bool> &stop;
+    PageTask sizeCheck; // the run's size, type and drawing, that the probes check each file's pages against
     QStringList knownFolders; // output folders that exist before the check
     std::unique_ptr<PageRunner> runner;
     QStringList runnerInputs;

@@ -201,6 +201,11 @@ PageOutcome convertPage(const RenderDocument &document, const PageJob &job, cons
         return false;
     };
     drawInto(*page, job, stop, *encoder, &file.device(), openFile, outcome);
+    if (outcome.result == PageOutcome::Written && job.refuseBeforeCommit) {
+        const QString why = job.refuseBeforeCommit();
+        if (!why.isEmpty())
+            finish(outcome, PageOutcome::RenderFailed, why); // the temporary file goes with `file`
+    }
     if (outcome.result != PageOutcome::Written)
         return outcome;
     if (job.heldBack) {
@@ -210,6 +215,16 @@ PageOutcome convertPage(const RenderDocument &document, const PageJob &job, cons
     } else if (!file.commit()) {
         finish(outcome, PageOutcome::WriteFailed, file.errorString());
     }
+    return outcome;
+}
+
+PageOutcome checkPage(const RenderDocument &document, const PageJob &job)
+{
+    static const std::atomic<bool> notStopped{false};
+    PageOutcome outcome;
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (readyToDraw(*page, job, notStopped, outcome))
+        finish(outcome, PageOutcome::Written);
     return outcome;
 }
 

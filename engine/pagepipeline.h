@@ -42,6 +42,10 @@ struct PageJob
     // each extra one on a copy of the document that openCopy gives it.
     int bandThreads = 1;
     std::function<std::unique_ptr<RenderDocument>()> openCopy;
+    // Asked once the page is drawn and encoded, before its file takes the
+    // name: a reason fails the page, and whatever had the name (an older
+    // file, the target of a link) is left as it was.
+    std::function<QString()> refuseBeforeCommit;
 };
 
 // page -> render (whole, or in bands when the bitmap would pass the band
@@ -50,6 +54,11 @@ struct PageJob
 // is put in place; a stopped page leaves no file. Never two threads on one
 // document: neither renderer allows it.
 PageOutcome convertPage(const RenderDocument &document, const PageJob &job, const std::atomic<bool> &stop);
+
+// The checks convertPage makes before it draws (the page is there, its size
+// at the job's resolution, within the region and the format's limits), alone:
+// Written when the page can be drawn, else the outcome it would have.
+PageOutcome checkPage(const RenderDocument &document, const PageJob &job);
 
 // The same into an encoder that the caller keeps open across pages (one TIFF
 // of many pages), on a device that the caller puts in place when all is done.

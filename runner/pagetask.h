@@ -52,8 +52,11 @@ struct PageTask
     bool heldBack = false; // Convert: the file is left for the caller to put in place (PageJob)
     int bandThreads = 1;
     // A page whose drawing the renderer reported an error in (something left
-    // out) fails, and its file is removed.
+    // out) fails, and takes no file's name.
     bool strict = false;
+    // Probe: whether any page of the document can be drawn at the task's size
+    // (resolution or pixels, type, mode, region, box) as well.
+    bool checkSizes = false;
 
     QSize previewArea; // Preview: the area the page is shown in
 
@@ -61,7 +64,9 @@ struct PageTask
 };
 
 // What came of a task: the page's outcome, and for a preview its image, for
-// a probe what opening the document gave.
+// a probe what opening the document gave. A probe that checked sizes and
+// found no page drawable at the task's size has the outcome TooLarge, for
+// the first page, with why in its detail.
 struct TaskResult
 {
     PageOutcome outcome;

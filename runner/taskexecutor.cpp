@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace {
@@ -100,6 +102,9 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
         break;
     case PageTask::Probe:
         result = probeDocument(task.path, task.password, task.renderer);
+        if (task.checkSizes && result.loadStatus == PdfLoadStatus::Loaded
+            && result.rendererStatus == PdfLoadStatus::Loaded)
+            checkSizes(task, result);
         break;
     }
     result.outcome.milliseconds = timer.elapsed();
@@ -158,19 +163,46 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
         job.bandBudget = qBound(qint64(4) << 20, total / (2 * job.bandThreads + 1), job.bandBudget);
     }
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
+    // --strict decides once the page is whole and before it takes its name,
+    // so that a page it fails never replaces the file already there.
+    std::optional<DrawingNotes::Notes> notes;
+    if (task.strict)
+        job.refuseBeforeCommit = [&notes] {
+            notes = DrawingNotes::take();
+            return notes->errors ? QStringLiteral("the renderer reported errors while drawing (--strict): %1")
+                                       .arg(notes->first.value(0))
+                                 : QString();
+        };
     result.outcome = convertPage(*document, job, stop);
     result.outcome.renderer = rendererName(task.renderer);
-    const DrawingNotes::Notes notes = DrawingNotes::take();
-    result.outcome.warnings = notes.first;
-    result.outcome.warningCount = notes.count;
-    result.outcome.drawingErrors = notes.errors;
-    if (task.strict && notes.errors && result.outcome.result == PageOutcome::Written) {
-        ::unlink(nativePath(task.outputPath).constData());
-        result.outcome.result = PageOutcome::RenderFailed;
-        result.outcome.detail = QStringLiteral("the renderer reported errors while drawing (--strict): %1")
-                                    .arg(notes.first.value(0));
-    }
+    if (!notes)
+        notes = DrawingNotes::take();
+    result.outcome.warnings = notes->first;
+    result.outcome.warningCount = notes->count;
+    result.outcome.drawingErrors = notes->errors;
     return result;
+}
+
+// Whether any page can be drawn at the task's size, with the checks a page
+// meets before it is drawn: the first page that passes ends the look, so an
+// ordinary document costs one page's size. The document stays open for its pages.
+void TaskExecutor::checkSizes(const PageTask &task, TaskResult &result)
+{
+    const RenderDocument *document = open->forDrawing(task);
+    DrawingNotes::take();
+    if (!document || result.pageCount < 1)
+        return;
+    PageOutcome first;
+    for (int i = 0; i < result.pageCount; ++i) {
+        PageTask page = task;
+        page.pageIndex = i;
+        const PageOutcome checked = checkPage(*document, pageJobFor(page, *document));
+        if (checked.result != PageOutcome::TooLarge)
+            return;
+        if (i == 0)
+            first = checked;
+    }
+    result.outcome = first;
 }
 
 // The window's preview: the whole page as the window has always drawn it,

@@ -26,6 +26,7 @@ public:
 private:
     TaskResult convert(const PageTask &task, const std::atomic<bool> &stop);
     TaskResult preview(const PageTask &task);
+    void checkSizes(const PageTask &task, TaskResult &result);
 
     struct OpenDocuments;
     std::unique_ptr<OpenDocuments> open;

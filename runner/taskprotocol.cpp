@@ -181,8 +181,8 @@ QByteArray frame(const PageTask &task)
         out << task.encoder.jpegProgressive << task.encoder.jpegOptimize;
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
-        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict
-            << task.heldBack;
+        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
+        out << task.checkSizes << task.heldBack;
     });
 }
 
@@ -217,8 +217,8 @@ std::optional<PageTask> readTask(const QByteArray &body)
     in >> task.encoder.jpegProgressive >> task.encoder.jpegOptimize;
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
-    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict
-       >> task.heldBack;
+    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
+    in >> task.checkSizes >> task.heldBack;
     task.bandThreads = bandThreads;
     if (kind > PageTask::Probe)
         return std::nullopt;

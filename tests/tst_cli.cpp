@@ -295,6 +295,8 @@ private slots:
 
     void badUsage_data();
     void badUsage();
+    void unusableInputCostsItself_data();
+    void unusableInputCostsItself();
     void helpAndVersion();
     void optionBoundsAccepted_data();
     void optionBoundsAccepted();
@@ -312,6 +314,8 @@ private slots:
     void pageTimeoutGivesUpSlowPages();
     void pageList_data();
     void pageList();
+    void typeSpellings_data();
+    void typeSpellings();
     void outputNamesAndSizes_data();
     void outputNamesAndSizes();
     void multipageDirectoriesInOrder_data();
@@ -322,6 +326,7 @@ private slots:
     void leavesNoSettingsFolder();
     void lockedPdf_data();
     void lockedPdf();
+    void hugePageIsRefused_data();
     void hugePageIsRefused();
     void failedPageDoesNotStopOthers();
     void progressLineOnTerminalOnly();
@@ -351,6 +356,8 @@ private slots:
     void fallsBackToPopplerPerFile();
     void drawingReportsKept_data();
     void drawingReportsKept();
+    void strictLeavesWhatWasThere_data();
+    void strictLeavesWhatWasThere();
     void missingPageWithEitherRenderer_data();
     void missingPageWithEitherRenderer();
     void workerNoiseKeptOffTheTerminal();
@@ -456,11 +463,15 @@ void TestCli::badUsage_data()
         << "velloran-cli: {dir}/readonly: the output folder is not writable ({reason}): give -o a folder you can "
            "write to\n";
     QTest::newRow("backwards range") << QStringList{"-p", "3-1", "ten.pdf"}
-                                     << "velloran-cli: {dir}/ten.pdf: page list \"3-1\": the range 3-1 runs backwards: "
-                                        "write 1-3\n";
+                                     << "velloran-cli: page list \"3-1\": the range 3-1 runs backwards: write 1-3\n";
     QTest::newRow("backwards range among others")
         << QStringList{"-p", "1, 9 - 6 ,10", "ten.pdf"}
-        << "velloran-cli: {dir}/ten.pdf: page list \"1, 9 - 6 ,10\": the range 9 - 6 runs backwards: write 6-9\n";
+        << "velloran-cli: page list \"1, 9 - 6 ,10\": the range 9 - 6 runs backwards: write 6-9\n";
+    // The page list's own mistakes are found before any file is opened: said
+    // once, whatever the files.
+    QTest::newRow("page list mistake, two files") << QStringList{"-p", "2,x", "ten.pdf", "broken.pdf"}
+                                                  << "velloran-cli: page list \"2,x\": \"x\" is not a page number, a "
+                                                     "range such as 6-9 or 6-, odd or even\n";
     QTest::newRow("unknown type") << QStringList{"-t", "gif", "ten.pdf"} << "unknown type \"gif\"";
     QTest::newRow("resolution 0") << QStringList{"-r", "0", "ten.pdf"} << "invalid resolution \"0\"";
     QTest::newRow("resolution text") << QStringList{"-r", "high", "ten.pdf"} << "invalid resolution \"high\"";
@@ -499,8 +510,9 @@ void TestCli::badUsage_data()
     QTest::newRow("multipage png") << QStringList{"-t", "png", "--multipage", "ten.pdf"}
                                    << "--multipage writes TIFF files only";
     // The rest of what the format table refuses, each in the words it gives.
-    QTest::newRow("unknown type lists the types") << QStringList{"-t", "jpeg", "ten.pdf"}
-                                                  << "unknown type \"jpeg\": use jpg, png, bmp, tiff or webp";
+    QTest::newRow("unknown type lists the types") << QStringList{"-t", "jpe", "ten.pdf"}
+                                                  << "velloran-cli: unknown type \"jpe\": use jpg, png, bmp, tiff or "
+                                                     "webp\n";
     QTest::newRow("1-bit webp") << QStringList{"-t", "webp", "--mono", "ten.pdf"} << "webp files cannot hold 1-bit pages";
     QTest::newRow("transparent jpg") << QStringList{"--transparent", "ten.pdf"} << "jpg files cannot hold transparent pages";
     QTest::newRow("cmyk bmp") << QStringList{"-t", "bmp", "--cmyk", "ten.pdf"}
@@ -542,7 +554,6 @@ void TestCli::badUsage_data()
         << QStringList{"-p", "1", "--name", "{page}.{ext}", "three.pdf", "ten.pdf"} << "the same output";
     QTest::newRow("multipage name with page") << QStringList{"-t", "tiff", "--multipage", "--name", "{page}.tiff", "ten.pdf"}
                                               << "--name with --multipage cannot use {page}";
-    QTest::newRow("even of one page") << QStringList{"-p", "even", "one.pdf"} << "page list \"even\" selects no page";
     QTest::newRow("stdout, ten pages") << QStringList{"-o", "-", "ten.pdf"} << "this run would write 10";
     QTest::newRow("stdout, two files") << QStringList{"-o", "-", "-p", "1", "three.pdf", "ten.pdf"}
                                        << "this run would write 2";
@@ -553,24 +564,102 @@ void TestCli::badUsage_data()
     QTest::newRow("stdout name") << QStringList{"-o", "-", "--name", "{page}.jpg", "one.pdf"} << "leave out --name";
     QTest::newRow("stdout skip-existing") << QStringList{"-o", "-", "--skip-existing", "one.pdf"}
                                           << "leave out --skip-existing";
-    QTest::newRow("missing file") << QStringList{"missing.pdf"} << "missing.pdf: no such file";
-    QTest::newRow("broken PDF") << QStringList{"broken.pdf"} << "broken.pdf: cannot be opened as a PDF";
-    QTest::newRow("one bad among good") << QStringList{"ten.pdf", "broken.pdf"} << "broken.pdf: cannot be opened";
     QTest::newRow("same output names")
         << QStringList{"three.pdf", "other/three.pdf"} << "other/three.pdf: its output names clash with those of";
-    // The inputs are opened in workers: a file that crashes the renderer as it
-    // is opened is refused, the run still ends with its own words.
+    // A file that cannot be used refuses the run when asked to.
+    QTest::newRow("all or nothing, one bad among good")
+        << QStringList{"--all-or-nothing", "ten.pdf", "broken.pdf", "missing.pdf"}
+        << "velloran-cli: {dir}/broken.pdf: cannot be opened as a PDF (damaged or not a PDF)\n"
+           "velloran-cli: {dir}/missing.pdf: no such file: check the name and the folder\n";
+    QTest::newRow("all or nothing, a page past the end") << QStringList{"--all-or-nothing", "-p", "5", "ten.pdf", "three.pdf"}
+                                                         << "velloran-cli: {dir}/three.pdf: page list \"5\": the "
+                                                            "document has only 3 pages\n";
+    // A mistake in the command refuses the run, beside files that could be used.
+    QTest::newRow("folder as input among files") << QStringList{"ten.pdf", "other"}
+                                                 << "velloran-cli: {dir}/other: a folder, not a PDF file: name the "
+                                                    "files in it, such as {dir}/other/*.pdf\n";
+    QTest::newRow("clash beside a bad file") << QStringList{"three.pdf", "other/three.pdf", "broken.pdf"}
+                                             << "velloran-cli: {dir}/broken.pdf: cannot be opened as a PDF (damaged or "
+                                                "not a PDF)\nvelloran-cli: {dir}/other/three.pdf: its output names "
+                                                "clash with those of {dir}/three.pdf\n";
+}
+
+// A file that cannot be used costs that file: it is named on stderr, the
+// others are converted, and the run exits 1. Nothing is made for a run
+// whose every input is refused.
+void TestCli::unusableInputCostsItself_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("errors"); // all of stderr, {dir} for the test's folder
+    QTest::addColumn<QStringList>("written");
+
+    QTest::newRow("damaged among good") << QStringList{"ten.pdf", "broken.pdf", "three.pdf"}
+                                        << "velloran-cli: {dir}/broken.pdf: cannot be opened as a PDF (damaged or not "
+                                           "a PDF)\n"
+                                        << QStringList{"ten_1.jpg", "three_1.jpg"};
+    QTest::newRow("missing among good") << QStringList{"missing.pdf", "three.pdf"}
+                                        << "velloran-cli: {dir}/missing.pdf: no such file: check the name and the folder\n"
+                                        << QStringList{"three_1.jpg"};
+    QTest::newRow("damaged alone") << QStringList{"broken.pdf"}
+                                   << "velloran-cli: {dir}/broken.pdf: cannot be opened as a PDF (damaged or not a "
+                                      "PDF)\n"
+                                   << QStringList();
+    QTest::newRow("damaged alone, to standard output")
+        << QStringList{"-o", "-", "broken.pdf"}
+        << "velloran-cli: {dir}/broken.pdf: cannot be opened as a PDF (damaged or not a PDF)\n" << QStringList();
+    QTest::newRow("a page past the end of one") << QStringList{"-p", "5", "ten.pdf", "three.pdf"}
+                                                << "velloran-cli: {dir}/three.pdf: page list \"5\": the document has "
+                                                   "only 3 pages\n"
+                                                << QStringList{"ten_5.jpg"};
+    QTest::newRow("even of one page") << QStringList{"-p", "even", "one.pdf", "three.pdf"}
+                                      << "velloran-cli: {dir}/one.pdf: page list \"even\" selects no page\n"
+                                      << QStringList{"three_2.jpg"};
+    // The inputs are opened in workers: a file that crashes the renderer as
+    // it is opened is refused, and the run goes on without it.
     QTest::newRow("opening crashes the renderer")
         << QStringList{"VELLORAN_TEST_WORKER=crash 1:open", "ten.pdf", "three.pdf"}
-        << "velloran-cli: {dir}/three.pdf: cannot be opened: the renderer crashed (SIGSEGV)\n";
+        << "velloran-cli: {dir}/three.pdf: cannot be opened: the renderer crashed (SIGSEGV)\n"
+        << QStringList{"ten_1.jpg"};
     QTest::newRow("no worker executable")
         << QStringList{"VELLORAN_WORKER=/nonexistent/velloran-worker", "ten.pdf"}
         << "velloran-cli: {dir}/ten.pdf: cannot be opened: no worker process could be started: "
-           "/nonexistent/velloran-worker: No such file or directory\n";
+           "/nonexistent/velloran-worker: No such file or directory\n"
+        << QStringList();
     QTest::newRow("a worker executable that ends at once")
         << QStringList{"VELLORAN_WORKER=/bin/true", "ten.pdf"}
         << "velloran-cli: {dir}/ten.pdf: cannot be opened: no worker process could be started: "
-           "/bin/true: it ended at once (exit status 0)\n";
+           "/bin/true: it ended at once (exit status 0)\n"
+        << QStringList();
+}
+
+void TestCli::unusableInputCostsItself()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, errors);
+    QFETCH(QStringList, written);
+
+    const QString out = freshOutput();
+    QStringList full = arguments;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    while (!full.isEmpty() && full.first().startsWith("VELLORAN_")) {
+        const QString setting = full.takeFirst();
+        environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    }
+    for (QString &argument : full) {
+        if (argument.endsWith(".pdf"))
+            argument = pdf(argument);
+    }
+    if (!full.contains("-o"))
+        full = QStringList{"-o", out, "-p", "1"} + full;
+    const CliRun run = runCli(QStringList{"-q", "-r", "10"} + full, environment);
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.err, errors.replace("{dir}", dir.path()));
+    QVERIFY(run.out.isEmpty());
+    written.sort();
+    if (written.isEmpty())
+        QVERIFY2(!QFileInfo::exists(out), "a run with nothing to write must not make the output folder");
+    else
+        QCOMPARE(filesIn(out), written);
 }
 
 void TestCli::badUsage()
@@ -621,13 +710,15 @@ void TestCli::helpAndVersion()
     for (const char *option : {"--output", "--type", "--resolution", "--quality", "--pages", "--jobs",
                                "--password", "--quiet", "--version", "--renderer", "Exit status", "130", "--name",
                                "--progressive", "--optimize", "--subsampling", "--compression", "odd", "standard output",
-                               "--box", "--crop", "--no-antialias", "--no-annotations", "--cmyk"})
+                               "--box", "--crop", "--no-antialias", "--no-annotations", "--cmyk", "--all-or-nothing"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
     // What the format table says each type takes, as the wrapped lines read.
     const QString flat = help.out.simplified();
     for (const char *taken : {"Image type: jpg, png, bmp, tiff or webp", "8-bit grayscale (jpg, png, bmp, tiff)",
                               "luminance (png, bmp, tiff with CCITT G4)", "alpha (png, tiff, webp)",
-                              "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK"})
+                              "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK",
+                              "jpeg and tif are taken for jpg and tiff", "--all-or-nothing refuses them all",
+                              "Refuse the whole run when any input cannot be used"})
         QVERIFY2(flat.contains(QLatin1String(taken)), taken);
 
     const CliRun version = runCli({"--version"});
@@ -647,12 +738,15 @@ void TestCli::helpAndVersion()
     const qsizetype next = page.indexOf(QLatin1String("\n.SH "), arguments);
     QCOMPARE(page.mid(arguments, next - arguments), QStringLiteral(".SS \"Arguments:\"\n.TP\nfiles\nPDF files to convert."));
     QVERIFY(page.contains(QLatin1String(".TH VELLORAN-CLI \"1\"")));
+    // How to have a batch refused whole, in the options and in an example.
+    QCOMPARE(page.count(QLatin1String("all\\-or\\-nothing")), 3);
     QVERIFY(page.contains(QLatin1String("\"velloran-cli " VELLORAN_PROJECT_VERSION "\" \"User Commands\"")));
 #endif
 }
 
-// The limits themselves are usable values: the run starts (a page too large
-// at the top resolution fails on its own, with exit 1, not as bad usage).
+// The limits themselves are usable values: the run starts, or at the top
+// resolution, where no A4 page fits in a JPEG, is refused for the pages' size
+// (hugePageIsRefused), not for the number.
 void TestCli::optionBoundsAccepted_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -660,7 +754,7 @@ void TestCli::optionBoundsAccepted_data()
     QTest::newRow("quality 1") << QStringList{"-Q", "1"} << 0;
     QTest::newRow("quality 100") << QStringList{"-Q", "100"} << 0;
     QTest::newRow("resolution 1") << QStringList{"-r", "1"} << 0;
-    QTest::newRow("resolution 999999") << QStringList{"-r", "999999"} << 1;
+    QTest::newRow("resolution 999999") << QStringList{"-r", "999999"} << 2;
 }
 
 void TestCli::optionBoundsAccepted()
@@ -670,6 +764,7 @@ void TestCli::optionBoundsAccepted()
     const QString out = freshOutput();
     const CliRun run = runCli(QStringList{"-q", "-p", "1", "-o", out} + arguments + QStringList{pdf("three.pdf")});
     QVERIFY2(run.status == status, qPrintable(run.err));
+    QVERIFY2(!run.err.contains("invalid"), qPrintable(run.err));
     QCOMPARE(filesIn(out).size(), status == 0 ? 1 : 0);
 }
 
@@ -1156,20 +1251,20 @@ void TestCli::pageList_data()
     QTest::newRow("odd") << "odd" << 0 << QList<int>{1, 3, 5, 7, 9} << "";
     QTest::newRow("even, any case") << " Even " << 0 << QList<int>{2, 4, 6, 8, 10} << "";
     QTest::newRow("even and a page") << "1,even" << 0 << QList<int>{1, 2, 4, 6, 8, 10} << "";
-    QTest::newRow("open range past the end") << "11-" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("open range past the end") << "11-" << 1 << QList<int>{} << "the document has only 10 pages";
     QTest::newRow("open range from zero") << "0-" << 2 << QList<int>{} << "page numbers start at 1";
     QTest::newRow("range to nowhere") << "-4" << 2 << QList<int>{} << "\"-4\" is not a page number, a range";
     QTest::newRow("odd range") << "odd-3" << 2 << QList<int>{} << "\"odd-3\" is not a page number";
     QTest::newRow("letter after a range") << "1-4,x" << 2 << QList<int>{} << "\"x\" is not a page number";
     QTest::newRow("trailing comma") << "1,2," << 2 << QList<int>{} << "\"\" is not a page number";
     QTest::newRow("two hyphens") << "1-2-3" << 2 << QList<int>{} << "\"1-2-3\" is not a page number";
-    QTest::newRow("number past any integer") << "2,99999999999" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("number past any integer") << "2,99999999999" << 1 << QList<int>{} << "the document has only 10 pages";
     QTest::newRow("zero") << "0" << 2 << QList<int>{} << "page numbers start at 1";
     QTest::newRow("range from zero") << "0-3" << 2 << QList<int>{} << "page numbers start at 1";
     QTest::newRow("zero before range test") << "0-999" << 2 << QList<int>{} << "page numbers start at 1";
-    QTest::newRow("past the end") << "12" << 2 << QList<int>{} << "the document has only 10 pages";
-    QTest::newRow("range past the end") << "2-12" << 2 << QList<int>{} << "the document has only 10 pages";
-    QTest::newRow("good then bad") << "2,12" << 2 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("past the end") << "12" << 1 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("range past the end") << "2-12" << 1 << QList<int>{} << "the document has only 10 pages";
+    QTest::newRow("good then bad") << "2,12" << 1 << QList<int>{} << "the document has only 10 pages";
     QTest::newRow("empty") << "" << 2 << QList<int>{} << "the page list is empty";
 }
 
@@ -1187,9 +1282,45 @@ void TestCli::pageList()
     if (message.isEmpty()) {
         QCOMPARE(run.err, QString());
     } else {
-        QVERIFY2(run.err.contains(pdf("ten.pdf") + ": "), qPrintable(run.err));
+        // A page the document lacks is the document's (exit 1); a mistake in
+        // the list itself is the command's, said once with no file's name.
+        const QString prefix = status == 1 ? "velloran-cli: " + pdf("ten.pdf") + ": page list \"" + pages + "\": "
+                                           : QStringLiteral("velloran-cli: ");
+        QVERIFY2(run.err.startsWith(prefix), qPrintable(run.err));
+        QCOMPARE(run.err.contains(pdf("ten.pdf")), status == 1);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(run.err.count('\n'), 1);
     }
+}
+
+// -t takes the other usual spellings of a type, in any case; the files take
+// the type's own extension and are of that type.
+void TestCli::typeSpellings_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("signature");
+
+    const QByteArray jpeg("\xff\xd8\xff", 3);
+    const QByteArray tiff("II*\0", 4);
+    QTest::newRow("jpeg") << "jpeg" << "three_1.jpg" << jpeg;
+    QTest::newRow("JPEG") << "JPEG" << "three_1.jpg" << jpeg;
+    QTest::newRow("jpg") << "jpg" << "three_1.jpg" << jpeg;
+    QTest::newRow("tif") << "tif" << "three_1.tiff" << tiff;
+    QTest::newRow("Tif") << "Tif" << "three_1.tiff" << tiff;
+    QTest::newRow("tiff") << "tiff" << "three_1.tiff" << tiff;
+}
+
+void TestCli::typeSpellings()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, signature);
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "-t", type, "-r", "10", "-p", "1", "-o", out, pdf("three.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(out), QStringList{name});
+    QCOMPARE(bytesOf(out + "/" + name).left(signature.size()), signature);
 }
 
 void TestCli::outputNamesAndSizes_data()
@@ -1343,8 +1474,10 @@ void TestCli::lockedPdf_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("no password") << QStringList{} << 2 << "locked.pdf: the PDF needs a password";
-    QTest::newRow("wrong password") << QStringList{"--password", "guess"} << 2 << "locked.pdf: wrong password";
+    // Each says what to do.
+    QTest::newRow("no password") << QStringList{} << 1 << "locked.pdf: the PDF needs a password: give it with --password\n";
+    QTest::newRow("wrong password") << QStringList{"--password", "guess"} << 1
+                                    << "locked.pdf: wrong password: give the right one with --password\n";
     QTest::newRow("right password") << QStringList{"--password", "velvet"} << 0 << "";
 }
 
@@ -1367,32 +1500,71 @@ void TestCli::lockedPdf()
     if (status == 0) {
         QCOMPARE(filesIn(out), (QStringList{"locked_1.jpg", "locked_2.jpg", "locked_3.jpg"}));
     } else {
-        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(run.err, "velloran-cli: " + dir.path() + "/" + message);
         QVERIFY(!QFileInfo::exists(out));
     }
 }
 
-void TestCli::hugePageIsRefused()
+// A size at which no page of any input can be drawn (past the format's own
+// limits: JPEG 65500 pixels a side, WebP 16383) is the command's mistake,
+// refused before anything is drawn or made (exit 2). Where some input's pages
+// fit, a page that does not fails alone (exit 1).
+void TestCli::hugePageIsRefused_data()
 {
-    // Past the format's own limit (JPEG: 65500 pixels a side), refused before drawing.
-    const QString out = freshOutput();
-    const CliRun run = runCli({"-t", "jpg", "-r", "999999", "-p", "1,3", "-o", out, pdf("three.pdf")});
-    QCOMPARE(run.status, 1);
-    const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 2);
-    for (const QString &line : lines) {
-        QVERIFY2(line.startsWith("velloran-cli: " + pdf("three.pdf") + ": page "), qPrintable(line));
-        QVERIFY2(line.contains("page too large to render at 999999 dpi"), qPrintable(line));
-    }
-    QCOMPARE(filesIn(out), QStringList());
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("errors"); // all of stderr; {dir}: the test's folder, {huge}: the fixture
+    QTest::addColumn<QStringList>("written");
 
+    QTest::newRow("past JPEG's limit") << QStringList{"-t", "jpg", "-r", "99999", "-p", "1,3", "three.pdf"} << 2
+                                       << "velloran-cli: no page can be drawn at 99999 dpi: page 1 of {dir}/three.pdf "
+                                          "would be 826381 x 1169433 pixels; a JPEG image has at most 65500 pixels a "
+                                          "side: give a lower resolution with -r\n"
+                                       << QStringList();
+    QTest::newRow("the top resolution") << QStringList{"-r", "999999", "three.pdf", "ten.pdf"} << 2
+                                        << "velloran-cli: no page can be drawn at 999999 dpi: page 1 of "
+                                           "{dir}/three.pdf would be 8263881 x 11694433 pixels; a JPEG image has at "
+                                           "most 65500 pixels a side: give a lower resolution with -r\n"
+                                        << QStringList();
+    QTest::newRow("pixels past WebP's limit") << QStringList{"-t", "webp", "--scale-to", "20000", "three.pdf"} << 2
+                                              << "velloran-cli: no page can be drawn at that size: page 1 of "
+                                                 "{dir}/three.pdf would be 14133 x 20000 pixels; a WebP image has at "
+                                                 "most 16383 pixels a side: give a smaller size\n"
+                                              << QStringList();
     // A page box of 1e9 points: its size in bytes is past any integer, which
     // must read as too large, not overflow into something small.
+    QTest::newRow("a page box of 1e9 points") << QStringList{"-t", "png", "-r", "150", "{huge}"} << 2
+                                              << "velloran-cli: no page can be drawn at 150 dpi: page 1 of {huge} "
+                                                 "would be 2083333333 x 2083333333 pixels: give a lower resolution "
+                                                 "with -r\n"
+                                              << QStringList();
+    QTest::newRow("beside a page that fits") << QStringList{"-t", "png", "-r", "150", "{huge}", "one.pdf"} << 1
+                                             << "velloran-cli: {huge}: page 1: page too large to render at 150 dpi "
+                                                "(2083333333 x 2083333333 pixels)\n"
+                                             << QStringList{"one_1.png"};
+}
+
+void TestCli::hugePageIsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, errors);
+    QFETCH(QStringList, written);
     const QString huge = qEnvironmentVariable("VELLORAN_TEST_DATA") + "/huge-mediabox.pdf";
-    const CliRun hugeRun = runCli({"-t", "png", "-r", "150", "-o", out, huge});
-    QCOMPARE(hugeRun.status, 1);
-    QVERIFY2(hugeRun.err.contains("page too large to render at 150 dpi"), qPrintable(hugeRun.err));
-    QCOMPARE(filesIn(out), QStringList());
+    for (QString &argument : arguments) {
+        if (argument == "{huge}")
+            argument = huge;
+        else if (argument.endsWith(".pdf"))
+            argument = pdf(argument);
+    }
+    const QString out = freshOutput();
+    const CliRun run = runCli(QStringList{"-q", "-o", out} + arguments);
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.err, errors.replace("{dir}", dir.path()).replace("{huge}", huge));
+    if (status == 2)
+        QVERIFY2(!QFileInfo::exists(out), "a refused run must not make the output folder");
+    else
+        QCOMPARE(filesIn(out), written);
 }
 
 void TestCli::failedPageDoesNotStopOthers()
@@ -1401,8 +1573,10 @@ void TestCli::failedPageDoesNotStopOthers()
     QVERIFY(QDir().mkpath(out + "/three_2.png"));
     const CliRun run = runCli({"-t", "png", "-r", "20", "-o", out, pdf("three.pdf")});
     QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.startsWith("velloran-cli: " + pdf("three.pdf") + ": page 2: cannot write "), qPrintable(run.err));
-    QCOMPARE(run.err.count('\n'), 1);
+    // A folder in the way of a page's output is named as such, with what to do.
+    QCOMPARE(run.err, "velloran-cli: " + pdf("three.pdf") + ": page 2: cannot write " + out
+                          + "/three_2.png: a folder of that name is in the way: move or rename it, or give -o "
+                            "another folder\n");
     QCOMPARE(filesIn(out), (QStringList{"three_1.png", "three_3.png"}));
 }
 
@@ -1446,7 +1620,9 @@ void TestCli::interruptLeavesWholeFiles()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 130);
     const QString err = programErrors(process.readAllStandardError());
-    QVERIFY2(err.contains(QRegularExpression("velloran-cli: interrupted: \\d+ of 40 pages written")), qPrintable(err));
+    QVERIFY2(err.contains(QRegularExpression("^velloran-cli: interrupted: \\d+ of 40 pages written: run the same "
+                                             "command with --skip-existing to do the rest\n$")),
+             qPrintable(err));
 
     const QStringList names = filesIn(out);
     QVERIFY(names.size() < 40);
@@ -1555,10 +1731,23 @@ void TestCli::planWritesNothingWhenAFileFails()
     BatchOptions options;
     options.files = QStringList{pdf("ten.pdf"), pdf("broken.pdf"), pdf("missing.pdf")};
     options.outputDir = freshOutput();
-    const BatchPlan plan = planBatch(options);
+    // The files that open are converted; the others are reported.
+    BatchPlan plan = planBatch(options);
+    QCOMPARE(plan.errors, QStringList());
+    QCOMPARE(plan.files.size(), 1);
+    QCOMPARE(plan.files.first().path, pdf("ten.pdf"));
+    QCOMPARE(plan.refused.size(), 2);
+    QCOMPARE(refusalText(plan.refused.at(0)), pdf("broken.pdf") + ": cannot be opened as a PDF (damaged or not a PDF)");
+    QCOMPARE(refusalText(plan.refused.at(1)), pdf("missing.pdf") + ": no such file: check the name and the folder");
+    QVERIFY(QFileInfo(options.outputDir).isDir());
+
+    // All or nothing: nothing, not even the folder.
+    options.outputDir = freshOutput();
+    options.allOrNothing = true;
+    plan = planBatch(options);
     QCOMPARE(plan.errors.size(), 2);
     QVERIFY(plan.errors.at(0).startsWith(pdf("broken.pdf") + ": "));
-    QCOMPARE(plan.errors.at(1), pdf("missing.pdf") + ": no such file");
+    QCOMPARE(plan.errors.at(1), pdf("missing.pdf") + ": no such file: check the name and the folder");
     QVERIFY(!QFileInfo::exists(options.outputDir));
 }
 
@@ -1650,6 +1839,15 @@ void TestCli::hostileEnvironments_data()
         << QStringList{"-q", "-j", "1", "-t", "bmp", "-r", "100", "ten.pdf"} << "tmpfs" << 1
         << "velloran-cli: stopped: %OUT%: No space left on device; 0 of 10 pages written, 9 not started: make room "
            "there or give -o another folder, then add --skip-existing to do the rest\n";
+    QTest::newRow("full file system, ten pages, --skip-existing")
+        << QStringList{"-q", "-j", "1", "-t", "bmp", "-r", "100", "--skip-existing", "ten.pdf"} << "tmpfs" << 1
+        << "velloran-cli: stopped: %OUT%: No space left on device; 0 of 10 pages written, 9 not started: make room "
+           "there or give -o another folder, then run the same command again to do the rest\n";
+    // The report's stopped_because holds what the line says: the reason, the counts and what to do.
+    QTest::newRow("full file system, ten pages, --json")
+        << QStringList{"-q", "--json", "-j", "1", "-t", "bmp", "-r", "100", "ten.pdf"} << "tmpfs" << 1
+        << "velloran-cli: stopped: %OUT%: No space left on device; 0 of 10 pages written, 9 not started: make room "
+           "there or give -o another folder, then add --skip-existing to do the rest\n";
     QTest::newRow("full file system, multi-page tiff")
         << QStringList{"-q", "-t", "tiff", "--multipage", "-r", "100", "-p", "1", "drawing.pdf"} << "tmpfs" << 1
         << "drawing.pdf: page 1: cannot write %OUT%/drawing.tiff: No space left on device";
@@ -1667,8 +1865,13 @@ void TestCli::hostileEnvironments_data()
         << "three.pdf: page 1: cannot write %OUT%/three_1.jpg: Input/output error";
     QTest::newRow("no flush without --skip-existing")
         << QStringList{"-q", "-j", "1", "-r", "20", "-p", "1", "three.pdf"} << "failing sync" << 0 << "";
-    QTest::newRow("Ctrl-C in the warm-up draw") << QStringList{"-q", "-j", "1", "-r", "1", "operators.pdf"} << "Ctrl-C"
-                                                << 130 << "velloran-cli: interrupted: 0 of 1 pages written";
+    QTest::newRow("Ctrl-C in the warm-up draw")
+        << QStringList{"-q", "-j", "1", "-r", "1", "operators.pdf"} << "Ctrl-C" << 130
+        << "velloran-cli: interrupted: 0 of 1 pages written: run the same command with --skip-existing to do the "
+           "rest\n";
+    QTest::newRow("Ctrl-C, --skip-existing given")
+        << QStringList{"-q", "-j", "1", "-r", "1", "--skip-existing", "operators.pdf"} << "Ctrl-C" << 130
+        << "velloran-cli: interrupted: 0 of 1 pages written: run the same command again to do the rest\n";
 }
 
 void TestCli::hostileEnvironments()
@@ -1734,6 +1937,11 @@ void TestCli::hostileEnvironments()
     QVERIFY2(err.contains(message), qPrintable(err));
     if (setting == "tmpfs")
         QVERIFY2(err.count("No space left on device") <= 2, qPrintable(err));
+    if (setting == "tmpfs" && arguments.contains("--json")) {
+        const QByteArray report = process.readAllStandardOutput();
+        const QJsonObject summary = jsonLines(QString::fromUtf8(report)).last().value("summary").toObject();
+        QCOMPARE("velloran-cli: stopped: " + summary.value("stopped_because").toString() + "\n", message);
+    }
     if (status == 0)
         QCOMPARE(filesIn(out), QStringList{"three_1.jpg"});
     else if (setting != "full stdout")
@@ -1876,21 +2084,38 @@ void TestCli::skipExistingChecksWholeness()
 void TestCli::refusedInputInJson()
 {
     const QString out = freshOutput();
-    const CliRun run = runCli({"-q", "--json", "-o", out, pdf("ten.pdf"), pdf("broken.pdf")});
-    QCOMPARE(run.status, 2);
+    const CliRun run = runCli({"-q", "--json", "-r", "10", "-p", "1", "-o", out, pdf("ten.pdf"), pdf("broken.pdf")});
+    QCOMPARE(run.status, 1);
     const QList<QJsonObject> lines = jsonLines(run.out);
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
     QCOMPARE(lines.first(), (QJsonObject{{"file", pdf("broken.pdf")},
                                          {"status", "refused"},
                                          {"error", "cannot be opened as a PDF (damaged or not a PDF)"}}));
+    QCOMPARE(lines.at(1).value("file").toString(), pdf("ten.pdf"));
+    QCOMPARE(lines.at(1).value("status").toString(), QStringLiteral("written"));
     const QJsonObject summary = lines.last().value("summary").toObject();
     QCOMPARE(summary.value("refused").toInt(), 1);
-    QCOMPARE(summary.value("pages").toInt(), 0);
-    QCOMPARE(summary.value("exit_status").toInt(), 2);
+    QCOMPARE(summary.value("pages").toInt(), 1);
+    QCOMPARE(summary.value("written").toInt(), 1);
+    QCOMPARE(summary.value("exit_status").toInt(), 1);
     QCOMPARE(summary.value("files").toArray(), (QJsonArray{pdf("ten.pdf"), pdf("broken.pdf")}));
+    QCOMPARE(filesIn(out), QStringList{"ten_1.jpg"});
+
+    // All or nothing: the refusal, a summary of nothing, exit 2.
+    const QString refusedOut = freshOutput();
+    const CliRun refused = runCli({"-q", "--json", "--all-or-nothing", "-o", refusedOut, pdf("ten.pdf"),
+                                   pdf("broken.pdf")});
+    QCOMPARE(refused.status, 2);
+    const QList<QJsonObject> refusedLines = jsonLines(refused.out);
+    QCOMPARE(refusedLines.size(), 2);
+    QCOMPARE(refusedLines.first(), lines.first());
+    const QJsonObject refusedSummary = refusedLines.last().value("summary").toObject();
+    QCOMPARE(refusedSummary.value("refused").toInt(), 1);
+    QCOMPARE(refusedSummary.value("pages").toInt(), 0);
+    QCOMPARE(refusedSummary.value("exit_status").toInt(), 2);
     // A string whether or not a worker ran, so that scripts compare it as one.
-    QCOMPARE(summary.value("confinement"), QJsonValue("none: no page was drawn in a worker"));
-    QVERIFY(!QFileInfo::exists(out));
+    QCOMPARE(refusedSummary.value("confinement"), QJsonValue("none: no page was drawn in a worker"));
+    QVERIFY(!QFileInfo::exists(refusedOut));
 }
 
 // Temporary files of a killed run are removed once no live run can own
@@ -2211,6 +2436,64 @@ void TestCli::drawingReportsKept()
     QCOMPARE(filesIn(strictOut), QStringList());
 }
 
+// A page --strict fails never takes its output's name: an older file of that
+// name keeps its bytes, a link stays a link and what it points at is left as
+// it was (or not made), and no temporary file is left.
+void TestCli::strictLeavesWhatWasThere_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("before"); // file, link or dangling link
+
+    QStringList renderers{"poppler"};
+    if (rendererBuiltIn(RendererKind::MuPdf))
+        renderers << "mupdf";
+    for (const QString &renderer : renderers)
+        for (const char *before : {"file", "link", "dangling link"})
+            QTest::newRow(qPrintable(renderer + ", " + before)) << renderer << QString::fromLatin1(before);
+}
+
+void TestCli::strictLeavesWhatWasThere()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, before);
+    if (!QFileInfo::exists(pdf("reports.pdf")))
+        QVERIFY(makeBrokenDrawingPdf(pdf("reports.pdf")));
+    // A link within the output folder: a worker may write nowhere else.
+    const QString out = freshOutput();
+    QVERIFY(QDir().mkpath(out));
+    const QString output = out + "/reports_1.png";
+    const QString target = out + "/kept.png";
+    const QByteArray old = "an older file of that name\n";
+    if (before != "dangling link") {
+        QFile file(before == "file" ? output : target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(old), qint64(old.size()));
+    }
+    if (before != "file")
+        QCOMPARE(::symlink("kept.png", QFile::encodeName(output).constData()), 0);
+
+    const CliRun run = runCli({"-q", "--strict", "--renderer", renderer, "-t", "png", "-r", "72", "-p", "1", "-o",
+                               out, pdf("reports.pdf")});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("velloran-cli: %1: page 1: the renderer reported errors while "
+                                               "drawing (--strict): ")
+                                    .arg(pdf("reports.pdf"))),
+             qPrintable(run.err));
+    if (before == "file") {
+        QCOMPARE(filesIn(out), QStringList{"reports_1.png"});
+        QCOMPARE(bytesOf(output), old);
+        return;
+    }
+    QCOMPARE(QFileInfo(output).symLinkTarget(), target);
+    if (before == "link") {
+        QCOMPARE(filesIn(out), (QStringList{"kept.png", "reports_1.png"}));
+        QCOMPARE(bytesOf(target), old);
+    } else {
+        QCOMPARE(filesIn(out), QStringList{"reports_1.png"});
+        QVERIFY(!QFileInfo::exists(target));
+    }
+}
+
 // A page tree that counts a page it cannot give (a kid the file lacks, or
 // one kid too few): both renderers write the others and fail that one alike.
 void TestCli::missingPageWithEitherRenderer_data()
@@ -2353,7 +2636,8 @@ void TestCli::stopInsideAHungPage()
     const QString err = programErrors(process.readAllStandardError());
     QVERIFY2(process.exitCode() == 130, qPrintable(err));
     QVERIFY2(elapsed < stopBoundMs, qPrintable(QStringLiteral("ended %1 ms after Ctrl-C").arg(elapsed)));
-    QCOMPARE(err, QStringLiteral("velloran-cli: interrupted: 0 of 1 pages written\n"));
+    QCOMPARE(err, QStringLiteral("velloran-cli: interrupted: 0 of 1 pages written: run the same command with "
+                                 "--skip-existing to do the rest\n"));
     QCOMPARE(filesIn(out), QStringList());
     QVERIFY2(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(workers.first())), "the worker outlived the run");
 }
