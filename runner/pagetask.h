@@ -5,6 +5,7 @@
 #include "engine/image/imageformat.h"
 #include "engine/image/rowencoder.h"
 #include "engine/pageoutcome.h"
+#include "engine/pdftoppmsize.h"
 #include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
 
@@ -54,6 +55,10 @@ struct PageTask
     // A page whose drawing the renderer reported an error in (something left
     // out) fails, and its file is removed.
     bool strict = false;
+
+    // Sized as pdftoppm sizes pages, when active: overrides the resolution,
+    // the fitting and the region above.
+    PdftoppmSizing pdftoppm;
 
     QSize previewArea; // Preview: the area the page is shown in
 
