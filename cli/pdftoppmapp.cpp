@@ -63,12 +63,13 @@ struct OutputType
 OutputType outputType(const PdftoppmArgs &args)
 {
     const PixelMode mode = args.mono ? PixelMode::Mono : args.gray ? PixelMode::Gray : PixelMode::Color;
+    // pdftoppm 22.12 writes PNG and JPEG in colour whatever -gray and -mono say.
     if (args.png)
-        return {QStringLiteral("png"), QStringLiteral("png"), mode};
+        return {QStringLiteral("png"), QStringLiteral("png"), PixelMode::Color};
     if (args.jpegCmyk)
         return {QStringLiteral("jpg"), QStringLiteral("jpg"), PixelMode::Cmyk};
     if (args.jpeg)
-        return {QStringLiteral("jpg"), QStringLiteral("jpg"), mode == PixelMode::Mono ? PixelMode::Gray : mode};
+        return {QStringLiteral("jpg"), QStringLiteral("jpg"), PixelMode::Color};
     if (args.tiff)
         return {QStringLiteral("tiff"), QStringLiteral("tif"), mode};
     if (args.mono)
