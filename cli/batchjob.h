@@ -12,6 +12,7 @@
 #include "engine/image/rowencoder.h"
 #include "engine/render/renderer.h"
 #include "engine/nametemplate.h"
+#include "engine/pdftoppmsize.h"
 
 // How pages are sized, stored and named beyond type, resolution and quality.
 struct OutputStyle
@@ -33,6 +34,7 @@ struct OutputStyle
     RenderOptions drawing;
     QRect crop; // a region in pixels of each page as drawn; empty: the whole page
     bool strict = false; // a page whose drawing the renderer reported an error in fails
+    PdftoppmSizing pdftoppm; // active: pages sized as pdftoppm sizes them (its command line)
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
     RenderOptions renderOptions() const

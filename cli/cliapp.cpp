@@ -453,6 +453,10 @@ void readOptions(const QCommandLineParser &parser, CliApp::CommandLine &result)
                                     result.errors);
     options.resolutionGiven = parser.isSet(QStringLiteral("resolution"));
     readOutputStyle(parser, result);
+    // -t pgm and -t pbm hold one mode each: gray and 1-bit without --gray or --mono.
+    const std::optional<ImageFormat> format = imageFormatForExtension(options.extension);
+    if (format && options.style.mode == PixelMode::Color)
+        options.style.mode = defaultMode(*format);
     options.quality = readNumber(parser, QStringLiteral("quality"), minQuality, maxQuality, result.errors);
     if (parser.isSet(QStringLiteral("pages")))
         options.pages = parser.value(QStringLiteral("pages"));

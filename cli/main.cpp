@@ -1,7 +1,10 @@
 #include "cli/cliapp.h"
+#include "cli/pdftoppmapp.h"
 #include "engine/nativepath.h"
 
 #include <QCoreApplication>
+
+#include <cstring>
 
 int main(int argc, char *argv[])
 {
@@ -12,5 +15,10 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (const NativePath &argument : NativePath::fromArguments(argc, argv))
         arguments << argument.escaped();
+    // Run as pdftoppm (the link in poppler-compat/), it reads pdftoppm's arguments.
+    const char *slash = std::strrchr(argv[0], '/');
+    const char *name = slash ? slash + 1 : argv[0];
+    if (std::strcmp(name, "pdftoppm") == 0)
+        return runPdftoppm(arguments);
     return CliApp().run(arguments);
 }

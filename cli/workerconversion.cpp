@@ -137,6 +137,7 @@ PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
     // A file that a later run counts as done must survive a power cut whole.
     task.synced = style.skipExisting;
     task.strict = style.strict;
+    task.pdftoppm = style.pdftoppm;
     return task;
 }
 

@@ -37,6 +37,16 @@ if(TARGET velloran-cli)
 endif()
 # In the cli component, which a whole install includes too: both programs need it.
 install(TARGETS velloran-worker RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/velloran COMPONENT cli)
+# libexec/velloran/poppler-compat/pdftoppm: velloran-cli under pdftoppm's name,
+# off the default PATH, for scripts that put this folder first in theirs.
+if(TARGET velloran-cli)
+    file(RELATIVE_PATH cli_from_compat /${CMAKE_INSTALL_LIBEXECDIR}/velloran/poppler-compat /${CMAKE_INSTALL_BINDIR}/velloran-cli)
+    install(CODE "
+        set(compat \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/velloran/poppler-compat\")
+        file(MAKE_DIRECTORY \"\${compat}\")
+        file(CREATE_LINK \"${cli_from_compat}\" \"\${compat}/pdftoppm\" SYMBOLIC)
+        message(STATUS \"Installing: \${compat}/pdftoppm\")" COMPONENT cli)
+endif()
 
 if(VELLORAN_MANUAL_CHM)
     install(FILES ${VELLORAN_MANUAL_CHM} DESTINATION ${VELLORAN_DATA_DIR})

@@ -34,7 +34,7 @@ QString sizeText(double width, double height, char format = 'f')
 // Checks the size at the resolution against the format; fills width and height.
 bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
 {
-    const PixelSize size = pixelSizeAt(page.sizeInPoints(), job.resolution);
+    const PixelSize size = pixelSizeAt(page.sizeInPoints(), job.resolution, job.roundUp);
     switch (size.status) {
     case PixelSize::BelowOnePixel:
         finish(outcome, PageOutcome::TooSmall,

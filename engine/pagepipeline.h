@@ -29,6 +29,9 @@ struct PageJob
     // Only this region of the page as drawn at the resolution, in its pixels,
     // clipped to the page; empty: the whole page.
     QRect region;
+    // The page's sides in the whole pixels that cover it (pdftoppm's sizes),
+    // not the nearest; the region is clipped to those.
+    bool roundUp = false;
     EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;

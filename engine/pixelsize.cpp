@@ -5,13 +5,13 @@
 #include <cmath>
 #include <limits>
 
-PixelSize pixelSizeAt(const QSizeF &points, double dpi)
+PixelSize pixelSizeAt(const QSizeF &points, double dpi, bool roundUp)
 {
     PixelSize size;
     size.exactWidth = points.width() * dpi / 72.0;
     size.exactHeight = points.height() * dpi / 72.0;
-    const double w = std::floor(size.exactWidth + 0.5);
-    const double h = std::floor(size.exactHeight + 0.5);
+    const double w = roundUp ? std::ceil(size.exactWidth) : std::floor(size.exactWidth + 0.5);
+    const double h = roundUp ? std::ceil(size.exactHeight) : std::floor(size.exactHeight + 0.5);
     // NaN fails every comparison, so it lands here as well.
     if (!(w >= 1 && h >= 1)) {
         size.status = PixelSize::BelowOnePixel;

@@ -23,8 +23,9 @@ struct PixelSize
     double bitmapBytes() const { return double(width) * 4 * double(height); }
 };
 
-// Rounds as Poppler does when it lays a page out at the resolution.
-PixelSize pixelSizeAt(const QSizeF &points, double dpi);
+// Rounds as Poppler does when it lays a page out at the resolution; roundUp:
+// the whole pixels that cover the page, as pdftoppm sizes its images.
+PixelSize pixelSizeAt(const QSizeF &points, double dpi, bool roundUp = false);
 
 // The resolution at which the page fits a box of maxWidth x maxHeight
 // pixels, keeping its proportions; 0 for a side leaves it free.

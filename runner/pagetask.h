@@ -5,6 +5,7 @@
 #include "engine/image/imageformat.h"
 #include "engine/image/rowencoder.h"
 #include "engine/pageoutcome.h"
+#include "engine/pdftoppmsize.h"
 #include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
 
@@ -57,6 +58,10 @@ struct PageTask
     // Probe: whether any page of the document can be drawn at the task's size
     // (resolution or pixels, type, mode, region, box) as well.
     bool checkSizes = false;
+
+    // Sized as pdftoppm sizes pages, when active: overrides the resolution,
+    // the fitting and the region above.
+    PdftoppmSizing pdftoppm;
 
     QSize previewArea; // Preview: the area the page is shown in
 

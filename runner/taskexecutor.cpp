@@ -129,6 +129,17 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     job.quality = task.quality;
     job.mode = task.mode;
     job.region = task.region;
+    if (task.pdftoppm.active) {
+        const std::unique_ptr<RenderPage> page = document.page(task.pageIndex);
+        if (page->exists()) {
+            // One resolution draws the page: pdftoppm's two, when they differ,
+            // give its image's size and the width's resolution its drawing.
+            const PdftoppmPage sized = pdftoppmPage(task.pdftoppm, page->sizeInPoints());
+            job.resolution = sized.xResolution;
+            job.region = sized.region;
+            job.roundUp = true;
+        }
+    }
     job.encoder = task.encoder;
     job.timeLimitMs = task.timeLimitMs;
     job.synced = task.synced;

@@ -183,6 +183,10 @@ QByteArray frame(const PageTask &task)
         putEnum(out, task.encoder.tiffCompression);
         out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
         out << task.checkSizes << task.heldBack;
+        const PdftoppmSizing &sizing = task.pdftoppm;
+        out << sizing.active << sizing.xResolution << sizing.yResolution << qint32(sizing.scaleTo)
+            << qint32(sizing.scaleToX) << qint32(sizing.scaleToY) << qint32(sizing.x) << qint32(sizing.y)
+            << qint32(sizing.width) << qint32(sizing.height);
     });
 }
 
@@ -220,6 +224,18 @@ std::optional<PageTask> readTask(const QByteArray &body)
     in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
     in >> task.checkSizes >> task.heldBack;
     task.bandThreads = bandThreads;
+    PdftoppmSizing &sizing = task.pdftoppm;
+    qint32 sizes[7] = {};
+    in >> sizing.active >> sizing.xResolution >> sizing.yResolution;
+    for (qint32 &size : sizes)
+        in >> size;
+    sizing.scaleTo = sizes[0];
+    sizing.scaleToX = sizes[1];
+    sizing.scaleToY = sizes[2];
+    sizing.x = sizes[3];
+    sizing.y = sizes[4];
+    sizing.width = sizes[5];
+    sizing.height = sizes[6];
     if (kind > PageTask::Probe)
         return std::nullopt;
     return ifWhole(in, task);

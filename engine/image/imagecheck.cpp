@@ -1,11 +1,13 @@
 #include "engine/image/imagecheck.h"
 
+#include "engine/image/pnmencoder.h"
 #include "engine/nativepath.h"
 
 #include <QByteArray>
 #include <QFile>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -64,6 +66,30 @@ QString whyNotWholeTiff(const QString &path, qint64 size)
     return why;
 }
 
+// The size a binary netpbm file must have, read from its header ("P6 <w>
+// <h> 255" and one whitespace byte before the rows); -1 when the header
+// cannot be read.
+qint64 pnmFileBytes(const QByteArray &head, PixelMode mode)
+{
+    const int fields = mode == PixelMode::Mono ? 2 : 3;
+    qint64 values[3] = {};
+    int at = 2;
+    for (int field = 0; field < fields; ++field) {
+        if (at >= head.size() || !std::isspace(uchar(head.at(at))))
+            return -1;
+        while (at < head.size() && std::isspace(uchar(head.at(at))))
+            ++at;
+        const int start = at;
+        while (at < head.size() && head.at(at) >= '0' && head.at(at) <= '9' && at - start < 12)
+            values[field] = values[field] * 10 + (head.at(at++) - '0');
+        if (at == start)
+            return -1;
+    }
+    if (at >= head.size() || !std::isspace(uchar(head.at(at))) || values[0] < 1 || values[1] < 1)
+        return -1;
+    return at + 1 + pnmRowBytes(mode, values[0]) * values[1];
+}
+
 } // namespace
 
 QString whyNotWholeImage(const QString &path, ImageFormat format)
@@ -78,7 +104,7 @@ QString whyNotWholeImage(const QString &path, ImageFormat format)
     const qint64 size = file.size();
     if (size == 0)
         return QStringLiteral("the file is empty");
-    const QByteArray head = file.read(16);
+    const QByteArray head = file.read(64);
     const auto tail = [&file, size](qint64 length) {
         return size >= length && file.seek(size - length) ? file.read(length) : QByteArray();
     };
@@ -110,6 +136,16 @@ QString whyNotWholeImage(const QString &path, ImageFormat format)
         if (quint64(le32(head, 4)) + 8 != quint64(size))
             return QStringLiteral("cut short: %1 bytes of the %2 its RIFF header gives").arg(size).arg(quint64(le32(head, 4)) + 8);
         return QString();
+    case ImageFormat::Ppm:
+    case ImageFormat::Pgm:
+    case ImageFormat::Pbm: {
+        const qint64 expected = pnmFileBytes(head, facts.modes.constFirst());
+        if (expected < 0)
+            return QStringLiteral("not a %1 file").arg(QLatin1String(facts.name));
+        if (expected != size)
+            return QStringLiteral("cut short: %1 bytes of the %2 its %3 header gives").arg(size).arg(expected).arg(QLatin1String(facts.name));
+        return QString();
+    }
     case ImageFormat::Tiff:
         file.close();
         return whyNotWholeTiff(path, size);

@@ -3,6 +3,7 @@
 #include "engine/image/bmpencoder.h"
 #include "engine/image/jpegencoder.h"
 #include "engine/image/pngencoder.h"
+#include "engine/image/pnmencoder.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/image/webpencoder.h"
 
@@ -47,6 +48,14 @@ const QList<ImageFormatFacts> &imageFormats()
         {ImageFormat::WebP, "WebP", "webp", {QByteArray("RIFF", 4)}, webpMaxSide, nullptr,
          "a WebP image has at most %1 pixels a side", {M::Color, M::ColorAlpha}, false, true, nullptr,
          make<WebpEncoder>},
+        // Binary netpbm, as pdftoppm writes by default: a text header, then the
+        // rows as they come. Each type holds one mode.
+        {ImageFormat::Ppm, "PPM", "ppm", {QByteArray("P6", 2)}, INT_MAX, nullptr, nullptr, {M::Color}, false, true,
+         nullptr, make<PnmEncoder>},
+        {ImageFormat::Pgm, "PGM", "pgm", {QByteArray("P5", 2)}, INT_MAX, nullptr, nullptr, {M::Gray}, false, true,
+         nullptr, make<PnmEncoder>},
+        {ImageFormat::Pbm, "PBM", "pbm", {QByteArray("P4", 2)}, INT_MAX, nullptr, nullptr, {M::Mono}, false, true,
+         nullptr, make<PnmEncoder>},
     };
     return formats;
 }
@@ -75,6 +84,12 @@ QStringList formatExtensions()
     for (const ImageFormatFacts &facts : imageFormats())
         extensions << QLatin1String(facts.extension);
     return extensions;
+}
+
+PixelMode defaultMode(ImageFormat format)
+{
+    const QList<PixelMode> &modes = formatFacts(format).modes;
+    return modes.contains(PixelMode::Color) ? PixelMode::Color : modes.constFirst();
 }
 
 bool formatStores(ImageFormat format, PixelMode mode)

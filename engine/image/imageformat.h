@@ -11,7 +11,7 @@
 
 class RowEncoder;
 
-enum class ImageFormat { Jpeg, Png, Bmp, Tiff, WebP };
+enum class ImageFormat { Jpeg, Png, Bmp, Tiff, WebP, Ppm, Pgm, Pbm };
 
 // What a file holds for each pixel.
 enum class PixelMode {
@@ -55,6 +55,10 @@ std::optional<ImageFormat> imageFormatForExtension(const QString &extension);
 
 // The extensions of every type, in the table's order.
 QStringList formatExtensions();
+
+// The mode a page of the format is written in when none is asked for: colour,
+// or the one mode a type holds (gray for pgm, 1-bit for pbm).
+PixelMode defaultMode(ImageFormat format);
 
 // Whether files of the format can store pixels in the mode.
 bool formatStores(ImageFormat format, PixelMode mode);

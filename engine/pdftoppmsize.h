@@ -1,0 +1,38 @@
+#ifndef PDFTOPPMSIZE_H
+#define PDFTOPPMSIZE_H
+
+#include <QRect>
+#include <QSizeF>
+
+// How pdftoppm sizes a page, for the scripts that call this program in its
+// place and rely on its sizes to the pixel: its resolutions, -scale-to,
+// -scale-to-x and -scale-to-y, and the area -x -y -W -H cut from the page.
+// Its sides are the whole pixels that cover the page (rounded up, where the
+// rest of the program rounds to the nearest), computed in its order of
+// floating-point operations so that the same pages give the same sizes.
+struct PdftoppmSizing
+{
+    bool active = false; // off: the program's own sizes
+    double xResolution = 150;
+    double yResolution = 150;
+    int scaleTo = 0;  // the longer side in pixels; 0: not given
+    int scaleToX = 0; // the width in pixels; 0: not given; -1: the height's resolution
+    int scaleToY = 0;
+    int x = 0; // the area's top left corner, in pixels of the page as drawn
+    int y = 0;
+    int width = 0; // 0: to the page's right edge
+    int height = 0; // 0: to the page's bottom edge
+};
+
+// What those give for one page.
+struct PdftoppmPage
+{
+    double xResolution = 0;
+    double yResolution = 0;
+    QRect region; // in pixels of the page at those resolutions: the image's size and place
+};
+
+// points: the page's box as drawn, with its rotation applied.
+PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points);
+
+#endif // PDFTOPPMSIZE_H

@@ -1,0 +1,347 @@
+// The program run as pdftoppm against the real /usr/bin/pdftoppm on
+// generated documents: the same file names, image sizes and modes, exit
+// statuses and messages; standard output split into its pages. And the
+// netpbm encoder's bytes.
+#include "engine/image/imagecheck.h"
+#include "engine/image/pnmencoder.h"
+#include "support/pdfmaker.h"
+#include "support/readback.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// What a page's header says: "P6 1275 1650", "PNG 100 71 color 8", "JPEG 640 480 3".
+QString headerText(const QByteArray &bytes, qsizetype *length = nullptr)
+{
+    if (bytes.startsWith("P4") || bytes.startsWith("P5") || bytes.startsWith("P6")) {
+        const bool mono = bytes.startsWith("P4");
+        QList<QByteArray> fields;
+        qsizetype at = 2;
+        while (fields.size() < (mono ? 2 : 3) && at < bytes.size()) {
+            while (at < bytes.size() && QChar(bytes.at(at)).isSpace())
+                ++at;
+            const qsizetype start = at;
+            while (at < bytes.size() && !QChar(bytes.at(at)).isSpace())
+                ++at;
+            fields << bytes.mid(start, at - start);
+        }
+        const qint64 w = fields.value(0).toLongLong();
+        const qint64 h = fields.value(1).toLongLong();
+        const qint64 row = bytes.startsWith("P6") ? w * 3 : bytes.startsWith("P5") ? w : (w + 7) / 8;
+        if (length)
+            *length = at + 1 + row * h;
+        return QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(bytes.left(2))).arg(w).arg(h)
+            .arg(QString::fromLatin1(fields.value(2)));
+    }
+    if (bytes.startsWith("\x89PNG")) {
+        const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+        const quint32 w = quint32(p[16]) << 24 | quint32(p[17]) << 16 | quint32(p[18]) << 8 | p[19];
+        const quint32 h = quint32(p[20]) << 24 | quint32(p[21]) << 16 | quint32(p[22]) << 8 | p[23];
+        return QStringLiteral("PNG %1 %2 type %3 depth %4").arg(w).arg(h).arg(p[25]).arg(p[24]);
+    }
+    if (bytes.startsWith("\xff\xd8")) {
+        const DecodedImage image = readJpeg(bytes);
+        return QStringLiteral("JPEG %1 %2 %3").arg(image.width).arg(image.height).arg(image.channels);
+    }
+    return QStringLiteral("unknown");
+}
+
+QString fileHeader(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unreadable");
+    if (path.endsWith(QLatin1String(".tif"))) {
+        const DecodedImage image = readTiff(path);
+        return QStringLiteral("TIFF %1 %2 %3").arg(image.width).arg(image.height).arg(image.channels);
+    }
+    return headerText(path.endsWith(QLatin1String(".jpg")) ? file.readAll() : file.read(64));
+}
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const QString &program, const QStringList &arguments, const QString &folder)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    Run result;
+    if (!process.waitForFinished(240000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// Each page: "w,h" or "w,h,rotation" or "w,h,rotation,crop x0,y0,x1,y1".
+bool makeTestPdf(const QString &path, const QStringList &pages)
+{
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
+    QByteArray kids;
+    for (int i = 0; i < pages.size(); ++i)
+        kids += QByteArray::number(3 + 2 * i) + " 0 R ";
+    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
+    for (int i = 0; i < pages.size(); ++i) {
+        const QStringList v = pages.at(i).split(QLatin1Char(','));
+        const QByteArray crop = v.size() > 3 ? " /CropBox [" + v.mid(3).join(QLatin1Char(' ')).toLatin1() + "]" : "";
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + v.at(0).toLatin1() + ' ' + v.at(1).toLatin1() + "]"
+                       + crop + " /Rotate " + v.value(2, QStringLiteral("0")).toLatin1() + " /Contents "
+                       + QByteArray::number(4 + 2 * i) + " 0 R >>";
+        const QByteArray content = "1 0 0 rg 10 10 50 30 re f 0 0 1 rg 2 w 0 0 m " + v.at(0).toLatin1() + ' '
+                                   + v.at(1).toLatin1() + " l S";
+        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    }
+    return writePdfObjects(path, objects);
+}
+
+// Sizes that sit on either side of whole pixels at the usual resolutions,
+// with odd decimals, rotations and a crop box smaller than the media box.
+QStringList awkwardPages()
+{
+    return {"595,842", "612,792", "842,595,90", "300.5,200.25", "595.2756,841.8898", "1195.68,1054.51",
+            "1151.56,868.08", "419.53,595.28,270", "333.3,444.4,180", "612,792,0,10.5,10.25,500.3,700.7",
+            "100.001,50", "1,1"};
+}
+
+} // namespace
+
+class TestPdftoppm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sameFilesAsPdftoppm_data();
+    void sameFilesAsPdftoppm();
+    void standardOutputSplitsIntoPages_data();
+    void standardOutputSplitsIntoPages();
+    void failuresAsPdftoppm_data();
+    void failuresAsPdftoppm();
+    void pnmBytes_data();
+    void pnmBytes();
+    void pnmWholeFileCheck();
+
+private:
+    QString ours;
+    QString real;
+    QTemporaryDir folder;
+};
+
+void TestPdftoppm::initTestCase()
+{
+    ours = QStringLiteral(VELLORAN_PDFTOPPM);
+    QVERIFY2(QFileInfo(ours).isExecutable(), qPrintable(ours));
+    real = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"), {QStringLiteral("/usr/bin")});
+    if (real.isEmpty())
+        QSKIP("poppler-utils' pdftoppm is needed to compare with");
+    QVERIFY(makeTestPdf(folder.filePath("twelve.pdf"), QStringList(12, QStringLiteral("595,842"))));
+    QVERIFY(makeTestPdf(folder.filePath("awkward.pdf"), awkwardPages()));
+    QVERIFY(makeTestPdf(folder.filePath("one.pdf"), {"612,792"}));
+}
+
+void TestPdftoppm::sameFilesAsPdftoppm_data()
+{
+    QTest::addColumn<QString>("pdf");
+    QTest::addColumn<QStringList>("arguments");
+    const auto row = [](const char *name, const char *pdf, const QString &arguments) {
+        QTest::newRow(name) << QString::fromLatin1(pdf) << arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
+    row("default 150 dpi ppm", "awkward.pdf", "");
+    row("72 dpi", "awkward.pdf", "-r 72 -mono");
+    row("300 dpi", "awkward.pdf", "-r 300 -mono");
+    row("fractional dpi", "awkward.pdf", "-r 97.3 -mono");
+    row("scale-to 100", "awkward.pdf", "-scale-to 100 -png");
+    row("scale-to 1024", "awkward.pdf", "-scale-to 1024 -mono");
+    row("scale-to-x 400 keeps ratio", "one.pdf", "-scale-to-x 400 -scale-to-y -1 -png");
+    row("crop box", "awkward.pdf", "-cropbox -r 133 -mono");
+    row("area x y W H", "awkward.pdf", "-x 13 -y 7 -W 200 -H 100 -r 100 -png");
+    row("square area", "awkward.pdf", "-sz 64 -r 50 -gray");
+    row("gray pgm", "awkward.pdf", "-gray -r 40");
+    row("gray tiff", "one.pdf", "-gray -tiff -r 40");
+    row("mono tiff", "one.pdf", "-mono -tiff -r 40");
+    row("gray jpeg is colour", "one.pdf", "-gray -jpeg -r 40");
+    row("gray png", "awkward.pdf", "-gray -png -r 40");
+    row("mono png", "awkward.pdf", "-mono -png -r 40");
+    row("jpeg", "awkward.pdf", "-jpeg -r 30 -f 2 -l 4");
+    row("jpeg options", "one.pdf", "-jpeg -jpegopt quality=50,progressive=y -r 30");
+    row("tiff", "one.pdf", "-tiff -r 20");
+    row("padded to the last page's digits", "twelve.pdf", "-r 10 -f 7 -l 8");
+    row("odd pages", "twelve.pdf", "-r 10 -o -l 5");
+    row("even pages", "twelve.pdf", "-r 10 -e");
+    row("last page past the end", "twelve.pdf", "-r 10 -f 11 -l 30");
+    row("first page below one", "twelve.pdf", "-r 10 -f 0 -l 1");
+    row("separator", "twelve.pdf", "-r 10 -sep _ -l 2");
+    row("empty separator", "twelve.pdf", "-r 10 -sep \"\" -l 2");
+    row("single file", "twelve.pdf", "-r 10 -singlefile -f 3");
+    row("single file numbered", "twelve.pdf", "-r 10 -singlefile -forcenum -f 3");
+    row("one-page document", "one.pdf", "-r 10");
+    row("hidden annotations, no anti-aliasing", "one.pdf", "-r 10 -hide-annotations -aa no -aaVector no");
+}
+
+void TestPdftoppm::sameFilesAsPdftoppm()
+{
+    QFETCH(QString, pdf);
+    QFETCH(QStringList, arguments);
+    for (QString &argument : arguments)
+        if (argument == QLatin1String("\"\""))
+            argument.clear();
+    QTemporaryDir theirs;
+    QTemporaryDir mine;
+    const Run expected = run(real, arguments + QStringList{folder.filePath(pdf), theirs.filePath("out")}, theirs.path());
+    const Run actual = run(ours, arguments + QStringList{folder.filePath(pdf), mine.filePath("out")}, mine.path());
+    QCOMPARE(actual.status, expected.status);
+    const QStringList names = QDir(theirs.path()).entryList(QDir::Files, QDir::Name);
+    QVERIFY(!names.isEmpty());
+    QCOMPARE(QDir(mine.path()).entryList(QDir::Files, QDir::Name), names);
+    for (const QString &name : names)
+        QCOMPARE(name + QLatin1Char(' ') + fileHeader(mine.filePath(name)),
+                 name + QLatin1Char(' ') + fileHeader(theirs.filePath(name)));
+}
+
+void TestPdftoppm::standardOutputSplitsIntoPages_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("ppm") << QStringList{"-r", "20"};
+    QTest::newRow("pgm") << QStringList{"-r", "20", "-gray"};
+    QTest::newRow("pbm") << QStringList{"-r", "33", "-mono"};
+    QTest::newRow("png pages") << QStringList{"-r", "20", "-png", "-f", "2", "-l", "5"};
+}
+
+void TestPdftoppm::standardOutputSplitsIntoPages()
+{
+    QFETCH(QStringList, arguments);
+    const Run expected = run(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const Run actual = run(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    QCOMPARE(actual.status, 0);
+    QCOMPARE(actual.status, expected.status);
+    QVERIFY(!expected.out.isEmpty());
+    // Split as pdf2image splits it: each page's header tells where it ends.
+    const auto split = [](const QByteArray &stream) {
+        QStringList pages;
+        if (stream.startsWith("\x89PNG")) {
+            for (qsizetype at = 0; at >= 0 && at < stream.size(); at = stream.indexOf("\x89PNG", at + 1))
+                pages << headerText(stream.mid(at, 64));
+            return pages;
+        }
+        for (qsizetype at = 0; at < stream.size();) {
+            qsizetype length = 0;
+            pages << headerText(stream.mid(at), &length);
+            if (length <= 0)
+                break;
+            at += length;
+        }
+        return pages;
+    };
+    QCOMPARE(split(actual.out), split(expected.out));
+    // Netpbm's pages have one size for one image; PNG's follow the compression.
+    if (!expected.out.startsWith("\x89PNG"))
+        QCOMPARE(actual.out.size(), expected.out.size());
+}
+
+void TestPdftoppm::failuresAsPdftoppm_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("sameMessage");
+    QTest::newRow("missing file") << QStringList{"missing.pdf", "out"} << true;
+    QTest::newRow("not a PDF") << QStringList{"notapdf.pdf", "out"} << false;
+    QTest::newRow("output folder missing") << QStringList{"one.pdf", "nowhere/out"} << true;
+    QTest::newRow("first page after the last") << QStringList{"-f", "20", "twelve.pdf", "out"} << true;
+    QTest::newRow("not a number") << QStringList{"-r", "abc", "one.pdf", "out"} << false;
+    QTest::newRow("help") << QStringList{"-h"} << false;
+    QTest::newRow("version") << QStringList{"-v"} << false;
+    QTest::newRow("unknown option read as the file") << QStringList{"-bogus", "one.pdf"} << false;
+    QTest::newRow("progress") << QStringList{"-progress", "-r", "5", "-l", "3", "twelve.pdf", "p"} << true;
+    QTest::newRow("quiet") << QStringList{"-q", "missing.pdf", "out"} << true;
+}
+
+void TestPdftoppm::failuresAsPdftoppm()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, sameMessage);
+    QFile notPdf(folder.filePath("notapdf.pdf"));
+    QVERIFY(notPdf.open(QIODevice::WriteOnly));
+    notPdf.write("garbage\n");
+    notPdf.close();
+    const Run expected = run(real, arguments, folder.path());
+    const Run actual = run(ours, arguments, folder.path());
+    QCOMPARE(actual.status, expected.status);
+    if (sameMessage)
+        QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
+    else
+        QCOMPARE(actual.err.isEmpty(), expected.err.isEmpty());
+}
+
+void TestPdftoppm::pnmBytes_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("expected");
+    // A 10 x 2 image: the left half black, the right white; 1-bit rows pad to two bytes.
+    QTest::newRow("ppm") << int(PixelMode::Color)
+                         << QByteArray("P6\n10 2\n255\n") + QByteArray(15, '\0') + QByteArray(15, '\xff')
+                                + QByteArray(15, '\0') + QByteArray(15, '\xff');
+    QTest::newRow("pgm") << int(PixelMode::Gray)
+                         << QByteArray("P5\n10 2\n255\n") + QByteArray(5, '\0') + QByteArray(5, '\xff')
+                                + QByteArray(5, '\0') + QByteArray(5, '\xff');
+    QTest::newRow("pbm") << int(PixelMode::Mono) << QByteArray("P4\n10 2\n\xf8\x00\xf8\x00", 12);
+}
+
+void TestPdftoppm::pnmBytes()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, expected);
+    QImage image(10, 2, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x)
+            image.setPixel(x, y, qRgb(0, 0, 0));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    PnmEncoder encoder;
+    EncodeSettings settings;
+    settings.width = 10;
+    settings.height = 2;
+    settings.mode = PixelMode(mode);
+    QVERIFY(encoder.begin(&buffer, settings));
+    QVERIFY(encoder.writeRows(image.constBits(), image.bytesPerLine(), 1));
+    QVERIFY(encoder.writeRows(image.constScanLine(1), image.bytesPerLine(), 1));
+    QVERIFY(encoder.finish());
+    QCOMPARE(buffer.data().toHex(' '), expected.toHex(' '));
+}
+
+void TestPdftoppm::pnmWholeFileCheck()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("page.ppm");
+    const QByteArray whole = QByteArray("P6\n3 2\n255\n") + QByteArray(18, 'x');
+    const auto write = [&path](const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(whole));
+    QCOMPARE(whyNotWholeImage(path, ImageFormat::Ppm), QString());
+    QVERIFY(write(whole.chopped(1)));
+    QCOMPARE(whyNotWholeImage(path, ImageFormat::Ppm), QStringLiteral("cut short: 28 bytes of the 29 its PPM header gives"));
+    QVERIFY(write(whole));
+    QCOMPARE(whyNotWholeImage(path, ImageFormat::Pgm), QStringLiteral("not a PGM file"));
+    QVERIFY(write(QByteArray("P4\n9 2\n") + QByteArray(4, '\0')));
+    QCOMPARE(whyNotWholeImage(path, ImageFormat::Pbm), QString());
+}
+
+QTEST_GUILESS_MAIN(TestPdftoppm)
+#include "tst_pdftoppm.moc"
