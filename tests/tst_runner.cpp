@@ -4,7 +4,9 @@
 #include "runner/workerprogram.h"
 #include "support/pdfmaker.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +21,10 @@ private slots:
     void framesSurviveAnySplit();
     void strangersAreRefused();
     void previewPastItsProcessorTime();
+    void untrustedMessagesEndTheirWorker_data();
+    void untrustedMessagesEndTheirWorker();
+    void readingRefusesValuesOutOfRange_data();
+    void readingRefusesValuesOutOfRange();
 };
 
 namespace {
@@ -210,6 +216,116 @@ void TestRunner::previewPastItsProcessorTime()
     const TaskResult next = runner.runOne(task, running);
     QCOMPARE(next.outcome.result, PageOutcome::Written);
     QCOMPARE(next.image.size(), QSize(595, 842)); // one pixel a point
+}
+
+void TestRunner::untrustedMessagesEndTheirWorker_data()
+{
+    QTest::addColumn<QByteArray>("misbehaviour");
+    QTest::addColumn<qint64>("timeLimitMs");
+    QTest::addColumn<QString>("detail");
+    const QString broke = QStringLiteral("the worker process broke the protocol: ");
+    QTest::newRow("a frame that does not parse") << QByteArray("garble") << qint64(0)
+                                                  << broke + QStringLiteral("a message that does not parse");
+    QTest::newRow("the same, with a time limit") << QByteArray("garble") << qint64(1000)
+                                                  << broke + QStringLiteral("a message that does not parse");
+    QTest::newRow("another version") << QByteArray("otherversion") << qint64(0)
+                                     << broke + QStringLiteral("protocol version 3, not 2");
+    QTest::newRow("a value out of range") << QByteArray("outofrange") << qint64(0)
+                                          << broke + QStringLiteral("width out of range (-1)");
+    QTest::newRow("a message nobody asked for") << QByteArray("unasked") << qint64(0)
+                                                << broke + QStringLiteral("a ready message where a result was due");
+    QTest::newRow("another page's result") << QByteArray("otherpage") << qint64(0)
+                                           << broke + QStringLiteral("a result for page 2 while page 1 was in hand");
+    QTest::newRow("a length no message has") << QByteArray("oversize") << qint64(0)
+                                             << broke + QStringLiteral("a frame longer than any message");
+    QTest::newRow("its pipe closed, alive") << QByteArray("mute") << qint64(0)
+                                            << QStringLiteral("the worker process closed its pipe but did not end");
+}
+
+// A worker's messages are untrusted input: one that sends what it does not
+// owe, and lives on (20 s, deaf to the stop), is killed at once, its page
+// fails with the reason, and the run goes on in a new worker.
+void TestRunner::untrustedMessagesEndTheirWorker()
+{
+    QFETCH(QByteArray, misbehaviour);
+    QFETCH(qint64, timeLimitMs);
+    QFETCH(QString, detail);
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("two.pdf"));
+    QVERIFY(makePdf(pdf, 2));
+    RunnerSettings settings;
+    settings.program = workerProgram();
+    settings.inputs = QStringList{pdf};
+    settings.outputFolders = QStringList{dir.path()};
+    PageRunner runner(settings);
+    QList<PageTask> tasks;
+    for (int page = 0; page < 2; ++page) {
+        PageTask task;
+        task.path = pdf;
+        task.pageIndex = page;
+        task.resolution = 10;
+        task.format = ImageFormat::Png;
+        task.timeLimitMs = timeLimitMs;
+        task.outputPath = dir.filePath(QStringLiteral("two_%1.png").arg(page + 1));
+        tasks << task;
+    }
+    qputenv("VELLORAN_TEST_WORKER", misbehaviour + " 0:0");
+    const std::atomic<bool> running{false};
+    QMap<int, TaskResult> results;
+    QElapsedTimer timer;
+    timer.start();
+    runner.run(tasks, running, [&results](int index, const TaskResult &result) { results.insert(index, result); });
+    const qint64 took = timer.elapsed();
+    qunsetenv("VELLORAN_TEST_WORKER");
+
+    // Far less than the 20 s it would have lived: nothing waited for it.
+    QVERIFY2(took < 10000, qPrintable(QString::number(took)));
+    QCOMPARE(results.keys(), QList<int>({0, 1}));
+    QCOMPARE(results[0].outcome.result, PageOutcome::RenderFailed);
+    QCOMPARE(results[0].outcome.detail, detail);
+    QVERIFY(results[0].workerLost);
+    QCOMPARE(results[1].outcome.result, PageOutcome::Written);
+    // Nothing of the first page is left, its temporary file neither.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({QStringLiteral("two.pdf"), QStringLiteral("two_2.png")}));
+}
+
+void TestRunner::readingRefusesValuesOutOfRange_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("result") << 0 << QStringLiteral("result out of range (9)");
+    QTest::newRow("page") << 1 << QStringLiteral("page out of range (-1)");
+    QTest::newRow("height") << 2 << QStringLiteral("height out of range (-2)");
+    QTest::newRow("milliseconds") << 3 << QStringLiteral("milliseconds out of range (-3)");
+    QTest::newRow("warning count below the texts") << 4 << QStringLiteral("warning count out of range (0)");
+    QTest::newRow("load status") << 5 << QStringLiteral("load status out of range (3)");
+    QTest::newRow("renderer status") << 6 << QStringLiteral("renderer status out of range (-1)");
+    QTest::newRow("page count") << 7 << QStringLiteral("page count out of range (-4)");
+}
+
+// A result is read only with every number in its range; the reader says which is not.
+void TestRunner::readingRefusesValuesOutOfRange()
+{
+    QFETCH(int, field);
+    QFETCH(QString, why);
+    TaskResult result = resultWithImage();
+    QString none;
+    QVERIFY(TaskProtocol::readResult(TaskProtocol::frame(result).mid(4), &none));
+    QCOMPARE(none, QString());
+    switch (field) {
+    case 0: result.outcome.result = PageOutcome::Result(9); break;
+    case 1: result.outcome.page = -1; break;
+    case 2: result.outcome.height = -2; break;
+    case 3: result.outcome.milliseconds = -3; break;
+    case 4: result.outcome.warnings = QStringList{QStringLiteral("a")}; result.outcome.warningCount = 0; break;
+    case 5: result.loadStatus = PdfLoadStatus(3); break;
+    case 6: result.rendererStatus = PdfLoadStatus(-1); break;
+    case 7: result.pageCount = -4; break;
+    }
+    QString said;
+    QVERIFY(!TaskProtocol::readResult(TaskProtocol::frame(result).mid(4), &said));
+    QCOMPARE(said, why);
 }
 
 QTEST_MAIN(TestRunner)
