@@ -351,6 +351,8 @@ private slots:
     void fallsBackToPopplerPerFile();
     void drawingReportsKept_data();
     void drawingReportsKept();
+    void claimedPagesAreNotListed_data();
+    void claimedPagesAreNotListed();
     void missingPageWithEitherRenderer_data();
     void missingPageWithEitherRenderer();
     void workerNoiseKeptOffTheTerminal();
@@ -2213,6 +2215,46 @@ void TestCli::drawingReportsKept()
 
 // A page tree that counts a page it cannot give (a kid the file lacks, or
 // one kid too few): both renderers write the others and fail that one alike.
+// A one-page file whose linearization dictionary claims two billion pages:
+// every page is one page, converted at once with either renderer.
+void TestCli::claimedPagesAreNotListed_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("pages");
+    for (const char *renderer : {"mupdf", "poppler"}) {
+        if (QLatin1String(renderer) == QLatin1String("mupdf") && !rendererBuiltIn(RendererKind::MuPdf))
+            continue;
+        QTest::addRow("all pages, %s", renderer) << renderer << QString();
+        QTest::addRow("odd pages, %s", renderer) << renderer << QStringLiteral("odd");
+        QTest::addRow("an open range, %s", renderer) << renderer << QStringLiteral("1-");
+    }
+}
+
+void TestCli::claimedPagesAreNotListed()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, pages);
+    const QString input = pdf("claims.pdf");
+    if (!QFileInfo::exists(input))
+        QVERIFY(makeLinearizedPdf(input, 2000000000));
+    const QString out = freshOutput();
+    QStringList arguments{"-q", "--renderer", renderer, "-t", "png", "-r", "36", "-o", out, input};
+    if (!pages.isEmpty())
+        arguments << "-p" << pages;
+    QElapsedTimer timer;
+    timer.start();
+    const CliRun run = runCli(arguments);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(filesIn(out), QStringList{"claims_1.png"});
+    QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+    // A page past the tree is refused as any page past the end is.
+    const CliRun past = runCli({"-q", "--renderer", renderer, "-p", "2", "-o", freshOutput(), input});
+    QCOMPARE(past.status, 2);
+    QVERIFY2(past.err.contains(input + QStringLiteral(": page list \"2\": the document has only 1 pages")),
+             qPrintable(past.err));
+}
+
 void TestCli::missingPageWithEitherRenderer_data()
 {
     QTest::addColumn<QString>("renderer");

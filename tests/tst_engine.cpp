@@ -6,6 +6,7 @@
 #include "engine/render/popplerrenderer.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 
@@ -124,6 +125,8 @@ class TstEngine : public QObject
 private slots:
     void initTestCase();
     void init();
+    void claimedPageCountsAreNotTrusted_data();
+    void claimedPageCountsAreNotTrusted();
     void pixelSizes_data();
     void pixelSizes();
     void formatLimits_data();
@@ -706,6 +709,39 @@ void TstEngine::encodeStops()
                             .arg(pastStop).arg(quarterMs)));
     if (writtenAtMost >= 0)
         QVERIFY2(bytes <= writtenAtMost, qPrintable(QString::number(bytes)));
+}
+
+void TstEngine::claimedPageCountsAreNotTrusted_data()
+{
+    QTest::addColumn<qint64>("claimed");
+    QTest::newRow("two billion") << qint64(2000000000);
+    QTest::newRow("the most an int holds") << qint64(2147483647);
+    QTest::newRow("three") << qint64(3);
+    QTest::newRow("the truth") << qint64(1);
+}
+
+// A linearization dictionary's page count is a claim: the count given is what
+// the page tree holds, from opening and probing alike, with either renderer.
+void TstEngine::claimedPageCountsAreNotTrusted()
+{
+    QFETCH(qint64, claimed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("claims.pdf"));
+    QVERIFY(makeLinearizedPdf(path, claimed));
+    const PdfLoadResult loaded = loadPdf(path);
+    QCOMPARE(loaded.status, PdfLoadStatus::Loaded);
+    // Poppler reads the file as linearized and believes it.
+    QVERIFY(loaded.document->isLinearized());
+    QCOMPARE(qint64(pdfPageCount(loaded.document.get())), claimed);
+    QCOMPARE(loaded.pageCount, 1);
+    QCOMPARE(probePdf(path).pageCount, 1);
+    for (const RendererKind kind : {RendererKind::Poppler, RendererKind::MuPdf}) {
+        if (!rendererBuiltIn(kind))
+            continue;
+        const PdfProbeResult opened = probeForRendering(kind, path, QByteArray());
+        QCOMPARE(opened.status, PdfLoadStatus::Loaded);
+        QVERIFY(opened.pageCount == 1 || kind == RendererKind::Poppler);
+    }
 }
 
 QTEST_MAIN(TstEngine)
