@@ -2095,6 +2095,20 @@ bool makeBrokenDrawingPdf(const QString &path)
                    + QByteArray::number(notFlate.size()) + " >>\nstream\n" + notFlate + "\nendstream"});
 }
 
+// One page of 200 x 200 points: a blue square, then 300 form XObjects by
+// names the page's resources lack, each one a report of its own.
+bool makeManyReportsPdf(const QString &path)
+{
+    QByteArray content = "0 0 1 rg 10 10 50 50 re f";
+    for (int i = 1; i <= 300; ++i)
+        content += " /G" + QByteArray::number(i) + " Do";
+    return writePdfObjects(
+        path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R "
+               "/Resources << /XObject << >> >> >>",
+               "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream"});
+}
+
 // A poster of 14400 x 14400 points (the largest page PDF allows): a blue
 // field and a word. At 72 dpi its bitmap is 790 MiB.
 bool makePosterPdf(const QString &path)
@@ -2150,13 +2164,18 @@ void TestCli::drawingReportsKept_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<bool>("reported");
     QTest::addColumn<QString>("said"); // a part of one of the first reports
+    // How many reports the renderer makes: every one counted, repeats and
+    // those past the first few kept too.
+    QTest::addColumn<int>("count");
 
     if (rendererBuiltIn(RendererKind::MuPdf)) {
-        QTest::newRow("broken image, mupdf") << "mupdf" << "reports.pdf" << true << "zlib error";
-        QTest::newRow("clean page, mupdf") << "mupdf" << "card.pdf" << false << QString();
+        QTest::newRow("broken image, mupdf") << "mupdf" << "reports.pdf" << true << "zlib error" << 12;
+        QTest::newRow("hundreds of reports, mupdf") << "mupdf" << "many-reports.pdf" << true << "'G1'" << 300;
+        QTest::newRow("clean page, mupdf") << "mupdf" << "card.pdf" << false << QString() << 0;
     }
-    QTest::newRow("broken image, poppler") << "poppler" << "reports.pdf" << true << "XObject 'Gone' is unknown";
-    QTest::newRow("clean page, poppler") << "poppler" << "card.pdf" << false << QString();
+    QTest::newRow("broken image, poppler") << "poppler" << "reports.pdf" << true << "XObject 'Gone' is unknown" << 5;
+    QTest::newRow("hundreds of reports, poppler") << "poppler" << "many-reports.pdf" << true << "'G1'" << 300;
+    QTest::newRow("clean page, poppler") << "poppler" << "card.pdf" << false << QString() << 0;
 }
 
 void TestCli::drawingReportsKept()
@@ -2165,8 +2184,11 @@ void TestCli::drawingReportsKept()
     QFETCH(QString, input);
     QFETCH(bool, reported);
     QFETCH(QString, said);
+    QFETCH(int, count);
     if (!QFileInfo::exists(pdf("reports.pdf")))
         QVERIFY(makeBrokenDrawingPdf(pdf("reports.pdf")));
+    if (!QFileInfo::exists(pdf("many-reports.pdf")))
+        QVERIFY(makeManyReportsPdf(pdf("many-reports.pdf")));
     const QString name = QFileInfo(input).completeBaseName() + "_1.png";
 
     const QString out = freshOutput();
@@ -2182,6 +2204,7 @@ void TestCli::drawingReportsKept()
     QCOMPARE(warnings.value("errors").toBool(), reported);
     QCOMPARE(first.isEmpty(), !reported);
     QVERIFY(warnings.value("count").toInt() >= first.size());
+    QCOMPARE(warnings.value("count").toInt(), count);
     QVERIFY2(said.isEmpty() || first.filter(said).size() == 1, qPrintable(first.join(" | ")));
     // -v: each of the first reports a line, and a count of the rest.
     QStringList printed;

@@ -1,6 +1,7 @@
 #include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/taskprotocol.h"
+#include "runner/worker.h"
 #include "runner/workerprogram.h"
 #include "support/pdfmaker.h"
 
@@ -9,6 +10,8 @@
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
 
 // The page runner through its own interface: what crosses the socket, and the
 // limits that only the runner can enforce.
@@ -20,7 +23,9 @@ private slots:
     void framesSurviveAnySplit_data();
     void framesSurviveAnySplit();
     void strangersAreRefused();
-    void previewPastItsProcessorTime();
+    void workerProcessorTimeIsCounted();
+    void pastItsProcessorTime_data();
+    void pastItsProcessorTime();
     void untrustedMessagesEndTheirWorker_data();
     void untrustedMessagesEndTheirWorker();
     void readingRefusesValuesOutOfRange_data();
@@ -183,10 +188,48 @@ void TestRunner::strangersAreRefused()
     QVERIFY(reader.broken());
 }
 
-// A preview whose renderer loops for good, busy on the processor, is ended
-// once it has used its processor time, and says so; the runner answers for it.
-void TestRunner::previewPastItsProcessorTime()
+// Processor time a worker uses is counted as such, from the task it takes:
+// one thread busy for good uses as much as the time that passes, no more.
+void TestRunner::workerProcessorTimeIsCounted()
 {
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("one.pdf"));
+    QVERIFY(makePdf(pdf, 1));
+    TaskProtocol::Setup setup;
+    setup.inputs = QStringList{pdf};
+    Worker worker;
+    qputenv("VELLORAN_TEST_WORKER", "spin 0:0");
+    QVERIFY(worker.start(workerProgram(), setup));
+    qunsetenv("VELLORAN_TEST_WORKER");
+    QTRY_VERIFY_WITH_TIMEOUT((worker.receive(), worker.ready()), 30000);
+    PageTask task;
+    task.kind = PageTask::Preview;
+    task.path = pdf;
+    task.previewArea = QSize(100, 100);
+    QVERIFY(worker.send(task, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(worker.cpuElapsed() >= 500, 60000);
+    const qint64 used = worker.cpuElapsed();
+    QVERIFY2(used <= worker.elapsed() + 50, qPrintable(QStringLiteral("%1 ms of processor time in %2 ms")
+                                                           .arg(used)
+                                                           .arg(worker.elapsed())));
+    worker.retire(true, {});
+}
+
+void TestRunner::pastItsProcessorTime_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("misbehaviour");
+    QTest::newRow("a preview") << int(PageTask::Preview) << QByteArray("spin 0:0");
+    QTest::newRow("an opening") << int(PageTask::Probe) << QByteArray("spin 0:open");
+}
+
+// A preview or an opening whose renderer loops for good, busy on the
+// processor, is ended once it has used its processor time, and says so; the
+// runner answers for it.
+void TestRunner::pastItsProcessorTime()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, misbehaviour);
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("one.pdf"));
     QVERIFY(makePdf(pdf, 1));
@@ -196,26 +239,40 @@ void TestRunner::previewPastItsProcessorTime()
     PageRunner runner(settings);
 
     PageTask task;
-    task.kind = PageTask::Preview;
+    task.kind = PageTask::Kind(kind);
     task.path = pdf;
     task.previewArea = QSize(100, 100);
-    task.timeLimitMs = 1000;
+    task.timeLimitMs = 2000;
     // The worker takes its environment when it starts, inside runOne.
-    qputenv("VELLORAN_TEST_WORKER", "spin 0:0");
+    qputenv("VELLORAN_TEST_WORKER", misbehaviour);
     const std::atomic<bool> running{false};
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
     QElapsedTimer timer;
     timer.start();
     const TaskResult result = runner.runOne(task, running);
     qunsetenv("VELLORAN_TEST_WORKER");
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
     QCOMPARE(result.outcome.result, PageOutcome::TimedOut);
-    QCOMPARE(result.outcome.detail, QStringLiteral("timed out after 1 s"));
+    QCOMPARE(result.outcome.detail, QStringLiteral("timed out after 2 s"));
     QVERIFY(result.workerLost);
     QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+    // Ended by its processor time, not by three times the limit on the clock:
+    // the worker (reaped by now) used the limit and its start, no more.
+    const auto ms = [](const rusage &r) {
+        return qint64(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+    };
+    QVERIFY2(ms(after) - ms(before) < task.timeLimitMs + 1000, qPrintable(QString::number(ms(after) - ms(before))));
 
-    // The next preview draws as usual in a new worker.
+    // The next task is carried out as usual in a new worker.
+    qunsetenv("VELLORAN_TEST_WORKER");
     const TaskResult next = runner.runOne(task, running);
     QCOMPARE(next.outcome.result, PageOutcome::Written);
-    QCOMPARE(next.image.size(), QSize(595, 842)); // one pixel a point
+    if (task.kind == PageTask::Preview)
+        QCOMPARE(next.image.size(), QSize(595, 842)); // one pixel a point
+    else
+        QCOMPARE(next.pageCount, 1);
 }
 
 void TestRunner::untrustedMessagesEndTheirWorker_data()
