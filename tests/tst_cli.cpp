@@ -356,6 +356,10 @@ private slots:
     void missingPageWithEitherRenderer_data();
     void missingPageWithEitherRenderer();
     void workerNoiseKeptOffTheTerminal();
+    void imagesAtTheStatedFloor_data();
+    void imagesAtTheStatedFloor();
+    void posterPeakUnderACeiling_data();
+    void posterPeakUnderACeiling();
     void posterUnderAMemoryCeiling_data();
     void posterUnderAMemoryCeiling();
     void stopInsideAHungPage_data();
@@ -422,11 +426,11 @@ void TestCli::badUsage_data()
     QTest::newRow("max-memory too small for the resolution")
         << QStringList{"--max-memory", "100M", "-r", "300", "ten.pdf"}
         << "velloran-cli: invalid max-memory \"100M\": too little to draw an ordinary page at 300 dpi; the "
-           "smallest that works is 107M\n";
+           "smallest that works is 132M\n";
     QTest::newRow("max-memory too small for the size in pixels")
         << QStringList{"--max-memory", "80M", "--scale-to", "5000", "ten.pdf"}
         << "velloran-cli: invalid max-memory \"80M\": too little to draw an ordinary page at 428 dpi; the "
-           "smallest that works is 168M\n";
+           "smallest that works is 219M\n";
     QTest::newRow("mistyped option") << QStringList{"--jbos", "2", "ten.pdf"}
                                      << "velloran-cli: unknown option 'jbos' (did you mean --jobs?); see --help\n";
     QTest::newRow("option cut short") << QStringList{"--res", "300", "ten.pdf"}
@@ -2109,6 +2113,58 @@ bool makeManyReportsPdf(const QString &path)
                "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream"});
 }
 
+// Raw RGB rows of a smooth picture, Flate-compressed: a zlib stream (qCompress
+// puts the length before it).
+QByteArray pictureStream(int width, int height, int seed)
+{
+    QByteArray row(qsizetype(width) * 3, Qt::Uninitialized);
+    for (int x = 0; x < width; ++x) {
+        row[3 * x] = char(x * 255 / width);
+        row[3 * x + 1] = char(seed * 70);
+        row[3 * x + 2] = char(255 - x * 255 / width);
+    }
+    QByteArray rows;
+    rows.reserve(row.size() * height);
+    for (int y = 0; y < height; ++y)
+        rows += row;
+    return qCompress(rows, 1).mid(4);
+}
+
+// An A4 page of large images: a scan of the page at 300 dpi behind it and two
+// photographs of 3000 x 2000 over its halves. At 600 dpi Poppler scales each
+// whole (the scan to 100 MiB) and MuPDF decodes them into its store.
+bool makeImagesPdf(const QString &path)
+{
+    const QByteArray content = "q 595 0 0 842 0 0 cm /Scan Do Q q 595 0 0 421 0 421 cm /Top Do Q "
+                               "q 595 0 0 421 0 0 cm /Bottom Do Q";
+    const auto image = [](int width, int height, int seed) {
+        const QByteArray data = pictureStream(width, height, seed);
+        return "<< /Type /XObject /Subtype /Image /Width " + QByteArray::number(width) + " /Height "
+               + QByteArray::number(height) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode "
+               "/Length " + QByteArray::number(data.size()) + " >>\nstream\n" + data + "\nendstream";
+    };
+    return writePdfObjects(
+        path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
+               "/Resources << /XObject << /Scan 5 0 R /Top 6 0 R /Bottom 7 0 R >> >> >>",
+               "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+               image(2480, 3508, 1), image(3000, 2000, 2), image(3000, 2000, 3)});
+}
+
+// The largest resident set a run of velloran-cli had, its workers' included
+// (each reaped by the program, so counted in its own), in KiB, as peakrss
+// measures it; -1 when the run did not end with status 0.
+qint64 peakOfRun(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_PEAKRSS), QStringList{QStringLiteral(VELLORAN_CLI)} + arguments);
+    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const qint64 peak = process.readAllStandardOutput().trimmed().toLongLong(&ok);
+    return ok ? peak : -1;
+}
+
 // A poster of 14400 x 14400 points (the largest page PDF allows): a blue
 // field and a word. At 72 dpi its bitmap is 790 MiB.
 bool makePosterPdf(const QString &path)
@@ -2374,6 +2430,78 @@ void TestCli::posterUnderAMemoryCeiling()
                                 reference, pdf("poster.pdf")});
     QVERIFY2(free.status == 0, qPrintable(free.err));
     QVERIFY(bytesOf(out + "/poster_1.png") == bytesOf(reference + "/poster_1.png"));
+}
+
+// A page of large images at 600 dpi converts under exactly the smallest
+// ceiling the program names when it refuses a smaller one, with either
+// renderer: that floor leaves room for what the renderer decodes.
+void TestCli::imagesAtTheStatedFloor_data()
+{
+    QTest::addColumn<QString>("renderer");
+    if (rendererBuiltIn(RendererKind::MuPdf))
+        QTest::newRow("mupdf") << "mupdf";
+    QTest::newRow("poppler") << "poppler";
+}
+
+void TestCli::imagesAtTheStatedFloor()
+{
+    QFETCH(QString, renderer);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("sanitizer builds hold shadow memory for every byte: a ceiling measures the sanitizer");
+#endif
+    if (!QFileInfo::exists(pdf("images.pdf")))
+        QVERIFY(makeImagesPdf(pdf("images.pdf")));
+    const CliRun refused = runCli({"--renderer", renderer, "--max-memory", "64M", "-r", "600", "-t", "jpg", "-o",
+                                   freshOutput(), pdf("images.pdf")});
+    QCOMPARE(refused.status, 2);
+    const QRegularExpressionMatch named =
+        QRegularExpression("^velloran-cli: invalid max-memory \"64M\": too little to draw an ordinary page at 600 "
+                           "dpi; the smallest that works is (\\d+)M\n$")
+            .match(refused.err);
+    QVERIFY2(named.hasMatch(), qPrintable(refused.err));
+    const QString floor = named.captured(1) + "M";
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--renderer", renderer, "--max-memory", floor, "-r", "600", "-t", "jpg", "-o",
+                               out, pdf("images.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(floor + ": " + run.err));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(filesIn(out), QStringList{"images_1.jpg"});
+    QCOMPARE(QImageReader(out + "/images_1.jpg").size(), QSize(4958, 7017));
+}
+
+// The poster under the smallest ceilings, measured as a user would: the
+// largest resident set of the program and its workers, against the figures
+// the README gives (36 MiB under 64M and under 100M), with a tenth to spare.
+void TestCli::posterPeakUnderACeiling_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("ceiling");
+    QTest::addColumn<int>("readmeMiB");
+    for (const char *renderer : {"mupdf", "poppler"}) {
+        if (QLatin1String(renderer) == QLatin1String("mupdf") && !rendererBuiltIn(RendererKind::MuPdf))
+            continue;
+        QTest::addRow("%s, 64M", renderer) << renderer << "64M" << 36;
+        QTest::addRow("%s, 100M", renderer) << renderer << "100M" << 36;
+    }
+}
+
+void TestCli::posterPeakUnderACeiling()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, ceiling);
+    QFETCH(int, readmeMiB);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("sanitizer builds hold shadow memory for every byte: a ceiling measures the sanitizer");
+#endif
+    if (!QFileInfo::exists(pdf("poster.pdf")))
+        QVERIFY(makePosterPdf(pdf("poster.pdf")));
+    const QString out = freshOutput();
+    const qint64 peakKiB = peakOfRun({"-q", "--renderer", renderer, "--max-memory", ceiling, "-t", "png", "-r", "72",
+                                      "-o", out, pdf("poster.pdf")});
+    QVERIFY(peakKiB > 0);
+    QCOMPARE(filesIn(out), QStringList{"poster_1.png"});
+    QVERIFY2(peakKiB <= readmeMiB * 1024 * 11 / 10,
+             qPrintable(QStringLiteral("a peak of %1 MiB").arg(double(peakKiB) / 1024, 0, 'f', 1)));
 }
 
 // Ctrl-C while a worker is inside a page that never asks whether to stop:
