@@ -322,7 +322,8 @@ std::optional<TaskResult> readResult(const QByteArray &body, QString *why)
     constexpr qint64 most = std::numeric_limits<qint32>::max();
     const auto status = [](PdfLoadStatus s) { return qint64(s); };
     read = inRange(read, "result", kind, PageOutcome::Written, PageOutcome::Skipped, why);
-    read = inRange(read, "page", page, 0, most, why);
+    // The page is the task's, whatever it is (a missing page may be -1): its
+    // worker's program compares them.
     read = inRange(read, "width", width, 0, most, why);
     read = inRange(read, "height", height, 0, most, why);
     read = inRange(read, "milliseconds", outcome.milliseconds, 0, std::numeric_limits<qint64>::max(), why);

@@ -352,7 +352,7 @@ void TestRunner::readingRefusesValuesOutOfRange_data()
     QTest::addColumn<int>("field");
     QTest::addColumn<QString>("why");
     QTest::newRow("result") << 0 << QStringLiteral("result out of range (9)");
-    QTest::newRow("page") << 1 << QStringLiteral("page out of range (-1)");
+    QTest::newRow("width") << 1 << QStringLiteral("width out of range (-1)");
     QTest::newRow("height") << 2 << QStringLiteral("height out of range (-2)");
     QTest::newRow("milliseconds") << 3 << QStringLiteral("milliseconds out of range (-3)");
     QTest::newRow("warning count below the texts") << 4 << QStringLiteral("warning count out of range (0)");
@@ -372,7 +372,7 @@ void TestRunner::readingRefusesValuesOutOfRange()
     QCOMPARE(none, QString());
     switch (field) {
     case 0: result.outcome.result = PageOutcome::Result(9); break;
-    case 1: result.outcome.page = -1; break;
+    case 1: result.outcome.width = -1; break;
     case 2: result.outcome.height = -2; break;
     case 3: result.outcome.milliseconds = -3; break;
     case 4: result.outcome.warnings = QStringList{QStringLiteral("a")}; result.outcome.warningCount = 0; break;
