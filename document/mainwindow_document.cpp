@@ -118,7 +118,7 @@ void MainWindow::loadChosenFile(const QString &path)
     }
 
     pdfDoc = std::move(loaded.document);
-    totalPage = quint32(pdfPageCount(pdfDoc.get()));
+    totalPage = quint32(loaded.pageCount);
     curPage = 0;
     qsPdfFile = path;
     if (!drawPreview())

@@ -82,8 +82,9 @@ void PageRunner::endWorkers()
     // All are told first, so that they end side by side rather than one after another.
     for (const std::unique_ptr<Worker> &worker : workers)
         worker->dismiss();
+    // An idle worker leaves by itself once dismissed; one that does not is killed.
     for (const std::unique_ptr<Worker> &worker : workers)
-        worker->retire(worker->busy() || !worker->ready(), settings.outputFolders);
+        worker->retire(worker->busy() || !worker->ready(), settings.outputFolders, dismissGraceMs);
     workers.clear();
 }
 
@@ -214,12 +215,16 @@ void PageRunner::handleEnd(Run &run, Worker &worker)
     const bool wasReady = worker.ready();
     const PageTask task = worker.taskInHand();
     const qint64 took = worker.elapsed();
+    // One that broke the protocol is killed, one that only closed its pipe
+    // given a moment to be gone: nothing here waits on a worker that lives on.
     const int status = worker.retire(false, settings.outputFolders);
     while (const auto result = worker.takeResult())
         run.report(result->first, result->second);
     if (!wasReady) {
         ++startsFailedInARow;
-        startFailure = QStringLiteral("%1: %2").arg(displayPath(settings.program), Worker::whyNotStarted(status));
+        startFailure = QStringLiteral("%1: %2").arg(displayPath(settings.program),
+                                                    worker.fault().isEmpty() ? Worker::whyNotStarted(status)
+                                                                             : worker.fault());
         return;
     }
     if (!worker.busy())
@@ -234,8 +239,10 @@ void PageRunner::handleEnd(Run &run, Worker &worker)
     });
     if (WIFSIGNALED(status) && !outOfMemory)
         ++crashes[task.path];
-    TaskResult failed = failedTask(task, PageOutcome::RenderFailed,
-                                   outOfMemory ? QStringLiteral("over the memory limit") : Worker::whyEnded(status));
+    const QString why = !worker.fault().isEmpty() ? worker.fault()
+                        : outOfMemory             ? QStringLiteral("over the memory limit")
+                                                  : Worker::whyEnded(status);
+    TaskResult failed = failedTask(task, PageOutcome::RenderFailed, why);
     failed.outcome.milliseconds = took;
     Worker::addPrinted(failed.outcome, printed);
     run.report(worker.task(), failed);

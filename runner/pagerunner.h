@@ -80,6 +80,9 @@ public:
     static constexpr qint64 graceMs = 1000;
     // A worker that has not said it is ready by then is taken for broken.
     static constexpr qint64 startTimeoutMs = 30000;
+    // How long endWorkers() gives an idle worker to leave by itself (its
+    // libraries' clean-up, a sanitizer's leak check) before it is killed.
+    static constexpr qint64 dismissGraceMs = 2000;
     // A document that crashed this many workers has its other tasks failed untried.
     static constexpr int crashesPerDocument = 3;
 

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 
+#include <limits>
 #include <optional>
 
 #include <unistd.h>
@@ -77,13 +78,32 @@ qint64 bitmapBudget(int memoryShare, qint64 maxMemory)
     return qBound(qint64(8) << 20, maxMemory - workerBaseBytes, share);
 }
 
+// A page's bitmap at its resolution with three bytes a pixel: what an image
+// covering the page costs a renderer that scales it whole (Poppler).
+qint64 pageImageBytes(const RenderDocument &document, const PageJob &job)
+{
+    const std::unique_ptr<RenderPage> page = document.page(job.pageIndex);
+    if (!page->exists())
+        return 0;
+    const PixelSize size = pixelSizeAt(page->sizeInPoints(), job.resolution);
+    return size.status == PixelSize::Ok ? qint64(size.bitmapBytes() / 4 * 3) : std::numeric_limits<qint64>::max();
+}
+
 } // namespace
+
+qint64 rendererStoreBytes(qint64 maxMemory)
+{
+    return qMin(rendererCacheBytes(RendererKind::MuPdf), (maxMemory - workerBaseBytes) / 4);
+}
 
 TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
     : open(std::make_unique<OpenDocuments>())
     , memory(bitmapBudget(memoryShare, maxMemory))
     , maxMemory(maxMemory)
 {
+    // Before any document is opened: MuPDF's store is made with the first.
+    if (maxMemory > 0 && rendererStoreBytes(maxMemory) > 0)
+        limitRendererCaches(rendererStoreBytes(maxMemory));
 }
 
 TaskExecutor::~TaskExecutor() = default;
@@ -165,13 +185,18 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
     PageJob job = pageJobFor(task, *document);
     job.memory = &memory;
     // Under a ceiling a large page is drawn on as many threads as fit, in
-    // bands that fit: a thread holds about twice its band (Poppler's own
-    // bitmap beside the one handed on, a copy of the document), and the
-    // encoder's rows are counted as one band more.
+    // bands that fit in what is left once its images are decoded: room for an
+    // image covering the page (Poppler scales one whole, whatever the band)
+    // or MuPDF's store, whichever is more, the bitmaps keeping a quarter at
+    // least. A thread holds about twice its band (Poppler's own bitmap beside
+    // the one handed on, a copy of the document), and the encoder's rows are
+    // counted as one band more.
     if (maxMemory > 0) {
         const qint64 total = memory.total();
-        job.bandThreads = qBound(1, int(total / (3 * defaultBandBudget)), job.bandThreads);
-        job.bandBudget = qBound(qint64(4) << 20, total / (2 * job.bandThreads + 1), job.bandBudget);
+        const qint64 images = qMax(rendererStoreBytes(maxMemory), pageImageBytes(*document, job));
+        const qint64 bitmaps = qMax(total / 4, total - images);
+        job.bandThreads = qBound(1, int(bitmaps / (3 * defaultBandBudget)), job.bandThreads);
+        job.bandBudget = qBound(qint64(4) << 20, bitmaps / (2 * job.bandThreads + 1), job.bandBudget);
     }
     job.openCopy = [&task] { return openBandCopy(task.renderer, task.path, task.password, task.options); };
     // --strict decides once the page is whole and before it takes its name,
@@ -266,6 +291,8 @@ qint64 smallestWorkerMemory(double resolution)
     const double a4 = pixelSizeAt(QSizeF(595, 842), resolution).bitmapBytes();
     const qint64 bitmap = qint64(qMin(a4, double(defaultBandBudget)));
     constexpr qint64 mebibyte = qint64(1) << 20;
-    const qint64 bytes = workerBaseBytes + 2 * bitmap;
+    // Two bitmaps' worth for the bands and the encoder, and an image covering
+    // the page at three bytes a pixel, which no band makes smaller.
+    const qint64 bytes = workerBaseBytes + 2 * bitmap + qint64(a4 / 4 * 3);
     return qMax(qint64(64) << 20, (bytes + mebibyte - 1) / mebibyte * mebibyte);
 }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <limits>
 #include <sys/socket.h>
 
 namespace TaskProtocol {
@@ -101,22 +102,67 @@ QByteArray framed(Type type, const std::function<void(QDataStream &)> &fields)
     return bytes;
 }
 
+QString typeName(quint8 kind)
+{
+    switch (kind) {
+    case SetupType:
+        return QStringLiteral("a setup");
+    case ReadyType:
+        return QStringLiteral("a ready message");
+    case TaskType:
+        return QStringLiteral("a task");
+    case ResultType:
+        return QStringLiteral("a result");
+    }
+    return QStringLiteral("a message of unknown type %1").arg(kind);
+}
+
+void say(QString *why, const QString &text)
+{
+    if (why)
+        *why = text;
+}
+
 // A stream over the body, past its version and type once they are what is wanted.
-bool opened(QDataStream &in, Type type)
+bool opened(QDataStream &in, Type type, QString *why = nullptr)
 {
     in.setVersion(QDataStream::Qt_6_4);
     quint32 theirs = 0;
     quint8 kind = 0;
     in >> theirs >> kind;
-    return in.status() == QDataStream::Ok && theirs == version && kind == type;
+    if (in.status() != QDataStream::Ok) {
+        say(why, QStringLiteral("a message too short to parse"));
+        return false;
+    }
+    if (theirs != version) {
+        say(why, QStringLiteral("protocol version %1, not %2").arg(theirs).arg(version));
+        return false;
+    }
+    if (kind != type) {
+        say(why, QStringLiteral("%1 where %2 was due").arg(typeName(kind), typeName(type)));
+        return false;
+    }
+    return true;
 }
 
 template<typename T>
-std::optional<T> ifWhole(QDataStream &in, T value)
+std::optional<T> ifWhole(QDataStream &in, T value, QString *why = nullptr)
 {
-    if (in.status() != QDataStream::Ok || !in.atEnd())
+    if (in.status() != QDataStream::Ok || !in.atEnd()) {
+        say(why, QStringLiteral("a message that does not parse"));
         return std::nullopt;
+    }
     return value;
+}
+
+// Nothing, with why, when a field is out of its range.
+template<typename T>
+std::optional<T> inRange(std::optional<T> value, const char *field, qint64 given, qint64 low, qint64 high, QString *why)
+{
+    if (!value || (given >= low && given <= high))
+        return value;
+    say(why, QStringLiteral("%1 out of range (%2)").arg(QLatin1String(field)).arg(given));
+    return std::nullopt;
 }
 
 } // namespace
@@ -151,14 +197,14 @@ QByteArray frame(const Ready &ready)
     return framed(ReadyType, [&](QDataStream &out) { put(out, ready.unconfinedBecause); });
 }
 
-std::optional<Ready> readReady(const QByteArray &body)
+std::optional<Ready> readReady(const QByteArray &body, QString *why)
 {
     QDataStream in(body);
-    if (!opened(in, ReadyType))
+    if (!opened(in, ReadyType, why))
         return std::nullopt;
     Ready ready;
     ready.unconfinedBecause = takeText(in);
-    return ifWhole(in, ready);
+    return ifWhole(in, ready, why);
 }
 
 QByteArray frame(const PageTask &task)
@@ -261,18 +307,17 @@ QByteArray frame(const TaskResult &result)
     });
 }
 
-std::optional<TaskResult> readResult(const QByteArray &body)
+std::optional<TaskResult> readResult(const QByteArray &body, QString *why)
 {
     QDataStream in(body);
-    if (!opened(in, ResultType))
+    if (!opened(in, ResultType, why))
         return std::nullopt;
     TaskResult result;
     PageOutcome &outcome = result.outcome;
     qint32 page = 0, width = 0, height = 0, pageCount = 0;
     const qint32 kind = takeEnum<qint32>(in);
-    if (kind < PageOutcome::Written || kind > PageOutcome::Skipped)
-        return std::nullopt;
-    outcome.result = PageOutcome::Result(kind);
+    if (kind >= PageOutcome::Written && kind <= PageOutcome::Skipped)
+        outcome.result = PageOutcome::Result(kind);
     in >> page >> width >> height >> outcome.milliseconds;
     outcome.page = page;
     outcome.width = width;
@@ -291,7 +336,24 @@ std::optional<TaskResult> readResult(const QByteArray &body)
     result.rendererStatus = takeEnum<PdfLoadStatus>(in);
     in >> pageCount;
     result.pageCount = pageCount;
-    return ifWhole(in, result);
+    std::optional<TaskResult> read = ifWhole(in, result, why);
+    // Every number a program goes on to use is checked: a count it would
+    // allocate for, a size it would compute with, an enum it would switch on.
+    constexpr qint64 most = std::numeric_limits<qint32>::max();
+    const auto status = [](PdfLoadStatus s) { return qint64(s); };
+    read = inRange(read, "result", kind, PageOutcome::Written, PageOutcome::Skipped, why);
+    // The page is the task's, whatever it is (a missing page may be -1): its
+    // worker's program compares them.
+    read = inRange(read, "width", width, 0, most, why);
+    read = inRange(read, "height", height, 0, most, why);
+    read = inRange(read, "milliseconds", outcome.milliseconds, 0, std::numeric_limits<qint64>::max(), why);
+    read = inRange(read, "warning count", warningCount, outcome.warnings.size(), most, why);
+    read = inRange(read, "load status", status(result.loadStatus), status(PdfLoadStatus::Loaded),
+                   status(PdfLoadStatus::Locked), why);
+    read = inRange(read, "renderer status", status(result.rendererStatus), status(PdfLoadStatus::Loaded),
+                   status(PdfLoadStatus::Locked), why);
+    read = inRange(read, "page count", pageCount, 0, most, why);
+    return read;
 }
 
 bool sendAll(int fd, const QByteArray &bytes)

@@ -38,11 +38,14 @@ QByteArray frame(const PageTask &task);
 QByteArray frame(const TaskResult &result);
 
 // A frame's body (without its length) read back; nothing when it is not a
-// message of that type in this version.
+// message of that type in this version, or holds a value out of range, and
+// then why in *why, in a few words ("protocol version 3, not 2"). What a
+// worker sends is read as untrusted input: a program that takes a message it
+// does not expect ends that worker.
 std::optional<Setup> readSetup(const QByteArray &body);
-std::optional<Ready> readReady(const QByteArray &body);
+std::optional<Ready> readReady(const QByteArray &body, QString *why = nullptr);
 std::optional<PageTask> readTask(const QByteArray &body);
-std::optional<TaskResult> readResult(const QByteArray &body);
+std::optional<TaskResult> readResult(const QByteArray &body, QString *why = nullptr);
 
 // Writes all of bytes to the socket fd; false when the other side has gone.
 // MSG_NOSIGNAL: a write to a worker that has died fails with EPIPE instead of
@@ -58,6 +61,8 @@ public:
     std::optional<QByteArray> next();
     // A length no message can have: the other side is not speaking this protocol.
     bool broken() const { return corrupt; }
+    // Bytes read that are not yet a whole frame.
+    bool holdsPart() const { return !pending.isEmpty(); }
 
 private:
     QByteArray pending;

@@ -12,10 +12,12 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -146,7 +148,8 @@ bool Worker::send(const PageTask &task, int index)
 
 bool Worker::receive()
 {
-    if (fd < 0)
+    // Nothing more is taken from a worker that broke the protocol.
+    if (fd < 0 || !brokenBecause.isEmpty())
         return true;
     bool ended = false;
     char buffer[65536];
@@ -163,22 +166,38 @@ bool Worker::receive()
         break;
     }
     while (const std::optional<QByteArray> body = reader.next()) {
+        QString why;
         if (!isReady) {
-            const std::optional<TaskProtocol::Ready> answer = TaskProtocol::readReady(*body);
+            const std::optional<TaskProtocol::Ready> answer = TaskProtocol::readReady(*body, &why);
             if (!answer)
-                return true;
+                return breaks(why);
             isReady = true;
             unconfined = answer->unconfinedBecause;
             continue;
         }
-        std::optional<TaskResult> result = TaskProtocol::readResult(*body);
-        if (!result || taskIndex < 0)
-            return true;
+        std::optional<TaskResult> result = TaskProtocol::readResult(*body, &why);
+        if (!result)
+            return breaks(why);
+        if (taskIndex < 0)
+            return breaks(QStringLiteral("a result with no task in hand"));
+        if (inHand.kind != PageTask::Probe && result->outcome.page != inHand.pageIndex)
+            return breaks(QStringLiteral("a result for page %1 while page %2 was in hand")
+                              .arg(result->outcome.page + 1)
+                              .arg(inHand.pageIndex + 1));
         addPrinted(result->outcome, takePrinted());
         results.emplace_back(taskIndex, *result);
         taskIndex = -1;
     }
-    return ended || reader.broken();
+    if (reader.broken())
+        return breaks(QStringLiteral("a frame longer than any message"));
+    return ended;
+}
+
+bool Worker::breaks(const QString &why)
+{
+    if (brokenBecause.isEmpty())
+        brokenBecause = QStringLiteral("the worker process broke the protocol: ") + why;
+    return true;
 }
 
 std::optional<std::pair<int, TaskResult>> Worker::takeResult()
@@ -202,12 +221,19 @@ void Worker::dismiss()
         ::shutdown(fd, SHUT_WR);
 }
 
-int Worker::retire(bool kill, const QStringList &folders)
+int Worker::retire(bool kill, const QStringList &folders, qint64 graceMs)
 {
     dismiss(); // its task pipe closes: an idle worker ends
+    // What it sent may not be trusted: nothing it does from here is waited for.
+    kill = kill || !brokenBecause.isEmpty();
+    if (pid > 0 && !kill && !endsWithin(graceMs)) {
+        kill = true;
+        brokenBecause = QStringLiteral("the worker process closed its pipe but did not end");
+    }
     if (kill && pid > 0)
         ::kill(pid, SIGKILL);
     int status = 0;
+    // It has ended or is killed: this wait is a short one.
     if (pid > 0)
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -223,6 +249,37 @@ int Worker::retire(bool kill, const QStringList &folders)
     for (const QString &folder : folders)
         AtomicFile::removeMarkedTemporaries(folder, temporaryMark);
     return status;
+}
+
+// Whether it has ended, or ends within ms, without reaping it.
+bool Worker::endsWithin(qint64 ms) const
+{
+    siginfo_t info{};
+    const auto ended = [&] {
+        info.si_pid = 0;
+        return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+    };
+    if (ended())
+        return true;
+    const int handle = int(syscall(SYS_pidfd_open, pid, 0));
+    if (handle >= 0) {
+        pollfd watched{handle, POLLIN, 0};
+        QElapsedTimer waited;
+        waited.start();
+        while (poll(&watched, 1, int(qMax<qint64>(0, ms - waited.elapsed()))) < 0 && errno == EINTR) {
+        }
+        ::close(handle);
+        return ended();
+    }
+    // No pidfd (a kernel before 5.3): looked at each millisecond.
+    QElapsedTimer waited;
+    waited.start();
+    while (!ended()) {
+        if (waited.elapsed() >= ms)
+            return false;
+        usleep(1000);
+    }
+    return true;
 }
 
 qint64 Worker::residentBytes() const

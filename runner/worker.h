@@ -51,8 +51,12 @@ public:
     QStringList takePrinted();
 
     // Reads what it has sent; true once its end of the pipe has closed (it
-    // has ended, or sent what is not this protocol).
+    // has ended) or it has sent what is not a message it owes (a frame that
+    // does not parse, another version, a value out of range, a message
+    // nobody asked for): then fault() says which, and retire() kills it.
     bool receive();
+    // Why it is no longer trusted, as a page's failure reads; empty while it is.
+    QString fault() const { return brokenBecause; }
     // Results read, in the order they came, each with its task's index.
     std::optional<std::pair<int, TaskResult>> takeResult();
 
@@ -62,8 +66,16 @@ public:
     void askToStop();
     // Ends it (kill: at once, even inside a page that never asks whether to
     // stop), reads what it sent before it ended, and removes the temporary
-    // files it left in folders. Returns its wait status.
-    int retire(bool kill, const QStringList &folders);
+    // files it left in folders. Returns its wait status. Never waits on a
+    // worker that lives on: one that broke the protocol is killed at once,
+    // and one not killed that has not ended within graceMs (its pipe closed
+    // but it runs on, or dismissed it does not leave) is killed then, with
+    // fault() saying so.
+    int retire(bool kill, const QStringList &folders, qint64 graceMs = endGraceMs);
+    // How long a worker whose pipe has closed is given to be gone: the
+    // kernel closes a process's descriptors as it ends, so a worker that
+    // really ended is gone in microseconds.
+    static constexpr qint64 endGraceMs = 100;
 
     // Why a worker with a task in hand ended, from its wait status.
     static QString whyEnded(int status);
@@ -86,6 +98,7 @@ private:
     QString unconfined;
     QString failure;
     QString temporaryMark;
+    QString brokenBecause;
     TaskProtocol::FrameReader reader;
     std::deque<std::pair<int, TaskResult>> results;
     int taskIndex = -1;
@@ -94,6 +107,8 @@ private:
     QElapsedTimer started;
     qint64 cpuAtStart = 0;
     qint64 cpuMs() const;
+    bool breaks(const QString &why);
+    bool endsWithin(qint64 ms) const;
 };
 
 #endif // WORKER_H

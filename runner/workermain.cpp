@@ -10,14 +10,19 @@
 
 #ifdef VELLORAN_TEST_HOOKS
 #include "engine/atomicfile.h"
+#include "runner/taskprotocol.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -34,13 +39,63 @@ namespace {
 // would; "eat ..." fills memory 16 MiB at a time, a block every 10 ms up to
 // 1 GiB (below the address-space backstop of a 256M ceiling), as a renderer
 // holding what it decodes would, then draws the page as usual; "noise ..." prints two lines on stderr, as Fontconfig does, and
-// draws the page as usual; "escape ..." writes the file VELLORAN_TEST_ESCAPE names; "late ..."
+// draws the page as usual; "escape ..." writes the file VELLORAN_TEST_ESCAPE names;
+// the untrusted messages, each sent in place of the page's result, after which
+// the worker lives on for 20 s, deaf to the stop, then draws the page as usual:
+// "garble ..." a result cut short by a byte, "otherversion ..." a result of the
+// next protocol version, "outofrange ..." a result of width -1, "unasked ..." a
+// second ready message, "otherpage ..." the result of the next page,
+// "oversize ..." a length no message has, "mute ..." no message, its pipe
+// closed; "late ..."
 // waits, for a minute at most, until another page's finished file is held in
 // the output folder, then draws the page as usual, so that a later page is
 // done first. <document>
 // is the program's number for the file (its place among the inputs), <page>
 // 0-based, "*" for every page, or "open" for the opening of the document
 // when its program checks it.
+// A frame for the malformed messages: its length set from the body.
+QByteArray reframed(QByteArray bytes)
+{
+    qToBigEndian(quint32(bytes.size() - 4), bytes.data());
+    return bytes;
+}
+
+// The untrusted message a switch names, empty for another switch.
+QByteArray untrustedMessage(const QByteArray &kind, const PageTask &task)
+{
+    TaskResult result;
+    result.outcome.page = task.pageIndex;
+    result.outcome.result = PageOutcome::Written;
+    if (kind == "garble")
+        return reframed(TaskProtocol::frame(result).chopped(1));
+    if (kind == "otherversion") {
+        QByteArray bytes = TaskProtocol::frame(result);
+        qToBigEndian(TaskProtocol::version + 1, bytes.data() + 4);
+        return bytes;
+    }
+    if (kind == "outofrange") {
+        result.outcome.width = -1;
+        return TaskProtocol::frame(result);
+    }
+    if (kind == "unasked")
+        return TaskProtocol::frame(TaskProtocol::Ready());
+    if (kind == "otherpage") {
+        result.outcome.page = task.pageIndex + 1;
+        return TaskProtocol::frame(result);
+    }
+    if (kind == "oversize")
+        return QByteArray("\xff\xff\xff\xff", 4);
+    return {};
+}
+
+// Lives on for the seconds given, whatever signals come.
+void liveOn(int seconds)
+{
+    timespec left{seconds, 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
 void misbehaveIfAsked(const PageTask &task)
 {
     const QList<QByteArray> asked = qgetenv("VELLORAN_TEST_WORKER").split(' ');
@@ -62,6 +117,18 @@ void misbehaveIfAsked(const PageTask &task)
     auto *file = task.outputPath.isEmpty() ? nullptr : new AtomicFile(task.outputPath);
     if (file && file->open())
         file->device().write(QByteArray(4096, 'x'));
+    if (const QByteArray message = untrustedMessage(asked.at(0), task); !message.isEmpty()) {
+        TaskProtocol::sendAll(workerResultFd, message);
+        liveOn(20);
+        delete file;
+        return;
+    }
+    if (asked.at(0) == "mute") {
+        ::close(workerTaskFd);
+        ::close(workerResultFd);
+        liveOn(20);
+        std::_Exit(0);
+    }
     if (asked.at(0) == "escape") {
         // A file outside the output folders: refused where the worker is confined.
         QFile outside(qEnvironmentVariable("VELLORAN_TEST_ESCAPE"));

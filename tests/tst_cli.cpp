@@ -358,9 +358,15 @@ private slots:
     void drawingReportsKept();
     void strictLeavesWhatWasThere_data();
     void strictLeavesWhatWasThere();
+    void claimedPagesAreNotListed_data();
+    void claimedPagesAreNotListed();
     void missingPageWithEitherRenderer_data();
     void missingPageWithEitherRenderer();
     void workerNoiseKeptOffTheTerminal();
+    void imagesAtTheStatedFloor_data();
+    void imagesAtTheStatedFloor();
+    void posterPeakUnderACeiling_data();
+    void posterPeakUnderACeiling();
     void posterUnderAMemoryCeiling_data();
     void posterUnderAMemoryCeiling();
     void stopInsideAHungPage_data();
@@ -427,11 +433,11 @@ void TestCli::badUsage_data()
     QTest::newRow("max-memory too small for the resolution")
         << QStringList{"--max-memory", "100M", "-r", "300", "ten.pdf"}
         << "velloran-cli: invalid max-memory \"100M\": too little to draw an ordinary page at 300 dpi; the "
-           "smallest that works is 107M\n";
+           "smallest that works is 132M\n";
     QTest::newRow("max-memory too small for the size in pixels")
         << QStringList{"--max-memory", "80M", "--scale-to", "5000", "ten.pdf"}
         << "velloran-cli: invalid max-memory \"80M\": too little to draw an ordinary page at 428 dpi; the "
-           "smallest that works is 168M\n";
+           "smallest that works is 219M\n";
     QTest::newRow("mistyped option") << QStringList{"--jbos", "2", "ten.pdf"}
                                      << "velloran-cli: unknown option 'jbos' (did you mean --jobs?); see --help\n";
     QTest::newRow("option cut short") << QStringList{"--res", "300", "ten.pdf"}
@@ -2318,6 +2324,72 @@ bool makeBrokenDrawingPdf(const QString &path)
                    + QByteArray::number(notFlate.size()) + " >>\nstream\n" + notFlate + "\nendstream"});
 }
 
+// One page of 200 x 200 points: a blue square, then 300 form XObjects by
+// names the page's resources lack, each one a report of its own.
+bool makeManyReportsPdf(const QString &path)
+{
+    QByteArray content = "0 0 1 rg 10 10 50 50 re f";
+    for (int i = 1; i <= 300; ++i)
+        content += " /G" + QByteArray::number(i) + " Do";
+    return writePdfObjects(
+        path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R "
+               "/Resources << /XObject << >> >> >>",
+               "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream"});
+}
+
+// Raw RGB rows of a smooth picture, Flate-compressed: a zlib stream (qCompress
+// puts the length before it).
+QByteArray pictureStream(int width, int height, int seed)
+{
+    QByteArray row(qsizetype(width) * 3, Qt::Uninitialized);
+    for (int x = 0; x < width; ++x) {
+        row[3 * x] = char(x * 255 / width);
+        row[3 * x + 1] = char(seed * 70);
+        row[3 * x + 2] = char(255 - x * 255 / width);
+    }
+    QByteArray rows;
+    rows.reserve(row.size() * height);
+    for (int y = 0; y < height; ++y)
+        rows += row;
+    return qCompress(rows, 1).mid(4);
+}
+
+// An A4 page of large images: a scan of the page at 300 dpi behind it and two
+// photographs of 3000 x 2000 over its halves. At 600 dpi Poppler scales each
+// whole (the scan to 100 MiB) and MuPDF decodes them into its store.
+bool makeImagesPdf(const QString &path)
+{
+    const QByteArray content = "q 595 0 0 842 0 0 cm /Scan Do Q q 595 0 0 421 0 421 cm /Top Do Q "
+                               "q 595 0 0 421 0 0 cm /Bottom Do Q";
+    const auto image = [](int width, int height, int seed) {
+        const QByteArray data = pictureStream(width, height, seed);
+        return "<< /Type /XObject /Subtype /Image /Width " + QByteArray::number(width) + " /Height "
+               + QByteArray::number(height) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode "
+               "/Length " + QByteArray::number(data.size()) + " >>\nstream\n" + data + "\nendstream";
+    };
+    return writePdfObjects(
+        path, {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
+               "/Resources << /XObject << /Scan 5 0 R /Top 6 0 R /Bottom 7 0 R >> >> >>",
+               "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+               image(2480, 3508, 1), image(3000, 2000, 2), image(3000, 2000, 3)});
+}
+
+// The largest resident set a run of velloran-cli had, its workers' included
+// (each reaped by the program, so counted in its own), in KiB, as peakrss
+// measures it; -1 when the run did not end with status 0.
+qint64 peakOfRun(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELLORAN_PEAKRSS), QStringList{QStringLiteral(VELLORAN_CLI)} + arguments);
+    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return -1;
+    bool ok = false;
+    const qint64 peak = process.readAllStandardOutput().trimmed().toLongLong(&ok);
+    return ok ? peak : -1;
+}
+
 // A poster of 14400 x 14400 points (the largest page PDF allows): a blue
 // field and a word. At 72 dpi its bitmap is 790 MiB.
 bool makePosterPdf(const QString &path)
@@ -2373,13 +2445,18 @@ void TestCli::drawingReportsKept_data()
     QTest::addColumn<QString>("input");
     QTest::addColumn<bool>("reported");
     QTest::addColumn<QString>("said"); // a part of one of the first reports
+    // How many reports the renderer makes: every one counted, repeats and
+    // those past the first few kept too.
+    QTest::addColumn<int>("count");
 
     if (rendererBuiltIn(RendererKind::MuPdf)) {
-        QTest::newRow("broken image, mupdf") << "mupdf" << "reports.pdf" << true << "zlib error";
-        QTest::newRow("clean page, mupdf") << "mupdf" << "card.pdf" << false << QString();
+        QTest::newRow("broken image, mupdf") << "mupdf" << "reports.pdf" << true << "zlib error" << 12;
+        QTest::newRow("hundreds of reports, mupdf") << "mupdf" << "many-reports.pdf" << true << "'G1'" << 300;
+        QTest::newRow("clean page, mupdf") << "mupdf" << "card.pdf" << false << QString() << 0;
     }
-    QTest::newRow("broken image, poppler") << "poppler" << "reports.pdf" << true << "XObject 'Gone' is unknown";
-    QTest::newRow("clean page, poppler") << "poppler" << "card.pdf" << false << QString();
+    QTest::newRow("broken image, poppler") << "poppler" << "reports.pdf" << true << "XObject 'Gone' is unknown" << 5;
+    QTest::newRow("hundreds of reports, poppler") << "poppler" << "many-reports.pdf" << true << "'G1'" << 300;
+    QTest::newRow("clean page, poppler") << "poppler" << "card.pdf" << false << QString() << 0;
 }
 
 void TestCli::drawingReportsKept()
@@ -2388,8 +2465,11 @@ void TestCli::drawingReportsKept()
     QFETCH(QString, input);
     QFETCH(bool, reported);
     QFETCH(QString, said);
+    QFETCH(int, count);
     if (!QFileInfo::exists(pdf("reports.pdf")))
         QVERIFY(makeBrokenDrawingPdf(pdf("reports.pdf")));
+    if (!QFileInfo::exists(pdf("many-reports.pdf")))
+        QVERIFY(makeManyReportsPdf(pdf("many-reports.pdf")));
     const QString name = QFileInfo(input).completeBaseName() + "_1.png";
 
     const QString out = freshOutput();
@@ -2405,6 +2485,7 @@ void TestCli::drawingReportsKept()
     QCOMPARE(warnings.value("errors").toBool(), reported);
     QCOMPARE(first.isEmpty(), !reported);
     QVERIFY(warnings.value("count").toInt() >= first.size());
+    QCOMPARE(warnings.value("count").toInt(), count);
     QVERIFY2(said.isEmpty() || first.filter(said).size() == 1, qPrintable(first.join(" | ")));
     // -v: each of the first reports a line, and a count of the rest.
     QStringList printed;
@@ -2496,6 +2577,46 @@ void TestCli::strictLeavesWhatWasThere()
 
 // A page tree that counts a page it cannot give (a kid the file lacks, or
 // one kid too few): both renderers write the others and fail that one alike.
+// A one-page file whose linearization dictionary claims two billion pages:
+// every page is one page, converted at once with either renderer.
+void TestCli::claimedPagesAreNotListed_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("pages");
+    for (const char *renderer : {"mupdf", "poppler"}) {
+        if (QLatin1String(renderer) == QLatin1String("mupdf") && !rendererBuiltIn(RendererKind::MuPdf))
+            continue;
+        QTest::addRow("all pages, %s", renderer) << renderer << QString();
+        QTest::addRow("odd pages, %s", renderer) << renderer << QStringLiteral("odd");
+        QTest::addRow("an open range, %s", renderer) << renderer << QStringLiteral("1-");
+    }
+}
+
+void TestCli::claimedPagesAreNotListed()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, pages);
+    const QString input = pdf("claims.pdf");
+    if (!QFileInfo::exists(input))
+        QVERIFY(makeLinearizedPdf(input, 2000000000));
+    const QString out = freshOutput();
+    QStringList arguments{"-q", "--renderer", renderer, "-t", "png", "-r", "36", "-o", out, input};
+    if (!pages.isEmpty())
+        arguments << "-p" << pages;
+    QElapsedTimer timer;
+    timer.start();
+    const CliRun run = runCli(arguments);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(filesIn(out), QStringList{"claims_1.png"});
+    QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+    // A page past the tree is refused as any page past the end is.
+    const CliRun past = runCli({"-q", "--renderer", renderer, "-p", "2", "-o", freshOutput(), input});
+    QCOMPARE(past.status, 2);
+    QVERIFY2(past.err.contains(input + QStringLiteral(": page list \"2\": the document has only 1 pages")),
+             qPrintable(past.err));
+}
+
 void TestCli::missingPageWithEitherRenderer_data()
 {
     QTest::addColumn<QString>("renderer");
@@ -2552,19 +2673,20 @@ void TestCli::workerNoiseKeptOffTheTerminal()
     }
 }
 
-// A poster whose bitmap is 790 MiB converts under a ceiling of 300M or 100M
+// A poster whose bitmap is 790 MiB converts under a ceiling of 1G, 300M or 100M
 // (drawn in bands that fit under it), the same pixels as without one, and the
 // report says how the ceiling was kept.
 void TestCli::posterUnderAMemoryCeiling_data()
 {
     QTest::addColumn<QString>("renderer");
     QTest::addColumn<QString>("ceiling");
-    // Under 100M MuPDF's narrower bands shade a few of the word's edge
-    // pixels a little differently (36 rows of the poster), so its row is at
-    // 300M, whose bands are those of a run without a ceiling. Poppler's bands
-    // are drawn with margins and match whatever their height.
+    // Narrower bands have MuPDF shade a few of the word's edge pixels a
+    // little differently (36 rows of the poster), so its row is at 1G, whose
+    // bands are those of a run without a ceiling (below that the poster's
+    // bands leave room for an image covering it). Poppler's bands are drawn
+    // with margins and match whatever their height.
     if (rendererBuiltIn(RendererKind::MuPdf))
-        QTest::newRow("mupdf, 300M") << "mupdf" << "300M";
+        QTest::newRow("mupdf, 1G") << "mupdf" << "1G";
     QTest::newRow("poppler, 300M") << "poppler" << "300M";
     QTest::newRow("poppler, 100M") << "poppler" << "100M";
 }
@@ -2592,6 +2714,78 @@ void TestCli::posterUnderAMemoryCeiling()
                                 reference, pdf("poster.pdf")});
     QVERIFY2(free.status == 0, qPrintable(free.err));
     QVERIFY(bytesOf(out + "/poster_1.png") == bytesOf(reference + "/poster_1.png"));
+}
+
+// A page of large images at 600 dpi converts under exactly the smallest
+// ceiling the program names when it refuses a smaller one, with either
+// renderer: that floor leaves room for what the renderer decodes.
+void TestCli::imagesAtTheStatedFloor_data()
+{
+    QTest::addColumn<QString>("renderer");
+    if (rendererBuiltIn(RendererKind::MuPdf))
+        QTest::newRow("mupdf") << "mupdf";
+    QTest::newRow("poppler") << "poppler";
+}
+
+void TestCli::imagesAtTheStatedFloor()
+{
+    QFETCH(QString, renderer);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("sanitizer builds hold shadow memory for every byte: a ceiling measures the sanitizer");
+#endif
+    if (!QFileInfo::exists(pdf("images.pdf")))
+        QVERIFY(makeImagesPdf(pdf("images.pdf")));
+    const CliRun refused = runCli({"--renderer", renderer, "--max-memory", "64M", "-r", "600", "-t", "jpg", "-o",
+                                   freshOutput(), pdf("images.pdf")});
+    QCOMPARE(refused.status, 2);
+    const QRegularExpressionMatch named =
+        QRegularExpression("^velloran-cli: invalid max-memory \"64M\": too little to draw an ordinary page at 600 "
+                           "dpi; the smallest that works is (\\d+)M\n$")
+            .match(refused.err);
+    QVERIFY2(named.hasMatch(), qPrintable(refused.err));
+    const QString floor = named.captured(1) + "M";
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--renderer", renderer, "--max-memory", floor, "-r", "600", "-t", "jpg", "-o",
+                               out, pdf("images.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(floor + ": " + run.err));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(filesIn(out), QStringList{"images_1.jpg"});
+    QCOMPARE(QImageReader(out + "/images_1.jpg").size(), QSize(4958, 7017));
+}
+
+// The poster under the smallest ceilings, measured as a user would: the
+// largest resident set of the program and its workers, against the figures
+// the README gives (36 MiB under 64M and under 100M), with a tenth to spare.
+void TestCli::posterPeakUnderACeiling_data()
+{
+    QTest::addColumn<QString>("renderer");
+    QTest::addColumn<QString>("ceiling");
+    QTest::addColumn<int>("readmeMiB");
+    for (const char *renderer : {"mupdf", "poppler"}) {
+        if (QLatin1String(renderer) == QLatin1String("mupdf") && !rendererBuiltIn(RendererKind::MuPdf))
+            continue;
+        QTest::addRow("%s, 64M", renderer) << renderer << "64M" << 36;
+        QTest::addRow("%s, 100M", renderer) << renderer << "100M" << 36;
+    }
+}
+
+void TestCli::posterPeakUnderACeiling()
+{
+    QFETCH(QString, renderer);
+    QFETCH(QString, ceiling);
+    QFETCH(int, readmeMiB);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("sanitizer builds hold shadow memory for every byte: a ceiling measures the sanitizer");
+#endif
+    if (!QFileInfo::exists(pdf("poster.pdf")))
+        QVERIFY(makePosterPdf(pdf("poster.pdf")));
+    const QString out = freshOutput();
+    const qint64 peakKiB = peakOfRun({"-q", "--renderer", renderer, "--max-memory", ceiling, "-t", "png", "-r", "72",
+                                      "-o", out, pdf("poster.pdf")});
+    QVERIFY(peakKiB > 0);
+    QCOMPARE(filesIn(out), QStringList{"poster_1.png"});
+    QVERIFY2(peakKiB <= readmeMiB * 1024 * 11 / 10,
+             qPrintable(QStringLiteral("a peak of %1 MiB").arg(double(peakKiB) / 1024, 0, 'f', 1)));
 }
 
 // Ctrl-C while a worker is inside a page that never asks whether to stop:

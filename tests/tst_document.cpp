@@ -285,16 +285,20 @@ QImage TestDocument::previewImage() const
 void TestDocument::openValidDocument_data()
 {
     QTest::addColumn<int>("pages");
-    QTest::newRow("one page") << 1;
-    QTest::newRow("three pages") << 3;
-    QTest::newRow("twenty pages") << 20;
+    QTest::addColumn<qint64>("claimed"); // by a linearization dictionary; 0: none
+    QTest::newRow("one page") << 1 << qint64(0);
+    QTest::newRow("three pages") << 3 << qint64(0);
+    QTest::newRow("twenty pages") << 20 << qint64(0);
+    // The page tree's count is shown, not the claim.
+    QTest::newRow("one page claiming two billion") << 1 << qint64(2000000000);
 }
 
 void TestDocument::openValidDocument()
 {
     QFETCH(int, pages);
+    QFETCH(qint64, claimed);
     const QString path = dir->filePath(QStringLiteral("report.pdf"));
-    QVERIFY(makePdf(path, pages));
+    QVERIFY(claimed ? makeLinearizedPdf(path, claimed) : makePdf(path, pages));
     const QImage startImage = previewImage();
 
     DialogSeen dialog;

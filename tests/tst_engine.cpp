@@ -1,4 +1,5 @@
 #include "engine/atomicfile.h"
+#include "engine/drawingnotes.h"
 #include "engine/image/imageformat.h"
 #include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
@@ -6,6 +7,7 @@
 #include "engine/render/popplerrenderer.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/renderer.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 
@@ -124,6 +126,10 @@ class TstEngine : public QObject
 private slots:
     void initTestCase();
     void init();
+    void drawingNotesCountEveryReport_data();
+    void drawingNotesCountEveryReport();
+    void claimedPageCountsAreNotTrusted_data();
+    void claimedPageCountsAreNotTrusted();
     void pixelSizes_data();
     void pixelSizes();
     void formatLimits_data();
@@ -764,6 +770,76 @@ void TstEngine::encodeStops()
                             .arg(pastStop).arg(quarterMs)));
     if (writtenAtMost >= 0)
         QVERIFY2(bytes <= writtenAtMost, qPrintable(QString::number(bytes)));
+}
+
+void TstEngine::drawingNotesCountEveryReport_data()
+{
+    QTest::addColumn<int>("reports");
+    QTest::addColumn<int>("distinct"); // texts among them, in turn
+    QTest::addColumn<int>("errorAt");  // the report that is an error; -1: none
+    QTest::addColumn<QStringList>("first");
+    QTest::newRow("one text, repeated") << 300 << 1 << -1 << QStringList{"report 0"};
+    QTest::newRow("three texts, repeated") << 300 << 3 << 299 << QStringList{"report 0", "report 1", "report 2"};
+    QTest::newRow("every text new") << 300 << 300 << 7
+                                    << QStringList{"report 0", "report 1", "report 2", "report 3", "report 4"};
+    QTest::newRow("a few") << 2 << 2 << 0 << QStringList{"report 0", "report 1"};
+    QTest::newRow("none") << 0 << 1 << -1 << QStringList{};
+}
+
+// Each report is counted, repeats and those past the first few too; the
+// first few different texts are kept; an error anywhere is said.
+void TstEngine::drawingNotesCountEveryReport()
+{
+    QFETCH(int, reports);
+    QFETCH(int, distinct);
+    QFETCH(int, errorAt);
+    QFETCH(QStringList, first);
+    DrawingNotes::take();
+    for (int i = 0; i < reports; ++i)
+        DrawingNotes::add(i == errorAt ? DrawingNotes::Severity::Error : DrawingNotes::Severity::Warning,
+                          QStringLiteral("  report %1\n").arg(i % distinct));
+    DrawingNotes::add(DrawingNotes::Severity::Error, QStringLiteral(" \n ")); // nothing said: not a report
+    const DrawingNotes::Notes notes = DrawingNotes::take();
+    QCOMPARE(notes.first, first);
+    QCOMPARE(notes.count, reports);
+    QCOMPARE(notes.errors, errorAt >= 0);
+    // Taken: the next page starts afresh.
+    const DrawingNotes::Notes next = DrawingNotes::take();
+    QCOMPARE(next.count, 0);
+    QCOMPARE(next.first, QStringList());
+}
+
+void TstEngine::claimedPageCountsAreNotTrusted_data()
+{
+    QTest::addColumn<qint64>("claimed");
+    QTest::newRow("two billion") << qint64(2000000000);
+    QTest::newRow("the most an int holds") << qint64(2147483647);
+    QTest::newRow("three") << qint64(3);
+    QTest::newRow("the truth") << qint64(1);
+}
+
+// A linearization dictionary's page count is a claim: the count given is what
+// the page tree holds, from opening and probing alike, with either renderer.
+void TstEngine::claimedPageCountsAreNotTrusted()
+{
+    QFETCH(qint64, claimed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("claims.pdf"));
+    QVERIFY(makeLinearizedPdf(path, claimed));
+    const PdfLoadResult loaded = loadPdf(path);
+    QCOMPARE(loaded.status, PdfLoadStatus::Loaded);
+    // Poppler reads the file as linearized and believes it.
+    QVERIFY(loaded.document->isLinearized());
+    QCOMPARE(qint64(pdfPageCount(loaded.document.get())), claimed);
+    QCOMPARE(loaded.pageCount, 1);
+    QCOMPARE(probePdf(path).pageCount, 1);
+    for (const RendererKind kind : {RendererKind::Poppler, RendererKind::MuPdf}) {
+        if (!rendererBuiltIn(kind))
+            continue;
+        const PdfProbeResult opened = probeForRendering(kind, path, QByteArray());
+        QCOMPARE(opened.status, PdfLoadStatus::Loaded);
+        QVERIFY(opened.pageCount == 1 || kind == RendererKind::Poppler);
+    }
 }
 
 QTEST_MAIN(TstEngine)

@@ -1,12 +1,17 @@
 #include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/taskprotocol.h"
+#include "runner/worker.h"
 #include "runner/workerprogram.h"
 #include "support/pdfmaker.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
 
 // The page runner through its own interface: what crosses the socket, and the
 // limits that only the runner can enforce.
@@ -18,7 +23,13 @@ private slots:
     void framesSurviveAnySplit_data();
     void framesSurviveAnySplit();
     void strangersAreRefused();
-    void previewPastItsProcessorTime();
+    void workerProcessorTimeIsCounted();
+    void pastItsProcessorTime_data();
+    void pastItsProcessorTime();
+    void untrustedMessagesEndTheirWorker_data();
+    void untrustedMessagesEndTheirWorker();
+    void readingRefusesValuesOutOfRange_data();
+    void readingRefusesValuesOutOfRange();
 };
 
 namespace {
@@ -177,10 +188,48 @@ void TestRunner::strangersAreRefused()
     QVERIFY(reader.broken());
 }
 
-// A preview whose renderer loops for good, busy on the processor, is ended
-// once it has used its processor time, and says so; the runner answers for it.
-void TestRunner::previewPastItsProcessorTime()
+// Processor time a worker uses is counted as such, from the task it takes:
+// one thread busy for good uses as much as the time that passes, no more.
+void TestRunner::workerProcessorTimeIsCounted()
 {
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("one.pdf"));
+    QVERIFY(makePdf(pdf, 1));
+    TaskProtocol::Setup setup;
+    setup.inputs = QStringList{pdf};
+    Worker worker;
+    qputenv("VELLORAN_TEST_WORKER", "spin 0:0");
+    QVERIFY(worker.start(workerProgram(), setup));
+    qunsetenv("VELLORAN_TEST_WORKER");
+    QTRY_VERIFY_WITH_TIMEOUT((worker.receive(), worker.ready()), 30000);
+    PageTask task;
+    task.kind = PageTask::Preview;
+    task.path = pdf;
+    task.previewArea = QSize(100, 100);
+    QVERIFY(worker.send(task, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(worker.cpuElapsed() >= 500, 60000);
+    const qint64 used = worker.cpuElapsed();
+    QVERIFY2(used <= worker.elapsed() + 50, qPrintable(QStringLiteral("%1 ms of processor time in %2 ms")
+                                                           .arg(used)
+                                                           .arg(worker.elapsed())));
+    worker.retire(true, {});
+}
+
+void TestRunner::pastItsProcessorTime_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("misbehaviour");
+    QTest::newRow("a preview") << int(PageTask::Preview) << QByteArray("spin 0:0");
+    QTest::newRow("an opening") << int(PageTask::Probe) << QByteArray("spin 0:open");
+}
+
+// A preview or an opening whose renderer loops for good, busy on the
+// processor, is ended once it has used its processor time, and says so; the
+// runner answers for it.
+void TestRunner::pastItsProcessorTime()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, misbehaviour);
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("one.pdf"));
     QVERIFY(makePdf(pdf, 1));
@@ -190,26 +239,150 @@ void TestRunner::previewPastItsProcessorTime()
     PageRunner runner(settings);
 
     PageTask task;
-    task.kind = PageTask::Preview;
+    task.kind = PageTask::Kind(kind);
     task.path = pdf;
     task.previewArea = QSize(100, 100);
-    task.timeLimitMs = 1000;
+    task.timeLimitMs = 2000;
     // The worker takes its environment when it starts, inside runOne.
-    qputenv("VELLORAN_TEST_WORKER", "spin 0:0");
+    qputenv("VELLORAN_TEST_WORKER", misbehaviour);
     const std::atomic<bool> running{false};
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
     QElapsedTimer timer;
     timer.start();
     const TaskResult result = runner.runOne(task, running);
     qunsetenv("VELLORAN_TEST_WORKER");
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
     QCOMPARE(result.outcome.result, PageOutcome::TimedOut);
-    QCOMPARE(result.outcome.detail, QStringLiteral("timed out after 1 s"));
+    QCOMPARE(result.outcome.detail, QStringLiteral("timed out after 2 s"));
     QVERIFY(result.workerLost);
     QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+    // Ended by its processor time, not by three times the limit on the clock:
+    // the worker (reaped by now) used the limit and its start, no more.
+    const auto ms = [](const rusage &r) {
+        return qint64(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+    };
+    QVERIFY2(ms(after) - ms(before) < task.timeLimitMs + 1000, qPrintable(QString::number(ms(after) - ms(before))));
 
-    // The next preview draws as usual in a new worker.
+    // The next task is carried out as usual in a new worker.
+    qunsetenv("VELLORAN_TEST_WORKER");
     const TaskResult next = runner.runOne(task, running);
     QCOMPARE(next.outcome.result, PageOutcome::Written);
-    QCOMPARE(next.image.size(), QSize(595, 842)); // one pixel a point
+    if (task.kind == PageTask::Preview)
+        QCOMPARE(next.image.size(), QSize(595, 842)); // one pixel a point
+    else
+        QCOMPARE(next.pageCount, 1);
+}
+
+void TestRunner::untrustedMessagesEndTheirWorker_data()
+{
+    QTest::addColumn<QByteArray>("misbehaviour");
+    QTest::addColumn<qint64>("timeLimitMs");
+    QTest::addColumn<QString>("detail");
+    const QString broke = QStringLiteral("the worker process broke the protocol: ");
+    QTest::newRow("a frame that does not parse") << QByteArray("garble") << qint64(0)
+                                                  << broke + QStringLiteral("a message that does not parse");
+    QTest::newRow("the same, with a time limit") << QByteArray("garble") << qint64(1000)
+                                                  << broke + QStringLiteral("a message that does not parse");
+    QTest::newRow("another version") << QByteArray("otherversion") << qint64(0)
+                                     << broke + QStringLiteral("protocol version 3, not 2");
+    QTest::newRow("a value out of range") << QByteArray("outofrange") << qint64(0)
+                                          << broke + QStringLiteral("width out of range (-1)");
+    QTest::newRow("a message nobody asked for") << QByteArray("unasked") << qint64(0)
+                                                << broke + QStringLiteral("a ready message where a result was due");
+    QTest::newRow("another page's result") << QByteArray("otherpage") << qint64(0)
+                                           << broke + QStringLiteral("a result for page 2 while page 1 was in hand");
+    QTest::newRow("a length no message has") << QByteArray("oversize") << qint64(0)
+                                             << broke + QStringLiteral("a frame longer than any message");
+    QTest::newRow("its pipe closed, alive") << QByteArray("mute") << qint64(0)
+                                            << QStringLiteral("the worker process closed its pipe but did not end");
+}
+
+// A worker's messages are untrusted input: one that sends what it does not
+// owe, and lives on (20 s, deaf to the stop), is killed at once, its page
+// fails with the reason, and the run goes on in a new worker.
+void TestRunner::untrustedMessagesEndTheirWorker()
+{
+    QFETCH(QByteArray, misbehaviour);
+    QFETCH(qint64, timeLimitMs);
+    QFETCH(QString, detail);
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("two.pdf"));
+    QVERIFY(makePdf(pdf, 2));
+    RunnerSettings settings;
+    settings.program = workerProgram();
+    settings.inputs = QStringList{pdf};
+    settings.outputFolders = QStringList{dir.path()};
+    PageRunner runner(settings);
+    QList<PageTask> tasks;
+    for (int page = 0; page < 2; ++page) {
+        PageTask task;
+        task.path = pdf;
+        task.pageIndex = page;
+        task.resolution = 10;
+        task.format = ImageFormat::Png;
+        task.timeLimitMs = timeLimitMs;
+        task.outputPath = dir.filePath(QStringLiteral("two_%1.png").arg(page + 1));
+        tasks << task;
+    }
+    qputenv("VELLORAN_TEST_WORKER", misbehaviour + " 0:0");
+    const std::atomic<bool> running{false};
+    QMap<int, TaskResult> results;
+    QElapsedTimer timer;
+    timer.start();
+    runner.run(tasks, running, [&results](int index, const TaskResult &result) { results.insert(index, result); });
+    const qint64 took = timer.elapsed();
+    qunsetenv("VELLORAN_TEST_WORKER");
+
+    // Far less than the 20 s it would have lived: nothing waited for it.
+    QVERIFY2(took < 10000, qPrintable(QString::number(took)));
+    QCOMPARE(results.keys(), QList<int>({0, 1}));
+    QCOMPARE(results[0].outcome.result, PageOutcome::RenderFailed);
+    QCOMPARE(results[0].outcome.detail, detail);
+    QVERIFY(results[0].workerLost);
+    QCOMPARE(results[1].outcome.result, PageOutcome::Written);
+    // Nothing of the first page is left, its temporary file neither.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({QStringLiteral("two.pdf"), QStringLiteral("two_2.png")}));
+}
+
+void TestRunner::readingRefusesValuesOutOfRange_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("result") << 0 << QStringLiteral("result out of range (9)");
+    QTest::newRow("width") << 1 << QStringLiteral("width out of range (-1)");
+    QTest::newRow("height") << 2 << QStringLiteral("height out of range (-2)");
+    QTest::newRow("milliseconds") << 3 << QStringLiteral("milliseconds out of range (-3)");
+    QTest::newRow("warning count below the texts") << 4 << QStringLiteral("warning count out of range (0)");
+    QTest::newRow("load status") << 5 << QStringLiteral("load status out of range (3)");
+    QTest::newRow("renderer status") << 6 << QStringLiteral("renderer status out of range (-1)");
+    QTest::newRow("page count") << 7 << QStringLiteral("page count out of range (-4)");
+}
+
+// A result is read only with every number in its range; the reader says which is not.
+void TestRunner::readingRefusesValuesOutOfRange()
+{
+    QFETCH(int, field);
+    QFETCH(QString, why);
+    TaskResult result = resultWithImage();
+    QString none;
+    QVERIFY(TaskProtocol::readResult(TaskProtocol::frame(result).mid(4), &none));
+    QCOMPARE(none, QString());
+    switch (field) {
+    case 0: result.outcome.result = PageOutcome::Result(9); break;
+    case 1: result.outcome.width = -1; break;
+    case 2: result.outcome.height = -2; break;
+    case 3: result.outcome.milliseconds = -3; break;
+    case 4: result.outcome.warnings = QStringList{QStringLiteral("a")}; result.outcome.warningCount = 0; break;
+    case 5: result.loadStatus = PdfLoadStatus(3); break;
+    case 6: result.rendererStatus = PdfLoadStatus(-1); break;
+    case 7: result.pageCount = -4; break;
+    }
+    QString said;
+    QVERIFY(!TaskProtocol::readResult(TaskProtocol::frame(result).mid(4), &said));
+    QCOMPARE(said, why);
 }
 
 QTEST_MAIN(TestRunner)

@@ -8,6 +8,7 @@
 
 #include <QFile>
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <list>
@@ -52,13 +53,16 @@ void silence(fz_context *ctx)
     fz_set_error_callback(ctx, noteError, nullptr);
 }
 
+std::atomic<qint64> storeLimit{0};
+
 class BaseContext
 {
 public:
     BaseContext()
     {
         const fz_locks_context locks{nullptr, lockMuPdf, unlockMuPdf};
-        ctx = fz_new_context(nullptr, &locks, size_t(muPdfStoreBytes));
+        const qint64 limit = storeLimit.load();
+        ctx = fz_new_context(nullptr, &locks, size_t(limit > 0 ? limit : muPdfStoreBytes));
         if (ctx)
             silence(ctx);
     }
@@ -68,6 +72,15 @@ public:
 
     fz_context *ctx = nullptr;
 };
+
+} // namespace
+
+void setMuPdfStoreLimit(qint64 bytes)
+{
+    storeLimit.store(bytes);
+}
+
+namespace {
 
 // A context of its own for a document: a document and its context are used by
 // one thread at a time, while the store behind them is shared under the locks.

@@ -12,6 +12,9 @@
 // The resource store (fonts, decoded images) that every MuPDF document of the
 // process shares; a run sets it aside from its memory budget (cacheBytes).
 constexpr qint64 muPdfStoreBytes = qint64(96) << 20;
+// A smaller store, for a process under a memory ceiling; read when the first
+// document is opened. 0: muPdfStoreBytes.
+void setMuPdfStoreLimit(qint64 bytes);
 
 // Every page box, CMYK, and each of the other options. Opens PDF files only,
 // as Poppler does: MuPDF's other formats (XPS, EPUB, images) are refused like

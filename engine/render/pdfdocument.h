@@ -28,12 +28,17 @@ struct PdfLoadResult
 
     PdfLoadStatus status = PdfLoadStatus::Failed;
     std::unique_ptr<Poppler::Document> document; // set only when Loaded
+    // The pages the file holds, when Loaded: never more than its page tree
+    // has, whatever a linearization dictionary claims (see loadPdf).
+    int pageCount = 0;
 };
 
 // Opens the file and sets the render options every rendering uses:
 // text antialiasing, antialiasing, the Splash back-end.
 PdfLoadResult loadPdf(const QString &path, const QByteArray &password = QByteArray());
 
+// The count Poppler gives: for a linearized file, the claim of its
+// linearization dictionary. PdfLoadResult::pageCount is the one to trust.
 int pdfPageCount(const Poppler::Document *document);
 
 // Draws the document's pages on nothing instead of white paper, so that what

@@ -30,6 +30,10 @@ RendererKind defaultRenderer();
 // Memory the library keeps for itself across pages (fonts, images it has
 // decoded), to be set aside from a run's memory budget.
 qint64 rendererCacheBytes(RendererKind kind);
+// Keeps what the libraries hold across drawings (fonts, decoded images) to
+// about bytes, from the first document the process opens: for a process
+// under a memory ceiling. A library that keeps no such store ignores it.
+void limitRendererCaches(qint64 bytes);
 
 // The page boxes a page may be drawn by. A missing bleed, trim or art box is
 // the crop box, and every box is clipped to the media box, as PDF has it.

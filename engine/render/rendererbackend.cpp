@@ -40,6 +40,15 @@ struct Wish
 
 } // namespace
 
+void limitRendererCaches(qint64 bytes)
+{
+#ifdef VELLORAN_MUPDF
+    setMuPdfStoreLimit(bytes);
+#else
+    Q_UNUSED(bytes);
+#endif
+}
+
 const QList<const RendererBackEnd *> &rendererBackEnds()
 {
     static const QList<const RendererBackEnd *> all{&muPdfBackEnd, &popplerBackEnd};

@@ -18,6 +18,11 @@ bool makePdf(const QString &path, int pageCount);
 // PDF operators or entries QPdfWriter does not make.
 bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version = "1.4");
 
+// One A4 page behind a linearization dictionary that claims claimedPages
+// (/N), with the file's own length (/L), so that Poppler reads it as
+// linearized, and no hint tables; its page tree holds the one page.
+bool makeLinearizedPdf(const QString &path, qint64 claimedPages);
+
 inline const QSizeF a4Portrait(595, 842);
 inline const QSizeF a4Landscape(842, 595);
 
