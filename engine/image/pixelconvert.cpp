@@ -39,12 +39,6 @@ inline uchar luminance(quint32 pixel)
 
 } // namespace
 
-void rgb888ToGray8(const uchar *from, uchar *to, int width)
-{
-    for (int x = 0; x < width; ++x, from += 3)
-        to[x] = luminance(quint32(from[0]) << 16 | quint32(from[1]) << 8 | from[2]);
-}
-
 void rgb32ToGray8(const uchar *from, uchar *to, int width)
 {
     // Rows of a QImage are 32-bit aligned; a plain loop over words lets the

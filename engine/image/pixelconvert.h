@@ -15,11 +15,6 @@ void rgb32ToBgr888(const uchar *from, uchar *to, int width);
 // One row of Format_RGB32 pixels to 8-bit luminance (ITU-R BT.601 weights).
 void rgb32ToGray8(const uchar *from, uchar *to, int width);
 
-// One row of 8-bit R, G, B to 8-bit luminance with rgb32ToGray8's weights,
-// so that gray drawn from either layout is the same. from and to may be the
-// same row: each gray byte is written after the pixel it comes from is read.
-void rgb888ToGray8(const uchar *from, uchar *to, int width);
-
 // One row of Format_RGB32 pixels to 1 bit a pixel, eight to a byte, the
 // leftmost in the high bit: 1 where the luminance is at least half, else 0.
 void rgb32ToMono1(const uchar *from, uchar *to, int width);

@@ -1,7 +1,6 @@
 #include "engine/render/popplerrenderer.h"
 
 #include "engine/drawingnotes.h"
-#include "engine/image/pixelconvert.h"
 #include "engine/nativepath.h"
 
 #include <QDebug>
@@ -69,9 +68,9 @@ void freeBitmap(void *bitmap)
 
 // The Splash layouts a page is drawn in; each has an output device of its own.
 enum class Drawn {
-    Rgb,   // splashModeRGB8: RGB888, and gray cut from it
+    Rgb,   // splashModeRGB8: RGB888
     Bgr,   // splashModeBGR8: BGR888, as BMP stores it
-    Xbgr,  // splashModeXBGR8 on paper: RGB32, as the Qt interface draws
+    Xbgr,  // splashModeXBGR8 on paper: RGB32, as the Qt interface draws, for gray too
     Alpha, // splashModeXBGR8 without paper: premultiplied ARGB32
     Count
 };
@@ -172,10 +171,13 @@ QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, c
 {
     if (!exists(index) || region.isEmpty())
         return QImage();
+    // Gray is asked for in 32-bit pixels: Splash's own gray weighs the
+    // colours otherwise, and each encoder makes gray from 32-bit rows its own
+    // way (JPEG's by libjpeg), which keeps the Qt interface's files.
     Drawn drawn = Drawn::Xbgr;
     if (options.withoutPaper)
         drawn = Drawn::Alpha;
-    else if (wanted == QImage::Format_RGB888 || wanted == QImage::Format_Grayscale8)
+    else if (wanted == QImage::Format_RGB888)
         drawn = Drawn::Rgb;
     else if (wanted == QImage::Format_BGR888)
         drawn = Drawn::Bgr;
@@ -199,13 +201,6 @@ QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, c
     switch (drawn) {
     case Drawn::Rgb:
         format = QImage::Format_RGB888;
-        if (wanted == QImage::Format_Grayscale8) {
-            for (int y = 0; y < bitmap->getHeight(); ++y) {
-                uchar *row = bitmap->getDataPtr() + qsizetype(y) * bitmap->getRowSize();
-                rgb888ToGray8(row, row, bitmap->getWidth());
-            }
-            format = QImage::Format_Grayscale8;
-        }
         break;
     case Drawn::Bgr:
         format = QImage::Format_BGR888;
