@@ -146,6 +146,7 @@ void TestPopplerRenderer::sameBytesAsQtInterface_data()
     QTest::addColumn<QRect>("region");
     QTest::addColumn<qint64>("bandBudget"); // 0: the page whole
     QTest::addColumn<int>("bandThreads");
+    QTest::addColumn<bool>("stoppedFirst"); // each page is first given up by its deadline while drawn
 
     const QList<int> inARow{0, 1, 2, 3, 4, 0, 2};
     const RenderOptions window;
@@ -157,52 +158,58 @@ void TestPopplerRenderer::sameBytesAsQtInterface_data()
                                                           {"webp", ImageFormat::WebP}};
     for (const auto &[name, format] : types) {
         QTest::addRow("%s, window's settings, pages in a row", name)
-            << "mixed.pdf" << inARow << format << PixelMode::Color << window << 150.0 << whole << qint64(0) << 1;
+            << "mixed.pdf" << inARow << format << PixelMode::Color << window << 150.0 << whole << qint64(0) << 1 << false;
     }
     QTest::newRow("png, embedded fonts, two pages") << "drawing.pdf" << QList<int>{0, 1, 0} << ImageFormat::Png
-                                                    << PixelMode::Color << window << 100.0 << whole << qint64(0) << 1;
+                                                    << PixelMode::Color << window << 100.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("bmp, test card") << "testcard.pdf" << QList<int>{0} << ImageFormat::Bmp << PixelMode::Color
-                                    << window << 211.0 << whole << qint64(0) << 1;
+                                    << window << 211.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("gray jpg") << "mixed.pdf" << inARow << ImageFormat::Jpeg << PixelMode::Gray << window << 150.0
-                              << whole << qint64(0) << 1;
+                              << whole << qint64(0) << 1 << false;
     QTest::newRow("gray png, test card") << "testcard.pdf" << QList<int>{0} << ImageFormat::Png << PixelMode::Gray
-                                         << window << 150.0 << whole << qint64(0) << 1;
+                                         << window << 150.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("1-bit tiff") << "mixed.pdf" << inARow << ImageFormat::Tiff << PixelMode::Mono << window << 150.0
-                                << whole << qint64(0) << 1;
+                                << whole << qint64(0) << 1 << false;
     QTest::newRow("1-bit bmp") << "mixed.pdf" << QList<int>{2, 3} << ImageFormat::Bmp << PixelMode::Mono << window
-                               << 150.0 << whole << qint64(0) << 1;
+                               << 150.0 << whole << qint64(0) << 1 << false;
     for (const auto &[name, format] : {std::pair{"png", ImageFormat::Png}, std::pair{"tiff", ImageFormat::Tiff},
                                        std::pair{"webp", ImageFormat::WebP}}) {
         QTest::addRow("%s, transparent, pages in a row", name)
             << "mixed.pdf" << inARow << format << PixelMode::ColorAlpha << transparent << 150.0 << whole
-            << qint64(0) << 1;
+            << qint64(0) << 1 << false;
     }
     QTest::newRow("png, no anti-aliasing") << "mixed.pdf" << inARow << ImageFormat::Png << PixelMode::Color
-                                           << optionsWith(false, false, true) << 150.0 << whole << qint64(0) << 1;
+                                           << optionsWith(false, false, true) << 150.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("jpg, no anti-aliasing, embedded fonts")
         << "drawing.pdf" << QList<int>{1} << ImageFormat::Jpeg << PixelMode::Color << optionsWith(false, false, true)
-        << 100.0 << whole << qint64(0) << 1;
+        << 100.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("png, no annotations") << "mixed.pdf" << QList<int>{2, 0, 2} << ImageFormat::Png << PixelMode::Color
-                                         << optionsWith(false, true, false) << 150.0 << whole << qint64(0) << 1;
+                                         << optionsWith(false, true, false) << 150.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("png, transparent, no annotations, no anti-aliasing")
         << "mixed.pdf" << QList<int>{2, 3} << ImageFormat::Png << PixelMode::ColorAlpha
-        << optionsWith(true, false, false) << 150.0 << whole << qint64(0) << 1;
+        << optionsWith(true, false, false) << 150.0 << whole << qint64(0) << 1 << false;
     QTest::newRow("png, a region") << "mixed.pdf" << QList<int>{0, 2, 3} << ImageFormat::Png << PixelMode::Color
-                                   << window << 150.0 << QRect(37, 41, 211, 150) << qint64(0) << 1;
+                                   << window << 150.0 << QRect(37, 41, 211, 150) << qint64(0) << 1 << false;
     QTest::newRow("bmp, a region") << "mixed.pdf" << QList<int>{1, 2} << ImageFormat::Bmp << PixelMode::Color
-                                   << window << 150.0 << QRect(10, 200, 300, 101) << qint64(0) << 1;
+                                   << window << 150.0 << QRect(10, 200, 300, 101) << qint64(0) << 1 << false;
     // Bands of 30 rows and their margins.
     QTest::newRow("png, banded") << "mixed.pdf" << inARow << ImageFormat::Png << PixelMode::Color << window << 150.0
-                                 << whole << qint64(625 * 4 * 34) << 1;
+                                 << whole << qint64(625 * 4 * 34) << 1 << false;
     QTest::newRow("tiff, banded, transparent") << "mixed.pdf" << QList<int>{0, 2} << ImageFormat::Tiff
                                                << PixelMode::ColorAlpha << transparent << 150.0 << whole
-                                               << qint64(625 * 4 * 34) << 1;
+                                               << qint64(625 * 4 * 34) << 1 << false;
     QTest::newRow("jpg, banded by 3 threads") << "drawing.pdf" << QList<int>{0, 1} << ImageFormat::Jpeg
                                               << PixelMode::Color << window << 100.0 << whole
-                                              << qint64(827 * 4 * 64) << 3;
+                                              << qint64(827 * 4 * 64) << 3 << false;
+    QTest::newRow("png, pages in a row, each stopped first") << "mixed.pdf" << inARow << ImageFormat::Png
+                                                             << PixelMode::Color << window << 150.0 << whole
+                                                             << qint64(0) << 1 << true;
+    QTest::newRow("png, transparent, each stopped first") << "mixed.pdf" << QList<int>{0, 2, 1} << ImageFormat::Png
+                                                          << PixelMode::ColorAlpha << transparent << 150.0 << whole
+                                                          << qint64(0) << 1 << true;
     QTest::newRow("gray png, banded by 2 threads, a region")
         << "mixed.pdf" << QList<int>{3, 2} << ImageFormat::Png << PixelMode::Gray << window << 150.0
-        << QRect(5, 5, 300, 400) << qint64(300 * 4 * 40) << 2;
+        << QRect(5, 5, 300, 400) << qint64(300 * 4 * 40) << 2 << false;
 }
 
 // Each page is written by the pipeline twice, from the renderer and from
@@ -218,6 +225,7 @@ void TestPopplerRenderer::sameBytesAsQtInterface()
     QFETCH(QRect, region);
     QFETCH(qint64, bandBudget);
     QFETCH(int, bandThreads);
+    QFETCH(bool, stoppedFirst);
 
     const QString input = path(file);
     const RenderOpenResult drawing = openForRendering(RendererKind::Poppler, input, QByteArray(), options);
@@ -229,6 +237,11 @@ void TestPopplerRenderer::sameBytesAsQtInterface()
     for (int i = 0; i < pages.size(); ++i) {
         const int page = pages.at(i);
         QCOMPARE(drawing.document->page(page)->sizeInPoints(), reference.document->page(page)->sizeInPoints());
+        if (stoppedFirst) {
+            const QImage stopped = drawing.document->page(page)->render(
+                resolution, QRect(0, 0, 300, 300), notStopped, QDeadlineTimer(0), QImage::Format_RGB888);
+            QVERIFY(stopped.isNull());
+        }
         QByteArray written[2];
         for (int by = 0; by < 2; ++by) {
             PageJob job;

@@ -191,9 +191,15 @@ QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, c
                           options.annotations ? nullptr : drawNoAnnotation, nullptr, false);
     // The bitmap goes with the image; the device makes a new one for the next page.
     SplashBitmap *bitmap = out.takeBitmap();
+    // A drawing given up midway may leave a text clip or a group behind in
+    // the device: the next page gets a new one.
+    if (stopRequested(&when)) {
+        devices[int(drawn)].reset();
+        delete bitmap;
+        return QImage();
+    }
     // Splash falls back to a 1 x 1 bitmap when it cannot allocate the page's.
-    if (stopRequested(&when) || bitmap->getWidth() != region.width() || bitmap->getHeight() != region.height()
-        || !bitmap->getDataPtr()) {
+    if (bitmap->getWidth() != region.width() || bitmap->getHeight() != region.height() || !bitmap->getDataPtr()) {
         delete bitmap;
         return QImage();
     }
