@@ -1,5 +1,7 @@
+#include "engine/drawingnotes.h"
 #include "engine/pagepipeline.h"
 #include "engine/render/pdfdocument.h"
+#include "engine/render/popplerrenderer.h"
 #include "engine/render/popplerview.h"
 #include "engine/render/renderer.h"
 #include "runner/taskexecutor.h"
@@ -119,6 +121,9 @@ private slots:
     void sameBytesAsQtInterface();
     void previewSameAsQtInterface_data();
     void previewSameAsQtInterface();
+    // Last: it sends Poppler's reports to the drawing notes for good.
+    void bothInterfacesShareTheSetUp_data();
+    void bothInterfacesShareTheSetUp();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -133,6 +138,13 @@ void TestPopplerRenderer::initTestCase()
     // Embedded TrueType fonts at several sizes, hairlines, a gradient.
     QVERIFY(makeDrawingPdf(path("drawing.pdf"), 200, QSizeF(595, 842), 2));
     QVERIFY(makeTestCardPdf(path("testcard.pdf")));
+    // A page that draws a square, then an XObject its resources lack: Poppler reports it.
+    const QByteArray content = "0 0 1 rg 10 10 50 50 re f /Gone Do\n";
+    QVERIFY(writePdfObjects(path("reports.pdf"),
+                            {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents 4 0 R "
+                             "/Resources << >> >>",
+                             stream("", content)}));
 }
 
 void TestPopplerRenderer::sameBytesAsQtInterface_data()
@@ -320,6 +332,51 @@ void TestPopplerRenderer::previewSameAsQtInterface()
         QCOMPARE(result.image.size(), expected.image.size());
         QVERIFY2(result.image == expected.image, qPrintable(QStringLiteral("page %1").arg(page + 1)));
     }
+}
+
+void TestPopplerRenderer::bothInterfacesShareTheSetUp_data()
+{
+    // When the window's Qt interface opens and closes its documents, around
+    // a document this renderer keeps open.
+    QTest::addColumn<bool>("qtFirst");       // opened before the renderer's document, else after
+    QTest::addColumn<bool>("qtClosedFirst"); // closed before the renderer draws, else after
+    QTest::newRow("Qt interface opened first, closed first") << true << true;
+    QTest::newRow("Qt interface opened first, closed last") << true << false;
+    QTest::newRow("Qt interface opened last, closed first") << false << true;
+    QTest::newRow("Qt interface opened last, closed last") << false << false;
+}
+
+// Poppler's global parameters and its error callback serve both interfaces:
+// the Qt interface dropping its last document neither takes them from a
+// document drawn here nor puts its own callback back in place of the notes.
+void TestPopplerRenderer::bothInterfacesShareTheSetUp()
+{
+    QFETCH(bool, qtFirst);
+    QFETCH(bool, qtClosedFirst);
+    keepPopplerReports();
+    DrawingNotes::take();
+
+    PdfLoadResult qt;
+    if (qtFirst)
+        qt = loadPdf(path("mixed.pdf"));
+    const RenderOpenResult drawing = openForRendering(RendererKind::Poppler, path("reports.pdf"), QByteArray());
+    QVERIFY(drawing.document);
+    if (!qtFirst)
+        qt = loadPdf(path("mixed.pdf"));
+    QVERIFY(qt.document);
+    if (qtClosedFirst)
+        qt = PdfLoadResult();
+
+    const QImage image = drawing.document->page(0)->render(72, QRect(0, 0, 100, 100), notStopped,
+                                                           QDeadlineTimer(QDeadlineTimer::Forever));
+    QCOMPARE(image.size(), QSize(100, 100));
+    QCOMPARE(image.pixel(30, 70), qRgb(0, 0, 255));
+    QCOMPARE(image.pixel(80, 10), qRgb(255, 255, 255));
+    const DrawingNotes::Notes notes = DrawingNotes::take();
+    QVERIFY(notes.errors);
+    QVERIFY2(notes.first.join(QLatin1Char('|')).contains(QLatin1String("XObject 'Gone' is unknown")),
+             qPrintable(notes.first.join(QLatin1Char('|'))));
+    qt = PdfLoadResult();
 }
 
 QTEST_MAIN(TestPopplerRenderer)
