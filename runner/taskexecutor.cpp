@@ -228,7 +228,7 @@ TaskResult probeDocument(const QString &path, const QByteArray &password, Render
 {
     TaskResult result;
     result.outcome.result = PageOutcome::Written;
-    const PdfProbeResult poppler = probePdf(path, password);
+    const PdfProbeResult poppler = probeForRendering(RendererKind::Poppler, path, password);
     result.loadStatus = poppler.status;
     result.pageCount = poppler.pageCount;
     result.rendererStatus = poppler.status;
