@@ -84,7 +84,7 @@ for doc in report text; do
     printf '%-44s %6s %s\n' "png -j 2 / mutool draw" "$(ratio "${wall[v2-png]}" "${wall[mu-png]}")" ">= 3.6"
     printf '%-44s %6s %s\n' "jpg -j 2 / -j 1 (pages per second)" "$(ratio "${wall[v2-jpg]}" "${wall[v1-jpg]}")" ">= 1.9"
     printf '%-44s %6s %s\n' "png -j 2 / -j 1 (pages per second)" "$(ratio "${wall[v2-png]}" "${wall[v1-png]}")" ">= 1.9"
-    printf '%-44s %6s %s\n' "jpg -j 1 --renderer poppler / pdftoppm" "$(ratio "${wall[v1-jpg-poppler]}" "${wall[pp-jpg]}")" "(CPU $(ratio "${cpu[v1-jpg-poppler]}" "${cpu[pp-jpg]}")) >= 0.9"
+    printf '%-44s %6s %s\n' "jpg -j 1 --renderer poppler / pdftoppm" "$(ratio "${wall[v1-jpg-poppler]}" "${wall[pp-jpg]}")" "(CPU $(ratio "${cpu[v1-jpg-poppler]}" "${cpu[pp-jpg]}")) CPU >= 1.0"
     # The floor: MuPDF's drawing and the encoder's writing of the same pages,
     # each measured alone, against the CPU time of the whole run.
     for t in jpg png; do

@@ -56,11 +56,12 @@ for doc in report text; do
         rm -rf "$work/o"; mkdir -p "$work/o"
         pdftoppm -r 150 -f 1 -l 3 "$pdf" "$work/o/p"
         "$cli" -q -j 1 --renderer poppler -t bmp -r 150 -p 1-3 -o "$work/o" "$pdf"
+        same=yes
         for i in 1 2 3; do
             apart=$(compare -metric AE "$work/o/${doc}_$i.bmp" "$work/o/p-0$i.ppm" null: 2>&1 || true)
-            [ "$apart" = 0 ] || { echo "$doc page $i: $apart pixels differ from pdftoppm's"; failed=1; }
+            [ "$apart" = 0 ] || { echo "$doc page $i: $apart pixels differ from pdftoppm's"; same=no; failed=1; }
         done
-        echo "$doc pages 1-3: pixels as pdftoppm's: $([ $failed = 0 ] && echo yes || echo no)"
+        echo "$doc pages 1-3: pixels as pdftoppm's: $same"
     fi
 done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

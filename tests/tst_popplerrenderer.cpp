@@ -245,7 +245,7 @@ void TestPopplerRenderer::sameBytesAsQtInterface()
     QVERIFY(drawing.document && reference.document);
     QCOMPARE(drawing.document->pageCount(), reference.document->pageCount());
 
-    int copies = 0;
+    std::atomic<int> copies{0};
     for (int i = 0; i < pages.size(); ++i) {
         const int page = pages.at(i);
         QCOMPARE(drawing.document->page(page)->sizeInPoints(), reference.document->page(page)->sizeInPoints());
