@@ -38,8 +38,9 @@ QByteArray stream(const QByteArray &dictionary, const QByteArray &data)
 // 2. 200 x 300, a Type 3 font with an uncoloured (d1) and a coloured (d0) glyph;
 // 3. 250 x 250, text, a 4 x 4 RGB image scaled up with /Interpolate, a Square
 //    annotation and a text form field, each with its own appearance;
-// 4. 220 x 160 turned by /Rotate 90, a stroke and half-transparent fills
-//    multiplied together;
+// 4. 220 x 160 turned by /Rotate 90, a fill of no opacity (Splash leaves
+//    black at alpha 0 under it, which the paper covers again), a stroke and
+//    half-transparent fills multiplied together;
 // 5. 300 x 200 as the first, plain: text and a green fill.
 bool writeMixedPdf(const QString &path)
 {
@@ -56,7 +57,7 @@ bool writeMixedPdf(const QString &path)
         /* 5 */ "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 250 250] /Contents 15 0 R "
                 "/Resources << /Font << /F1 12 0 R >> /XObject << /Im1 16 0 R >> >> /Annots [18 0 R 17 0 R] >>",
         /* 6 */ "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 220 160] /Rotate 90 /Contents 20 0 R "
-                "/Resources << /ExtGState << /A 21 0 R >> >> >>",
+                "/Resources << /ExtGState << /A 21 0 R /Z 26 0 R >> >> >>",
         /* 7 */ "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Contents 22 0 R "
                 "/Resources << /Font << /F1 12 0 R >> >> >>",
         /* 8 */ stream("", "q /GS1 gs 0 0 1 rg 0 0 300 200 re f Q BT /F1 24 Tf 20 20 Td (Masked) Tj ET"),
@@ -80,13 +81,14 @@ bool writeMixedPdf(const QString &path)
         /* 18 */ "<< /Type /Annot /Subtype /Square /Rect [150 30 230 100] /F 4 /C [1 0 0] /IC [1 0 0] "
                  "/AP << /N 25 0 R >> >>",
         /* 19 */ stream("/Type /XObject /Subtype /Form /BBox [0 0 100 30]", "0 0.6 0 rg 0 0 100 30 re f"),
-        /* 20 */ stream("", "0 0 0 RG 2 w 10 10 m 200 150 l S /A gs 1 0 0 rg 20 20 120 100 re f "
-                            "0 0 1 rg 80 50 120 100 re f"),
+        /* 20 */ stream("", "q /Z gs 0 1 0 rg 150 5 65 60 re f Q 0 0 0 RG 2 w 10 10 m 200 150 l S "
+                            "/A gs 1 0 0 rg 20 20 120 100 re f 0 0 1 rg 80 50 120 100 re f"),
         /* 21 */ "<< /Type /ExtGState /ca 0.5 /CA 0.5 /BM /Multiply >>",
         /* 22 */ stream("", "BT /F1 30 Tf 30 100 Td (Plain page) Tj ET 0.2 0.7 0.3 rg 200 20 80 60 re f"),
         /* 23 */ stream("", "1000 0 0 0 1000 1000 d1 100 100 800 800 re f"),
         /* 24 */ stream("", "1000 0 d0 0 0 1 rg 100 100 m 900 100 l 500 900 l f"),
         /* 25 */ stream("/Type /XObject /Subtype /Form /BBox [0 0 80 70]", "1 0 0 rg 0 0 80 70 re f"),
+        /* 26 */ "<< /Type /ExtGState /ca 0 >>",
     };
     return writePdfObjects(path, objects, "1.5");
 }

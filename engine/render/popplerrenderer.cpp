@@ -80,6 +80,8 @@ public:
     {
         for (int i = 0; i < 3; ++i)
             paper[i] = paperColour[i];
+        for (int i = 0; i < 8 * 3; ++i)
+            paperRun[i] = paper[i % 3];
     }
 
     void endPage() override
@@ -103,8 +105,12 @@ public:
                         x += 8;
                         continue;
                     }
+                    // Untouched pixels hold the paper already, from the page's
+                    // clearing; those a drawing left at alpha 0 get it back.
                     if (eight == 0) {
-                        paint(p + qsizetype(x) * 3, 8);
+                        unsigned char *pixels = p + qsizetype(x) * 3;
+                        if (std::memcmp(pixels, paperRun, sizeof paperRun) != 0)
+                            std::memcpy(pixels, paperRun, sizeof paperRun);
                         x += 8;
                         continue;
                     }
@@ -112,7 +118,9 @@ public:
                 const unsigned char alpha = q[x];
                 unsigned char *pixel = p + qsizetype(x) * 3;
                 if (alpha == 0) {
-                    paint(pixel, 1);
+                    pixel[0] = paper[0];
+                    pixel[1] = paper[1];
+                    pixel[2] = paper[2];
                 } else if (alpha != 255) {
                     const int under = 255 - alpha;
                     for (int i = 0; i < 3; ++i)
@@ -126,16 +134,8 @@ public:
 private:
     static unsigned char div255(int x) { return (unsigned char)((x + (x >> 8) + 0x80) >> 8); }
 
-    void paint(unsigned char *pixels, int count) const
-    {
-        for (int i = 0; i < count; ++i, pixels += 3) {
-            pixels[0] = paper[0];
-            pixels[1] = paper[1];
-            pixels[2] = paper[2];
-        }
-    }
-
     unsigned char paper[3];
+    unsigned char paperRun[8 * 3]; // eight pixels of paper
 };
 
 // The Splash layouts a page is drawn in; each has an output device of its own.
