@@ -11,7 +11,7 @@
 #include "engine/image/imageformat.h"
 #include "engine/image/pngencoder.h"
 #include "engine/pagepipeline.h"
-#include "engine/render/popplerrenderer.h"
+#include "engine/render/popplerview.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 
+#include <climits>
 #include <limits>
 #include <optional>
 
@@ -41,7 +42,11 @@ PageOutcome failedOutcome(const PageTask &task, PageOutcome::Result result, cons
 // its pages in order, and the window's previews come from one document.
 struct TaskExecutor::OpenDocuments
 {
-    ~OpenDocuments() { closeShared(drawing); }
+    ~OpenDocuments()
+    {
+        closeShared(drawing);
+        closeShared(previewing);
+    }
 
     const RenderDocument *forDrawing(const PageTask &task)
     {
@@ -53,10 +58,12 @@ struct TaskExecutor::OpenDocuments
         return drawing.document.get();
     }
 
-    const Poppler::Document *forPreview(const PageTask &task)
+    // The window's previews, drawn as it draws: Poppler, its own options.
+    const RenderDocument *forPreview(const PageTask &task)
     {
         if (!previewFor || previewFor->path != task.path || previewFor->password != task.password) {
-            previewing = loadPdf(task.path, task.password);
+            closeShared(previewing);
+            previewing = openShared(RendererKind::Poppler, task.path, task.password, RenderOptions());
             previewFor = std::make_unique<PageTask>(task);
         }
         return previewing.document.get();
@@ -64,7 +71,7 @@ struct TaskExecutor::OpenDocuments
 
     RenderOpenResult drawing;
     std::unique_ptr<PageTask> drawingFor;
-    PdfLoadResult previewing;
+    RenderOpenResult previewing;
     std::unique_ptr<PageTask> previewFor;
 };
 
@@ -242,32 +249,45 @@ void TaskExecutor::checkSizes(const PageTask &task, TaskResult &result)
 }
 
 // The window's preview: the whole page as the window has always drawn it,
-// with Poppler, shrunk to the area only where a poster would not fit in memory.
+// with Poppler, in 32-bit pixels, shrunk to the area only where a poster would
+// not fit in memory. The document stays open, with its fonts, for the next
+// preview: paging through it costs one page's drawing.
 TaskResult TaskExecutor::preview(const PageTask &task)
 {
     TaskResult result;
-    const Poppler::Document *document = open->forPreview(task);
+    const RenderDocument *document = open->forPreview(task);
+    // What opening the document gave rise to belongs to no one page.
+    DrawingNotes::take();
     if (!document) {
         result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
         return result;
     }
-    const QSize sizeAt72Dpi = pagePixelSize(document, task.pageIndex, 72.0);
-    const PageRenderResult rendered =
-        renderPage(document, task.pageIndex, previewResolution(sizeAt72Dpi, task.previewArea));
-    switch (rendered.status) {
-    case PageRenderStatus::Rendered:
-        result.outcome = failedOutcome(task, PageOutcome::Written, QString());
-        result.image = rendered.image;
-        break;
-    case PageRenderStatus::NoPage:
+    const std::unique_ptr<RenderPage> page = document->page(task.pageIndex);
+    if (!page->exists()) {
         result.outcome = failedOutcome(task, PageOutcome::NoPage, QStringLiteral("no such page"));
-        break;
-    case PageRenderStatus::TooLarge:
-    case PageRenderStatus::TooSmall:
-    case PageRenderStatus::Failed:
-        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
-        break;
+        return result;
     }
+    const QSizeF points = page->sizeInPoints();
+    const PixelSize at72Dpi = pixelSizeAt(points, 72.0);
+    QSize sizeAt72Dpi(at72Dpi.width, at72Dpi.height);
+    if (at72Dpi.status == PixelSize::BeyondInt)
+        sizeAt72Dpi = QSize(INT_MAX, INT_MAX);
+    else if (at72Dpi.status == PixelSize::BelowOnePixel)
+        sizeAt72Dpi = QSize(0, 0);
+    const double dpi = previewResolution(sizeAt72Dpi, task.previewArea);
+    const PixelSize size = pixelSizeAt(points, dpi);
+    // Refused before drawing: a page under a pixel, or one whose bitmap
+    // Poppler could not allocate.
+    if (size.status == PixelSize::Ok && size.bitmapBytes() < double(maxPageBitmapBytes)) {
+        static const std::atomic<bool> neverStopped{false};
+        result.image = page->render(dpi, QRect(0, 0, size.width, size.height), neverStopped,
+                                    QDeadlineTimer(QDeadlineTimer::Forever), QImage::Format_RGB32);
+    }
+    if (result.image.isNull())
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
+    else
+        result.outcome = failedOutcome(task, PageOutcome::Written, QString());
+    DrawingNotes::take();
     result.outcome.width = result.image.width();
     result.outcome.height = result.image.height();
     return result;
@@ -277,7 +297,7 @@ TaskResult probeDocument(const QString &path, const QByteArray &password, Render
 {
     TaskResult result;
     result.outcome.result = PageOutcome::Written;
-    const PdfProbeResult poppler = probePdf(path, password);
+    const PdfProbeResult poppler = probeForRendering(RendererKind::Poppler, path, password);
     result.loadStatus = poppler.status;
     result.pageCount = poppler.pageCount;
     result.rendererStatus = poppler.status;

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Checks which way the parts of the program may depend on each other, by the
-# includes of the source tree. Usage: check_includes.sh SOURCE_ROOT QT_WIDGETS_INCLUDE_DIR
+# includes of the source tree.
+# Usage: check_includes.sh SOURCE_ROOT QT_WIDGETS_INCLUDE_DIR [POPPLER_CORE_INCLUDE_DIR]
 # Prints every include that breaks a rule and exits 1 when there is one.
 set -euo pipefail
 root=$1
 widgets_dir=$2
+poppler_core_dir=${3:-/usr/include/poppler}
 cd "$root"
 
 failures=0
@@ -55,9 +57,18 @@ while IFS= read -r line; do
     [[ $name == cli/* ]] && fail "$(where "$line")" "the window includes $name of the command line"
 done < <(includes app config document conversion)
 
+# Poppler's core interface (PDFDoc.h, SplashOutputDev.h, goo/GooString.h, ...):
+# the headers of its include folder, beside the Qt interface's poppler-*.h.
+is_poppler_core_header() {
+    local name=$1
+    [[ $name == goo/* || $name == splash/* || $name == fofi/* ]] && return 0
+    [[ $name != */* && $name != poppler-* && -e "$poppler_core_dir/$name" ]]
+}
+
 # Libraries kept in one place each. Tests and benchmarks may read files back
 # with any of them, so only the program's folders are looked at.
-poppler_files='^(engine/render/(pdfdocument|pagerenderer|popplerrenderer)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+poppler_files='^(engine/render/(pdfdocument|pagerenderer|popplerview|popplerrenderer)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+poppler_core_files='^engine/render/popplerrenderer\.cpp:'
 mupdf_files='^engine/render/mupdfrenderer\.cpp:'
 image_files='^engine/image/'
 while IFS= read -r line; do
@@ -65,6 +76,9 @@ while IFS= read -r line; do
     name=$(target "$line")
     if [[ $name == poppler* || $name == poppler/* ]] && ! [[ $line =~ $poppler_files ]]; then
         fail "$(where "$line")" "Poppler's header $name outside the Poppler renderer"
+    fi
+    if is_poppler_core_header "$name" && ! [[ $line =~ $poppler_core_files ]]; then
+        fail "$(where "$line")" "Poppler's core header $name outside engine/render/popplerrenderer.cpp"
     fi
     if [[ $name == mupdf/* ]] && ! [[ $line =~ $mupdf_files ]]; then
         fail "$(where "$line")" "MuPDF's header $name outside the MuPDF renderer"
@@ -78,7 +92,7 @@ done < <(includes app config document conversion engine cli)
 # Nothing but a worker draws a page: only the runner starts processes, the
 # window includes nothing that draws, and the command line only where it
 # keeps a page in its own process (-o -, --multipage).
-drawing_headers='^engine/(pagepipeline|parallelbands)\.h$|^engine/render/(sharedopening|pagerenderer)\.h$'
+drawing_headers='^engine/(pagepipeline|parallelbands)\.h$|^engine/render/(sharedopening|pagerenderer|popplerview)\.h$'
 in_process_files='^cli/(parallelconverter|standardoutput)\.(cpp|h):'
 while IFS= read -r line; do
     [ -n "$line" ] || continue

@@ -495,14 +495,14 @@ void TestCli::badUsage_data()
     QTest::newRow("cmyk png") << QStringList{"-t", "png", "--cmyk", "ten.pdf"}
                               << "--cmyk writes jpg and tiff files only: use -t jpg or -t tiff";
     QTest::newRow("cmyk with poppler") << QStringList{"--renderer", "poppler", "--cmyk", "ten.pdf"}
-                                       << "--cmyk needs --renderer mupdf: Poppler's Qt interface draws in RGB only";
+                                       << "--cmyk needs --renderer mupdf: Poppler draws in RGB only";
     QTest::newRow("cmyk subsampling") << QStringList{"--cmyk", "--subsampling", "444", "ten.pdf"}
                                       << "--subsampling is for RGB: a CMYK JPEG keeps every sample";
     QTest::newRow("box unknown") << QStringList{"--box", "paper", "ten.pdf"}
                                  << "invalid box \"paper\": use media, crop, bleed, trim or art";
     QTest::newRow("box media with poppler")
         << QStringList{"--renderer", "poppler", "--box", "media", "ten.pdf"}
-        << "--box media needs --renderer mupdf: Poppler's Qt interface draws the crop box only";
+        << "--box media needs --renderer mupdf: Poppler draws the crop box only";
     QTest::newRow("box trim with poppler") << QStringList{"--renderer", "poppler", "--box", "trim", "ten.pdf"}
                                            << "--box trim needs --renderer mupdf";
     QTest::newRow("crop of three numbers") << QStringList{"--crop", "1,2,3", "ten.pdf"}

@@ -4,7 +4,7 @@
 #include "engine/image/rowencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
-#include "engine/render/popplerrenderer.h"
+#include "engine/render/popplerview.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"

@@ -3,7 +3,7 @@
 #include "engine/image/pngencoder.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/pagepipeline.h"
-#include "engine/render/popplerrenderer.h"
+#include "engine/render/popplerview.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
 #include "engine/render/pdfdocument.h"

@@ -1,6 +1,6 @@
 #include "conversion/process.h"
 #include "engine/pagepipeline.h"
-#include "engine/render/popplerrenderer.h"
+#include "engine/render/popplerview.h"
 #include "engine/render/pdfdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"

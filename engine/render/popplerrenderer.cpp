@@ -1,108 +1,341 @@
 #include "engine/render/popplerrenderer.h"
 
 #include "engine/drawingnotes.h"
-#include "engine/render/pagerenderer.h"
-#include "engine/render/pdfdocument.h"
+#include "engine/nativepath.h"
 
-#include <poppler-qt6.h>
+#include <QDebug>
+
+// Poppler's core interface: its headers stay in this file.
+#include <Annot.h>
+#include <Error.h>
+#include <GlobalParams.h>
+#include <PDFDoc.h>
+#include <Page.h>
+#include <SplashOutputDev.h>
+#include <goo/GooString.h>
+#include <splash/SplashBitmap.h>
+
+#include <cstring>
+#include <mutex>
+#include <optional>
 
 namespace {
 
-class PopplerPage : public RenderPage
+// Before keepPopplerReports(), reports read as Poppler's Qt interface gives
+// them to qDebug, whichever interface set up Poppler first.
+void reportToDebug(ErrorCategory, Goffset pos, const char *message)
+{
+    const QString prefix = pos >= 0 ? QStringLiteral("Error (%1): ").arg(pos) : QStringLiteral("Error: ");
+    qDebug() << prefix + QString::fromLatin1(message);
+}
+
+// Poppler's global parameters (fonts, character maps) serve both of its
+// interfaces in this process. The Qt interface makes them with its first open
+// document and drops them with its last (GlobalParamsIniter's count), which
+// would pull them from under a document open here; one count taken here for
+// the life of the process keeps them, whichever interface came first, and
+// keeps the Qt interface from putting its own error callback back.
+void setUpPoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static GlobalParamsIniter *const forTheProcess = new GlobalParamsIniter(reportToDebug);
+        Q_UNUSED(forTheProcess);
+    });
+}
+
+struct AbortWhen
+{
+    const std::atomic<bool> *stop;
+    QDeadlineTimer deadline;
+};
+
+bool stopRequested(void *data)
+{
+    const auto *when = static_cast<const AbortWhen *>(data);
+    return when->stop->load(std::memory_order_relaxed) || when->deadline.hasExpired();
+}
+
+// Without annotations: none is drawn, form fields included.
+bool drawNoAnnotation(Annot *, void *)
+{
+    return false;
+}
+
+void freeBitmap(void *bitmap)
+{
+    delete static_cast<SplashBitmap *>(bitmap);
+}
+
+// Splash draws a page on paper with an alpha channel beside its pixels and,
+// once the page is done, lays it over the paper pixel by pixel
+// (Splash::compositeBackground). The same arithmetic here, but pixels nothing
+// drew on (alpha 0) and pixels drawn opaque (alpha 255), which make up most of a
+// page, are taken eight at a time.
+class PaperSplashOutputDev : public SplashOutputDev
 {
 public:
-    PopplerPage(const Poppler::Document *document, int index, bool annotations)
-        : page(document, index)
+    PaperSplashOutputDev(SplashColorMode mode, SplashColorPtr paperColour)
+        : SplashOutputDev(mode, 4, false, paperColour, true, splashThinLineDefault, false)
     {
-        if (!annotations)
-            page.hideFormFields();
+        for (int i = 0; i < 3; ++i)
+            paper[i] = paperColour[i];
+        for (int i = 0; i < 8 * 3; ++i)
+            paperRun[i] = paper[i % 3];
     }
 
-    bool exists() const override { return page.exists(); }
-    QSizeF sizeInPoints() const override { return page.sizeInPoints(); }
-    // Poppler's binding draws 32-bit pixels only, whatever is wanted.
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
-                  QImage::Format) const override
+    void endPage() override
     {
-        return page.render(dpi, region, stop, deadline);
+        SplashBitmap *bitmap = getBitmap();
+        const SplashColorMode mode = bitmap->getMode();
+        if ((mode != splashModeRGB8 && mode != splashModeBGR8) || !bitmap->getAlphaPtr()) {
+            SplashOutputDev::endPage();
+            return;
+        }
+        const int width = bitmap->getWidth();
+        for (int y = 0; y < bitmap->getHeight(); ++y) {
+            unsigned char *p = bitmap->getDataPtr() + qsizetype(y) * bitmap->getRowSize();
+            const unsigned char *q = bitmap->getAlphaPtr() + qsizetype(y) * width;
+            int x = 0;
+            while (x < width) {
+                if (x + 8 <= width) {
+                    quint64 eight;
+                    std::memcpy(&eight, q + x, sizeof eight);
+                    if (eight == ~quint64(0)) {
+                        x += 8;
+                        continue;
+                    }
+                    // Untouched pixels hold the paper already, from the page's
+                    // clearing; those a drawing left at alpha 0 get it back.
+                    if (eight == 0) {
+                        unsigned char *pixels = p + qsizetype(x) * 3;
+                        if (std::memcmp(pixels, paperRun, sizeof paperRun) != 0)
+                            std::memcpy(pixels, paperRun, sizeof paperRun);
+                        x += 8;
+                        continue;
+                    }
+                }
+                const unsigned char alpha = q[x];
+                unsigned char *pixel = p + qsizetype(x) * 3;
+                if (alpha == 0) {
+                    pixel[0] = paper[0];
+                    pixel[1] = paper[1];
+                    pixel[2] = paper[2];
+                } else if (alpha != 255) {
+                    const int under = 255 - alpha;
+                    for (int i = 0; i < 3; ++i)
+                        pixel[i] = div255(under * paper[i] + alpha * pixel[i]);
+                }
+                ++x;
+            }
+        }
     }
 
 private:
-    const PageRenderer page;
+    static unsigned char div255(int x) { return (unsigned char)((x + (x >> 8) + 0x80) >> 8); }
+
+    unsigned char paper[3];
+    unsigned char paperRun[8 * 3]; // eight pixels of paper
 };
 
-class PopplerDocument : public RenderDocument
+// The Splash layouts a page is drawn in; each has an output device of its own.
+enum class Drawn {
+    Rgb,   // splashModeRGB8: RGB888
+    Bgr,   // splashModeBGR8: BGR888, as BMP stores it
+    Xbgr,  // splashModeXBGR8 on paper: RGB32, as the Qt interface draws, for gray too
+    Alpha, // splashModeXBGR8 without paper: premultiplied ARGB32
+    Count
+};
+
+class PopplerCoreDocument : public RenderDocument
 {
 public:
-    // owned may be empty: then document belongs to the caller.
-    PopplerDocument(const Poppler::Document *document, std::unique_ptr<Poppler::Document> owned,
-                    bool annotations = true)
+    PopplerCoreDocument(std::unique_ptr<PDFDoc> doc, const RenderOptions &options)
+        : doc(std::move(doc))
+        , options(options)
+    {
+    }
+
+    int pageCount() const override { return doc->getNumPages(); }
+    std::unique_ptr<RenderPage> page(int index) const override;
+
+    bool exists(int index) const { return index >= 0 && index < doc->getNumPages() && doc->getPage(index + 1); }
+    QSizeF sizeInPoints(int index) const;
+    QImage render(int index, double dpi, const QRect &region, const std::atomic<bool> &stop,
+                  QDeadlineTimer deadline, QImage::Format wanted) const;
+
+private:
+    SplashOutputDev &device(Drawn drawn) const;
+
+    std::unique_ptr<PDFDoc> doc;
+    const RenderOptions options;
+    // Made on first use and kept, with the fonts they have loaded, for every
+    // later page drawn in their layout.
+    mutable std::unique_ptr<SplashOutputDev> devices[int(Drawn::Count)];
+};
+
+class PopplerCorePage : public RenderPage
+{
+public:
+    PopplerCorePage(const PopplerCoreDocument *document, int index)
         : document(document)
-        , owned(std::move(owned))
-        , annotations(annotations)
+        , index(index)
     {
     }
 
-    int pageCount() const override { return pdfPageCount(document); }
-    std::unique_ptr<RenderPage> page(int index) const override
+    bool exists() const override { return document->exists(index); }
+    QSizeF sizeInPoints() const override { return document->sizeInPoints(index); }
+    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                  QImage::Format wanted) const override
     {
-        return std::make_unique<PopplerPage>(document, index, annotations);
+        return document->render(index, dpi, region, stop, deadline, wanted);
     }
 
 private:
-    const Poppler::Document *document;
-    std::unique_ptr<Poppler::Document> owned;
-    bool annotations;
+    const PopplerCoreDocument *document;
+    const int index;
 };
 
-RenderOpenResult openWithPoppler(const QString &path, const QByteArray &password, const RenderOptions &options)
+std::unique_ptr<RenderPage> PopplerCoreDocument::page(int index) const
 {
-    PdfLoadResult loaded = loadPdf(path, password);
-    RenderOpenResult result;
-    result.status = loaded.status;
-    if (!loaded.document)
-        return result;
+    return std::make_unique<PopplerCorePage>(this, index);
+}
+
+// The crop box, turned by the page's /Rotate, as the Qt interface gives it.
+QSizeF PopplerCoreDocument::sizeInPoints(int index) const
+{
+    if (!exists(index))
+        return QSizeF();
+    ::Page *page = doc->getPage(index + 1);
+    const QSizeF size(page->getCropWidth(), page->getCropHeight());
+    const int rotate = page->getRotate();
+    return rotate == 90 || rotate == 270 ? size.transposed() : size;
+}
+
+// The settings Poppler's Qt interface gives its Splash device under the
+// window's render hints: rows padded to 4 bytes, top down, white paper (none
+// without paper), the default thin-line mode, no overprint preview, text and
+// vector anti-aliasing as asked, FreeType without hinting, no display profile.
+SplashOutputDev &PopplerCoreDocument::device(Drawn drawn) const
+{
+    std::unique_ptr<SplashOutputDev> &kept = devices[int(drawn)];
+    if (kept)
+        return *kept;
+    SplashColor white;
+    for (unsigned char &component : white)
+        component = 255;
+    SplashColorMode mode = splashModeXBGR8;
+    if (drawn == Drawn::Rgb)
+        mode = splashModeRGB8;
+    else if (drawn == Drawn::Bgr)
+        mode = splashModeBGR8;
+    if (drawn == Drawn::Alpha)
+        kept = std::make_unique<SplashOutputDev>(mode, 4, false, nullptr, true, splashThinLineDefault, false);
+    else
+        kept = std::make_unique<PaperSplashOutputDev>(mode, white);
+    kept->setFontAntialias(options.antialias);
+    kept->setVectorAntialias(options.antialias);
+    kept->setFreeTypeHinting(false, false);
+    kept->startDoc(doc.get());
+    return *kept;
+}
+
+QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, const std::atomic<bool> &stop,
+                                   QDeadlineTimer deadline, QImage::Format wanted) const
+{
+    if (!exists(index) || region.isEmpty())
+        return QImage();
+    // Gray is asked for in 32-bit pixels: Splash's own gray weighs the
+    // colours otherwise, and each encoder makes gray from 32-bit rows its own
+    // way (JPEG's by libjpeg), which keeps the Qt interface's files.
+    Drawn drawn = Drawn::Xbgr;
     if (options.withoutPaper)
-        drawWithoutPaper(loaded.document.get());
-    if (!options.antialias) {
-        loaded.document->setRenderHint(Poppler::Document::Antialiasing, false);
-        loaded.document->setRenderHint(Poppler::Document::TextAntialiasing, false);
+        drawn = Drawn::Alpha;
+    else if (wanted == QImage::Format_RGB888)
+        drawn = Drawn::Rgb;
+    else if (wanted == QImage::Format_BGR888)
+        drawn = Drawn::Bgr;
+    SplashOutputDev &out = device(drawn);
+
+    AbortWhen when{&stop, deadline};
+    // One thread draws on a document at a time: its cross-reference table is
+    // read in place, not copied for the page.
+    doc->displayPageSlice(&out, index + 1, dpi, dpi, 0, false, true, false, region.x(), region.y(),
+                          region.width(), region.height(), stopRequested, &when,
+                          options.annotations ? nullptr : drawNoAnnotation, nullptr, false);
+    // The bitmap goes with the image; the device makes a new one for the next page.
+    SplashBitmap *bitmap = out.takeBitmap();
+    // A drawing given up midway may leave a text clip or a group behind in
+    // the device: the next page gets a new one.
+    if (stopRequested(&when)) {
+        devices[int(drawn)].reset();
+        delete bitmap;
+        return QImage();
     }
-    // Form fields are widget annotations: hidden with the rest.
-    if (!options.annotations)
-        loaded.document->setRenderHint(Poppler::Document::HideAnnotations, true);
-    const Poppler::Document *document = loaded.document.get();
-    result.document = std::make_unique<PopplerDocument>(document, std::move(loaded.document), options.annotations);
+    // Splash falls back to a 1 x 1 bitmap when it cannot allocate the page's.
+    if (bitmap->getWidth() != region.width() || bitmap->getHeight() != region.height() || !bitmap->getDataPtr()) {
+        delete bitmap;
+        return QImage();
+    }
+    QImage::Format format = QImage::Format_RGB32;
+    switch (drawn) {
+    case Drawn::Rgb:
+        format = QImage::Format_RGB888;
+        break;
+    case Drawn::Bgr:
+        format = QImage::Format_BGR888;
+        break;
+    case Drawn::Xbgr:
+        break;
+    case Drawn::Alpha:
+        bitmap->convertToXBGR(SplashBitmap::conversionAlphaPremultiplied);
+        format = QImage::Format_ARGB32_Premultiplied;
+        break;
+    case Drawn::Count:
+        break;
+    }
+    QImage image(bitmap->getDataPtr(), bitmap->getWidth(), bitmap->getHeight(), bitmap->getRowSize(), format,
+                 freeBitmap, bitmap);
+    if (image.isNull())
+        delete bitmap;
+    return image;
+}
+
+RenderOpenResult openWithPopplerCore(const QString &path, const QByteArray &password, const RenderOptions &options)
+{
+    setUpPoppler();
+    RenderOpenResult result;
+    // The path's own bytes, as the file system has them; a password as the
+    // Qt interface passes it, up to its first zero byte, for both passwords.
+    const std::optional<GooString> given(GooString(password.constData()));
+    auto doc = std::make_unique<PDFDoc>(std::make_unique<GooString>(nativePath(path).constData()), given, given);
+    if (!doc->isOk()) {
+        result.status = doc->getErrorCode() == errEncrypted ? PdfLoadStatus::Locked : PdfLoadStatus::Failed;
+        return result;
+    }
+    result.status = PdfLoadStatus::Loaded;
+    result.document = std::make_unique<PopplerCoreDocument>(std::move(doc), options);
     return result;
+}
+
+// Poppler escapes a newline in a report as <0a>.
+void keepReport(ErrorCategory, Goffset, const char *message)
+{
+    QString text = QString::fromLatin1(message);
+    text.replace(QLatin1String("<0a>"), QLatin1String(" "));
+    DrawingNotes::add(DrawingNotes::Severity::Error, text);
 }
 
 } // namespace
 
-const RendererBackEnd popplerBackEnd{RendererKind::Poppler, "poppler", "Poppler's Qt interface",
+const RendererBackEnd popplerBackEnd{RendererKind::Poppler, "poppler", "Poppler",
                                      RendererAbilities{boxBit(PageBox::Crop), false, true, true, true}, 0,
-                                     openWithPoppler};
+                                     openWithPopplerCore};
 
-std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document)
-{
-    return std::make_unique<PopplerDocument>(document, nullptr);
-}
-
-// Poppler's binding gives each report as "Error: <text>" or "Error (<offset>):
-// <text>" without the grade Poppler gave it (a syntax warning, an error):
-// every one counts as an error, since many mean something was left out.
+// Every report counts as an error, whatever grade Poppler gave it (a syntax
+// warning, an error): many mean something was left out.
 void keepPopplerReports()
 {
-    Poppler::setDebugErrorFunction(
-        [](const QString &message, const QVariant &) {
-            QString text = message;
-            static const QLatin1String prefix("Error");
-            if (text.startsWith(prefix)) {
-                const qsizetype colon = text.indexOf(QLatin1String(": "));
-                if (colon > 0)
-                    text = text.mid(colon + 2);
-            }
-            text.replace(QLatin1String("<0a>"), QLatin1String(" ")); // a newline, as Poppler escapes it
-            DrawingNotes::add(DrawingNotes::Severity::Error, text);
-        },
-        QVariant());
+    setUpPoppler();
+    setErrorCallback(keepReport);
 }

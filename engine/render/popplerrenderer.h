@@ -3,22 +3,14 @@
 
 #include "engine/render/rendererbackend.h"
 
-#include <memory>
-
-namespace Poppler {
-class Document;
-}
-
-// Poppler behind the renderer interface: the drawing the window does, so that
-// the same settings give the same bytes from the window and the command line.
-// Its Qt interface draws the crop box only, in RGB only; neither is imitated
-// from another drawing.
+// Poppler behind the renderer interface, drawn through Poppler's core C++
+// interface (PDFDoc and Splash, as its pdftoppm draws): each open document
+// keeps its output devices across pages, so that its fonts are loaded once,
+// and draws 3-byte RGB where the encoder takes it. The pixels are those
+// Poppler's Qt interface draws with the window's render hints (popplerview.h
+// keeps that drawing as the reference), so the same settings give the same
+// bytes from the window and the command line. The crop box only, in RGB only.
 extern const RendererBackEnd popplerBackEnd;
-
-// A Poppler document that the caller keeps open (the window's), seen through
-// the interface: drawn as its own render hints say, without paper when
-// drawWithoutPaper() was asked for it.
-std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document);
 
 // From now on what Poppler reports (its error callback, process-wide) is kept
 // with the page being drawn (engine/drawingnotes) instead of going to qDebug.

@@ -1,6 +1,5 @@
 #include "engine/render/sharedopening.h"
 
-#include "engine/render/pdfdocument.h"
 
 #include <mutex>
 
@@ -58,7 +57,11 @@ void prepareForThreads(RendererKind kind, const QString &path, const QByteArray 
     if (kind != RendererKind::Poppler)
         return;
     const std::lock_guard<std::mutex> lock(documentLifetimeMutex);
-    const PdfLoadResult loaded = loadPdf(path, password);
-    drawOnePixel(loaded.document.get(), pageIndex, &stop,
-                 timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
+    const RenderOpenResult opened = openForRendering(kind, path, password);
+    if (!opened.document)
+        return;
+    const std::unique_ptr<RenderPage> page = opened.document->page(pageIndex);
+    if (page->exists())
+        page->render(72, QRect(0, 0, 1, 1), stop,
+                     timeLimitMs > 0 ? QDeadlineTimer(timeLimitMs) : QDeadlineTimer(QDeadlineTimer::Forever));
 }

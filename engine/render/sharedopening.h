@@ -9,9 +9,9 @@
 #include <memory>
 
 // Opening and closing documents touches Poppler's process-wide state (its
-// global parameters are made with the first document and dropped with the
-// last), so a program that draws on several threads opens and closes them
-// one thread at a time, through these.
+// global parameters, set up with the first document, and what they cache for
+// every document), so a program that draws on several threads opens and
+// closes them one thread at a time, through these.
 
 // A document opened under the lock; it must be closed through closeShared().
 RenderOpenResult openShared(RendererKind kind, const QString &path, const QByteArray &password,

@@ -1,0 +1,26 @@
+#ifndef POPPLERVIEW_H
+#define POPPLERVIEW_H
+
+#include "engine/render/renderer.h"
+
+#include <memory>
+
+namespace Poppler {
+class Document;
+}
+
+// Pages drawn by Poppler's Qt interface itself (Page::renderToImage, which
+// makes an output device for every page and draws 32-bit pixels): the
+// reference that popplerBackEnd's bytes are held to, for the tests and the
+// benchmarks. The programs draw through popplerBackEnd (popplerrenderer.h).
+
+// A document the caller keeps open (the window's), drawn as its own render
+// hints say, without paper when drawWithoutPaper() was asked for it.
+std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document);
+
+// The file opened through the Qt interface with the options set as its render
+// hints, the way popplerBackEnd draws them.
+RenderOpenResult openPopplerView(const QString &path, const QByteArray &password,
+                                 const RenderOptions &options = RenderOptions());
+
+#endif // POPPLERVIEW_H
