@@ -60,9 +60,9 @@ done < <(includes app config document conversion)
 # Poppler's core interface (PDFDoc.h, SplashOutputDev.h, goo/GooString.h, ...):
 # the headers of its include folder, beside the Qt interface's poppler-*.h.
 is_poppler_core_header() {
-    local name=$1
-    [[ $name == goo/* || $name == splash/* || $name == fofi/* ]] && return 0
-    [[ $name != */* && $name != poppler-* && -e "$poppler_core_dir/$name" ]]
+    local bare=${1#poppler/}
+    [[ $bare == goo/* || $bare == splash/* || $bare == fofi/* ]] && return 0
+    [[ $bare != */* && $bare != poppler-* && -e "$poppler_core_dir/$bare" ]]
 }
 
 # Libraries kept in one place each. Tests and benchmarks may read files back

@@ -3,11 +3,9 @@
 #include "engine/nativepath.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
+#include "engine/render/popplerrenderer.h"
 
 #include <poppler-qt6.h>
-#include <poppler/Catalog.h>
-#include <poppler/PDFDoc.h>
-#include <poppler/goo/GooString.h>
 
 #include <algorithm>
 #include <climits>
@@ -29,36 +27,6 @@ std::unique_ptr<Poppler::Document> loadByBytes(const QString &path, const QByteA
         Poppler::Document::load(QStringLiteral("/proc/self/fd/%1").arg(fd), password, password);
     ::close(fd);
     return document;
-}
-
-// Poppler counts a linearized file's pages from its linearization dictionary
-// (/N), a claim nothing else backs: a one-page file that says two billion
-// would have every caller list two billion pages. What is trusted is what the
-// page tree holds: the count of its top (which Poppler keeps to the objects
-// the file has), and that only as far as its pages are found, walking the tree
-// (read afresh through Poppler's core, which leaves the linearization alone).
-int pagesInTree(const QString &path, const QByteArray &password)
-{
-    const QByteArray name = nativePath(path);
-    std::optional<GooString> secret;
-    if (!password.isEmpty())
-        secret.emplace(password.constData(), password.size());
-    PDFDoc document(std::make_unique<GooString>(name.constData(), name.size()), secret, secret);
-    if (!document.isOk())
-        return 0;
-    Catalog *catalog = document.getCatalog();
-    const int claimed = catalog ? catalog->getNumPages() : 0;
-    if (claimed <= 0 || catalog->getPage(claimed))
-        return qMax(0, claimed);
-    // The walk stopped at the tree's last page; the pages before it are kept,
-    // so this search looks again at none of the tree.
-    int found = 0;
-    int missing = claimed;
-    while (missing - found > 1) {
-        const int middle = found + (missing - found) / 2;
-        (catalog->getPage(middle) ? found : missing) = middle;
-    }
-    return found;
 }
 
 } // namespace
@@ -85,7 +53,7 @@ PdfLoadResult loadPdf(const QString &path, const QByteArray &password)
     result.status = PdfLoadStatus::Loaded;
     result.pageCount = document->numPages();
     if (document->isLinearized() && result.pageCount > 1)
-        result.pageCount = qMin(result.pageCount, pagesInTree(path, password));
+        result.pageCount = qMin(result.pageCount, popplerPagesInTree(path, password));
     result.document = std::move(document);
     return result;
 }

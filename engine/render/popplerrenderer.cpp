@@ -7,6 +7,7 @@
 
 // Poppler's core interface: its headers stay in this file.
 #include <Annot.h>
+#include <Catalog.h>
 #include <Error.h>
 #include <GlobalParams.h>
 #include <PDFDoc.h>
@@ -147,19 +148,45 @@ enum class Drawn {
     Count
 };
 
+// Poppler counts a linearized file's pages from its linearization dictionary
+// (/N), a claim nothing else backs: a one-page file that says two billion
+// would have every caller list two billion pages. What is trusted is what the
+// page tree holds: the count of its top (which Poppler keeps to the objects
+// the file has), and that only as far as its pages are found, walking the tree.
+int pagesInTree(PDFDoc &doc)
+{
+    const int claimed = doc.getNumPages();
+    if (!doc.isLinearized() || claimed <= 1)
+        return qMax(0, claimed);
+    Catalog *catalog = doc.getCatalog();
+    const int counted = catalog ? qMin(claimed, catalog->getNumPages()) : 0;
+    if (counted <= 0 || catalog->getPage(counted))
+        return qMax(0, counted);
+    // The walk stopped at the tree's last page; the pages before it are kept,
+    // so this search looks again at none of the tree.
+    int found = 0;
+    int missing = counted;
+    while (missing - found > 1) {
+        const int middle = found + (missing - found) / 2;
+        (catalog->getPage(middle) ? found : missing) = middle;
+    }
+    return found;
+}
+
 class PopplerCoreDocument : public RenderDocument
 {
 public:
     PopplerCoreDocument(std::unique_ptr<PDFDoc> doc, const RenderOptions &options)
         : doc(std::move(doc))
         , options(options)
+        , pages(pagesInTree(*this->doc))
     {
     }
 
-    int pageCount() const override { return doc->getNumPages(); }
+    int pageCount() const override { return pages; }
     std::unique_ptr<RenderPage> page(int index) const override;
 
-    bool exists(int index) const { return index >= 0 && index < doc->getNumPages() && doc->getPage(index + 1); }
+    bool exists(int index) const { return index >= 0 && index < pages && doc->getPage(index + 1); }
     QSizeF sizeInPoints(int index) const;
     QImage render(int index, double dpi, const QRect &region, const std::atomic<bool> &stop,
                   QDeadlineTimer deadline, QImage::Format wanted) const;
@@ -169,6 +196,7 @@ private:
 
     std::unique_ptr<PDFDoc> doc;
     const RenderOptions options;
+    const int pages;
     // Made on first use and kept, with the fonts they have loaded, for every
     // later page drawn in their layout.
     mutable std::unique_ptr<SplashOutputDev> devices[int(Drawn::Count)];
@@ -301,14 +329,19 @@ QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, c
     return image;
 }
 
-RenderOpenResult openWithPopplerCore(const QString &path, const QByteArray &password, const RenderOptions &options)
+// The path's own bytes, as the file system has them; a password as the Qt
+// interface passes it, up to its first zero byte, for both passwords.
+std::unique_ptr<PDFDoc> openCore(const QString &path, const QByteArray &password)
 {
     setUpPoppler();
-    RenderOpenResult result;
-    // The path's own bytes, as the file system has them; a password as the
-    // Qt interface passes it, up to its first zero byte, for both passwords.
     const std::optional<GooString> given(GooString(password.constData()));
-    auto doc = std::make_unique<PDFDoc>(std::make_unique<GooString>(nativePath(path).constData()), given, given);
+    return std::make_unique<PDFDoc>(std::make_unique<GooString>(nativePath(path).constData()), given, given);
+}
+
+RenderOpenResult openWithPopplerCore(const QString &path, const QByteArray &password, const RenderOptions &options)
+{
+    RenderOpenResult result;
+    auto doc = openCore(path, password);
     if (!doc->isOk()) {
         result.status = doc->getErrorCode() == errEncrypted ? PdfLoadStatus::Locked : PdfLoadStatus::Failed;
         return result;
@@ -331,6 +364,12 @@ void keepReport(ErrorCategory, Goffset, const char *message)
 const RendererBackEnd popplerBackEnd{RendererKind::Poppler, "poppler", "Poppler",
                                      RendererAbilities{boxBit(PageBox::Crop), false, true, true, true}, 0,
                                      openWithPopplerCore};
+
+int popplerPagesInTree(const QString &path, const QByteArray &password)
+{
+    const std::unique_ptr<PDFDoc> doc = openCore(path, password);
+    return doc->isOk() ? pagesInTree(*doc) : 0;
+}
 
 // Every report counts as an error, whatever grade Poppler gave it (a syntax
 // warning, an error): many mean something was left out.

@@ -17,4 +17,9 @@ extern const RendererBackEnd popplerBackEnd;
 // For a worker process, whose one task at a time owns whatever is reported.
 void keepPopplerReports();
 
+// The pages a document's page tree holds, which for a linearized file may be
+// fewer than its linearization dictionary claims (and Poppler's Qt interface
+// counts); 0 when it does not open.
+int popplerPagesInTree(const QString &path, const QByteArray &password);
+
 #endif // POPPLERRENDERER_H
