@@ -101,6 +101,13 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
         result = preview(task);
         break;
     case PageTask::Probe:
+        if (task.documentInfo) {
+            result.outcome.result = PageOutcome::Written;
+            result.info = readDocumentInfo(task.path, task.password);
+            result.loadStatus = result.rendererStatus = result.info.status;
+            result.pageCount = result.info.pageCount;
+            break;
+        }
         result = probeDocument(task.path, task.password, task.renderer);
         if (task.checkSizes && result.loadStatus == PdfLoadStatus::Loaded
             && result.rendererStatus == PdfLoadStatus::Loaded)

@@ -57,7 +57,7 @@ done < <(includes app config document conversion)
 
 # Libraries kept in one place each. Tests and benchmarks may read files back
 # with any of them, so only the program's folders are looked at.
-poppler_files='^(engine/render/(pdfdocument|pagerenderer|popplerrenderer)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+poppler_files='^(engine/render/(pdfdocument|pagerenderer|popplerrenderer|popplerinfo)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
 mupdf_files='^engine/render/mupdfrenderer\.cpp:'
 image_files='^engine/image/'
 while IFS= read -r line; do
