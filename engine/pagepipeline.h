@@ -24,6 +24,8 @@ struct PageJob
     QString outputPath;
     ImageFormat format = ImageFormat::Jpeg;
     double resolution = 150;
+    // Down the page, where it differs from across (pdftoppm's -ry); 0: the same.
+    double yResolution = 0;
     int quality = 75;
     PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper; Cmyk: in CMYK
     // Only this region of the page as drawn at the resolution, in its pixels,

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 #include <system_error>
 
 namespace {
@@ -29,11 +30,12 @@ int ceilOfFloat(double pixels)
 
 } // namespace
 
-PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points)
+PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bool quarterTurned)
 {
     PdftoppmPage page;
-    const double pageWidth = pdfLength(points.width());
-    const double pageHeight = pdfLength(points.height());
+    // The box before its turn.
+    const double pageWidth = pdfLength(quarterTurned ? points.height() : points.width());
+    const double pageHeight = pdfLength(quarterTurned ? points.width() : points.height());
     double xResolution = sizing.xResolution;
     double yResolution = sizing.yResolution;
     if (sizing.scaleTo != 0) {
@@ -50,8 +52,14 @@ PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points)
                 xResolution = yResolution;
         }
     }
-    const float width = float(pageWidth * (xResolution / 72.0));
-    const float height = float(pageHeight * (yResolution / 72.0));
+    float width = float(pageWidth * (xResolution / 72.0));
+    float height = float(pageHeight * (yResolution / 72.0));
+    if (quarterTurned) {
+        // The image's sides follow the box's, across and down as drawn, and
+        // so do the resolutions the page is drawn at.
+        std::swap(width, height);
+        std::swap(xResolution, yResolution);
+    }
     int w = sizing.width > 0 ? sizing.width : ceilOfFloat(width);
     int h = sizing.height > 0 ? sizing.height : ceilOfFloat(height);
     if (sizing.x + w > width)

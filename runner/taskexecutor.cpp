@@ -139,10 +139,9 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     if (task.pdftoppm.active) {
         const std::unique_ptr<RenderPage> page = document.page(task.pageIndex);
         if (page->exists()) {
-            // One resolution draws the page: pdftoppm's two, when they differ,
-            // give its image's size and the width's resolution its drawing.
-            const PdftoppmPage sized = pdftoppmPage(task.pdftoppm, page->sizeInPoints());
+            const PdftoppmPage sized = pdftoppmPage(task.pdftoppm, page->sizeInPoints(), page->quarterTurned());
             job.resolution = sized.xResolution;
+            job.yResolution = sized.yResolution;
             job.region = sized.region;
             job.roundUp = true;
         }

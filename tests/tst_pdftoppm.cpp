@@ -133,6 +133,8 @@ private slots:
     void standardOutputSplitsIntoPages();
     void failuresAsPdftoppm_data();
     void failuresAsPdftoppm();
+    void stretchedLikePdftoppm_data();
+    void stretchedLikePdftoppm();
     void pnmBytes_data();
     void pnmBytes();
     void pnmWholeFileCheck();
@@ -169,6 +171,14 @@ void TestPdftoppm::sameFilesAsPdftoppm_data()
     row("scale-to 100", "awkward.pdf", "-scale-to 100 -png");
     row("scale-to 1024", "awkward.pdf", "-scale-to 1024 -mono");
     row("scale-to-x 400 keeps ratio", "one.pdf", "-scale-to-x 400 -scale-to-y -1 -png");
+    // A quarter-turned page is scaled by its box's width before the turn.
+    row("turned pages scaled to a width", "awkward.pdf", "-scale-to-x 300 -scale-to-y -1 -mono");
+    row("turned pages scaled to a height", "awkward.pdf", "-scale-to-y 200 -scale-to-x -1 -mono");
+    row("turned pages scaled to a height alone", "awkward.pdf", "-scale-to-y 120 -mono");
+    // pdf2image's size=(w, h): two resolutions.
+    row("scaled to a width and a height", "awkward.pdf", "-scale-to-x 300 -scale-to-y 200 -png");
+    row("x and y resolutions", "awkward.pdf", "-rx 100 -ry 50 -mono");
+    row("x and y resolutions, area", "awkward.pdf", "-rx 40 -ry 90 -x 5 -y 9 -W 30 -H 70 -gray");
     row("crop box", "awkward.pdf", "-cropbox -r 133 -mono");
     row("area x y W H", "awkward.pdf", "-x 13 -y 7 -W 200 -H 100 -r 100 -png");
     row("square area", "awkward.pdf", "-sz 64 -r 50 -gray");
@@ -285,6 +295,37 @@ void TestPdftoppm::failuresAsPdftoppm()
         QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
     else
         QCOMPARE(actual.err.isEmpty(), expected.err.isEmpty());
+}
+
+void TestPdftoppm::stretchedLikePdftoppm_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("x and y resolutions") << QStringList{"-rx", "60", "-ry", "30"};
+    QTest::newRow("y above x") << QStringList{"-rx", "20", "-ry", "75"};
+    QTest::newRow("width and height") << QStringList{"-scale-to-x", "200", "-scale-to-y", "90"};
+    QTest::newRow("turned, width") << QStringList{"-scale-to-x", "120", "-scale-to-y", "-1", "-f", "3", "-l", "3"};
+}
+
+// Pages drawn at two resolutions look like pdftoppm's, not merely have its
+// size: under one byte in a hundred differs by more than a quarter of the
+// gray scale (anti-aliased edges; a page drawn at its x resolution alone
+// differs in more than one in eighty). Unturned
+// pages: pdftoppm draws a turned page at two resolutions in an image of the
+// other sides, and this program fills the image instead.
+void TestPdftoppm::stretchedLikePdftoppm()
+{
+    QFETCH(QStringList, arguments);
+    arguments << QStringList{"-gray", "-f", "1", "-l", "3"};
+    const Run expected = run(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const Run actual = run(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    QCOMPARE(actual.status, 0);
+    QCOMPARE(actual.out.size(), expected.out.size());
+    qint64 different = 0;
+    for (qsizetype i = 0; i < actual.out.size(); ++i)
+        if (qAbs(int(uchar(actual.out.at(i))) - int(uchar(expected.out.at(i)))) > 64)
+            ++different;
+    QVERIFY2(different * 100 < actual.out.size(), qPrintable(QStringLiteral("%1 of %2 bytes differ")
+                                                                 .arg(different).arg(actual.out.size())));
 }
 
 void TestPdftoppm::pnmBytes_data()

@@ -26,6 +26,12 @@ public:
     {
         return page.render(dpi, region, stop, deadline);
     }
+    QImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                           QDeadlineTimer deadline, QImage::Format) const override
+    {
+        return page.render(xDpi, yDpi, region, stop, deadline);
+    }
+    bool quarterTurned() const override { return page.quarterTurned(); }
 
 private:
     const PageRenderer page;
