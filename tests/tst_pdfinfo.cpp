@@ -1,6 +1,7 @@
 // The program run as pdfinfo against the real /usr/bin/pdfinfo on generated
 // documents: the same lines, byte for byte, and the same exit statuses and
 // messages.
+#include "runner/taskprotocol.h"
 #include "support/pdfmaker.h"
 
 #include <QFile>
@@ -95,6 +96,7 @@ private slots:
     void sameLinesAsPdfinfo();
     void failuresAsPdfinfo_data();
     void failuresAsPdfinfo();
+    void infoCrossesFromTheWorker();
 
 private:
     QString ours;
@@ -265,6 +267,65 @@ void TestPdfinfo::failuresAsPdfinfo()
         QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
     else
         QCOMPARE(actual.err.isEmpty(), expected.err.isEmpty());
+}
+
+// What a worker reads reaches the program whole: read back and sent again,
+// a result gives the same bytes, every field set to what no default is; one
+// that says it has more pages than it holds is refused.
+void TestPdfinfo::infoCrossesFromTheWorker()
+{
+    TaskResult result;
+    result.outcome.result = PageOutcome::Written;
+    for (QString *text : {&result.outcome.outputPath, &result.outcome.heldAt, &result.outcome.detail,
+                          &result.outcome.redoneBecause, &result.outcome.renderer})
+        *text = QStringLiteral("-");
+    PdfDocumentInfo &info = result.info;
+    info.status = PdfLoadStatus::Loaded;
+    info.title = QStringLiteral("T\u00e9");
+    info.subject = QStringLiteral("S");
+    info.keywords = QString(QLatin1String("")); // present and empty: a line with nothing after it
+    info.author = QStringLiteral("A");
+    info.creator = QStringLiteral("C");
+    info.producer = QStringLiteral("P");
+    info.creationDate = "D:2020";
+    info.modDate = QByteArray("", 0);
+    info.customMetadata = info.metadataStream = info.tagged = info.userProperties = info.suspects = true;
+    info.form = PdfDocumentInfo::XfaForm;
+    info.documentJavaScript = info.encrypted = info.linearized = true;
+    info.mayPrint = info.mayCopy = info.mayChange = info.mayAddNotes = false;
+    info.encryption = QStringLiteral("AES-256");
+    info.pageCount = 2;
+    info.fileSize = qint64(5) << 32;
+    info.majorVersion = 2;
+    info.minorVersion = 0;
+    PdfPageInfo page;
+    page.mediaBox = {0.1, 0.2, 612.3, 792.4};
+    page.cropBox = {1, 2, 3, 4};
+    page.bleedBox = {5, 6, 7, 8};
+    page.trimBox = {9, 10, 11, 12};
+    page.artBox = {13, 14, 15, 16};
+    page.rotation = 270;
+    page.javaScript = true;
+    info.pages = {page, PdfPageInfo()};
+
+    const QByteArray frame = TaskProtocol::frame(result);
+    const std::optional<TaskResult> back = TaskProtocol::readResult(frame.mid(4));
+    QVERIFY(back);
+    QCOMPARE(TaskProtocol::frame(*back), frame);
+    QCOMPARE(back->info.title, info.title);
+    QVERIFY(!back->info.keywords.isNull());
+    QVERIFY(back->info.subject != back->info.keywords);
+    QCOMPARE(back->info.pages.size(), 2);
+    QCOMPARE(back->info.pages.at(0).mediaBox.y2, 792.4);
+    QCOMPARE(back->info.pages.at(0).rotation, 270);
+
+    // The count of pages is the four bytes before the pages, which end the
+    // message: each is 20 doubles, a rotation and a flag.
+    QByteArray body = frame.mid(4);
+    const qsizetype countAt = body.size() - 2 * (20 * 8 + 4 + 1) - 4;
+    QCOMPARE(body.at(countAt + 3), char(2));
+    body[countAt + 3] = char(3);
+    QVERIFY(!TaskProtocol::readResult(body));
 }
 
 QTEST_GUILESS_MAIN(TestPdfinfo)
