@@ -511,8 +511,8 @@ void TestCli::badUsage_data()
                                    << "--multipage writes TIFF files only";
     // The rest of what the format table refuses, each in the words it gives.
     QTest::newRow("unknown type lists the types") << QStringList{"-t", "jpe", "ten.pdf"}
-                                                  << "velloran-cli: unknown type \"jpe\": use jpg, png, bmp, tiff or "
-                                                     "webp\n";
+                                                  << "velloran-cli: unknown type \"jpe\": use jpg, png, bmp, tiff, "
+                                                     "webp, ppm, pgm or pbm\n";
     QTest::newRow("1-bit webp") << QStringList{"-t", "webp", "--mono", "ten.pdf"} << "webp files cannot hold 1-bit pages";
     QTest::newRow("transparent jpg") << QStringList{"--transparent", "ten.pdf"} << "jpg files cannot hold transparent pages";
     QTest::newRow("cmyk bmp") << QStringList{"-t", "bmp", "--cmyk", "ten.pdf"}
@@ -714,8 +714,8 @@ void TestCli::helpAndVersion()
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
     // What the format table says each type takes, as the wrapped lines read.
     const QString flat = help.out.simplified();
-    for (const char *taken : {"Image type: jpg, png, bmp, tiff or webp", "8-bit grayscale (jpg, png, bmp, tiff)",
-                              "luminance (png, bmp, tiff with CCITT G4)", "alpha (png, tiff, webp)",
+    for (const char *taken : {"Image type: jpg, png, bmp, tiff, webp, ppm, pgm or pbm", "8-bit grayscale (jpg, png, bmp, tiff, pgm)",
+                              "luminance (png, bmp, tiff, pbm; TIFF with CCITT G4)", "alpha (png, tiff, webp)",
                               "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK",
                               "jpeg and tif are taken for jpg and tiff", "--all-or-nothing refuses them all",
                               "Refuse the whole run when any input cannot be used"})
