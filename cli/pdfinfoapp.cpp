@@ -187,8 +187,8 @@ QByteArray dateText(const QByteArray &raw, const PdfinfoArgs &args)
     return QByteArray(text, qsizetype(length));
 }
 
-// " (letter)", " (A4)": the paper a page's size is near; ISO sizes within a
-// margin that halves with the area.
+// " (letter)", " (A4)": the paper a page's size is near; ISO sizes A0 to A6
+// within three thousandths of the paper's height either way.
 QByteArray paperName(double width, double height)
 {
     const auto near = [&](double w, double h, double margin) {
@@ -199,13 +199,11 @@ QByteArray paperName(double width, double height)
         return " (letter)";
     double isoHeight = std::sqrt(std::sqrt(2.0)) * 7200 / 2.54;
     double isoWidth = isoHeight / std::sqrt(2.0);
-    double margin = 10.1;
     for (int size = 0; size <= 6; ++size) {
-        if (near(isoWidth, isoHeight, margin))
+        if (near(isoWidth, isoHeight, 0.003 * isoHeight))
             return format(" (A%d)", size);
         isoHeight = isoWidth;
         isoWidth /= std::sqrt(2.0);
-        margin /= std::sqrt(2.0);
     }
     return QByteArray();
 }

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -150,13 +151,23 @@ void TestPdfinfo::initTestCase()
     for (const QSizeF &size : near)
         papers << "/MediaBox [0 0 " + QByteArray::number(size.width(), 'g', 9) + ' '
                       + QByteArray::number(size.height(), 'g', 9) + "]";
-    // Each ISO paper as printed on it, and a millimetre either way.
+    // Each ISO paper as printed on it, a millimetre either way, and sizes
+    // scattered across the margin's edges, the same for every run.
     const double points = 72 / 25.4;
     const QList<QSizeF> iso{{841, 1189}, {594, 841}, {420, 594}, {297, 420}, {210, 297}, {148, 210}, {105, 148}};
     for (const QSizeF &size : iso)
         for (const double by : {-1.0, 0.0, 1.0})
             papers << "/MediaBox [0 0 " + QByteArray::number((size.width() + by) * points, 'f', 3) + ' '
                           + QByteArray::number((size.height() - by) * points, 'f', 3) + "]";
+    QRandomGenerator random(7);
+    for (int size = 0; size < iso.size(); ++size) {
+        const double spread = 14 / std::pow(std::sqrt(2.0), size);
+        for (int i = 0; i < 40; ++i) {
+            const double w = iso.at(size).width() * points + (random.generateDouble() * 2 - 1) * spread;
+            const double h = iso.at(size).height() * points + (random.generateDouble() * 2 - 1) * spread;
+            papers << "/MediaBox [0 0 " + QByteArray::number(w, 'f', 3) + ' ' + QByteArray::number(h, 'f', 3) + "]";
+        }
+    }
     QVERIFY(writePages(path("papers.pdf"), "", papers));
 
     haveQpdf = !QStandardPaths::findExecutable(QStringLiteral("qpdf")).isEmpty();
