@@ -6,8 +6,11 @@
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <cerrno>
 #include <cmath>
@@ -16,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -285,6 +290,25 @@ QByteArray report(const PdfDocumentInfo &info, const PdfinfoArgs &args, int firs
     return out;
 }
 
+// A PDF read from standard input ("-") is kept in a private folder for the
+// worker to open; false when it cannot be read or kept.
+bool saveStandardInput(const QString &path)
+{
+    QFile file;
+    const int fd = openNative(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd == -1 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return false;
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return false;
+    while (!in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty() || file.write(chunk) != chunk.size())
+            return chunk.isEmpty() && in.atEnd();
+    }
+    return true;
+}
+
 void printVersion()
 {
     std::fputs("pdfinfo version 22.12.0\n"
@@ -312,8 +336,21 @@ int runPdfinfo(const QStringList &arguments)
         std::fprintf(stderr, "pdfinfo: %s is not available in this program\n", qPrintable(args.refused));
         return exitOther;
     }
-    const QString file = args.files.constFirst();
-    if (::access(nativePath(file).constData(), R_OK) != 0 || nativeIsDir(file)) {
+    QString file = args.files.constFirst();
+    const bool fromStandardInput = file == QLatin1String("-");
+    std::optional<QTemporaryDir> privateFolder;
+    if (fromStandardInput) {
+        privateFolder.emplace();
+        file = privateFolder->filePath(QStringLiteral("input.pdf"));
+        if (!privateFolder->isValid() || !saveStandardInput(file)) {
+            std::fputs("I/O Error: Couldn't read standard input\n", stderr);
+            return exitOpenFailed;
+        }
+        if (QFileInfo(file).size() == 0) {
+            std::fputs("Syntax Error: Document stream is empty\n", stderr);
+            return exitOpenFailed;
+        }
+    } else if (::access(nativePath(file).constData(), R_OK) != 0 || nativeIsDir(file)) {
         const int error = nativeIsDir(file) ? EISDIR : errno;
         std::fprintf(stderr, "I/O Error: Couldn't open file '%s': %s.\n", qPrintable(displayPath(file)),
                      std::strerror(error));
@@ -341,7 +378,10 @@ int runPdfinfo(const QStringList &arguments)
         printed << QString(warning).remove(QRegularExpression(QStringLiteral("^printed: ")));
     for (const QString &line : printed)
         std::fprintf(stderr, "%s\n", qPrintable(line));
-    const PdfDocumentInfo &info = result.info;
+    PdfDocumentInfo info = result.info;
+    // pdfinfo knows no size for a stream.
+    if (fromStandardInput)
+        info.fileSize = 0;
     if (result.outcome.result != PageOutcome::Written) {
         std::fprintf(stderr, "Syntax Error: Couldn't read the document: %s\n", qPrintable(result.outcome.detail));
         return exitOpenFailed;

@@ -20,7 +20,8 @@ struct Run
     QByteArray err;
 };
 
-Run run(const QString &program, const QStringList &arguments, const QString &folder, const QString &zone)
+Run run(const QString &program, const QStringList &arguments, const QString &folder, const QString &zone,
+        const QByteArray &input = QByteArray())
 {
     QProcess process;
     process.setWorkingDirectory(folder);
@@ -28,6 +29,8 @@ Run run(const QString &program, const QStringList &arguments, const QString &fol
     environment.insert(QStringLiteral("TZ"), zone);
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
     Run result;
     if (!process.waitForFinished(240000)) {
         process.kill();
@@ -97,6 +100,8 @@ private slots:
     void sameLinesAsPdfinfo();
     void failuresAsPdfinfo_data();
     void failuresAsPdfinfo();
+    void standardInput_data();
+    void standardInput();
     void infoCrossesFromTheWorker();
 
 private:
@@ -278,6 +283,31 @@ void TestPdfinfo::failuresAsPdfinfo()
         QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
     else
         QCOMPARE(actual.err.isEmpty(), expected.err.isEmpty());
+}
+
+void TestPdfinfo::standardInput_data()
+{
+    QTest::addColumn<QString>("pdf");
+    QTest::newRow("a document") << QStringLiteral("described.pdf");
+    QTest::newRow("nothing") << QString();
+}
+
+// "-" reads the document from standard input, as pdfinfo does.
+void TestPdfinfo::standardInput()
+{
+    QFETCH(QString, pdf);
+    QByteArray bytes;
+    if (!pdf.isEmpty()) {
+        QFile file(folder.filePath(pdf));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        bytes = file.readAll();
+    }
+    const QStringList arguments{"-box", "-"};
+    const Run expected = run(real, arguments, folder.path(), QStringLiteral("UTC"), bytes);
+    const Run actual = run(ours, arguments, folder.path(), QStringLiteral("UTC"), bytes);
+    QCOMPARE(actual.status, expected.status);
+    QCOMPARE(actual.out, expected.out);
+    QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
 }
 
 // What a worker reads reaches the program whole: read back and sent again,
