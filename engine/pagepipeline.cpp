@@ -57,7 +57,9 @@ bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
     outcome.width = size.width;
     outcome.height = size.height;
     if (!job.region.isEmpty()) {
-        const QRect drawn = job.region & QRect(0, 0, size.width, size.height);
+        // pdftoppm's regions are cut to its own sides already, which may be
+        // a pixel past these (engine/pdftoppmsize).
+        const QRect drawn = job.roundUp ? job.region : job.region & QRect(0, 0, size.width, size.height);
         if (drawn.isEmpty()) {
             finish(outcome, PageOutcome::RenderFailed,
                    QStringLiteral("the region %1,%2,%3,%4 lies outside the page (%5)")

@@ -32,7 +32,7 @@ struct PageJob
     // clipped to the page; empty: the whole page.
     QRect region;
     // The page's sides in the whole pixels that cover it (pdftoppm's sizes),
-    // not the nearest; the region is clipped to those.
+    // not the nearest; the region is pdftoppm's, cut to its sides already.
     bool roundUp = false;
     EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit

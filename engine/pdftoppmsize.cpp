@@ -52,25 +52,40 @@ PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bo
                 xResolution = yResolution;
         }
     }
-    float width = float(pageWidth * (xResolution / 72.0));
-    float height = float(pageHeight * (yResolution / 72.0));
+    // The page's sides in pixels: in single precision, but under -scale-to
+    // the longer side is the number given and the shorter is kept in double
+    // precision, as pdftoppm has them (300 x 500 points scaled to 300 is 181
+    // pixels wide).
+    double width = float(pageWidth * (xResolution / 72.0));
+    double height = float(pageHeight * (yResolution / 72.0));
+    if (sizing.scaleTo != 0) {
+        width = pageWidth >= pageHeight ? sizing.scaleTo : pageWidth * (xResolution / 72.0);
+        height = pageHeight > pageWidth ? sizing.scaleTo : pageHeight * (yResolution / 72.0);
+    }
     if (quarterTurned) {
         // The image's sides follow the box's, across and down as drawn, and
         // so do the resolutions the page is drawn at.
         std::swap(width, height);
         std::swap(xResolution, yResolution);
     }
-    int w = sizing.width > 0 ? sizing.width : ceilOfFloat(width);
-    int h = sizing.height > 0 ? sizing.height : ceilOfFloat(height);
+    const auto ceilOf = [&sizing](double pixels) {
+        return sizing.scaleTo != 0 ? int(std::ceil(pixels)) : ceilOfFloat(pixels);
+    };
+    int w = sizing.width > 0 ? sizing.width : ceilOf(width);
+    int h = sizing.height > 0 ? sizing.height : ceilOf(height);
     if (sizing.x + w > width)
-        w = ceilOfFloat(width - sizing.x);
+        w = ceilOf(width - sizing.x);
     if (sizing.y + h > height)
-        h = ceilOfFloat(height - sizing.y);
-    // An area that starts past the page's edge: pdftoppm writes one pixel.
-    if (w < 1 || h < 1)
-        return {xResolution, yResolution, QRect(0, 0, 1, 1)};
+        h = ceilOf(height - sizing.y);
     page.xResolution = xResolution;
     page.yResolution = yResolution;
-    page.region = QRect(sizing.x, sizing.y, w, h);
+    // An area that starts past the page's edge: pdftoppm draws the whole page
+    // when a side comes out below zero (its sides then rounded to the
+    // nearest), and a pixel across a side of zero.
+    if (w < 0 || h < 0) {
+        page.region = QRect(0, 0, int(std::floor(width + 0.5)), int(std::floor(height + 0.5)));
+        return page;
+    }
+    page.region = QRect(sizing.x, sizing.y, qMax(w, 1), qMax(h, 1));
     return page;
 }

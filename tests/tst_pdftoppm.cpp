@@ -155,6 +155,8 @@ void TestPdftoppm::initTestCase()
     QVERIFY(makeTestPdf(folder.filePath("twelve.pdf"), QStringList(12, QStringLiteral("595,842"))));
     QVERIFY(makeTestPdf(folder.filePath("awkward.pdf"), awkwardPages()));
     QVERIFY(makeTestPdf(folder.filePath("one.pdf"), {"612,792"}));
+    // Sides in proportions whose scaled shorter side lands a hair above a whole pixel.
+    QVERIFY(makeTestPdf(folder.filePath("ratios.pdf"), {"300,500", "600,1000", "240,400", "500,300", "333,555", "420,700"}));
 }
 
 void TestPdftoppm::sameFilesAsPdftoppm_data()
@@ -170,6 +172,13 @@ void TestPdftoppm::sameFilesAsPdftoppm_data()
     row("fractional dpi", "awkward.pdf", "-r 97.3 -mono");
     row("scale-to 100", "awkward.pdf", "-scale-to 100 -png");
     row("scale-to 1024", "awkward.pdf", "-scale-to 1024 -mono");
+    row("scale-to 300, shorter side a hair above 180", "ratios.pdf", "-scale-to 300 -mono");
+    row("scale-to 150", "ratios.pdf", "-scale-to 150 -mono");
+    row("scale-to 100", "ratios.pdf", "-scale-to 100 -mono");
+    row("scale-to with an area", "ratios.pdf", "-scale-to 300 -x 10 -y 5 -W 400 -H 400 -mono");
+    // An area past the page's edge: the whole page.
+    row("area past the right edge", "awkward.pdf", "-r 40 -x 5000 -y 3 -W 20 -H 20 -mono");
+    row("area past the bottom edge", "awkward.pdf", "-r 40 -x 3 -y 5000 -mono");
     row("scale-to-x 400 keeps ratio", "one.pdf", "-scale-to-x 400 -scale-to-y -1 -png");
     // A quarter-turned page is scaled by its box's width before the turn.
     row("turned pages scaled to a width", "awkward.pdf", "-scale-to-x 300 -scale-to-y -1 -mono");
