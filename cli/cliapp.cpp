@@ -245,7 +245,7 @@ QList<QCommandLineOption> cliOptions()
         {{"Q", "quality"}, "Quality, 1 to 100 (default: 75). For png and tiff deflate a higher value "
                            "compresses less; for webp 100 means lossless.", "quality", "75"},
         {"gray", QStringLiteral("Write 8-bit grayscale (%1).").arg(extensionsStoring(PixelMode::Gray).join(", "))},
-        {"mono", QStringLiteral("Write 1 bit a pixel, black below half luminance (%1; tiff's with CCITT G4).").arg(extensionsStoring(PixelMode::Mono).join(", "))},
+        {"mono", QStringLiteral("Write 1 bit a pixel, black below half luminance (%1; TIFF with CCITT G4).").arg(extensionsStoring(PixelMode::Mono).join(", "))},
         {"transparent", QStringLiteral("Leave the paper unpainted and write alpha (%1).").arg(extensionsStoring(PixelMode::ColorAlpha).join(", "))},
         {"multipage", QStringLiteral("With -t %1: every page of a file into one <name>.%1.").arg(multiPageExtensions().constFirst())},
         {"pad", "Number pages with leading zeros to the width of the page count (report_07.png)."},

@@ -1,4 +1,5 @@
 #include "cli/cliapp.h"
+#include "cli/pdfinfoapp.h"
 #include "cli/pdftoppmapp.h"
 #include "engine/nativepath.h"
 
@@ -15,10 +16,12 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (const NativePath &argument : NativePath::fromArguments(argc, argv))
         arguments << argument.escaped();
-    // Run as pdftoppm (the link in poppler-compat/), it reads pdftoppm's arguments.
+    // Run as pdftoppm or pdfinfo (the links in poppler-compat/), it reads their arguments.
     const char *slash = std::strrchr(argv[0], '/');
     const char *name = slash ? slash + 1 : argv[0];
     if (std::strcmp(name, "pdftoppm") == 0)
         return runPdftoppm(arguments);
+    if (std::strcmp(name, "pdfinfo") == 0)
+        return runPdfinfo(arguments);
     return CliApp().run(arguments);
 }

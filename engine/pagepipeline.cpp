@@ -34,7 +34,13 @@ QString sizeText(double width, double height, char format = 'f')
 // Checks the size at the resolution against the format; fills width and height.
 bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
 {
-    const PixelSize size = pixelSizeAt(page.sizeInPoints(), job.resolution, job.roundUp);
+    PixelSize size = pixelSizeAt(page.sizeInPoints(), job.resolution, job.roundUp);
+    if (job.yResolution > 0 && job.yResolution != job.resolution && size.status == PixelSize::Ok) {
+        const PixelSize down = pixelSizeAt(page.sizeInPoints(), job.yResolution, job.roundUp);
+        size.status = down.status;
+        size.height = down.height;
+        size.exactHeight = down.exactHeight;
+    }
     switch (size.status) {
     case PixelSize::BelowOnePixel:
         finish(outcome, PageOutcome::TooSmall,
@@ -51,7 +57,9 @@ bool checkSize(const RenderPage &page, const PageJob &job, PageOutcome &outcome)
     outcome.width = size.width;
     outcome.height = size.height;
     if (!job.region.isEmpty()) {
-        const QRect drawn = job.region & QRect(0, 0, size.width, size.height);
+        // pdftoppm's regions are cut to its own sides already, which may be
+        // a pixel past these (engine/pdftoppmsize).
+        const QRect drawn = job.roundUp ? job.region : job.region & QRect(0, 0, size.width, size.height);
         if (drawn.isEmpty()) {
             finish(outcome, PageOutcome::RenderFailed,
                    QStringLiteral("the region %1,%2,%3,%4 lies outside the page (%5)")
@@ -116,9 +124,10 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
         const int bandHeight = qMin(rows, height - top);
         const int above = banded ? qMin(top, bandMargin) : 0;
         const int below = banded ? qMin(height - top - bandHeight, bandMargin) : 0;
-        return from.render(job.resolution,
-                           QRect(origin.x(), origin.y() + top - above, width, above + bandHeight + below), stop,
-                           deadline, wanted);
+        const QRect area(origin.x(), origin.y() + top - above, width, above + bandHeight + below);
+        if (job.yResolution > 0 && job.yResolution != job.resolution)
+            return from.renderStretched(job.resolution, job.yResolution, area, stop, deadline, wanted);
+        return from.render(job.resolution, area, stop, deadline, wanted);
     };
     std::unique_ptr<ParallelBands> parallel;
     if (drawingThreads > 1)

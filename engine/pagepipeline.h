@@ -24,13 +24,15 @@ struct PageJob
     QString outputPath;
     ImageFormat format = ImageFormat::Jpeg;
     double resolution = 150;
+    // Down the page, where it differs from across (pdftoppm's -ry); 0: the same.
+    double yResolution = 0;
     int quality = 75;
     PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper; Cmyk: in CMYK
     // Only this region of the page as drawn at the resolution, in its pixels,
     // clipped to the page; empty: the whole page.
     QRect region;
     // The page's sides in the whole pixels that cover it (pdftoppm's sizes),
-    // not the nearest; the region is clipped to those.
+    // not the nearest; the region is pdftoppm's, cut to its sides already.
     bool roundUp = false;
     EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit

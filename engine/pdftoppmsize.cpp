@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 #include <system_error>
 
 namespace {
@@ -29,11 +30,12 @@ int ceilOfFloat(double pixels)
 
 } // namespace
 
-PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points)
+PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bool quarterTurned)
 {
     PdftoppmPage page;
-    const double pageWidth = pdfLength(points.width());
-    const double pageHeight = pdfLength(points.height());
+    // The box before its turn.
+    const double pageWidth = pdfLength(quarterTurned ? points.height() : points.width());
+    const double pageHeight = pdfLength(quarterTurned ? points.width() : points.height());
     double xResolution = sizing.xResolution;
     double yResolution = sizing.yResolution;
     if (sizing.scaleTo != 0) {
@@ -50,19 +52,40 @@ PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points)
                 xResolution = yResolution;
         }
     }
-    const float width = float(pageWidth * (xResolution / 72.0));
-    const float height = float(pageHeight * (yResolution / 72.0));
-    int w = sizing.width > 0 ? sizing.width : ceilOfFloat(width);
-    int h = sizing.height > 0 ? sizing.height : ceilOfFloat(height);
+    // The page's sides in pixels: in single precision, but under -scale-to
+    // the longer side is the number given and the shorter is kept in double
+    // precision, as pdftoppm has them (300 x 500 points scaled to 300 is 181
+    // pixels wide).
+    double width = float(pageWidth * (xResolution / 72.0));
+    double height = float(pageHeight * (yResolution / 72.0));
+    if (sizing.scaleTo != 0) {
+        width = pageWidth >= pageHeight ? sizing.scaleTo : pageWidth * (xResolution / 72.0);
+        height = pageHeight > pageWidth ? sizing.scaleTo : pageHeight * (yResolution / 72.0);
+    }
+    if (quarterTurned) {
+        // The image's sides follow the box's, across and down as drawn, and
+        // so do the resolutions the page is drawn at.
+        std::swap(width, height);
+        std::swap(xResolution, yResolution);
+    }
+    const auto ceilOf = [&sizing](double pixels) {
+        return sizing.scaleTo != 0 ? int(std::ceil(pixels)) : ceilOfFloat(pixels);
+    };
+    int w = sizing.width > 0 ? sizing.width : ceilOf(width);
+    int h = sizing.height > 0 ? sizing.height : ceilOf(height);
     if (sizing.x + w > width)
-        w = ceilOfFloat(width - sizing.x);
+        w = ceilOf(width - sizing.x);
     if (sizing.y + h > height)
-        h = ceilOfFloat(height - sizing.y);
-    // An area that starts past the page's edge: pdftoppm writes one pixel.
-    if (w < 1 || h < 1)
-        return {xResolution, yResolution, QRect(0, 0, 1, 1)};
+        h = ceilOf(height - sizing.y);
     page.xResolution = xResolution;
     page.yResolution = yResolution;
-    page.region = QRect(sizing.x, sizing.y, w, h);
+    // An area that starts past the page's edge: pdftoppm draws the whole page
+    // when a side comes out below zero (its sides then rounded to the
+    // nearest), and a pixel across a side of zero.
+    if (w < 0 || h < 0) {
+        page.region = QRect(0, 0, int(std::floor(width + 0.5)), int(std::floor(height + 0.5)));
+        return page;
+    }
+    page.region = QRect(sizing.x, sizing.y, qMax(w, 1), qMax(h, 1));
     return page;
 }

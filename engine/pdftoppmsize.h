@@ -27,12 +27,16 @@ struct PdftoppmSizing
 // What those give for one page.
 struct PdftoppmPage
 {
-    double xResolution = 0;
-    double yResolution = 0;
+    double xResolution = 0; // across the page as drawn
+    double yResolution = 0; // down
     QRect region; // in pixels of the page at those resolutions: the image's size and place
 };
 
-// points: the page's box as drawn, with its rotation applied.
-PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points);
+// points: the page's box as drawn, with its rotation applied; quarterTurned:
+// that rotation is 90 or 270 degrees. pdftoppm finds -scale-to-x's and
+// -scale-to-y's resolutions from the box before the turn, and turns the
+// image's sides after: a page turned a quarter and scaled to a width has
+// that width as its height.
+PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bool quarterTurned = false);
 
 #endif // PDFTOPPMSIZE_H

@@ -6,6 +6,7 @@
 #include "engine/image/rowencoder.h"
 #include "engine/pageoutcome.h"
 #include "engine/pdftoppmsize.h"
+#include "engine/render/documentinfo.h"
 #include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
 
@@ -58,6 +59,8 @@ struct PageTask
     // Probe: whether any page of the document can be drawn at the task's size
     // (resolution or pixels, type, mode, region, box) as well.
     bool checkSizes = false;
+    // Probe: read what the document says of itself (pdfinfo's fields) instead.
+    bool documentInfo = false;
 
     // Sized as pdftoppm sizes pages, when active: overrides the resolution,
     // the fitting and the region above.
@@ -79,6 +82,7 @@ struct TaskResult
     PdfLoadStatus loadStatus = PdfLoadStatus::Failed;     // Probe, by Poppler
     PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // Probe, by the task's renderer
     int pageCount = 0;
+    PdfDocumentInfo info; // Probe with documentInfo
     // The worker ended before it answered (it crashed, was killed past the
     // time limit or never started): the outcome's detail says which.
     bool workerLost = false;

@@ -128,6 +128,13 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
         result = preview(task);
         break;
     case PageTask::Probe:
+        if (task.documentInfo) {
+            result.outcome.result = PageOutcome::Written;
+            result.info = readDocumentInfo(task.path, task.password);
+            result.loadStatus = result.rendererStatus = result.info.status;
+            result.pageCount = result.info.pageCount;
+            break;
+        }
         result = probeDocument(task.path, task.password, task.renderer);
         if (task.checkSizes && result.loadStatus == PdfLoadStatus::Loaded
             && result.rendererStatus == PdfLoadStatus::Loaded)
@@ -159,10 +166,9 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     if (task.pdftoppm.active) {
         const std::unique_ptr<RenderPage> page = document.page(task.pageIndex);
         if (page->exists()) {
-            // One resolution draws the page: pdftoppm's two, when they differ,
-            // give its image's size and the width's resolution its drawing.
-            const PdftoppmPage sized = pdftoppmPage(task.pdftoppm, page->sizeInPoints());
+            const PdftoppmPage sized = pdftoppmPage(task.pdftoppm, page->sizeInPoints(), page->quarterTurned());
             job.resolution = sized.xResolution;
+            job.yResolution = sized.yResolution;
             job.region = sized.region;
             job.roundUp = true;
         }

@@ -228,7 +228,7 @@ QByteArray frame(const PageTask &task)
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
         out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
-        out << task.checkSizes << task.heldBack;
+        out << task.checkSizes << task.heldBack << task.documentInfo;
         const PdftoppmSizing &sizing = task.pdftoppm;
         out << sizing.active << sizing.xResolution << sizing.yResolution << qint32(sizing.scaleTo)
             << qint32(sizing.scaleToX) << qint32(sizing.scaleToY) << qint32(sizing.x) << qint32(sizing.y)
@@ -268,7 +268,7 @@ std::optional<PageTask> readTask(const QByteArray &body)
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
     in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
-    in >> task.checkSizes >> task.heldBack;
+    in >> task.checkSizes >> task.heldBack >> task.documentInfo;
     task.bandThreads = bandThreads;
     PdftoppmSizing &sizing = task.pdftoppm;
     qint32 sizes[7] = {};
@@ -303,7 +303,7 @@ QByteArray frame(const TaskResult &result)
         put(out, result.image);
         putEnum(out, result.loadStatus);
         putEnum(out, result.rendererStatus);
-        out << qint32(result.pageCount);
+        out << qint32(result.pageCount) << result.info;
     });
 }
 
@@ -334,7 +334,7 @@ std::optional<TaskResult> readResult(const QByteArray &body, QString *why)
     result.image = takeImage(in);
     result.loadStatus = takeEnum<PdfLoadStatus>(in);
     result.rendererStatus = takeEnum<PdfLoadStatus>(in);
-    in >> pageCount;
+    in >> pageCount >> result.info;
     result.pageCount = pageCount;
     std::optional<TaskResult> read = ifWhole(in, result, why);
     // Every number a program goes on to use is checked: a count it would

@@ -720,8 +720,8 @@ void TestCli::helpAndVersion()
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
     // What the format table says each type takes, as the wrapped lines read.
     const QString flat = help.out.simplified();
-    for (const char *taken : {"Image type: jpg, png, bmp, tiff, webp, ppm, pgm or pbm",
-                              "8-bit grayscale (jpg, png, bmp, tiff, pgm)", "luminance (png, bmp, tiff, pbm; tiff's with CCITT G4)", "alpha (png, tiff, webp)",
+    for (const char *taken : {"Image type: jpg, png, bmp, tiff, webp, ppm, pgm or pbm", "8-bit grayscale (jpg, png, bmp, tiff, pgm)",
+                              "luminance (png, bmp, tiff, pbm; TIFF with CCITT G4)", "alpha (png, tiff, webp)",
                               "With -t tiff: every page of a file into one <name>.tiff", "With jpg or tiff: draw in CMYK",
                               "jpeg and tif are taken for jpg and tiff", "--all-or-nothing refuses them all",
                               "Refuse the whole run when any input cannot be used"})

@@ -133,6 +133,8 @@ private slots:
     void standardOutputSplitsIntoPages();
     void failuresAsPdftoppm_data();
     void failuresAsPdftoppm();
+    void stretchedLikePdftoppm_data();
+    void stretchedLikePdftoppm();
     void pnmBytes_data();
     void pnmBytes();
     void pnmWholeFileCheck();
@@ -153,6 +155,8 @@ void TestPdftoppm::initTestCase()
     QVERIFY(makeTestPdf(folder.filePath("twelve.pdf"), QStringList(12, QStringLiteral("595,842"))));
     QVERIFY(makeTestPdf(folder.filePath("awkward.pdf"), awkwardPages()));
     QVERIFY(makeTestPdf(folder.filePath("one.pdf"), {"612,792"}));
+    // Sides in proportions whose scaled shorter side lands a hair above a whole pixel.
+    QVERIFY(makeTestPdf(folder.filePath("ratios.pdf"), {"300,500", "600,1000", "240,400", "500,300", "333,555", "420,700"}));
 }
 
 void TestPdftoppm::sameFilesAsPdftoppm_data()
@@ -168,7 +172,22 @@ void TestPdftoppm::sameFilesAsPdftoppm_data()
     row("fractional dpi", "awkward.pdf", "-r 97.3 -mono");
     row("scale-to 100", "awkward.pdf", "-scale-to 100 -png");
     row("scale-to 1024", "awkward.pdf", "-scale-to 1024 -mono");
+    row("scale-to 300, shorter side a hair above 180", "ratios.pdf", "-scale-to 300 -mono");
+    row("scale-to 150", "ratios.pdf", "-scale-to 150 -mono");
+    row("scale-to 100", "ratios.pdf", "-scale-to 100 -mono");
+    row("scale-to with an area", "ratios.pdf", "-scale-to 300 -x 10 -y 5 -W 400 -H 400 -mono");
+    // An area past the page's edge: the whole page.
+    row("area past the right edge", "awkward.pdf", "-r 40 -x 5000 -y 3 -W 20 -H 20 -mono");
+    row("area past the bottom edge", "awkward.pdf", "-r 40 -x 3 -y 5000 -mono");
     row("scale-to-x 400 keeps ratio", "one.pdf", "-scale-to-x 400 -scale-to-y -1 -png");
+    // A quarter-turned page is scaled by its box's width before the turn.
+    row("turned pages scaled to a width", "awkward.pdf", "-scale-to-x 300 -scale-to-y -1 -mono");
+    row("turned pages scaled to a height", "awkward.pdf", "-scale-to-y 200 -scale-to-x -1 -mono");
+    row("turned pages scaled to a height alone", "awkward.pdf", "-scale-to-y 120 -mono");
+    // pdf2image's size=(w, h): two resolutions.
+    row("scaled to a width and a height", "awkward.pdf", "-scale-to-x 300 -scale-to-y 200 -png");
+    row("x and y resolutions", "awkward.pdf", "-rx 100 -ry 50 -mono");
+    row("x and y resolutions, area", "awkward.pdf", "-rx 40 -ry 90 -x 5 -y 9 -W 30 -H 70 -gray");
     row("crop box", "awkward.pdf", "-cropbox -r 133 -mono");
     row("area x y W H", "awkward.pdf", "-x 13 -y 7 -W 200 -H 100 -r 100 -png");
     row("square area", "awkward.pdf", "-sz 64 -r 50 -gray");
@@ -285,6 +304,37 @@ void TestPdftoppm::failuresAsPdftoppm()
         QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
     else
         QCOMPARE(actual.err.isEmpty(), expected.err.isEmpty());
+}
+
+void TestPdftoppm::stretchedLikePdftoppm_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("x and y resolutions") << QStringList{"-rx", "60", "-ry", "30"};
+    QTest::newRow("y above x") << QStringList{"-rx", "20", "-ry", "75"};
+    QTest::newRow("width and height") << QStringList{"-scale-to-x", "200", "-scale-to-y", "90"};
+    QTest::newRow("turned, width") << QStringList{"-scale-to-x", "120", "-scale-to-y", "-1", "-f", "3", "-l", "3"};
+}
+
+// Pages drawn at two resolutions look like pdftoppm's, not merely have its
+// size: under one byte in a hundred differs by more than a quarter of the
+// gray scale (anti-aliased edges; a page drawn at its x resolution alone
+// differs in more than one in eighty). Unturned
+// pages: pdftoppm draws a turned page at two resolutions in an image of the
+// other sides, and this program fills the image instead.
+void TestPdftoppm::stretchedLikePdftoppm()
+{
+    QFETCH(QStringList, arguments);
+    arguments << QStringList{"-gray", "-f", "1", "-l", "3"};
+    const Run expected = run(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const Run actual = run(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    QCOMPARE(actual.status, 0);
+    QCOMPARE(actual.out.size(), expected.out.size());
+    qint64 different = 0;
+    for (qsizetype i = 0; i < actual.out.size(); ++i)
+        if (qAbs(int(uchar(actual.out.at(i))) - int(uchar(expected.out.at(i)))) > 64)
+            ++different;
+    QVERIFY2(different * 100 < actual.out.size(), qPrintable(QStringLiteral("%1 of %2 bytes differ")
+                                                                 .arg(different).arg(actual.out.size())));
 }
 
 void TestPdftoppm::pnmBytes_data()

@@ -263,7 +263,8 @@ fz_rect pdfBox(fz_context *ctx, pdf_obj *page, PageBox which)
 // Loads the page with its box in MuPDF's page space and the scale of that
 // space to points: MuPDF applies /UserUnit, Poppler does not, and the sizes
 // follow Poppler.
-fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz_rect *bounds, float *userUnit)
+fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz_rect *bounds, float *userUnit,
+                  bool *quarterTurned)
 {
     fz_page *page = nullptr;
     fz_var(page);
@@ -278,6 +279,8 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz
             fz_throw(ctx, FZ_ERROR_GENERIC, "page %d is not a page object", index + 1);
         const float unit = pdf_to_real(ctx, pdf_dict_get(ctx, object, PDF_NAME(UserUnit)));
         *userUnit = unit > 0 ? unit : 1.0f;
+        const int rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, object, PDF_NAME(Rotate)));
+        *quarterTurned = ((rotate % 180) + 180) % 180 == 90;
         if (box == PageBox::Crop) {
             *bounds = fz_bound_page(ctx, page);
             if (fz_is_empty_rect(*bounds)
@@ -372,7 +375,7 @@ public:
         , options(options)
     {
         if (index >= 0 && index < pageCount)
-            page = loadPage(ctx, doc, index, options.box, &bounds, &userUnit);
+            page = loadPage(ctx, doc, index, options.box, &bounds, &userUnit, &turned);
     }
     ~MuPdfPage() override { fz_drop_page(ctx, page); }
     MuPdfPage(const MuPdfPage &) = delete;
@@ -385,8 +388,16 @@ public:
         return page ? QSizeF((bounds.x1 - bounds.x0) / userUnit, (bounds.y1 - bounds.y0) / userUnit) : QSizeF();
     }
 
+    bool quarterTurned() const override { return turned; }
+
     QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
                   QImage::Format wanted) const override
+    {
+        return renderStretched(dpi, dpi, region, stop, deadline, wanted);
+    }
+
+    QImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                           QDeadlineTimer deadline, QImage::Format wanted) const override
     {
         if (!page || region.isEmpty())
             return QImage();
@@ -403,8 +414,9 @@ public:
         if (image.isNull())
             return QImage();
         // Pixel (0, 0) is the page's top left corner, as with Poppler.
-        const float zoom = float(dpi / 72.0) / userUnit;
-        const fz_matrix ctm = fz_pre_translate(fz_scale(zoom, zoom), -bounds.x0, -bounds.y0);
+        const float xZoom = float(xDpi / 72.0) / userUnit;
+        const float yZoom = float(yDpi / 72.0) / userUnit;
+        const fz_matrix ctm = fz_pre_translate(fz_scale(xZoom, yZoom), -bounds.x0, -bounds.y0);
         const fz_irect bbox{region.left(), region.top(), region.left() + region.width(),
                             region.top() + region.height()};
         fz_cookie cookie = {};
@@ -420,6 +432,7 @@ private:
     fz_page *page = nullptr;
     fz_rect bounds = fz_empty_rect;
     float userUnit = 1.0f;
+    bool turned = false;
     const RenderOptions options;
 };
 

@@ -46,11 +46,23 @@ void PageRenderer::hideFormFields() const
 QImage PageRenderer::render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                             QDeadlineTimer deadline) const
 {
+    return render(dpi, dpi, region, stop, deadline);
+}
+
+bool PageRenderer::quarterTurned() const
+{
+    return page
+           && (page->orientation() == Poppler::Page::Landscape || page->orientation() == Poppler::Page::Seascape);
+}
+
+QImage PageRenderer::render(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                            QDeadlineTimer deadline) const
+{
     if (!page)
         return QImage();
     const AbortWhen when{&stop, deadline};
     const QVariant payload = QVariant::fromValue(reinterpret_cast<quintptr>(&when));
-    QImage image = page->renderToImage(dpi, dpi, region.x(), region.y(), region.width(), region.height(),
+    QImage image = page->renderToImage(xDpi, yDpi, region.x(), region.y(), region.width(), region.height(),
                                        Poppler::Page::Rotate0, nullptr, nullptr, stopRequested, payload);
     // Splash falls back to a 1 x 1 image when it cannot allocate the bitmap.
     if (image.size() != region.size())

@@ -35,6 +35,11 @@ public:
     // Drawing also gives up once the deadline has passed.
     QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                   QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever)) const;
+    // At one resolution across and another down.
+    QImage render(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                  QDeadlineTimer deadline) const;
+    // A quarter turn (/Rotate 90 or 270).
+    bool quarterTurned() const;
 
 private:
     std::unique_ptr<Poppler::Page> page;

@@ -131,7 +131,6 @@ public:
             }
         }
     }
-
 private:
     static unsigned char div255(int x) { return (unsigned char)((x + (x >> 8) + 0x80) >> 8); }
 
@@ -188,8 +187,9 @@ public:
 
     bool exists(int index) const { return index >= 0 && index < pages && doc->getPage(index + 1); }
     QSizeF sizeInPoints(int index) const;
-    QImage render(int index, double dpi, const QRect &region, const std::atomic<bool> &stop,
+    QImage render(int index, double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
                   QDeadlineTimer deadline, QImage::Format wanted) const;
+    int rotation(int index) const { return doc->getPage(index + 1)->getRotate(); }
 
 private:
     SplashOutputDev &device(Drawn drawn) const;
@@ -216,7 +216,17 @@ public:
     QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
                   QImage::Format wanted) const override
     {
-        return document->render(index, dpi, region, stop, deadline, wanted);
+        return document->render(index, dpi, dpi, region, stop, deadline, wanted);
+    }
+    QImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                           QDeadlineTimer deadline, QImage::Format wanted) const override
+    {
+        return document->render(index, xDpi, yDpi, region, stop, deadline, wanted);
+    }
+    bool quarterTurned() const override
+    {
+        const int rotate = document->exists(index) ? document->rotation(index) : 0;
+        return rotate == 90 || rotate == 270;
     }
 
 private:
@@ -268,7 +278,7 @@ SplashOutputDev &PopplerCoreDocument::device(Drawn drawn) const
     return *kept;
 }
 
-QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, const std::atomic<bool> &stop,
+QImage PopplerCoreDocument::render(int index, double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
                                    QDeadlineTimer deadline, QImage::Format wanted) const
 {
     if (!exists(index) || region.isEmpty())
@@ -288,7 +298,7 @@ QImage PopplerCoreDocument::render(int index, double dpi, const QRect &region, c
     AbortWhen when{&stop, deadline};
     // One thread draws on a document at a time: its cross-reference table is
     // read in place, not copied for the page.
-    doc->displayPageSlice(&out, index + 1, dpi, dpi, 0, false, true, false, region.x(), region.y(),
+    doc->displayPageSlice(&out, index + 1, xDpi, yDpi, 0, false, true, false, region.x(), region.y(),
                           region.width(), region.height(), stopRequested, &when,
                           options.annotations ? nullptr : drawNoAnnotation, nullptr, false);
     // The bitmap goes with the image; the device makes a new one for the next page.

@@ -88,6 +88,20 @@ public:
     // its usual image, so the caller reads the format of what it got.
     virtual QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop,
                           QDeadlineTimer deadline, QImage::Format wanted = QImage::Format_RGB32) const = 0;
+
+    // As render(), at one resolution across and another down (pdftoppm's -rx
+    // and -ry), the region in pixels at those. A back-end that cannot draw
+    // so gives a null image for resolutions that differ.
+    virtual QImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                                   QDeadlineTimer deadline, QImage::Format wanted = QImage::Format_RGB32) const
+    {
+        return xDpi == yDpi ? render(xDpi, region, stop, deadline, wanted) : QImage();
+    }
+
+    // Whether the page is turned a quarter (/Rotate 90 or 270): sizeInPoints()
+    // is then its box's height by its width. pdftoppm scales a page to a width
+    // by the box's width before the turn.
+    virtual bool quarterTurned() const { return false; }
 };
 
 // An open document, used by one thread at a time.
