@@ -4,6 +4,7 @@
 #include "engine/render/documentinfo.h"
 
 #include "engine/nativepath.h"
+#include "engine/render/popplerrenderer.h"
 
 #include <poppler/Catalog.h>
 #include <poppler/ErrorCodes.h>
@@ -65,7 +66,7 @@ PdfDocumentInfo readDocumentInfo(const QString &path, const QByteArray &password
 {
     // Poppler's messages go to standard error, as pdfinfo's do; a worker
     // hands them back with its result.
-    const GlobalParamsIniter parameters(nullptr);
+    const PopplerReportsPrinted printed;
     PdfDocumentInfo info;
     const QByteArray file = nativePath(path);
     std::optional<GooString> given;

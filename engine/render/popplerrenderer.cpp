@@ -383,8 +383,24 @@ int popplerPagesInTree(const QString &path, const QByteArray &password)
 
 // Every report counts as an error, whatever grade Poppler gave it (a syntax
 // warning, an error): many mean something was left out.
+namespace {
+bool keepingReports = false; // set once, before a worker's first task
+}
+
 void keepPopplerReports()
 {
     setUpPoppler();
     setErrorCallback(keepReport);
+    keepingReports = true;
+}
+
+PopplerReportsPrinted::PopplerReportsPrinted()
+{
+    setUpPoppler();
+    setErrorCallback(nullptr); // Poppler's own: standard error
+}
+
+PopplerReportsPrinted::~PopplerReportsPrinted()
+{
+    setErrorCallback(keepingReports ? keepReport : reportToDebug);
 }

@@ -17,6 +17,18 @@ extern const RendererBackEnd popplerBackEnd;
 // For a worker process, whose one task at a time owns whatever is reported.
 void keepPopplerReports();
 
+// While one lives, what Poppler reports goes to standard error in Poppler's
+// own words ("Syntax Error: ..."), as its command-line tools print it, and
+// Poppler is set up for the process; afterwards reports go where they went.
+class PopplerReportsPrinted
+{
+public:
+    PopplerReportsPrinted();
+    ~PopplerReportsPrinted();
+    PopplerReportsPrinted(const PopplerReportsPrinted &) = delete;
+    PopplerReportsPrinted &operator=(const PopplerReportsPrinted &) = delete;
+};
+
 // The pages a document's page tree holds, which for a linearized file may be
 // fewer than its linearization dictionary claims (and Poppler's Qt interface
 // counts); 0 when it does not open.
