@@ -1,4 +1,5 @@
 #include "cli/pdfinfoapp.h"
+#include "cli/standardinput.h"
 
 #include "engine/nativepath.h"
 #include "engine/render/documentinfo.h"
@@ -290,24 +291,6 @@ QByteArray report(const PdfDocumentInfo &info, const PdfinfoArgs &args, int firs
     return out;
 }
 
-// A PDF read from standard input ("-") is kept in a private folder for the
-// worker to open; false when it cannot be read or kept.
-bool saveStandardInput(const QString &path)
-{
-    QFile file;
-    const int fd = openNative(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd == -1 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return false;
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly))
-        return false;
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() || file.write(chunk) != chunk.size())
-            return chunk.isEmpty() && in.atEnd();
-    }
-    return true;
-}
 
 void printVersion()
 {

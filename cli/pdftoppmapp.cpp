@@ -1,4 +1,5 @@
 #include "cli/pdftoppmapp.h"
+#include "cli/standardinput.h"
 
 #include "cli/batchjob.h"
 #include "cli/pdftoppmargs.h"
@@ -119,23 +120,6 @@ bool sendToStandardOutput(const QString &path)
     return ok;
 }
 
-// A PDF read from standard input is kept in the run's private folder.
-bool saveStandardInput(const QString &path)
-{
-    QFile file;
-    const int fd = openNative(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd == -1 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return false;
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly))
-        return false;
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() || file.write(chunk) != chunk.size())
-            return chunk.isEmpty() && in.atEnd();
-    }
-    return true;
-}
 
 } // namespace
 
