@@ -48,20 +48,7 @@ Run run(const QString &program, const QStringList &arguments, const QString &fol
 bool writePdf(const QString &path, const QList<QByteArray> &objects, const QByteArray &trailer,
               const QByteArray &version = "1.4")
 {
-    QByteArray pdf = "%PDF-" + version + "\n";
-    QList<qsizetype> offsets;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " + trailer
-           + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
+    return writePdfObjects(path, objects, version, trailer);
 }
 
 // Pages given as their dictionaries' extra entries ("/MediaBox [0 0 612 792] /Rotate 90").

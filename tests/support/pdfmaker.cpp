@@ -39,7 +39,8 @@ bool makePdf(const QString &path, int pageCount)
     return makePdf(path, QList<QSizeF>(pageCount, a4Portrait));
 }
 
-bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version)
+bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version,
+                     const QByteArray &trailerEntries)
 {
     QByteArray pdf = "%PDF-" + version + "\n";
     QList<qsizetype> offsets;
@@ -51,7 +52,8 @@ bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, cons
     pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (qsizetype offset : offsets)
         pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R "
+           + (trailerEntries.isEmpty() ? QByteArray() : trailerEntries + ' ') + ">>\nstartxref\n"
            + QByteArray::number(xref) + "\n%%EOF\n";
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();

@@ -15,8 +15,10 @@ bool makePdf(const QString &path, int pageCount);
 
 // Writes a PDF of these objects, numbered from 1 in order (the first must be
 // the catalog), with a cross-reference table and trailer: for pages that need
-// PDF operators or entries QPdfWriter does not make.
-bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version = "1.4");
+// PDF operators or entries QPdfWriter does not make. trailerEntries are added
+// to the trailer (an /Info dictionary, say).
+bool writePdfObjects(const QString &path, const QList<QByteArray> &objects, const QByteArray &version = "1.4",
+                     const QByteArray &trailerEntries = QByteArray());
 
 // One A4 page behind a linearization dictionary that claims claimedPages
 // (/N), with the file's own length (/L), so that Poppler reads it as
