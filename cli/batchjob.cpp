@@ -6,7 +6,7 @@
 #include "engine/pagelist.h"
 #include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
-#include "runner/taskexecutor.h"
+#include "runner/worker/taskexecutor.h"
 
 #include <QDir>
 #include <QFileInfo>

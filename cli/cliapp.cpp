@@ -11,7 +11,7 @@
 #include "engine/version.h"
 #include "engine/pixelsize.h"
 #include "runner/interruptflag.h"
-#include "runner/taskexecutor.h"
+#include "engine/workermemory.h"
 
 #include <QCommandLineParser>
 #include <QLoggingCategory>

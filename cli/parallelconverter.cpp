@@ -2,7 +2,7 @@
 
 #include "cli/standardoutput.h"
 #include "cli/workerconversion.h"
-#include "runner/taskexecutor.h"
+#include "runner/worker/taskexecutor.h"
 #include "engine/atomicfile.h"
 #include "engine/image/imagecheck.h"
 #include "engine/image/tiffencoder.h"

@@ -3,7 +3,7 @@
 #include "engine/atomicfile.h"
 #include "engine/drawingnotes.h"
 #include "engine/nativepath.h"
-#include "runner/workerloop.h"
+#include "runner/workerchannel.h"
 
 #include <QFile>
 #include <QRandomGenerator>

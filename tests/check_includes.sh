@@ -109,6 +109,17 @@ while IFS= read -r line; do
     fi
 done < <(includes app config document conversion engine cli runner)
 
+# The runner's two halves: the programs' side (runner/) and the worker's
+# (runner/worker/) share only the protocol; nothing but the worker's side
+# includes the worker's side.
+while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    name=$(target "$line")
+    if [[ $name == runner/worker/* ]] && ! [[ $line == runner/worker/* ]]; then
+        fail "$(where "$line")" "$name is the worker's side: only the worker includes it"
+    fi
+done < <(includes app config document conversion engine cli runner)
+
 # The renderer interface names no library: renderer.h includes Qt's and the
 # standard library's headers and the plain types beside it (pdfstatus.h,
 # rendererkind.h), never a library's header or a back-end's wrapper

@@ -4,7 +4,7 @@
 #include "engine/render/popplerrenderer.h"
 #include "engine/render/popplerview.h"
 #include "engine/render/renderer.h"
-#include "runner/taskexecutor.h"
+#include "runner/worker/taskexecutor.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 

@@ -3,6 +3,7 @@
 
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
+#include "engine/workermemory.h"
 #include "runner/pagetask.h"
 
 #include <atomic>
@@ -39,21 +40,10 @@ private:
 // caller adds the memory budget and how to open copies for band threads.
 PageJob pageJobFor(const PageTask &task, const RenderDocument &document);
 
-// The memory a worker holds besides its page's bitmaps and what its renderer
-// decodes: its libraries and fonts (about 24 MiB resident), and room for a
-// document's objects.
-constexpr qint64 workerBaseBytes = qint64(40) << 20;
-
 // Under a ceiling, the most MuPDF's store (fonts, decoded images kept across
 // bands and pages) may hold: a quarter of what is past the base, at most its
 // usual size. A page's bands are sized from what is left past its images.
 qint64 rendererStoreBytes(qint64 maxMemory);
-
-// The smallest ceiling under which an ordinary page (A4) is drawn at this
-// resolution, images and all: its bitmap twice over (or bands of 64 MiB at
-// most) and an image covering it at three bytes a pixel; in whole MiB, 64
-// MiB at least.
-qint64 smallestWorkerMemory(double resolution);
 
 // Poppler decides whether a file is usable and how many pages it has,
 // whichever library draws; the drawing library must open it too. For a probe

@@ -1,4 +1,4 @@
-#include "runner/confinement.h"
+#include "runner/worker/confinement.h"
 
 #include "engine/nativepath.h"
 

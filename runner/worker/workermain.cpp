@@ -1,9 +1,9 @@
 // velloran-worker: the process that draws pages for the window and for
 // velloran-cli. It loads no widgets and reads nothing but its pipe (see
-// runner/workerloop.h); a document that crashes or hangs a renderer takes
+// runner/worker/workerloop.h); a document that crashes or hangs a renderer takes
 // only this process with it.
 
-#include "runner/workerloop.h"
+#include "runner/worker/workerloop.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

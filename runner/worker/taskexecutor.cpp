@@ -1,4 +1,4 @@
-#include "runner/taskexecutor.h"
+#include "runner/worker/taskexecutor.h"
 
 #include "engine/drawingnotes.h"
 #include "engine/nativepath.h"
@@ -310,15 +310,4 @@ TaskResult probeDocument(const QString &path, const QByteArray &password, Render
     if (poppler.status == PdfLoadStatus::Loaded && renderer != RendererKind::Poppler)
         result.rendererStatus = probeForRendering(renderer, path, password).status;
     return result;
-}
-
-qint64 smallestWorkerMemory(double resolution)
-{
-    const double a4 = pixelSizeAt(QSizeF(595, 842), resolution).bitmapBytes();
-    const qint64 bitmap = qint64(qMin(a4, double(defaultBandBudget)));
-    constexpr qint64 mebibyte = qint64(1) << 20;
-    // Two bitmaps' worth for the bands and the encoder, and an image covering
-    // the page at three bytes a pixel, which no band makes smaller.
-    const qint64 bytes = workerBaseBytes + 2 * bitmap + qint64(a4 / 4 * 3);
-    return qMax(qint64(64) << 20, (bytes + mebibyte - 1) / mebibyte * mebibyte);
 }

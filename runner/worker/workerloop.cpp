@@ -1,11 +1,11 @@
-#include "runner/workerloop.h"
+#include "runner/worker/workerloop.h"
 
 #include "engine/atomicfile.h"
 #include "engine/memorybudget.h"
 #include "engine/render/popplerrenderer.h"
-#include "runner/confinement.h"
+#include "runner/worker/confinement.h"
 #include "runner/interruptflag.h"
-#include "runner/taskexecutor.h"
+#include "runner/worker/taskexecutor.h"
 #include "runner/taskprotocol.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
