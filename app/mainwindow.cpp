@@ -6,7 +6,6 @@
 #include "document/previewdrawer.h"
 #include "engine/version.h"
 
-#include <poppler-qt6.h>
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "conversion/process.h"
+#include "document/opendocument.h"
 #include "engine/nativepath.h"
 
 #include <QMainWindow>
@@ -12,9 +13,6 @@
 
 namespace Ui {
 class MainWindow;
-}
-namespace Poppler {
-class Document;
 }
 
 class PreviewDrawer;
@@ -104,7 +102,7 @@ private:
     void showCompletion(qint32 converted, const QString &skipped = QString());
     void reportUnfinishedRun();
 
-    // The worker renders from pdfDoc: the controls that replace or render the
+    // The worker draws pdfDoc's pages: the controls that replace or render the
     // document stay off for the length of a run.
     void setDocumentControlsEnabled(bool enabled);
     void conversionFinished();
@@ -122,7 +120,7 @@ private:
 
     QString qsPdfFile;
     QString qsOutputDir;
-    std::unique_ptr<Poppler::Document> pdfDoc;
+    std::optional<OpenDocument> pdfDoc;
     quint32 curPage = 0;
     quint32 totalPage = 0;
     Process process;

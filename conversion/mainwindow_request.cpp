@@ -51,7 +51,7 @@ bool MainWindow::checkOutputFolder()
 void MainWindow::startConversion(QList<int> pageList)
 {
     process.ResetJob();
-    process.pdfDoc = pdfDoc.get();
+    process.pdfDoc = &*pdfDoc;
     process.qsPdfFile = qsPdfFile;
     process.pageIndex = 0;
     process.qsOutputDir = qsOutputDir;

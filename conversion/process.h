@@ -11,9 +11,7 @@
 
 #include <atomic>
 
-namespace Poppler {
-class Document;
-}
+struct OpenDocument;
 class PageRunner;
 
 // The conversion worker: has the pages of its job drawn and written side by
@@ -39,7 +37,7 @@ public:
     QString qsPdfFile;
     QString qsOutputDir;
     QString qsExtension;
-    Poppler::Document *pdfDoc = nullptr; // borrowed from the window
+    const OpenDocument *pdfDoc = nullptr; // borrowed from the window
     int quality = 75;
     int resolution = 150;
     unsigned int pageIndex = 0;

@@ -5,9 +5,7 @@
 #include "config/settingskeys.h"
 #include "engine/nativepath.h"
 #include "document/previewdrawer.h"
-#include "engine/render/pdfdocument.h"
 
-#include <poppler-qt6.h>
 
 #include <QDir>
 #include <QEventLoop>
@@ -56,7 +54,7 @@ void MainWindow::Update_Gui()
 
 void MainWindow::on_toolButton_select_input_file_clicked()
 {
-    if (conversionRunning()) // the worker renders from pdfDoc
+    if (conversionRunning()) // the worker draws pdfDoc's pages
         return;
     InitPdf();
     QString startDir = g_config.value(QLatin1String(SettingsKeys::recentInputDir)).toString();
@@ -73,7 +71,7 @@ void MainWindow::on_toolButton_select_input_file_clicked()
 
 void MainWindow::openPdfFile(const QString &path)
 {
-    if (conversionRunning()) // the worker renders from pdfDoc
+    if (conversionRunning()) // the worker draws pdfDoc's pages
         return;
     InitPdf();
     loadChosenFile(path);
@@ -81,9 +79,9 @@ void MainWindow::openPdfFile(const QString &path)
 
 void MainWindow::loadChosenFile(const QString &path)
 {
-    // Opened in a worker first: a file that crashes or hangs Poppler as it is
-    // opened costs that worker, and is refused like any file that cannot be
-    // loaded. Only then is it opened here, which then does the same.
+    // Opened in a worker, never here: a file that crashes or hangs Poppler as
+    // it is opened costs that worker, and is refused like any file that
+    // cannot be loaded.
     const quint64 id = ++previewId;
     previewDrawer->requestOpening(id, path);
     const std::optional<TaskResult> opened = waitForDrawer(id);
@@ -97,8 +95,7 @@ void MainWindow::loadChosenFile(const QString &path)
         return;
     }
 
-    PdfLoadResult loaded = loadPdf(path);
-    if (loaded.status == PdfLoadStatus::Failed) {
+    if (opened->loadStatus == PdfLoadStatus::Failed) {
         // The file dialog decodes names as UTF-8 and hands over U+FFFD for
         // bytes that are not, so such a name leads nowhere. Calling the file
         // damaged would send the user looking in the wrong place.
@@ -110,15 +107,15 @@ void MainWindow::loadChosenFile(const QString &path)
         Update_Gui();
         return;
     }
-    if (loaded.status == PdfLoadStatus::Locked) {
+    if (opened->loadStatus == PdfLoadStatus::Locked) {
         QMessageBox::information(this, tr("Infomation"), tr("Pdf file : %1 has password").arg(path),
                                  QMessageBox::Ok, QMessageBox::NoButton);
         Update_Gui();
         return;
     }
 
-    pdfDoc = std::move(loaded.document);
-    totalPage = quint32(loaded.pageCount);
+    pdfDoc = OpenDocument{path, quint32(opened->pageCount)};
+    totalPage = pdfDoc->pageCount;
     curPage = 0;
     qsPdfFile = path;
     if (!drawPreview())
@@ -203,7 +200,7 @@ void MainWindow::showPreview(const TaskResult &drawn, const QSize &fitArea)
 
 void MainWindow::on_pushButton_preview_next_clicked()
 {
-    if (conversionRunning()) // the worker renders from pdfDoc
+    if (conversionRunning()) // the worker draws pdfDoc's pages
         return;
     if (!pdfDoc || curPage + 1 >= totalPage)
         return;
@@ -214,7 +211,7 @@ void MainWindow::on_pushButton_preview_next_clicked()
 
 void MainWindow::on_pushButton_preview_previous_clicked()
 {
-    if (conversionRunning()) // the worker renders from pdfDoc
+    if (conversionRunning()) // the worker draws pdfDoc's pages
         return;
     if (!pdfDoc || curPage == 0)
         return;

@@ -67,7 +67,7 @@ is_poppler_core_header() {
 
 # Libraries kept in one place each. Tests and benchmarks may read files back
 # with any of them, so only the program's folders are looked at.
-poppler_files='^(engine/render/(pdfdocument|pagerenderer|popplerview|popplerrenderer|popplerinfo)\.cpp|app/mainwindow\.cpp|document/mainwindow_document\.cpp):'
+poppler_files='^engine/render/(pdfdocument|pagerenderer|popplerview|popplerrenderer|popplerinfo)\.cpp:'
 poppler_core_files='^engine/render/(popplerrenderer|popplerinfo)\.cpp:'
 mupdf_files='^engine/render/mupdfrenderer\.cpp:'
 image_files='^engine/image/'

@@ -1,3 +1,4 @@
+#include "document/opendocument.h"
 #include "cli/batchjob.h"
 #include "cli/cliapp.h"
 #include "cli/parallelconverter.h"
@@ -40,6 +41,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+
+// What the window hands its worker thread along with the path; the thread
+// draws from the path alone.
+static const OpenDocument openedDocument;
 namespace {
 
 // How soon a run must end after Ctrl-C: wide enough for a machine busy with
@@ -1427,7 +1432,7 @@ void TestCli::sameBytesFromWindowAndCommandLine()
     PdfLoadResult loaded = loadPdf(pdf("ten.pdf"));
     QVERIFY(loaded.document);
     Process process;
-    process.pdfDoc = loaded.document.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = pdf("ten.pdf");
     process.qsOutputDir = window;
     process.qsExtension = type;

@@ -1,3 +1,4 @@
+#include "document/opendocument.h"
 #include "conversion/process.h"
 #include "engine/nativepath.h"
 #include "engine/render/pdfdocument.h"
@@ -17,6 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+
+// What the window hands its worker thread along with the path; the thread
+// draws from the path alone.
+static const OpenDocument openedDocument;
 namespace {
 
 // A shell word that printf turns back into exactly these bytes, so that the
@@ -286,7 +291,7 @@ void TestFileNames::windowWorkerWritesAnyName()
     const PdfLoadResult loaded = loadPdf(pdfPath);
     QCOMPARE(loaded.status, PdfLoadStatus::Loaded);
     Process process;
-    process.pdfDoc = loaded.document.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = pdfPath;
     process.qsOutputDir = pathFromNative(root + "sortie-\xe9");
     process.qsExtension = QStringLiteral("png");

@@ -1,3 +1,4 @@
+#include "document/opendocument.h"
 #include "conversion/process.h"
 #include "engine/pagepipeline.h"
 #include "engine/render/popplerview.h"
@@ -15,6 +16,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+
+// What the window hands its worker thread along with the path; the thread
+// draws from the path alone.
+static const OpenDocument openedDocument;
 namespace {
 
 // Both signals in the order they were emitted, which is the order in which the
@@ -126,7 +131,7 @@ QStringList TstProcess::runJob(Process &process, const QList<int> &pages, const 
                                int resolution)
 {
     if (process.pdfDoc == nullptr && process.qsPdfFile.isNull()) {
-        process.pdfDoc = m_doc.get();
+        process.pdfDoc = &openedDocument; // the window's, as it would be
         process.qsPdfFile = m_report;
     }
     if (process.qsOutputDir.isNull())
@@ -271,7 +276,7 @@ void TstProcess::fileNames()
     const QString copy = elsewhere.filePath(pdfName);
     QVERIFY(QFile::copy(m_report, copy));
     Process process;
-    process.pdfDoc = m_doc.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = copy;
     const QStringList events = runJob(process, pages, extension);
     QCOMPARE(entriesOf(m_outDir->path()), files);
@@ -340,7 +345,7 @@ void TstProcess::cancelInsideAHugePage()
     const std::unique_ptr<Poppler::Document> doc = load(pdf);
     QVERIFY(doc);
     Process process;
-    process.pdfDoc = doc.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = pdf;
     process.qsOutputDir = m_outDir->path();
     process.qsExtension = QStringLiteral("png");
@@ -442,7 +447,7 @@ void TstProcess::hugePageIsRefused()
 
     // The first page is small enough at a low resolution; the huge one stops the run.
     Process process;
-    process.pdfDoc = doc.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = pdf;
     const bool smallFirst = pageSize != a4Portrait;
     const QList<int> pages = smallFirst ? QList<int>{1, 2} : QList<int>{0, 2};
@@ -512,7 +517,7 @@ void TstProcess::convertsAPosterInBands()
     const std::unique_ptr<Poppler::Document> doc = load(pdf);
     QVERIFY(doc);
     Process process;
-    process.pdfDoc = doc.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = pdf;
     QCOMPARE(runJob(process, {0}, QStringLiteral("png"), 40),
              (QStringList{"Start convert...", output("poster_1.png"), progress(1, 1), "All converted"}));
@@ -568,7 +573,7 @@ void TstProcess::abortInsideAPageThatNeverEnds()
 {
     qputenv("VELLORAN_TEST_WORKER", "hang 0:0");
     Process process;
-    process.pdfDoc = m_doc.get();
+    process.pdfDoc = &openedDocument; // the window's, as it would be
     process.qsPdfFile = m_report;
     process.qsOutputDir = m_outDir->path();
     process.qsExtension = QStringLiteral("png");
