@@ -123,7 +123,7 @@ Of<M, PageTask> fields(V &v, M &t)
     v("checkSizes", t.checkSizes);
     v("documentInfo", t.documentInfo);
     v("pdftoppm", t.pdftoppm);
-    v("previewArea", t.previewArea, Range{-1, most}); // QSize(), -1 by -1, for no preview
+    v("previewArea", t.previewArea, anyInt); // an empty one (the window's label less its frame) draws at 72 dpi
 }
 
 template<typename V, typename M>

@@ -37,9 +37,10 @@ namespace {
 using TaskProtocol::Ready;
 using TaskProtocol::Setup;
 
-// Sets every field of a message, from its list, to a value of its own within
-// its range and away from its default: the nth field to the nth value of its
-// type, so that two fields of a type swapped would differ.
+// Sets every field of a message, from its list, to a value within its range
+// and away from its default: the nth field to the nth value of its type, so
+// that two fields of a type read into each other differ (but for flags, and
+// enums of a few values).
 class Fill : public TaskFields::Walk<Fill>
 {
 public:
@@ -74,11 +75,10 @@ public:
     template<typename T>
     void operator()(const char *, T &value, TaskFields::Range range)
     {
-        const qint64 span = range.high - range.low; // the ranges start at -2^31 at the lowest
-        qint64 mine = range.low + (++n) % (span + 1);
-        if (mine == qint64(value))
-            mine = range.low + (mine - range.low + 1) % (span + 1);
-        value = T(mine);
+        const qint64 span = range.high - range.low; // short for enums, a few 1000 at the least otherwise
+        const auto nth = [&](qint64 i) { return range.low + (span < 1000 ? i % (span + 1) : i); };
+        ++n;
+        value = T(nth(n) != qint64(value) ? nth(n) : nth(n + 1));
     }
     void operator()(const char *, QRect &rect, TaskFields::Range)
     {
@@ -217,12 +217,12 @@ public:
     }
     void operator()(const char *field, QRect &rect, TaskFields::Range range)
     {
-        if (here() && !above)
+        if (here() && !above && range.low > -TaskFields::most - 1)
             rect = QRect(int(range.low - 1), 0, 1, 1), say(field, QString::number(range.low - 1));
     }
     void operator()(const char *field, QSize &size, TaskFields::Range range)
     {
-        if (here() && !above)
+        if (here() && !above && range.low > -TaskFields::most - 1)
             size = QSize(int(range.low - 1), 0), say(field, QString::number(range.low - 1));
     }
     void operator()(const char *field, double &value, TaskFields::Positive)
