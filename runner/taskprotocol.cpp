@@ -1,14 +1,14 @@
 #include "runner/taskprotocol.h"
 
 #include "engine/nativepath.h"
+#include "runner/taskfields.h"
 
 #include <QDataStream>
 #include <QIODevice>
 #include <QtEndian>
 
 #include <cerrno>
-#include <functional>
-#include <limits>
+#include <cmath>
 #include <sys/socket.h>
 
 namespace TaskProtocol {
@@ -17,86 +17,178 @@ namespace {
 
 enum Type : quint8 { SetupType = 1, ReadyType, TaskType, ResultType };
 
-// Paths and texts as bytes: a path that is not UTF-8 keeps them.
-void put(QDataStream &out, const QString &text)
+// Writes each field as it travels: numbers and enums as 32 bits (qint64 as
+// 64), paths and texts as their bytes, a list as its count and its items.
+class Writer : public TaskFields::Walk<Writer>
 {
-    out << nativePath(text);
-}
+public:
+    explicit Writer(QDataStream &out) : out(out) {}
 
-QString takeText(QDataStream &in)
+    template<typename T>
+    void operator()(const char *field, const T &value)
+    {
+        if constexpr (TaskFields::hasFields<T>)
+            into(field, value);
+        else if constexpr (std::is_same_v<T, QString>)
+            out << nativePath(value); // a path that is not UTF-8 keeps its bytes
+        else if constexpr (std::is_same_v<T, QImage>)
+            putImage(value);
+        else if constexpr (std::is_enum_v<T> || std::is_same_v<T, int>)
+            out << qint32(value);
+        else
+            out << value; // bool, qint64, double, QByteArray, QRect, QSize
+    }
+    template<typename T>
+    void operator()(const char *field, const QList<T> &list)
+    {
+        out << quint32(list.size());
+        for (qsizetype i = 0; i < list.size(); ++i)
+            item(field, i, list.at(i));
+    }
+    template<typename T, typename Check>
+    void operator()(const char *field, const T &value, Check)
+    {
+        (*this)(field, value);
+    }
+
+private:
+    // Raw rows rather than QDataStream's PNG: a preview crosses the pipe in
+    // the time a copy takes.
+    void putImage(const QImage &image)
+    {
+        out << qint32(image.width()) << qint32(image.height()) << qint32(image.format());
+        for (int y = 0; y < image.height(); ++y)
+            out.writeRawData(reinterpret_cast<const char *>(image.constScanLine(y)), int(image.bytesPerLine()));
+    }
+
+    QDataStream &out;
+};
+
+// Reads each field as the writer wrote it, and checks every number a program
+// or a worker goes on to use (a count it would allocate for, a size it would
+// compute with, an enum it would switch on) against its range. It reads on
+// past a value out of range, so that what was read of a refused task can
+// still be answered for, but an enum out of range is left as it was.
+class Reader : public TaskFields::Walk<Reader>
 {
-    QByteArray bytes;
-    in >> bytes;
-    return pathFromNative(bytes);
-}
+public:
+    explicit Reader(QDataStream &in) : in(in) {}
 
-void put(QDataStream &out, const QStringList &list)
-{
-    out << quint32(list.size());
-    for (const QString &text : list)
-        put(out, text);
-}
+    QString refusal; // the first value out of its range, in a few words
 
-QStringList takeList(QDataStream &in)
-{
-    quint32 count = 0;
-    in >> count;
-    QStringList list;
-    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i)
-        list << takeText(in);
-    return list;
-}
+    template<typename T>
+    void operator()(const char *field, T &value)
+    {
+        static_assert((!std::is_enum_v<T> && !std::is_integral_v<T>) || std::is_same_v<T, bool>,
+                      "an enum or a whole number is read with its range");
+        if constexpr (TaskFields::hasFields<T>) {
+            into(field, value);
+        } else if constexpr (std::is_same_v<T, QString>) {
+            QByteArray bytes;
+            in >> bytes;
+            value = bytes.isNull() ? QString() : pathFromNative(bytes); // a null text stays null
+        } else if constexpr (std::is_same_v<T, QImage>) {
+            takeImage(field, value);
+        } else {
+            in >> value;
+        }
+    }
+    template<typename T>
+    void operator()(const char *field, QList<T> &list)
+    {
+        quint32 count = 0;
+        in >> count;
+        list.clear();
+        // A count the stream cannot hold is a damaged message: stop at its end.
+        for (quint32 i = 0; i < count && in.status() == QDataStream::Ok && !in.atEnd(); ++i)
+            item(field, i, list.emplace_back());
+        if (quint32(list.size()) != count)
+            in.setStatus(QDataStream::ReadCorruptData);
+    }
+    template<typename T>
+    void operator()(const char *field, T &value, TaskFields::Range range)
+    {
+        qint64 raw = 0;
+        if constexpr (std::is_same_v<T, qint64>) {
+            in >> raw;
+        } else {
+            qint32 wire = 0;
+            in >> wire;
+            raw = wire;
+        }
+        if (within(field, raw, range) || !std::is_enum_v<T>)
+            value = T(raw);
+    }
+    // Corners as QDataStream writes them; the sides counted in 64 bits.
+    void operator()(const char *field, QRect &rect, TaskFields::Range range)
+    {
+        qint32 left = 0, top = 0, right = 0, bottom = 0;
+        in >> left >> top >> right >> bottom;
+        rect = QRect(QPoint(left, top), QPoint(right, bottom));
+        for (const qint64 side : {qint64(left), qint64(top), qint64(right) - left + 1, qint64(bottom) - top + 1})
+            if (!within(field, side, range))
+                return;
+    }
+    void operator()(const char *field, QSize &size, TaskFields::Range range)
+    {
+        in >> size;
+        if (within(field, size.width(), range))
+            within(field, size.height(), range);
+    }
+    void operator()(const char *field, double &value, TaskFields::Positive)
+    {
+        in >> value;
+        if (!(std::isfinite(value) && value > 0))
+            refuse(field, QString::number(value));
+    }
 
-template<typename Enum>
-void putEnum(QDataStream &out, Enum value)
-{
-    out << qint32(value);
-}
+private:
+    bool within(const char *field, qint64 raw, TaskFields::Range range)
+    {
+        if (raw >= range.low && raw <= range.high)
+            return true;
+        refuse(field, QString::number(raw));
+        return false;
+    }
+    void refuse(const char *field, const QString &value)
+    {
+        // The first only, and only while the stream holds: past its end every number reads 0.
+        if (refusal.isEmpty() && in.status() == QDataStream::Ok)
+            refusal = QStringLiteral("field %1: value %2 out of range").arg(name(field), value);
+    }
+    // No rows for no image; rows no longer than what is left of the body.
+    void takeImage(const char *field, QImage &image)
+    {
+        qint32 width = 0, height = 0, format = 0;
+        in >> width >> height >> format;
+        image = QImage();
+        if (!within(field, width, TaskFields::nonNegative) || !within(field, height, TaskFields::nonNegative)
+            || !within(field, format, {QImage::Format_Invalid, QImage::NImageFormats - 1}) || width == 0
+            || height == 0 || format == QImage::Format_Invalid)
+            return;
+        const QImage::Format pixels = QImage::Format(format);
+        const qint64 rowBytes = ((qint64(width) * QImage::toPixelFormat(pixels).bitsPerPixel() + 31) >> 5) << 2;
+        if (rowBytes * height > in.device()->bytesAvailable())
+            return refuse(field, QStringLiteral("%1x%2").arg(width).arg(height));
+        image = QImage(width, height, pixels);
+        for (int y = 0; y < height && !image.isNull(); ++y)
+            if (in.readRawData(reinterpret_cast<char *>(image.scanLine(y)), int(rowBytes)) != rowBytes)
+                in.setStatus(QDataStream::ReadPastEnd);
+    }
 
-template<typename Enum>
-Enum takeEnum(QDataStream &in)
-{
-    qint32 value = 0;
-    in >> value;
-    return Enum(value);
-}
+    QDataStream &in;
+};
 
-// Raw rows rather than QDataStream's PNG: a preview crosses the pipe in the
-// time a copy takes.
-void put(QDataStream &out, const QImage &image)
-{
-    out << qint32(image.width()) << qint32(image.height()) << qint32(image.format());
-    if (image.isNull())
-        return;
-    const qsizetype rowBytes = image.bytesPerLine();
-    for (int y = 0; y < image.height(); ++y)
-        out.writeRawData(reinterpret_cast<const char *>(image.constScanLine(y)), int(rowBytes));
-}
-
-QImage takeImage(QDataStream &in)
-{
-    qint32 width = 0, height = 0, format = 0;
-    in >> width >> height >> format;
-    if (width <= 0 || height <= 0 || format <= QImage::Format_Invalid || format >= QImage::NImageFormats)
-        return QImage();
-    QImage image(width, height, QImage::Format(format));
-    if (image.isNull() || qint64(image.bytesPerLine()) * height > maxBodyBytes)
-        return QImage();
-    for (int y = 0; y < height; ++y)
-        if (in.readRawData(reinterpret_cast<char *>(image.scanLine(y)), int(image.bytesPerLine()))
-            != image.bytesPerLine())
-            return QImage();
-    return image;
-}
-
-QByteArray framed(Type type, const std::function<void(QDataStream &)> &fields)
+template<typename Message>
+QByteArray framed(Type type, const Message &message)
 {
     QByteArray bytes(4, '\0');
     {
         QDataStream out(&bytes, QIODevice::WriteOnly | QIODevice::Append);
         out.setVersion(QDataStream::Qt_6_4);
         out << version << quint8(type);
-        fields(out);
+        Writer writer(out);
+        TaskFields::fields(writer, message);
     }
     qToBigEndian(quint32(bytes.size() - 4), bytes.data());
     return bytes;
@@ -145,23 +237,27 @@ bool opened(QDataStream &in, Type type, QString *why = nullptr)
     return true;
 }
 
-template<typename T>
-std::optional<T> ifWhole(QDataStream &in, T value, QString *why = nullptr)
+// A message of this version and type read whole, with every value in its
+// range; otherwise nothing, why in *why, and what could be read of it in
+// *unreadable.
+template<typename Message>
+std::optional<Message> readBody(const QByteArray &body, Type type, QString *why,
+                                std::optional<Message> *unreadable = nullptr)
 {
-    if (in.status() != QDataStream::Ok || !in.atEnd()) {
-        say(why, QStringLiteral("a message that does not parse"));
+    QDataStream in(body);
+    if (!opened(in, type, why))
         return std::nullopt;
-    }
-    return value;
-}
-
-// Nothing, with why, when a field is out of its range.
-template<typename T>
-std::optional<T> inRange(std::optional<T> value, const char *field, qint64 given, qint64 low, qint64 high, QString *why)
-{
-    if (!value || (given >= low && given <= high))
-        return value;
-    say(why, QStringLiteral("%1 out of range (%2)").arg(QLatin1String(field)).arg(given));
+    Message message;
+    Reader reader(in);
+    TaskFields::fields(reader, message);
+    QString refusal = reader.refusal;
+    if (refusal.isEmpty() && (in.status() != QDataStream::Ok || !in.atEnd()))
+        refusal = QStringLiteral("a message that does not parse");
+    if (refusal.isEmpty())
+        return message;
+    say(why, refusal);
+    if (unreadable)
+        *unreadable = message;
     return std::nullopt;
 }
 
@@ -169,191 +265,58 @@ std::optional<T> inRange(std::optional<T> value, const char *field, qint64 given
 
 QByteArray frame(const Setup &setup)
 {
-    return framed(SetupType, [&](QDataStream &out) {
-        put(out, setup.mark);
-        out << setup.maxMemory << qint32(setup.memoryShare);
-        put(out, setup.inputs);
-        put(out, setup.outputFolders);
-    });
-}
-
-std::optional<Setup> readSetup(const QByteArray &body)
-{
-    QDataStream in(body);
-    if (!opened(in, SetupType))
-        return std::nullopt;
-    Setup setup;
-    qint32 share = 1;
-    setup.mark = takeText(in);
-    in >> setup.maxMemory >> share;
-    setup.memoryShare = share;
-    setup.inputs = takeList(in);
-    setup.outputFolders = takeList(in);
-    return ifWhole(in, setup);
+    return framed(SetupType, setup);
 }
 
 QByteArray frame(const Ready &ready)
 {
-    return framed(ReadyType, [&](QDataStream &out) { put(out, ready.unconfinedBecause); });
-}
-
-std::optional<Ready> readReady(const QByteArray &body, QString *why)
-{
-    QDataStream in(body);
-    if (!opened(in, ReadyType, why))
-        return std::nullopt;
-    Ready ready;
-    ready.unconfinedBecause = takeText(in);
-    return ifWhole(in, ready, why);
+    return framed(ReadyType, ready);
 }
 
 QByteArray frame(const PageTask &task)
 {
-    return framed(TaskType, [&](QDataStream &out) {
-        out << quint8(task.kind) << qint32(task.document);
-        put(out, task.path);
-        out << task.password;
-        putEnum(out, task.renderer);
-        out << task.options.withoutPaper;
-        putEnum(out, task.options.box);
-        out << task.options.antialias << task.options.annotations << task.options.cmyk;
-        out << qint32(task.pageIndex) << task.resolution << qint32(task.fitWidth) << qint32(task.fitHeight)
-            << qint32(task.longestSide);
-        put(out, task.outputPath);
-        putEnum(out, task.format);
-        out << qint32(task.quality);
-        putEnum(out, task.mode);
-        out << task.region;
-        out << task.encoder.jpegProgressive << task.encoder.jpegOptimize;
-        putEnum(out, task.encoder.subsampling);
-        putEnum(out, task.encoder.tiffCompression);
-        out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
-        out << task.checkSizes << task.heldBack << task.documentInfo;
-        const PdftoppmSizing &sizing = task.pdftoppm;
-        out << sizing.active << sizing.xResolution << sizing.yResolution << qint32(sizing.scaleTo)
-            << qint32(sizing.scaleToX) << qint32(sizing.scaleToY) << qint32(sizing.x) << qint32(sizing.y)
-            << qint32(sizing.width) << qint32(sizing.height);
-    });
-}
-
-std::optional<PageTask> readTask(const QByteArray &body)
-{
-    QDataStream in(body);
-    if (!opened(in, TaskType))
-        return std::nullopt;
-    PageTask task;
-    quint8 kind = 0;
-    qint32 document = 0, page = 0, fitWidth = 0, fitHeight = 0, longestSide = 0, quality = 0, bandThreads = 1;
-    in >> kind >> document;
-    task.kind = PageTask::Kind(kind);
-    task.document = document;
-    task.path = takeText(in);
-    in >> task.password;
-    task.renderer = takeEnum<RendererKind>(in);
-    in >> task.options.withoutPaper;
-    task.options.box = takeEnum<PageBox>(in);
-    in >> task.options.antialias >> task.options.annotations >> task.options.cmyk;
-    in >> page >> task.resolution >> fitWidth >> fitHeight >> longestSide;
-    task.pageIndex = page;
-    task.fitWidth = fitWidth;
-    task.fitHeight = fitHeight;
-    task.longestSide = longestSide;
-    task.outputPath = takeText(in);
-    task.format = takeEnum<ImageFormat>(in);
-    in >> quality;
-    task.quality = quality;
-    task.mode = takeEnum<PixelMode>(in);
-    in >> task.region;
-    in >> task.encoder.jpegProgressive >> task.encoder.jpegOptimize;
-    task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
-    task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
-    in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
-    in >> task.checkSizes >> task.heldBack >> task.documentInfo;
-    task.bandThreads = bandThreads;
-    PdftoppmSizing &sizing = task.pdftoppm;
-    qint32 sizes[7] = {};
-    in >> sizing.active >> sizing.xResolution >> sizing.yResolution;
-    for (qint32 &size : sizes)
-        in >> size;
-    sizing.scaleTo = sizes[0];
-    sizing.scaleToX = sizes[1];
-    sizing.scaleToY = sizes[2];
-    sizing.x = sizes[3];
-    sizing.y = sizes[4];
-    sizing.width = sizes[5];
-    sizing.height = sizes[6];
-    if (kind > PageTask::Probe)
-        return std::nullopt;
-    return ifWhole(in, task);
+    return framed(TaskType, task);
 }
 
 QByteArray frame(const TaskResult &result)
 {
-    return framed(ResultType, [&](QDataStream &out) {
-        const PageOutcome &outcome = result.outcome;
-        putEnum(out, outcome.result);
-        out << qint32(outcome.page) << qint32(outcome.width) << qint32(outcome.height) << outcome.milliseconds;
-        put(out, outcome.outputPath);
-        put(out, outcome.heldAt);
-        put(out, outcome.detail);
-        put(out, outcome.redoneBecause);
-        put(out, outcome.renderer);
-        put(out, outcome.warnings);
-        out << qint32(outcome.warningCount) << outcome.drawingErrors;
-        put(out, result.image);
-        putEnum(out, result.loadStatus);
-        putEnum(out, result.rendererStatus);
-        out << qint32(result.pageCount) << result.info;
-    });
+    return framed(ResultType, result);
+}
+
+std::optional<Setup> readSetup(const QByteArray &body, QString *why)
+{
+    return readBody<Setup>(body, SetupType, why);
+}
+
+std::optional<Ready> readReady(const QByteArray &body, QString *why)
+{
+    return readBody<Ready>(body, ReadyType, why);
+}
+
+std::optional<PageTask> readTask(const QByteArray &body, QString *why, std::optional<PageTask> *unreadable)
+{
+    return readBody<PageTask>(body, TaskType, why, unreadable);
 }
 
 std::optional<TaskResult> readResult(const QByteArray &body, QString *why)
 {
-    QDataStream in(body);
-    if (!opened(in, ResultType, why))
+    std::optional<TaskResult> result = readBody<TaskResult>(body, ResultType, why);
+    // The count is of all the texts, of which the first few are sent.
+    if (result && result->outcome.warningCount < result->outcome.warnings.size()) {
+        say(why, QStringLiteral("field outcome.warningCount: value %1 out of range").arg(result->outcome.warningCount));
         return std::nullopt;
-    TaskResult result;
-    PageOutcome &outcome = result.outcome;
-    qint32 page = 0, width = 0, height = 0, pageCount = 0;
-    const qint32 kind = takeEnum<qint32>(in);
-    if (kind >= PageOutcome::Written && kind <= PageOutcome::Skipped)
-        outcome.result = PageOutcome::Result(kind);
-    in >> page >> width >> height >> outcome.milliseconds;
-    outcome.page = page;
-    outcome.width = width;
-    outcome.height = height;
-    outcome.outputPath = takeText(in);
-    outcome.heldAt = takeText(in);
-    outcome.detail = takeText(in);
-    outcome.redoneBecause = takeText(in);
-    outcome.renderer = takeText(in);
-    outcome.warnings = takeList(in);
-    qint32 warningCount = 0;
-    in >> warningCount >> outcome.drawingErrors;
-    outcome.warningCount = warningCount;
-    result.image = takeImage(in);
-    result.loadStatus = takeEnum<PdfLoadStatus>(in);
-    result.rendererStatus = takeEnum<PdfLoadStatus>(in);
-    in >> pageCount >> result.info;
-    result.pageCount = pageCount;
-    std::optional<TaskResult> read = ifWhole(in, result, why);
-    // Every number a program goes on to use is checked: a count it would
-    // allocate for, a size it would compute with, an enum it would switch on.
-    constexpr qint64 most = std::numeric_limits<qint32>::max();
-    const auto status = [](PdfLoadStatus s) { return qint64(s); };
-    read = inRange(read, "result", kind, PageOutcome::Written, PageOutcome::Skipped, why);
-    // The page is the task's, whatever it is (a missing page may be -1): its
-    // worker's program compares them.
-    read = inRange(read, "width", width, 0, most, why);
-    read = inRange(read, "height", height, 0, most, why);
-    read = inRange(read, "milliseconds", outcome.milliseconds, 0, std::numeric_limits<qint64>::max(), why);
-    read = inRange(read, "warning count", warningCount, outcome.warnings.size(), most, why);
-    read = inRange(read, "load status", status(result.loadStatus), status(PdfLoadStatus::Loaded),
-                   status(PdfLoadStatus::Locked), why);
-    read = inRange(read, "renderer status", status(result.rendererStatus), status(PdfLoadStatus::Loaded),
-                   status(PdfLoadStatus::Locked), why);
-    read = inRange(read, "page count", pageCount, 0, most, why);
-    return read;
+    }
+    return result;
+}
+
+QByteArray opening(const PageTask &task)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    Writer writer(out);
+    TaskFields::opening(writer, task);
+    return bytes;
 }
 
 bool sendAll(int fd, const QByteArray &bytes)

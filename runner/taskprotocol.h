@@ -11,10 +11,11 @@
 
 // The messages between a program and its worker processes. Each is a frame:
 // its length in four bytes, then a QDataStream of the protocol's version, the
-// message's type and its fields. Paths travel as their own bytes.
+// message's type and its fields, written and read from one list a message
+// (runner/taskfields.h). Paths travel as their own bytes.
 namespace TaskProtocol {
 
-constexpr quint32 version = 4;
+constexpr quint32 version = 5;
 
 // Sent first to a new worker: what it is to be confined to and how much it may use.
 struct Setup
@@ -39,13 +40,21 @@ QByteArray frame(const TaskResult &result);
 
 // A frame's body (without its length) read back; nothing when it is not a
 // message of that type in this version, or holds a value out of range, and
-// then why in *why, in a few words ("protocol version 3, not 2"). What a
-// worker sends is read as untrusted input: a program that takes a message it
-// does not expect ends that worker.
-std::optional<Setup> readSetup(const QByteArray &body);
+// then why in *why, in a few words ("protocol version 3, not 2", "field
+// options.box: value 7 out of range"). What a worker sends is read as
+// untrusted input: a program that takes a message it does not expect ends
+// that worker. A task of this version that is refused all the same leaves
+// what could be read of it in *unreadable, for the worker to answer for.
+std::optional<Setup> readSetup(const QByteArray &body, QString *why = nullptr);
 std::optional<Ready> readReady(const QByteArray &body, QString *why = nullptr);
-std::optional<PageTask> readTask(const QByteArray &body);
+std::optional<PageTask> readTask(const QByteArray &body, QString *why = nullptr,
+                                 std::optional<PageTask> *unreadable = nullptr);
 std::optional<TaskResult> readResult(const QByteArray &body, QString *why = nullptr);
+
+// The fields that decide how a task's document is opened and drawn
+// (TaskFields::opening), as they travel: tasks with the same bytes can share
+// an open document.
+QByteArray opening(const PageTask &task);
 
 // Writes all of bytes to the socket fd; false when the other side has gone.
 // MSG_NOSIGNAL: a write to a worker that has died fails with EPIPE instead of

@@ -6,6 +6,7 @@
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/sharedopening.h"
+#include "runner/taskprotocol.h"
 
 #include <QElapsedTimer>
 
@@ -19,11 +20,7 @@ namespace {
 
 bool sameSource(const PageTask &a, const PageTask &b)
 {
-    const RenderOptions &x = a.options;
-    const RenderOptions &y = b.options;
-    return a.path == b.path && a.password == b.password && a.renderer == b.renderer
-           && x.withoutPaper == y.withoutPaper && x.box == y.box && x.antialias == y.antialias
-           && x.annotations == y.annotations && x.cmyk == y.cmyk;
+    return TaskProtocol::opening(a) == TaskProtocol::opening(b);
 }
 
 PageOutcome failedOutcome(const PageTask &task, PageOutcome::Result result, const QString &detail)

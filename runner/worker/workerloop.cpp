@@ -67,6 +67,18 @@ void limitMemory(qint64 bytes)
 #endif
 }
 
+// A task of this version the worker cannot read (a value out of range, a
+// field that does not parse) fails alone, with the reason, for its page.
+TaskResult unreadableTask(const PageTask &task, const QString &why)
+{
+    TaskResult result;
+    result.outcome.page = task.pageIndex;
+    result.outcome.outputPath = task.outputPath;
+    result.outcome.result = PageOutcome::RenderFailed;
+    result.outcome.detail = QStringLiteral("the worker could not read its task: ") + why;
+    return result;
+}
+
 } // namespace
 
 int runWorkerLoop(const BeforeTask &beforeTask)
@@ -98,12 +110,15 @@ int runWorkerLoop(const BeforeTask &beforeTask)
 
     TaskExecutor executor(setup->memoryShare, setup->maxMemory);
     while (const std::optional<QByteArray> body = readFrame(reader)) {
-        const std::optional<PageTask> task = TaskProtocol::readTask(*body);
-        if (!task)
-            return WorkerPipeBroken;
-        if (beforeTask)
+        QString why;
+        std::optional<PageTask> unreadable;
+        const std::optional<PageTask> task = TaskProtocol::readTask(*body, &why, &unreadable);
+        if (!task && !unreadable)
+            return WorkerPipeBroken; // another version, or not a task: no answer it would take
+        if (task && beforeTask)
             beforeTask(*task);
-        if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(executor.run(*task, interruptFlag()))))
+        const TaskResult result = task ? executor.run(*task, interruptFlag()) : unreadableTask(*unreadable, why);
+        if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(result)))
             return WorkerPipeBroken;
     }
     return reader.broken() ? WorkerPipeBroken : 0;
