@@ -7,7 +7,7 @@
 // What became of one page. The front ends turn it into their own words.
 struct PageOutcome
 {
-    enum Result {
+    enum Result : int { // a fixed type: a value off the list read from a worker is refused, not undefined
         Written,
         NoPage,       // the document has no such page, or Poppler cannot give it
         RenderFailed, // Poppler drew nothing, or an image of the wrong size
