@@ -228,7 +228,8 @@ QByteArray frame(const PageTask &task)
         putEnum(out, task.encoder.subsampling);
         putEnum(out, task.encoder.tiffCompression);
         out << task.timeLimitMs << task.synced << qint32(task.bandThreads) << task.previewArea << task.strict;
-        out << task.checkSizes << task.heldBack << task.documentInfo;
+        out << task.checkSizes << task.heldBack << task.documentInfo << task.toGivenDescriptor;
+        put(out, task.pieces);
         const PdftoppmSizing &sizing = task.pdftoppm;
         out << sizing.active << sizing.xResolution << sizing.yResolution << qint32(sizing.scaleTo)
             << qint32(sizing.scaleToX) << qint32(sizing.scaleToY) << qint32(sizing.x) << qint32(sizing.y)
@@ -268,7 +269,8 @@ std::optional<PageTask> readTask(const QByteArray &body)
     task.encoder.subsampling = takeEnum<ChromaSubsampling>(in);
     task.encoder.tiffCompression = takeEnum<TiffCompression>(in);
     in >> task.timeLimitMs >> task.synced >> bandThreads >> task.previewArea >> task.strict;
-    in >> task.checkSizes >> task.heldBack >> task.documentInfo;
+    in >> task.checkSizes >> task.heldBack >> task.documentInfo >> task.toGivenDescriptor;
+    task.pieces = takeList(in);
     task.bandThreads = bandThreads;
     PdftoppmSizing &sizing = task.pdftoppm;
     qint32 sizes[7] = {};
@@ -282,7 +284,7 @@ std::optional<PageTask> readTask(const QByteArray &body)
     sizing.y = sizes[4];
     sizing.width = sizes[5];
     sizing.height = sizes[6];
-    if (kind > PageTask::Probe)
+    if (kind > PageTask::Join)
         return std::nullopt;
     return ifWhole(in, task);
 }

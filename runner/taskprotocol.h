@@ -14,7 +14,7 @@
 // message's type and its fields. Paths travel as their own bytes.
 namespace TaskProtocol {
 
-constexpr quint32 version = 4;
+constexpr quint32 version = 5;
 
 // Sent first to a new worker: what it is to be confined to and how much it may use.
 struct Setup
