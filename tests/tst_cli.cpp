@@ -321,6 +321,8 @@ private slots:
     void standardOutputHoldsTheFile_data();
     void standardOutputHoldsTheFile();
     void standardOutputRefusesATerminal();
+    void standardOutputOutlivesItsWorker_data();
+    void standardOutputOutlivesItsWorker();
     void pageTimeoutGivesUpSlowPages();
     void pageList_data();
     void pageList();
@@ -330,6 +332,10 @@ private slots:
     void outputNamesAndSizes();
     void multipageDirectoriesInOrder_data();
     void multipageDirectoriesInOrder();
+    void multipagePagesAreTheSinglePages_data();
+    void multipagePagesAreTheSinglePages();
+    void multipageOutlivesItsWorkers_data();
+    void multipageOutlivesItsWorkers();
     void everyTypeAndSeveralFiles();
     void sameBytesFromWindowAndCommandLine_data();
     void sameBytesFromWindowAndCommandLine();
@@ -1201,6 +1207,45 @@ void TestCli::standardOutputHoldsTheFile()
     QVERIFY(QDir(workdir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
+// -o - over a worker that dies or hangs inside the page: what it had sent
+// stays on standard output, the page fails, and the program lives to say so
+// and end with exit 1.
+void TestCli::standardOutputOutlivesItsWorker_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("crash mid-page") << QStringList{} << "crash 0:1" << "the renderer crashed (SIGSEGV)";
+    QTest::newRow("deaf to the time limit") << QStringList{"--page-timeout", "1"} << "hang 0:1"
+                                            << "timed out after 1 s";
+}
+
+void TestCli::standardOutputOutlivesItsWorker()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, misbehave);
+    QFETCH(QString, error);
+
+    QTemporaryDir workdir;
+    QVERIFY(workdir.isValid());
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workdir.path());
+    process.start(QStringLiteral(VELLORAN_CLI),
+                  QStringList{"-q", "-t", "png", "-r", "30", "-p", "2", "-o", "-"} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(programErrors(process.readAllStandardError()),
+             QStringLiteral("velloran-cli: %1: page 2: %2\n").arg(pdf("three.pdf"), error));
+    QCOMPARE(process.exitCode(), 1);
+    // The half page the worker wrote before it went.
+    QCOMPARE(process.readAllStandardOutput(), QByteArray(4096, 'x'));
+    QCOMPARE(filesIn(workdir.path()), QStringList());
+}
+
 // An image is no use on a terminal, and would garble it.
 void TestCli::standardOutputRefusesATerminal()
 {
@@ -1398,6 +1443,93 @@ void TestCli::multipageDirectoriesInOrder()
                         .arg(sizes.at(i).width()).arg(sizes.at(i).height()).arg(bits).arg(i).arg(sizes.size());
     }
     QCOMPARE(directories, expected);
+}
+
+// --multipage joins the pages that workers drew one by one without drawing
+// them again: each page of the file decodes to the pixels of the same page
+// written alone, in the order asked, stored the same way.
+void TestCli::multipagePagesAreTheSinglePages_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("colour, uncompressed") << QStringList{"--compression", "none"};
+    QTest::newRow("colour, packbits") << QStringList{"--compression", "packbits"};
+    QTest::newRow("colour, lzw") << QStringList{"--compression", "lzw"};
+    QTest::newRow("colour, deflate") << QStringList{"--compression", "deflate"};
+    QTest::newRow("colour, jpeg: tables and YCbCr") << QStringList{"--compression", "jpeg"};
+    QTest::newRow("gray, jpeg") << QStringList{"--gray", "--compression", "jpeg"};
+    QTest::newRow("1-bit, CCITT G4") << QStringList{"--mono"};
+    QTest::newRow("transparent") << QStringList{"--transparent"};
+    QTest::newRow("cmyk") << QStringList{"--cmyk"};
+}
+
+void TestCli::multipagePagesAreTheSinglePages()
+{
+    QFETCH(QStringList, arguments);
+
+    const QStringList common = QStringList{"-q", "-j", "2", "-t", "tiff", "-r", "30", "-p", "3,1,2"} + arguments;
+    const QString joined = freshOutput();
+    const CliRun run = runCli(common + QStringList{"--multipage", "-o", joined, pdf("a.b.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(joined), QStringList{"a.b.tiff"});
+    const QString single = freshOutput();
+    const CliRun alone = runCli(common + QStringList{"-o", single, pdf("a.b.pdf")});
+    QVERIFY2(alone.status == 0, qPrintable(alone.err));
+
+    const QString file = joined + "/a.b.tiff";
+    const QList<int> order{3, 1, 2};
+    QString error;
+    QCOMPARE(tiffPages(file, &error).size(), order.size());
+    QStringList storage;
+    for (int i = 0; i < order.size(); ++i) {
+        const QString page = single + QStringLiteral("/a.b_%1.tiff").arg(order.at(i));
+        const DecodedImage got = readTiff(file, i);
+        const DecodedImage expected = readTiff(page);
+        QVERIFY2(got.error.isEmpty() && expected.error.isEmpty(), qPrintable(got.error + expected.error));
+        const QString differences = imageDifferences(got, expected);
+        QVERIFY2(differences.isEmpty(), qPrintable(QStringLiteral("page %1: %2").arg(i + 1).arg(differences)));
+        storage << storageText(page);
+    }
+    QCOMPARE(storageText(file), storage.join("; "));
+}
+
+// A worker that dies on a page of a multi-page file, or while it joins the
+// pages: the file is given up whole (no name taken, no temporary file left),
+// the run's other file is made, and the program ends with exit 1.
+void TestCli::multipageOutlivesItsWorkers_data()
+{
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<QStringList>("errors"); // "<page>: <error>", {file} for the file given up
+
+    const QString givenUp = QStringLiteral("cannot write {file}: the file was given up when page 2 failed");
+    QTest::newRow("a page crashes") << "crash 0:1"
+                                    << QStringList{"1: " + givenUp, "2: the renderer crashed (SIGSEGV)", "3: " + givenUp};
+    const QString joinLost = QStringLiteral("cannot write {file}: its pages could not be joined: the renderer crashed (SIGSEGV)");
+    QTest::newRow("the joining crashes") << "crash 0:join"
+                                         << QStringList{"1: " + joinLost, "2: " + joinLost, "3: " + joinLost};
+}
+
+void TestCli::multipageOutlivesItsWorkers()
+{
+    QFETCH(QString, misbehave);
+    QFETCH(QStringList, errors);
+
+    const QString out = freshOutput();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    const CliRun run = runCli(QStringList{"-q", "-j", "2", "-t", "tiff", "--multipage", "-r", "30", "-o", out,
+                                          pdf("three.pdf"), pdf("card.pdf")},
+                              environment);
+    QCOMPARE(run.status, 1);
+    QStringList expected;
+    for (const QString &error : std::as_const(errors))
+        expected << QStringLiteral("velloran-cli: %1: page %2").arg(pdf("three.pdf"), error).replace("{file}", out + "/three.tiff");
+    QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    QCOMPARE(lines, expected);
+    QCOMPARE(filesIn(out), QStringList{"card.tiff"}); // hidden ones too
+    QString error;
+    QCOMPARE(tiffPages(out + "/card.tiff", &error).size(), 1);
 }
 
 void TestCli::everyTypeAndSeveralFiles()
