@@ -373,6 +373,7 @@ private slots:
     void drawingReportsKept();
     void strictLeavesWhatWasThere_data();
     void strictLeavesWhatWasThere();
+    void strictGivesUpAMultipageFile();
     void claimedPagesAreNotListed_data();
     void claimedPagesAreNotListed();
     void missingPageWithEitherRenderer_data();
@@ -2692,6 +2693,23 @@ void TestCli::strictLeavesWhatWasThere()
         QCOMPARE(filesIn(out), QStringList{"reports_1.png"});
         QVERIFY(!QFileInfo::exists(target));
     }
+}
+
+// Pages of a multi-page file are drawn one by one too: one that --strict
+// fails gives up its file, as any failed page does, and leaves nothing.
+void TestCli::strictGivesUpAMultipageFile()
+{
+    if (!QFileInfo::exists(pdf("reports.pdf")))
+        QVERIFY(makeBrokenDrawingPdf(pdf("reports.pdf")));
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--strict", "--renderer", "poppler", "-t", "tiff", "--multipage", "-r", "72",
+                               "-o", out, pdf("reports.pdf")});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("velloran-cli: %1: page 1: the renderer reported errors while "
+                                               "drawing (--strict): ")
+                                    .arg(pdf("reports.pdf"))),
+             qPrintable(run.err));
+    QCOMPARE(filesIn(out), QStringList());
 }
 
 // A page tree that counts a page it cannot give (a kid the file lacks, or
