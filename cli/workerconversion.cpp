@@ -172,14 +172,12 @@ ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const PageCallbac
     // A task a page; a multi-page file's pages each know their place in it.
     QList<PageTask> tasks;
     QList<Planned> taskOutputs;
-    QList<MultipageJoin::Page> places;
     for (const Planned &output : std::as_const(pending)) {
         const QList<int> &pages = plan.files.at(output.file).pages;
         const bool whole = output.page == wholeFile;
         for (int slot = whole ? 0 : output.slot; slot < (whole ? pages.size() : output.slot + 1); ++slot) {
             tasks << plan.taskFor(output.file, pages.at(slot));
             taskOutputs << Planned{output.file, pages.at(slot), slot, output.redoneBecause};
-            places << MultipageJoin::Page{output.file, slot};
         }
     }
 
@@ -201,7 +199,7 @@ ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const PageCallbac
                 outcome.detail.section(QStringLiteral(": "), -1));
         }
         if (plan.naming.multipage)
-            multipage.add(places.at(index), tasks.at(index), outcome); // reported with its file
+            multipage.add({output.file, output.slot}, tasks.at(index), outcome); // reported with its file
         else
             report(output.file, outcome);
     });
