@@ -4,9 +4,7 @@
 #include "engine/nativepath.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
-#include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
-#include "runner/worker/taskexecutor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -287,10 +285,9 @@ QStringList checkOutputStyle(const BatchOptions &options, ImageFormat format)
         else if (style.mode == PixelMode::ColorAlpha && encoder.tiffCompression == TiffCompression::Jpeg)
             errors << QStringLiteral("--compression jpeg cannot hold transparent pages: use lzw or deflate");
     }
-    // Those pages are drawn in this process, where what the renderer reports is not kept per page.
-    if (style.strict && style.multipage)
-        errors << QStringLiteral("--strict is for pages drawn one by one: leave out --multipage");
-    else if (style.strict && options.outputDir == BatchPlan::standardOutputName())
+    // A page on standard output is sent as it is drawn: nothing is left to
+    // refuse once --strict would know.
+    if (style.strict && options.outputDir == BatchPlan::standardOutputName())
         errors << QStringLiteral("--strict is for pages written to files: leave out -o -");
     if (style.multipage && style.name.usesPage())
         errors << QStringLiteral("--name with --multipage cannot use {page}: one file holds every page");
@@ -316,15 +313,15 @@ QStringList findTemplateClashes(const BatchPlan &plan)
 {
     QHash<QString, QString> firstByPath;
     for (const BatchFile &file : plan.files) {
-        const QList<int> pages = plan.style.multipage ? QList<int>{0} : file.pages;
+        const QList<int> pages = plan.naming.multipage ? QList<int>{0} : file.pages;
         for (int page : pages) {
             const QString path = plan.outputPath(file, page);
-            const QString which = plan.style.multipage ? displayPath(file.path)
+            const QString which = plan.naming.multipage ? displayPath(file.path)
                                                        : QStringLiteral("page %1 of %2").arg(page + 1).arg(displayPath(file.path));
             const auto found = firstByPath.constFind(path);
             if (found != firstByPath.constEnd())
                 return {QStringLiteral("--name \"%1\" gives %2 and %3 the same output %4")
-                            .arg(plan.style.name.pattern(), *found, which, displayPath(path))};
+                            .arg(plan.naming.name.pattern(), *found, which, displayPath(path))};
             firstByPath.insert(path, which);
         }
     }
@@ -343,20 +340,62 @@ QString BatchPlan::outputPath(const BatchFile &file, int pageIndex) const
     if (toStandardOutput())
         return standardOutputName();
     QString name;
-    if (!style.name.isEmpty())
-        name = style.name.fileName(file.path, style.multipage ? 0 : pageIndex, extension,
-                                   style.padNumbers ? int(QString::number(qMax(file.pageCount, 1)).size()) : 0);
-    else if (style.multipage)
+    if (!naming.name.isEmpty())
+        name = naming.name.fileName(file.path, naming.multipage ? 0 : pageIndex, extension,
+                                    naming.padNumbers ? int(QString::number(qMax(file.pageCount, 1)).size()) : 0);
+    else if (naming.multipage)
         name = documentFileName(file.path, extension);
-    else if (style.padNumbers)
+    else if (naming.padNumbers)
         name = paddedOutputFileName(file.path, pageIndex, file.pageCount, extension);
     else
         name = outputFileName(file.path, pageIndex, extension);
     return outputFilePath(QDir(file.outputDir), name);
 }
 
+PageTask BatchPlan::taskFor(int fileIndex, int pageIndex) const
+{
+    const BatchFile &file = files.at(fileIndex);
+    PageTask page = task;
+    page.document = fileIndex;
+    page.path = file.path;
+    page.renderer = file.renderer;
+    page.pageIndex = pageIndex;
+    page.outputPath = outputPath(file, pageIndex);
+    page.toGivenDescriptor = toStandardOutput();
+    page.heldBack = naming.multipage;
+    return page;
+}
+
+PageTask pageTaskOf(const BatchOptions &options)
+{
+    const OutputStyle &style = options.style;
+    PageTask task;
+    task.kind = PageTask::Convert;
+    task.password = options.password;
+    task.renderer = options.renderer;
+    task.options = style.renderOptions();
+    task.resolution = options.resolution;
+    task.fitWidth = style.width;
+    task.fitHeight = style.height;
+    task.longestSide = style.longestSide;
+    // An unknown type is refused before anything is opened.
+    task.format = imageFormatForExtension(options.extension).value_or(ImageFormat::Jpeg);
+    task.quality = options.quality;
+    task.mode = style.mode;
+    task.region = style.crop;
+    task.encoder = style.encoder;
+    task.timeLimitMs = style.timeLimitMs;
+    // A file that a later run counts as done must survive a power cut whole.
+    task.synced = style.skipExisting;
+    task.strict = style.strict;
+    task.pdftoppm = style.pdftoppm;
+    return task;
+}
+
 QStringList BatchPlan::outputFolders() const
 {
+    if (toStandardOutput())
+        return {};
     QStringList folders;
     for (const BatchFile &file : files) {
         if (!folders.contains(file.outputDir))
@@ -404,11 +443,9 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
     BatchPlan plan;
     plan.outputDir = options.outputDir;
     plan.extension = options.extension;
-    plan.resolution = options.resolution;
-    plan.quality = options.quality;
-    plan.style = options.style;
-    plan.password = options.password;
-    plan.renderer = options.renderer;
+    plan.task = pageTaskOf(options);
+    const OutputStyle &style = options.style;
+    plan.naming = OutputNaming{style.padNumbers, style.multipage, style.skipExisting, style.name};
     plan.errors = checkBatchOptions(options);
     if (!plan.errors.isEmpty())
         return plan;
@@ -447,7 +484,7 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
             plan.refused << refused;
     }
     // A pattern names pages its own way; without one, files of one base name clash.
-    if (plan.style.name.isEmpty())
+    if (plan.naming.name.isEmpty())
         plan.refused << findNameClashes(plan.files);
     else
         plan.errors << findTemplateClashes(plan);
@@ -467,9 +504,9 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
         && std::all_of(plan.files.cbegin(), plan.files.cend(),
                        [](const BatchFile &file) { return !file.noPageFits.isEmpty(); })) {
         const BatchFile &first = plan.files.first();
-        const bool pixels = plan.style.sizedInPixels();
+        const bool pixels = plan.task.sizedInPixels();
         plan.errors << QStringLiteral("no page can be drawn at %1: page 1 of %2 would be %3: give a %4")
-                           .arg(pixels ? QStringLiteral("that size") : QStringLiteral("%1 dpi").arg(plan.resolution),
+                           .arg(pixels ? QStringLiteral("that size") : QStringLiteral("%1 dpi").arg(options.resolution),
                                 displayPath(first.path), first.noPageFits,
                                 pixels ? QStringLiteral("smaller size") : QStringLiteral("lower resolution with -r"));
     }
@@ -491,14 +528,4 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
             plan.errors << fileError(folder, problem);
     }
     return plan;
-}
-
-QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &password, RendererKind renderer)
-{
-    QList<DocumentProbe> probes;
-    for (const QString &path : paths) {
-        const TaskResult opened = probeDocument(path, password, renderer);
-        probes << DocumentProbe{opened.loadStatus, opened.rendererStatus, opened.pageCount, QString(), QString()};
-    }
-    return probes;
 }

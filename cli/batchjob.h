@@ -13,6 +13,7 @@
 #include "engine/render/renderer.h"
 #include "engine/nametemplate.h"
 #include "engine/pdftoppmsize.h"
+#include "runner/pagetask.h"
 
 // How pages are sized, stored and named beyond type, resolution and quality.
 struct OutputStyle
@@ -97,6 +98,15 @@ struct RefusedFile
     bool inCommand = false;
 };
 
+// How a run's outputs are named and kept, beside what each page's task says.
+struct OutputNaming
+{
+    bool padNumbers = false;   // report_07.png of 42 pages
+    bool multipage = false;    // every page of a file into one file
+    bool skipExisting = false; // an output already there and whole counts as done
+    NameTemplate name;         // empty: <name>_<page>.<type>
+};
+
 // A checked run: the files that open, with their pages. When errors is not
 // empty nothing may be written: a bad option, page list or output folder,
 // a mistake in the command, or (allOrNothing) any refused input. Otherwise
@@ -106,23 +116,30 @@ struct BatchPlan
     QList<BatchFile> files;
     QString outputDir;
     QString extension;
-    int resolution = 150;
-    int quality = 75;
-    QByteArray password;
-    OutputStyle style;
-    RendererKind renderer = defaultRenderer();
+    // How every page is drawn and written, made once from the options
+    // (pageTaskOf()): each page's task is a copy of it (taskFor()).
+    PageTask task;
+    OutputNaming naming;
     QStringList errors;
     QList<RefusedFile> refused; // the inputs that cannot be used
 
     int pageCount() const;
-    // Every folder that outputs go to, each once.
+    // Every folder that outputs go to, each once; none for standard output.
     QStringList outputFolders() const;
     bool toStandardOutput() const { return outputDir == standardOutputName(); }
     static QString standardOutputName() { return QStringLiteral("-"); }
     // Where a page of a file goes: named by page, or the one file of all pages;
     // "-" for standard output.
     QString outputPath(const BatchFile &file, int pageIndex) const;
+    // The task that draws and writes a page of files[fileIndex]: to its file,
+    // to the descriptor the runner passes on (standard output), or held back
+    // under a temporary name to be joined with the file's other pages (multipage).
+    PageTask taskFor(int fileIndex, int pageIndex) const;
 };
+
+// Everything about drawing and writing a page that the options say, as a
+// task of no document, page or output yet.
+PageTask pageTaskOf(const BatchOptions &options);
 
 // What opening one input file gave.
 struct DocumentProbe
@@ -137,17 +154,16 @@ struct DocumentProbe
 // Opens the files, each on its own, and says what each gave, in their order.
 using DocumentProber = std::function<QList<DocumentProbe>(const QStringList &paths, const QByteArray &password,
                                                           RendererKind renderer)>;
-// In this process.
-QList<DocumentProbe> probeInProcess(const QStringList &paths, const QByteArray &password, RendererKind renderer);
 
 // Problems with the option values alone, one line each; empty when they are usable.
 QStringList checkBatchOptions(const BatchOptions &options);
 
-// Opens every file (through prober) to check it and its page list, then
-// makes the output folders of the files that passed, when nothing refuses the run.
-
 // "path: reason", as messages name an input.
 QString refusalText(const RefusedFile &file);
-BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober = probeInProcess);
+
+// Opens every file (through prober: in workers, BatchWorkers::probe) to check
+// it and its page list, then makes the output folders of the files that
+// passed, when nothing refuses the run.
+BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober);
 
 #endif // BATCHJOB_H

@@ -1,12 +1,10 @@
 #include "cli/cliapp.h"
 
 #include "cli/jsonreport.h"
-#include "cli/parallelconverter.h"
 #include "cli/progressline.h"
 #include "cli/workerconversion.h"
 #include "engine/atomicfile.h"
 #include "engine/image/imageformat.h"
-#include "engine/memorybudget.h"
 #include "engine/nativepath.h"
 #include "engine/version.h"
 #include "engine/pixelsize.h"
@@ -73,8 +71,8 @@ void printError(const QString &message)
 QString failureText(const PageOutcome &outcome, const BatchPlan &plan)
 {
     // Sized in pixels, each page has a resolution of its own: the size says more.
-    const QString at = plan.style.sizedInPixels() ? QString()
-                                                  : QStringLiteral(" at %1 dpi").arg(plan.resolution);
+    const QString at = plan.task.sizedInPixels() ? QString()
+                                                 : QStringLiteral(" at %1 dpi").arg(plan.task.resolution);
     switch (outcome.result) {
     case PageOutcome::NoPage:
         return QStringLiteral("no such page");
@@ -556,7 +554,7 @@ int CliApp::run(const QStringList &arguments)
         printError(QStringLiteral("interrupted while the inputs were checked: nothing written"));
         if (commandLine.json)
             JsonReport(stdout).summary(ConversionSummary(), 0, 0, commandLine.options.files, status,
-                                       rendererName(plan.renderer));
+                                       rendererName(plan.task.renderer));
         return status;
     }
     if (!plan.errors.isEmpty())
@@ -587,14 +585,13 @@ int CliApp::refuse(const CommandLine &commandLine, const BatchPlan &plan)
         for (const RefusedFile &file : plan.refused)
             json.refused(file);
         json.summary(ConversionSummary(), 0, int(plan.refused.size()), commandLine.options.files, BadUsage,
-                     rendererName(plan.renderer));
+                     rendererName(plan.task.renderer));
     }
     return BadUsage;
 }
 
 int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, BatchWorkers &workers)
 {
-    keepPageBuffersInHeap(); // one page to standard output and one TIFF of many are drawn here
     const bool showProgress = !commandLine.quiet && isatty(fileno(stderr));
     ProgressLine progress(stderr, plan.pageCount(), showProgress);
 
@@ -630,22 +627,11 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
             progress.pageDone();
         };
     // Pages are drawn in worker processes, so that a document that hangs or
-    // crashes a renderer costs its page and not the run. One page to standard
-    // output and every page into one TIFF stay in this process: the first
-    // streams its rows into this process's own standard output as they are
-    // drawn, the second keeps one encoder open across all of a file's pages;
-    // a worker could hand back neither without holding whole pages.
-    ConversionSummary summary;
-    if (plan.toStandardOutput() || plan.style.multipage) {
-        ParallelConverter converter(plan);
-        summary = converter.run(commandLine.jobs, interruptFlag(), onPage);
-    } else {
-        summary = workers.convert(plan, onPage);
-    }
+    // crashes a renderer costs its page and not the run: -o -'s page too,
+    // written by its worker straight onto this process's standard output,
+    // and the pages of a multi-page file, joined by a worker once all are drawn.
+    ConversionSummary summary = workers.convert(plan, onPage);
     progress.finish();
-    if (summary.threadsRefused > 0)
-        printError(QStringLiteral("the system refused to start %1 threads; the pages were converted with fewer")
-                       .arg(summary.threadsRefused));
 
     // A run that stopped by itself (a full disk) failed; one stopped by a signal says which.
     const bool stoppedItself = !summary.stoppedBecause.isEmpty();
@@ -655,7 +641,7 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
                                                                                              : AllWritten;
     // What finishes a stopped run: the same command, which with
     // --skip-existing leaves the pages already written alone.
-    const QString again = plan.style.skipExisting || plan.toStandardOutput()
+    const QString again = plan.naming.skipExisting || plan.toStandardOutput()
                               ? QStringLiteral("run the same command again")
                               : QStringLiteral("run the same command with --skip-existing");
     if (stoppedItself) {
@@ -666,7 +652,7 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
                                      .arg(summary.written)
                                      .arg(plan.pageCount())
                                      .arg(summary.notStarted)
-                                     .arg(plan.style.skipExisting ? QStringLiteral("run the same command again")
+                                     .arg(plan.naming.skipExisting ? QStringLiteral("run the same command again")
                                                                   : QStringLiteral("add --skip-existing"));
         if (summary.notStarted > 0)
             printError(QStringLiteral("stopped: ") + summary.stoppedBecause);
@@ -682,7 +668,7 @@ int CliApp::convert(const CommandLine &commandLine, const BatchPlan &plan, Batch
     // status would lose its record. A stop by a signal still says so first.
     const auto withReport = [&] { return !stopped && json->lost() ? int(ReportLost) : pagesStatus; };
     json->summary(summary, plan.pageCount(), int(plan.refused.size()), commandLine.options.files, withReport(),
-                  rendererName(plan.renderer));
+                  rendererName(plan.task.renderer));
     if (json->lost())
         printError(QStringLiteral("the JSON report could not be written whole%1")
                        .arg(json->lostBecause().isEmpty() ? QString() : QStringLiteral(": ") + json->lostBecause()));

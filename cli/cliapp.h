@@ -7,7 +7,7 @@
 #include <QStringList>
 
 // The command-line converter: reads the options, checks every input before
-// anything is written, converts the pages on several threads and answers
+// anything is written, has the pages drawn by worker processes and answers
 // with an exit status.
 class BatchWorkers;
 

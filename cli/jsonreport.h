@@ -2,7 +2,7 @@
 #define JSONREPORT_H
 
 #include "cli/batchjob.h"
-#include "cli/parallelconverter.h"
+#include "runner/conversionsummary.h"
 
 #include <QElapsedTimer>
 #include <QString>

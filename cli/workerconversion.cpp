@@ -1,9 +1,10 @@
 #include "cli/workerconversion.h"
 
+#include "cli/multipagejoin.h"
+#include "engine/image/imagecheck.h"
 #include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
-#include "engine/nativepath.h"
 
 #include <QFileInfo>
 
@@ -11,6 +12,9 @@
 #include <cstring>
 
 #include <algorithm>
+#include <optional>
+
+#include <unistd.h>
 
 // Opening a document takes no longer than this, or the file is refused.
 constexpr qint64 probeTimeLimitMs = 60000;
@@ -29,6 +33,45 @@ bool metFullDisk(const PageOutcome &outcome)
     return false;
 }
 
+// An output to make: a page, or every page of a file into one (wholeFile).
+struct Planned
+{
+    int file;
+    int page;
+    int slot; // its place among the file's pages
+    QString redoneBecause; // its output was there, but not whole
+};
+constexpr int wholeFile = -1;
+
+// The outputs to make, in order, and those left alone because they were
+// whole already: with --skip-existing, an output there counts as done when it
+// is a whole image of the type asked for; one left empty or cut short (a
+// power cut, a copy that failed) or of another kind is made again.
+void planOutputs(const BatchPlan &plan, QList<Planned> &pending, QList<Planned> &skipped)
+{
+    const auto add = [&](int f, int page, int slot) {
+        Planned planned{f, page, slot, QString()};
+        const QString path = plan.outputPath(plan.files.at(f), page == wholeFile ? 0 : page);
+        if (plan.naming.skipExisting && nativeExists(path)) {
+            planned.redoneBecause = whyNotWholeImage(path, plan.task.format);
+            if (planned.redoneBecause.isEmpty()) {
+                skipped << planned;
+                return;
+            }
+        }
+        pending << planned;
+    };
+    for (int f = 0; f < plan.files.size(); ++f) {
+        const QList<int> &pages = plan.files.at(f).pages;
+        if (plan.naming.multipage) {
+            add(f, wholeFile, 0);
+            continue;
+        }
+        for (int slot = 0; slot < pages.size(); ++slot)
+            add(f, pages.at(slot), slot);
+    }
+}
+
 } // namespace
 
 BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limits, const std::atomic<bool> &stop)
@@ -39,17 +82,11 @@ BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limi
     if (options.outputTree.isNull() && options.outputDir != BatchPlan::standardOutputName()
         && nativeIsDir(options.outputDir))
         knownFolders << options.outputDir;
-    const OutputStyle &style = options.style;
+    if (options.outputDir == BatchPlan::standardOutputName())
+        givenDescriptor = STDOUT_FILENO;
+    sizeCheck = pageTaskOf(options);
+    sizeCheck.kind = PageTask::Probe;
     sizeCheck.checkSizes = true;
-    sizeCheck.options = style.renderOptions();
-    sizeCheck.resolution = options.resolution;
-    sizeCheck.fitWidth = style.width;
-    sizeCheck.fitHeight = style.height;
-    sizeCheck.longestSide = style.longestSide;
-    // An unknown type is refused before anything is opened.
-    sizeCheck.format = imageFormatForExtension(options.extension).value_or(ImageFormat::Jpeg);
-    sizeCheck.mode = style.mode;
-    sizeCheck.region = style.crop;
 }
 
 BatchWorkers::~BatchWorkers() = default;
@@ -68,6 +105,7 @@ PageRunner &BatchWorkers::runnerFor(const QStringList &inputs, const QStringList
     settings.maxMemory = limits.maxMemory;
     settings.inputs = inputs;
     settings.outputFolders = outputFolders;
+    settings.givenDescriptor = givenDescriptor;
     runner = std::make_unique<PageRunner>(settings);
     runnerInputs = inputs;
     runnerFolders = outputFolders;
@@ -111,61 +149,48 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
     return probes;
 }
 
-PageTask pageTaskFor(const BatchPlan &plan, int fileIndex, int pageIndex)
-{
-    const BatchFile &file = plan.files.at(fileIndex);
-    const OutputStyle &style = plan.style;
-    PageTask task;
-    task.kind = PageTask::Convert;
-    task.document = fileIndex;
-    task.path = file.path;
-    task.password = plan.password;
-    task.renderer = file.renderer;
-    task.options = style.renderOptions();
-    task.pageIndex = pageIndex;
-    task.resolution = plan.resolution;
-    task.fitWidth = style.width;
-    task.fitHeight = style.height;
-    task.longestSide = style.longestSide;
-    task.outputPath = plan.outputPath(file, pageIndex);
-    task.format = imageFormatForExtension(plan.extension).value_or(ImageFormat::Jpeg); // checked by the plan
-    task.quality = plan.quality;
-    task.mode = style.mode;
-    task.region = style.crop;
-    task.encoder = style.encoder;
-    task.timeLimitMs = style.timeLimitMs;
-    // A file that a later run counts as done must survive a power cut whole.
-    task.synced = style.skipExisting;
-    task.strict = style.strict;
-    task.pdftoppm = style.pdftoppm;
-    return task;
-}
-
-ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const ParallelConverter::PageCallback &onPage)
+ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const PageCallback &onPage)
 {
     ConversionSummary summary;
-    ParallelConverter planned(plan);
-    planned.reportSkipped([&](const QString &pdfPath, const PageOutcome &outcome) {
+    const auto report = [&](int file, const PageOutcome &outcome) {
         if (summary.count(outcome) && onPage)
-            onPage(pdfPath, outcome);
-    });
-    const QList<ParallelConverter::Task> &pending = planned.pendingTasks();
+            onPage(plan.files.at(file).path, outcome);
+    };
+    QList<Planned> pending, skipped;
+    planOutputs(plan, pending, skipped);
+    for (const Planned &output : std::as_const(skipped)) {
+        const BatchFile &file = plan.files.at(output.file);
+        for (int page : output.page == wholeFile ? file.pages : QList<int>{output.page}) {
+            PageOutcome outcome;
+            outcome.page = page;
+            outcome.outputPath = plan.outputPath(file, page);
+            outcome.result = PageOutcome::Skipped;
+            report(output.file, outcome);
+        }
+    }
+
+    // A task a page; a multi-page file's pages each know their place in it.
     QList<PageTask> tasks;
-    tasks.reserve(pending.size());
-    for (const ParallelConverter::Task &task : pending)
-        tasks << pageTaskFor(plan, task.fileIndex, task.pageIndex);
+    QList<Planned> taskOutputs;
+    for (const Planned &output : std::as_const(pending)) {
+        const QList<int> &pages = plan.files.at(output.file).pages;
+        const bool whole = output.page == wholeFile;
+        for (int slot = whole ? 0 : output.slot; slot < (whole ? pages.size() : output.slot + 1); ++slot) {
+            tasks << plan.taskFor(output.file, pages.at(slot));
+            taskOutputs << Planned{output.file, pages.at(slot), slot, output.redoneBecause};
+        }
+    }
 
     QStringList inputs;
     for (const BatchFile &file : plan.files)
         inputs << file.path;
+    MultipageJoin multipage(plan);
     PageRunner &pages = runnerFor(inputs, plan.outputFolders());
     pages.run(tasks, stop, [&](int index, const TaskResult &result) {
-        const ParallelConverter::Task &task = pending.at(index);
+        const Planned &output = taskOutputs.at(index);
         PageOutcome outcome = result.outcome;
-        outcome.redoneBecause = task.redoneBecause;
-        outcome.renderer = rendererName(plan.files.at(task.fileIndex).renderer);
-        if (summary.count(outcome) && onPage)
-            onPage(plan.files.at(task.fileIndex).path, outcome);
+        outcome.redoneBecause = output.redoneBecause;
+        outcome.renderer = rendererName(plan.files.at(output.file).renderer);
         // The pages in hand finish (each says how it ended); no more are started.
         if (summary.stoppedBecause.isEmpty() && metFullDisk(outcome)) {
             pages.stopHandingOut();
@@ -173,10 +198,38 @@ ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const ParallelCon
                 displayPath(QFileInfo(outcome.outputPath).path()),
                 outcome.detail.section(QStringLiteral(": "), -1));
         }
+        if (plan.naming.multipage)
+            multipage.add({output.file, output.slot}, tasks.at(index), outcome); // reported with its file
+        else
+            report(output.file, outcome);
     });
+    if (plan.naming.multipage)
+        joinFiles(plan, multipage, pages, report);
     pages.endWorkers();
     summary.confinement = pages.confinement();
     summary.memoryLimit = limits.maxMemory > 0 ? QStringLiteral("resident") : QStringLiteral("none");
     summary.finish(plan.pageCount());
     return summary;
+}
+
+// Every multi-page file whose pages are all in is joined by a worker, all of
+// them side by side, and its pages reported once it is there or given up.
+void BatchWorkers::joinFiles(const BatchPlan &plan, MultipageJoin &pages, PageRunner &runner,
+                             const std::function<void(int file, const PageOutcome &)> &report)
+{
+    const QList<std::pair<int, PageTask>> joins = pages.joinTasks();
+    QList<PageTask> tasks;
+    for (const auto &join : joins)
+        tasks << join.second;
+    QList<std::optional<TaskResult>> joined(plan.files.size());
+    // A stop before the joins leaves their files unmade; their pages go unreported.
+    if (!tasks.isEmpty())
+        runner.run(tasks, stop, [&](int index, const TaskResult &result) { joined[joins.at(index).first] = result; });
+    for (int f = 0; f < plan.files.size(); ++f) {
+        const bool hadJoin = std::any_of(joins.cbegin(), joins.cend(), [f](const auto &join) { return join.first == f; });
+        if (hadJoin && !joined.at(f))
+            continue;
+        for (const PageOutcome &outcome : pages.finish(f, joined.at(f)))
+            report(f, outcome);
+    }
 }

@@ -11,10 +11,9 @@ struct ConversionSummary
     int written = 0;
     int failed = 0;
     int notStarted = 0;     // not written because the run was stopped, or stopped by itself
-    int threadsRefused = 0; // asked for, but the system would not start them
     int skipped = 0;        // outputs that were there already
     // How far the processes that drew were confined: "landlock", or
-    // "none: <why>"; empty when the pages were drawn in this process.
+    // "none: <why>"; empty when no worker was ready.
     QString confinement;
     // Set when the run stopped by itself before every page was tried, such as
     // at a full disk: why, in a line that names the place.

@@ -170,7 +170,7 @@ void PageRunner::assign(Run &run)
         PageTask task = run.tasks.at(run.next);
         if (task.kind == PageTask::Convert)
             task.bandThreads = bandThreadShare(qMax(1, settings.workers), int(run.tasks.size()) - run.next);
-        if (worker->send(task, run.next))
+        if (worker->send(task, run.next, task.toGivenDescriptor ? settings.givenDescriptor : -1))
             ++run.next;
         // A worker that cannot take it has ended: its end of the pipe says so in watch().
     }

@@ -28,6 +28,9 @@ struct RunnerSettings
     // How long stopped workers may take to give up their tasks before they
     // are killed; a preview that is no longer wanted is killed at once.
     qint64 stopGraceMs = 250;
+    // Sent with each task that writes to a descriptor rather than a file
+    // (PageTask::toGivenDescriptor): the program's standard output, say. -1: none.
+    int givenDescriptor = -1;
 };
 
 // Carries out page tasks in worker processes, so that nothing in the calling

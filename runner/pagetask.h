@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 // Everything a worker process needs for one piece of work on one page, so
 // that it never has to rebuild a front end's plan: which document and how it
@@ -24,7 +25,8 @@ struct PageTask
     enum Kind : quint8 {
         Convert, // draw the page and write it to outputPath
         Preview, // draw the whole page for the window's preview and hand the image back
-        Probe    // open the document: whether it loads and how many pages it has
+        Probe,   // open the document: whether it loads and how many pages it has
+        Join     // copy the pages of the single-page TIFF files in pieces, in order, into one at outputPath
     };
     Kind kind = Convert;
     // The front end's own number for the document (its place in a batch);
@@ -52,6 +54,11 @@ struct PageTask
     qint64 timeLimitMs = 0; // 0: none
     bool synced = false;
     bool heldBack = false; // Convert: the file is left for the caller to put in place (PageJob)
+    // Convert: the page goes to the descriptor sent with the task (the
+    // program's standard output), not to a file; outputPath only names it.
+    bool toGivenDescriptor = false;
+    // Join: the files whose pages make the output, in its page order.
+    QStringList pieces;
     int bandThreads = 1;
     // A page whose drawing the renderer reported an error in (something left
     // out) fails, and takes no file's name.

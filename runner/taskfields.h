@@ -101,7 +101,7 @@ Of<M, PageTask> opening(V &v, M &t)
 template<typename V, typename M>
 Of<M, PageTask> fields(V &v, M &t)
 {
-    v("kind", t.kind, between(PageTask::Convert, PageTask::Probe));
+    v("kind", t.kind, between(PageTask::Convert, PageTask::Join));
     v("document", t.document, nonNegative);
     opening(v, t);
     v("pageIndex", t.pageIndex, nonNegative);
@@ -118,6 +118,8 @@ Of<M, PageTask> fields(V &v, M &t)
     v("timeLimitMs", t.timeLimitMs, nonNegative64);
     v("synced", t.synced);
     v("heldBack", t.heldBack);
+    v("toGivenDescriptor", t.toGivenDescriptor);
+    v("pieces", t.pieces);
     v("bandThreads", t.bandThreads, Range{1, most});
     v("strict", t.strict);
     v("checkSizes", t.checkSizes);

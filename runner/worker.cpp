@@ -55,6 +55,29 @@ int highDescriptor(int fd)
     return high;
 }
 
+// The frame with a copy of descriptor, carried by its first byte (SCM_RIGHTS):
+// the worker has it by the time it has read the whole frame.
+bool sendWithDescriptor(int socket, const QByteArray &frame, int descriptor)
+{
+    char first = frame.at(0);
+    iovec part{&first, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
+    ssize_t sent;
+    while ((sent = ::sendmsg(socket, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return sent == 1 && TaskProtocol::sendAll(socket, frame.mid(1));
+}
+
 } // namespace
 
 Worker::~Worker()
@@ -133,10 +156,11 @@ bool Worker::start(const QString &program, const TaskProtocol::Setup &given)
     return true;
 }
 
-bool Worker::send(const PageTask &task, int index)
+bool Worker::send(const PageTask &task, int index, int descriptor)
 {
     // The socket takes a frame as large as any task whole, so this does not wait.
-    if (!TaskProtocol::sendAll(fd, TaskProtocol::frame(task)))
+    const QByteArray frame = TaskProtocol::frame(task);
+    if (descriptor >= 0 ? !sendWithDescriptor(fd, frame, descriptor) : !TaskProtocol::sendAll(fd, frame))
         return false;
     inHand = task;
     taskIndex = index;

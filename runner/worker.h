@@ -36,7 +36,10 @@ public:
     int descriptor() const { return fd; }
 
     // Hands it a task; false when it can no longer take one (it has ended).
-    bool send(const PageTask &task, int index);
+    // A descriptor of this process's (0 or more) goes with it, a copy of which
+    // the worker receives: a task that writes to it (PageTask::toGivenDescriptor)
+    // needs no path the worker could open.
+    bool send(const PageTask &task, int index, int descriptor = -1);
     bool busy() const { return taskIndex >= 0; }
     int task() const { return taskIndex; }       // the index of the task in hand; -1 when idle
     const PageTask &taskInHand() const { return inHand; }

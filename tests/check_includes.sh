@@ -89,11 +89,9 @@ while IFS= read -r line; do
     fi
 done < <(includes app config document conversion engine cli)
 
-# Nothing but a worker draws a page: only the runner starts processes, the
-# window includes nothing that draws, and the command line only where it
-# keeps a page in its own process (-o -, --multipage).
+# Nothing but a worker draws a page: only the runner starts processes, and
+# neither the window nor the command line includes anything that draws.
 drawing_headers='^engine/(pagepipeline|parallelbands)\.h$|^engine/render/(sharedopening|pagerenderer|popplerview)\.h$'
-in_process_files='^cli/(parallelconverter|standardoutput)\.(cpp|h):'
 while IFS= read -r line; do
     [ -n "$line" ] || continue
     name=$(target "$line")
@@ -103,8 +101,8 @@ while IFS= read -r line; do
     if [[ $name =~ $drawing_headers ]]; then
         if [[ $line =~ $window_folders ]]; then
             fail "$(where "$line")" "the window includes $name: only a worker draws a page"
-        elif [[ $line == cli/* ]] && ! [[ $line =~ $in_process_files ]]; then
-            fail "$(where "$line")" "the command line includes $name outside its in-process paths"
+        elif [[ $line == cli/* ]]; then
+            fail "$(where "$line")" "the command line includes $name: only a worker draws a page"
         fi
     fi
 done < <(includes app config document conversion engine cli runner)

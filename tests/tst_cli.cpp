@@ -1,7 +1,7 @@
 #include "document/opendocument.h"
 #include "cli/batchjob.h"
 #include "cli/cliapp.h"
-#include "cli/parallelconverter.h"
+#include "cli/workerconversion.h"
 #include "conversion/process.h"
 #include "engine/pagelist.h"
 #include "engine/render/pdfdocument.h"
@@ -52,6 +52,16 @@ namespace {
 // written, no file left, the workers gone); bench_stop measures the half
 // second the program aims at.
 constexpr qint64 stopBoundMs = 5000;
+
+// The batch checked as the program checks it: its inputs opened in workers.
+BatchPlan planInWorkers(const BatchOptions &options)
+{
+    static const std::atomic<bool> running{false};
+    BatchWorkers workers(options, WorkerLimits{}, running);
+    return planBatch(options, [&workers](const QStringList &paths, const QByteArray &password, RendererKind renderer) {
+        return workers.probe(paths, password, renderer);
+    });
+}
 
 struct CliRun
 {
@@ -316,6 +326,8 @@ private slots:
     void standardOutputHoldsTheFile_data();
     void standardOutputHoldsTheFile();
     void standardOutputRefusesATerminal();
+    void standardOutputOutlivesItsWorker_data();
+    void standardOutputOutlivesItsWorker();
     void pageTimeoutGivesUpSlowPages();
     void pageList_data();
     void pageList();
@@ -325,6 +337,10 @@ private slots:
     void outputNamesAndSizes();
     void multipageDirectoriesInOrder_data();
     void multipageDirectoriesInOrder();
+    void multipagePagesAreTheSinglePages_data();
+    void multipagePagesAreTheSinglePages();
+    void multipageOutlivesItsWorkers_data();
+    void multipageOutlivesItsWorkers();
     void everyTypeAndSeveralFiles();
     void sameBytesFromWindowAndCommandLine_data();
     void sameBytesFromWindowAndCommandLine();
@@ -342,7 +358,6 @@ private slots:
     void planKeepsPageOrder();
     void planWritesNothingWhenAFileFails();
     void stopBeforeStartConvertsNothing();
-    void refusedThreadsLeaveTheWorkToTheRest();
     void longNamesFitTheirTemporaryFile();
     void warmUpDrawsOnTinyPages();
 
@@ -363,6 +378,7 @@ private slots:
     void drawingReportsKept();
     void strictLeavesWhatWasThere_data();
     void strictLeavesWhatWasThere();
+    void strictGivesUpAMultipageFile();
     void claimedPagesAreNotListed_data();
     void claimedPagesAreNotListed();
     void missingPageWithEitherRenderer_data();
@@ -432,9 +448,8 @@ void TestCli::badUsage_data()
     // Usage mistakes say what to do, in the words of every other message.
     QTest::newRow("no arguments") << QStringList{}
                                   << "velloran-cli: no input file given: name the PDF files to convert; see --help\n";
-    QTest::newRow("--strict with --multipage") << QStringList{"--strict", "-t", "tiff", "--multipage", "ten.pdf"}
-                                              << "velloran-cli: --strict is for pages drawn one by one: leave out "
-                                                 "--multipage\n";
+    QTest::newRow("--strict with -o -") << QStringList{"--strict", "-o", "-", "-p", "1", "ten.pdf"}
+                                       << "velloran-cli: --strict is for pages written to files: leave out -o -\n";
     QTest::newRow("max-memory too small for the resolution")
         << QStringList{"--max-memory", "100M", "-r", "300", "ten.pdf"}
         << "velloran-cli: invalid max-memory \"100M\": too little to draw an ordinary page at 300 dpi; the "
@@ -1198,6 +1213,45 @@ void TestCli::standardOutputHoldsTheFile()
     QVERIFY(QDir(workdir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
+// -o - over a worker that dies or hangs inside the page: what it had sent
+// stays on standard output, the page fails, and the program lives to say so
+// and end with exit 1.
+void TestCli::standardOutputOutlivesItsWorker_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("crash mid-page") << QStringList{} << "crash 0:1" << "the renderer crashed (SIGSEGV)";
+    QTest::newRow("deaf to the time limit") << QStringList{"--page-timeout", "1"} << "hang 0:1"
+                                            << "timed out after 1 s";
+}
+
+void TestCli::standardOutputOutlivesItsWorker()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, misbehave);
+    QFETCH(QString, error);
+
+    QTemporaryDir workdir;
+    QVERIFY(workdir.isValid());
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workdir.path());
+    process.start(QStringLiteral(VELLORAN_CLI),
+                  QStringList{"-q", "-t", "png", "-r", "30", "-p", "2", "-o", "-"} + arguments + QStringList{pdf("three.pdf")});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(programErrors(process.readAllStandardError()),
+             QStringLiteral("velloran-cli: %1: page 2: %2\n").arg(pdf("three.pdf"), error));
+    QCOMPARE(process.exitCode(), 1);
+    // The half page the worker wrote before it went.
+    QCOMPARE(process.readAllStandardOutput(), QByteArray(4096, 'x'));
+    QCOMPARE(filesIn(workdir.path()), QStringList());
+}
+
 // An image is no use on a terminal, and would garble it.
 void TestCli::standardOutputRefusesATerminal()
 {
@@ -1395,6 +1449,93 @@ void TestCli::multipageDirectoriesInOrder()
                         .arg(sizes.at(i).width()).arg(sizes.at(i).height()).arg(bits).arg(i).arg(sizes.size());
     }
     QCOMPARE(directories, expected);
+}
+
+// --multipage joins the pages that workers drew one by one without drawing
+// them again: each page of the file decodes to the pixels of the same page
+// written alone, in the order asked, stored the same way.
+void TestCli::multipagePagesAreTheSinglePages_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("colour, uncompressed") << QStringList{"--compression", "none"};
+    QTest::newRow("colour, packbits") << QStringList{"--compression", "packbits"};
+    QTest::newRow("colour, lzw") << QStringList{"--compression", "lzw"};
+    QTest::newRow("colour, deflate") << QStringList{"--compression", "deflate"};
+    QTest::newRow("colour, jpeg: tables and YCbCr") << QStringList{"--compression", "jpeg"};
+    QTest::newRow("gray, jpeg") << QStringList{"--gray", "--compression", "jpeg"};
+    QTest::newRow("1-bit, CCITT G4") << QStringList{"--mono"};
+    QTest::newRow("transparent") << QStringList{"--transparent"};
+    QTest::newRow("cmyk") << QStringList{"--cmyk"};
+}
+
+void TestCli::multipagePagesAreTheSinglePages()
+{
+    QFETCH(QStringList, arguments);
+
+    const QStringList common = QStringList{"-q", "-j", "2", "-t", "tiff", "-r", "30", "-p", "3,1,2"} + arguments;
+    const QString joined = freshOutput();
+    const CliRun run = runCli(common + QStringList{"--multipage", "-o", joined, pdf("a.b.pdf")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(filesIn(joined), QStringList{"a.b.tiff"});
+    const QString single = freshOutput();
+    const CliRun alone = runCli(common + QStringList{"-o", single, pdf("a.b.pdf")});
+    QVERIFY2(alone.status == 0, qPrintable(alone.err));
+
+    const QString file = joined + "/a.b.tiff";
+    const QList<int> order{3, 1, 2};
+    QString error;
+    QCOMPARE(tiffPages(file, &error).size(), order.size());
+    QStringList storage;
+    for (int i = 0; i < order.size(); ++i) {
+        const QString page = single + QStringLiteral("/a.b_%1.tiff").arg(order.at(i));
+        const DecodedImage got = readTiff(file, i);
+        const DecodedImage expected = readTiff(page);
+        QVERIFY2(got.error.isEmpty() && expected.error.isEmpty(), qPrintable(got.error + expected.error));
+        const QString differences = imageDifferences(got, expected);
+        QVERIFY2(differences.isEmpty(), qPrintable(QStringLiteral("page %1: %2").arg(i + 1).arg(differences)));
+        storage << storageText(page);
+    }
+    QCOMPARE(storageText(file), storage.join("; "));
+}
+
+// A worker that dies on a page of a multi-page file, or while it joins the
+// pages: the file is given up whole (no name taken, no temporary file left),
+// the run's other file is made, and the program ends with exit 1.
+void TestCli::multipageOutlivesItsWorkers_data()
+{
+    QTest::addColumn<QString>("misbehave");
+    QTest::addColumn<QStringList>("errors"); // "<page>: <error>", {file} for the file given up
+
+    const QString givenUp = QStringLiteral("cannot write {file}: the file was given up when page 2 failed");
+    QTest::newRow("a page crashes") << "crash 0:1"
+                                    << QStringList{"1: " + givenUp, "2: the renderer crashed (SIGSEGV)", "3: " + givenUp};
+    const QString joinLost = QStringLiteral("cannot write {file}: its pages could not be joined: the renderer crashed (SIGSEGV)");
+    QTest::newRow("the joining crashes") << "crash 0:join"
+                                         << QStringList{"1: " + joinLost, "2: " + joinLost, "3: " + joinLost};
+}
+
+void TestCli::multipageOutlivesItsWorkers()
+{
+    QFETCH(QString, misbehave);
+    QFETCH(QStringList, errors);
+
+    const QString out = freshOutput();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELLORAN_TEST_WORKER", misbehave);
+    const CliRun run = runCli(QStringList{"-q", "-j", "2", "-t", "tiff", "--multipage", "-r", "30", "-o", out,
+                                          pdf("three.pdf"), pdf("card.pdf")},
+                              environment);
+    QCOMPARE(run.status, 1);
+    QStringList expected;
+    for (const QString &error : std::as_const(errors))
+        expected << QStringLiteral("velloran-cli: %1: page %2").arg(pdf("three.pdf"), error).replace("{file}", out + "/three.tiff");
+    QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    QCOMPARE(lines, expected);
+    QCOMPARE(filesIn(out), QStringList{"card.tiff"}); // hidden ones too
+    QString error;
+    QCOMPARE(tiffPages(out + "/card.tiff", &error).size(), 1);
 }
 
 void TestCli::everyTypeAndSeveralFiles()
@@ -1678,14 +1819,11 @@ void TestCli::interruptedMultipageLeavesNoFile()
     QProcess process;
     process.start(QStringLiteral(VELLORAN_CLI), arguments);
     QVERIFY(process.waitForStarted());
-    // A page is 625 x 625 x 3 bytes, written once drawn: past it and its
-    // directory, the first page is in and the second has been drawn.
-    const qint64 pastFirstPage = qint64(625) * 625 * 3 + 1024;
-    const auto written = [&out] {
-        const QStringList names = filesIn(out);
-        return names.size() == 1 ? QFileInfo(out + "/" + names.first()).size() : qint64(0);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(written() > pastFirstPage || process.state() == QProcess::NotRunning, 120000);
+    // Each page is held whole under a temporary name until the file's pages
+    // are joined: two of them, the first is drawn and the second begun.
+    const auto held = [&out] { return filesIn(out).size(); };
+    QTRY_VERIFY_WITH_TIMEOUT(held() >= 2 || process.state() == QProcess::NotRunning, 120000);
+    QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be stopped");
     ::kill(pid_t(process.processId()), SIGINT);
     QVERIFY(process.waitForFinished(120000));
     QCOMPARE(process.exitCode(), 130);
@@ -1728,7 +1866,7 @@ void TestCli::planKeepsPageOrder()
     options.files = QStringList{pdf("ten.pdf"), pdf("three.pdf")};
     options.outputDir = freshOutput();
     options.pages = "3,1-2";
-    const BatchPlan plan = planBatch(options);
+    const BatchPlan plan = planInWorkers(options);
     QCOMPARE(plan.errors, QStringList());
     QCOMPARE(plan.files.size(), 2);
     QCOMPARE(plan.files.at(0).pages, (QList<int>{2, 0, 1}));
@@ -1743,7 +1881,7 @@ void TestCli::planWritesNothingWhenAFileFails()
     options.files = QStringList{pdf("ten.pdf"), pdf("broken.pdf"), pdf("missing.pdf")};
     options.outputDir = freshOutput();
     // The files that open are converted; the others are reported.
-    BatchPlan plan = planBatch(options);
+    BatchPlan plan = planInWorkers(options);
     QCOMPARE(plan.errors, QStringList());
     QCOMPARE(plan.files.size(), 1);
     QCOMPARE(plan.files.first().path, pdf("ten.pdf"));
@@ -1755,7 +1893,7 @@ void TestCli::planWritesNothingWhenAFileFails()
     // All or nothing: nothing, not even the folder.
     options.outputDir = freshOutput();
     options.allOrNothing = true;
-    plan = planBatch(options);
+    plan = planInWorkers(options);
     QCOMPARE(plan.errors.size(), 2);
     QVERIFY(plan.errors.at(0).startsWith(pdf("broken.pdf") + ": "));
     QCOMPARE(plan.errors.at(1), pdf("missing.pdf") + ": no such file: check the name and the folder");
@@ -1767,39 +1905,21 @@ void TestCli::stopBeforeStartConvertsNothing()
     BatchOptions options;
     options.files = QStringList{pdf("three.pdf")};
     options.outputDir = freshOutput();
-    const BatchPlan plan = planBatch(options);
+    const BatchPlan plan = planInWorkers(options);
     QCOMPARE(plan.errors, QStringList());
 
     int reported = 0;
     const std::atomic<bool> stopped{true};
-    const ConversionSummary summary =
-        ParallelConverter(plan).run(2, stopped, [&reported](const QString &, const PageOutcome &) { ++reported; });
+    const ConversionSummary summary = BatchWorkers(options, WorkerLimits{2}, stopped)
+                                          .convert(plan, [&reported](const QString &, const PageOutcome &) { ++reported; });
     QCOMPARE(reported, 0);
     QCOMPARE(summary.notStarted, 3);
     QCOMPARE(filesIn(options.outputDir), QStringList());
 
     const std::atomic<bool> running{false};
-    const ConversionSummary done = ParallelConverter(plan).run(4, running, {});
+    const ConversionSummary done = BatchWorkers(options, WorkerLimits{4}, running).convert(plan, {});
     QCOMPARE(done.written, 3);
     QCOMPARE(done.failed + done.notStarted, 0);
-    QCOMPARE(filesIn(options.outputDir), (QStringList{"three_1.jpg", "three_2.jpg", "three_3.jpg"}));
-}
-
-void TestCli::refusedThreadsLeaveTheWorkToTheRest()
-{
-    BatchOptions options;
-    options.files = QStringList{pdf("three.pdf")};
-    options.outputDir = freshOutput();
-    options.resolution = 20;
-    const BatchPlan plan = planBatch(options);
-    QCOMPARE(plan.errors, QStringList());
-
-    ParallelConverter converter(plan);
-    converter.setThreadStarter([](std::vector<std::thread> &, std::function<void()>) { return false; });
-    const std::atomic<bool> running{false};
-    const ConversionSummary summary = converter.run(4, running, {});
-    QCOMPARE(summary.written, 3);
-    QCOMPARE(summary.threadsRefused, 2);
     QCOMPARE(filesIn(options.outputDir), (QStringList{"three_1.jpg", "three_2.jpg", "three_3.jpg"}));
 }
 
@@ -2232,16 +2352,16 @@ void TestCli::workersGiveUpOnePage()
     expected.sort();
     QCOMPARE(lines, expected);
 
-    // The same pages converted in this process, as before there were workers.
+    // The same page converted by a worker that misbehaves nowhere.
     const QString reference = freshOutput();
     CliApp::CommandLine commandLine = CliApp::parse(QStringList{"velloran-cli"} + common + arguments
                                                     + QStringList{hostile, pdf("card.pdf")});
     commandLine.options.outputDir = reference;
     commandLine.options.files.removeFirst();
-    const BatchPlan plan = planBatch(commandLine.options);
+    const BatchPlan plan = planInWorkers(commandLine.options);
     QCOMPARE(plan.errors, QStringList());
     const std::atomic<bool> running{false};
-    QCOMPARE(ParallelConverter(plan).run(1, running, {}).written, 1);
+    QCOMPARE(BatchWorkers(commandLine.options, WorkerLimits{}, running).convert(plan, {}).written, 1);
 
     QStringList names = filesIn(out); // hidden ones too: no temporary file may be left
     for (const QString &error : errors) {
@@ -2251,7 +2371,7 @@ void TestCli::workersGiveUpOnePage()
     QVERIFY2(names.removeAll("card_1.png") == 1, qPrintable(filesIn(out).join(' ')));
     for (const QString &name : std::as_const(names))
         QVERIFY2(QRegularExpression("^[a-z]+_\\d+\\.png$").match(name).hasMatch(), qPrintable(name));
-    QCOMPARE(names.size() + errors.size(), qsizetype(planBatch([&] {
+    QCOMPARE(names.size() + errors.size(), qsizetype(planInWorkers([&] {
                                                           BatchOptions options;
                                                           options.files = QStringList{hostile};
                                                           options.outputDir = reference;
@@ -2578,6 +2698,23 @@ void TestCli::strictLeavesWhatWasThere()
         QCOMPARE(filesIn(out), QStringList{"reports_1.png"});
         QVERIFY(!QFileInfo::exists(target));
     }
+}
+
+// Pages of a multi-page file are drawn one by one too: one that --strict
+// fails gives up its file, as any failed page does, and leaves nothing.
+void TestCli::strictGivesUpAMultipageFile()
+{
+    if (!QFileInfo::exists(pdf("reports.pdf")))
+        QVERIFY(makeBrokenDrawingPdf(pdf("reports.pdf")));
+    const QString out = freshOutput();
+    const CliRun run = runCli({"-q", "--strict", "--renderer", "poppler", "-t", "tiff", "--multipage", "-r", "72",
+                               "-o", out, pdf("reports.pdf")});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("velloran-cli: %1: page 1: the renderer reported errors while "
+                                               "drawing (--strict): ")
+                                    .arg(pdf("reports.pdf"))),
+             qPrintable(run.err));
+    QCOMPARE(filesIn(out), QStringList());
 }
 
 // A page tree that counts a page it cannot give (a kid the file lacks, or

@@ -1,12 +1,15 @@
 #include "runner/worker/taskexecutor.h"
 
+#include "engine/atomicfile.h"
 #include "engine/drawingnotes.h"
+#include "engine/image/tiffjoin.h"
 #include "engine/nativepath.h"
 #include "engine/bandplan.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
 #include "engine/render/sharedopening.h"
 #include "runner/taskprotocol.h"
+#include "runner/worker/descriptoroutput.h"
 
 #include <QElapsedTimer>
 
@@ -112,14 +115,17 @@ TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
 
 TaskExecutor::~TaskExecutor() = default;
 
-TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop)
+TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor)
 {
     QElapsedTimer timer;
     timer.start();
     TaskResult result;
     switch (task.kind) {
     case PageTask::Convert:
-        result = convert(task, stop);
+        result = convert(task, stop, givenDescriptor);
+        break;
+    case PageTask::Join:
+        result = join(task);
         break;
     case PageTask::Preview:
         result = preview(task);
@@ -178,9 +184,13 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     return job;
 }
 
-TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &stop)
+TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor)
 {
     TaskResult result;
+    if (task.toGivenDescriptor && givenDescriptor < 0) {
+        result.outcome = failedOutcome(task, PageOutcome::WriteFailed, QStringLiteral("no descriptor came with the page"));
+        return result;
+    }
     if (task.renderer == RendererKind::Poppler && task.bandThreads > 1 && !preparedForThreads) {
         prepareForThreads(task.renderer, task.path, task.password, task.pageIndex, stop, task.timeLimitMs);
         preparedForThreads = true;
@@ -219,13 +229,31 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
                                        .arg(notes->first.value(0))
                                  : QString();
         };
-    result.outcome = convertPage(*document, job, stop);
+    result.outcome = task.toGivenDescriptor ? convertPageToDescriptor(*document, job, givenDescriptor, stop)
+                                            : convertPage(*document, job, stop);
     result.outcome.renderer = rendererName(task.renderer);
     if (!notes)
         notes = DrawingNotes::take();
     result.outcome.warnings = notes->first;
     result.outcome.warningCount = notes->count;
     result.outcome.drawingErrors = notes->errors;
+    return result;
+}
+
+// The pages drawn as single-page files joined into one, which appears whole
+// under its name or not at all. Nothing is drawn: the pages' compressed data
+// is copied as it is.
+TaskResult TaskExecutor::join(const PageTask &task)
+{
+    TaskResult result;
+    AtomicFile out(task.outputPath);
+    out.setSynced(task.synced);
+    QString why;
+    if (!out.open(true))
+        why = out.errorString();
+    else if (joinTiffPages(task.pieces, out.device(), &why) && !out.commit())
+        why = out.errorString();
+    result.outcome = failedOutcome(task, why.isEmpty() ? PageOutcome::Written : PageOutcome::WriteFailed, why);
     return result;
 }
 

@@ -22,10 +22,13 @@ public:
     explicit TaskExecutor(int memoryShare = 1, qint64 maxMemory = 0);
     ~TaskExecutor();
 
-    TaskResult run(const PageTask &task, const std::atomic<bool> &stop);
+    // givenDescriptor: what came with the task, for one that writes to it
+    // (PageTask::toGivenDescriptor); -1 when nothing did.
+    TaskResult run(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor = -1);
 
 private:
-    TaskResult convert(const PageTask &task, const std::atomic<bool> &stop);
+    TaskResult convert(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor);
+    static TaskResult join(const PageTask &task);
     TaskResult preview(const PageTask &task);
     void checkSizes(const PageTask &task, TaskResult &result);
 

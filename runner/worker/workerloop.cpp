@@ -14,16 +14,72 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <new>
+#include <vector>
+#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
+// Descriptors that came with the bytes read (SCM_RIGHTS): each belongs to
+// the task whose frame carried it, the one read next, and is closed after it.
+class GivenDescriptors
+{
+public:
+    ~GivenDescriptors() { closeAll(); }
+    void add(int fd) { held.push_back(fd); }
+    // The last one given, which the caller closes; the others are closed now.
+    int take()
+    {
+        const int last = held.empty() ? -1 : held.back();
+        if (!held.empty())
+            held.pop_back();
+        closeAll();
+        return last;
+    }
+
+private:
+    void closeAll()
+    {
+        for (int fd : held)
+            ::close(fd);
+        held.clear();
+    }
+    std::vector<int> held;
+};
+
+// Reads what the socket has, keeping any descriptors sent with it.
+ssize_t receive(char *buffer, size_t size, GivenDescriptors &given)
+{
+    iovec part{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(workerTaskFd, &message, MSG_CMSG_CLOEXEC);
+    if (n < 0)
+        return n;
+    for (cmsghdr *header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof(int));
+            given.add(fd);
+        }
+    }
+    return n;
+}
+
 // The next message's body, or nothing once the pipe has closed or carried
 // something that is not a frame.
-std::optional<QByteArray> readFrame(TaskProtocol::FrameReader &reader)
+std::optional<QByteArray> readFrame(TaskProtocol::FrameReader &reader, GivenDescriptors &given)
 {
     for (;;) {
         if (std::optional<QByteArray> body = reader.next())
@@ -31,7 +87,7 @@ std::optional<QByteArray> readFrame(TaskProtocol::FrameReader &reader)
         if (reader.broken())
             return std::nullopt;
         char buffer[65536];
-        const ssize_t n = ::read(workerTaskFd, buffer, sizeof buffer);
+        const ssize_t n = receive(buffer, sizeof buffer, given);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -97,7 +153,8 @@ int runWorkerLoop(const BeforeTask &beforeTask)
 #endif
 
     TaskProtocol::FrameReader reader;
-    const std::optional<QByteArray> first = readFrame(reader);
+    GivenDescriptors given;
+    const std::optional<QByteArray> first = readFrame(reader, given);
     const std::optional<TaskProtocol::Setup> setup = first ? TaskProtocol::readSetup(*first) : std::nullopt;
     if (!setup)
         return WorkerSetupFailed;
@@ -109,15 +166,22 @@ int runWorkerLoop(const BeforeTask &beforeTask)
         return WorkerPipeBroken;
 
     TaskExecutor executor(setup->memoryShare, setup->maxMemory);
-    while (const std::optional<QByteArray> body = readFrame(reader)) {
+    while (const std::optional<QByteArray> body = readFrame(reader, given)) {
         QString why;
         std::optional<PageTask> unreadable;
         const std::optional<PageTask> task = TaskProtocol::readTask(*body, &why, &unreadable);
-        if (!task && !unreadable)
+        const int descriptor = given.take();
+        if (!task && !unreadable) {
+            if (descriptor >= 0)
+                ::close(descriptor);
             return WorkerPipeBroken; // another version, or not a task: no answer it would take
+        }
         if (task && beforeTask)
-            beforeTask(*task);
-        const TaskResult result = task ? executor.run(*task, interruptFlag()) : unreadableTask(*unreadable, why);
+            beforeTask(*task, descriptor);
+        const TaskResult result =
+            task ? executor.run(*task, interruptFlag(), descriptor) : unreadableTask(*unreadable, why);
+        if (descriptor >= 0)
+            ::close(descriptor);
         if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(result)))
             return WorkerPipeBroken;
     }

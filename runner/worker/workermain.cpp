@@ -51,8 +51,10 @@ namespace {
 // the output folder, then draws the page as usual, so that a later page is
 // done first. <document>
 // is the program's number for the file (its place among the inputs), <page>
-// 0-based, "*" for every page, or "open" for the opening of the document
-// when its program checks it.
+// 0-based, "*" for every page, "open" for the opening of the document
+// when its program checks it, or "join" for the joining of its pages into
+// one file. A page for a descriptor its program gave (standard output) has
+// its half written there rather than into a temporary file.
 // A frame for the malformed messages: its length set from the body.
 QByteArray reframed(QByteArray bytes)
 {
@@ -96,15 +98,15 @@ void liveOn(int seconds)
     }
 }
 
-void misbehaveIfAsked(const PageTask &task)
+void misbehaveIfAsked(const PageTask &task, int givenDescriptor)
 {
     const QList<QByteArray> asked = qgetenv("VELLORAN_TEST_WORKER").split(' ');
     const QByteArray document = QByteArray::number(task.document) + ':';
-    const bool opening = task.kind == PageTask::Probe;
     const bool named = asked.size() == 2
-                       && (opening ? asked.at(1) == document + "open"
-                                   : asked.at(1) == document + QByteArray::number(task.pageIndex)
-                                         || asked.at(1) == document + '*');
+                       && (task.kind == PageTask::Probe  ? asked.at(1) == document + "open"
+                           : task.kind == PageTask::Join ? asked.at(1) == document + "join"
+                                                         : asked.at(1) == document + QByteArray::number(task.pageIndex)
+                                                               || asked.at(1) == document + '*');
     if (!named)
         return;
     if (asked.at(0) == "late") {
@@ -114,9 +116,11 @@ void misbehaveIfAsked(const PageTask &task)
             usleep(10000);
         return;
     }
-    auto *file = task.outputPath.isEmpty() ? nullptr : new AtomicFile(task.outputPath);
+    auto *file = task.outputPath.isEmpty() || task.toGivenDescriptor ? nullptr : new AtomicFile(task.outputPath);
     if (file && file->open())
         file->device().write(QByteArray(4096, 'x'));
+    if (task.toGivenDescriptor && givenDescriptor >= 0)
+        [[maybe_unused]] const ssize_t written = ::write(givenDescriptor, QByteArray(4096, 'x').constData(), 4096);
     if (const QByteArray message = untrustedMessage(asked.at(0), task); !message.isEmpty()) {
         TaskProtocol::sendAll(workerResultFd, message);
         liveOn(20);

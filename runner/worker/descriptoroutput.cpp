@@ -1,4 +1,4 @@
-#include "cli/standardoutput.h"
+#include "runner/worker/descriptoroutput.h"
 
 #include "engine/image/rowencoder.h"
 
@@ -11,14 +11,18 @@
 
 namespace {
 
-// Standard output written straight through write(2), so that a failure says
+// The descriptor written straight through write(2), so that a failure says
 // why: QFile on a descriptor answers a broken pipe with "Unknown error" once
 // its buffer is flushed. SIGPIPE is ignored (interruptflag), so a reader that
 // went away shows as EPIPE.
-class StandardOutputDevice : public QIODevice
+class DescriptorDevice : public QIODevice
 {
 public:
-    StandardOutputDevice() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    explicit DescriptorDevice(int descriptor)
+        : descriptor(descriptor)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
     bool isSequential() const override { return true; }
 
 protected:
@@ -27,7 +31,7 @@ protected:
     {
         qint64 done = 0;
         while (done < size) {
-            const ssize_t n = ::write(STDOUT_FILENO, data + done, size_t(size - done));
+            const ssize_t n = ::write(descriptor, data + done, size_t(size - done));
             if (n > 0) {
                 done += n;
             } else if (n < 0 && errno != EINTR) {
@@ -40,6 +44,9 @@ protected:
         }
         return done;
     }
+
+private:
+    const int descriptor;
 };
 
 PageOutcome &writeFailed(PageOutcome &outcome, const QString &why)
@@ -51,10 +58,10 @@ PageOutcome &writeFailed(PageOutcome &outcome, const QString &why)
 
 } // namespace
 
-PageOutcome convertPageToStandardOutput(const RenderDocument &document, const PageJob &job,
-                                        const std::atomic<bool> &stop)
+PageOutcome convertPageToDescriptor(const RenderDocument &document, const PageJob &job, int descriptor,
+                                    const std::atomic<bool> &stop)
 {
-    StandardOutputDevice out;
+    DescriptorDevice out(descriptor);
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
     PageOutcome outcome;
     if (!formatFacts(job.format).streams) {

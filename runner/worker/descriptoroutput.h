@@ -1,0 +1,21 @@
+#ifndef DESCRIPTOROUTPUT_H
+#define DESCRIPTOROUTPUT_H
+
+#include "engine/pageoutcome.h"
+#include "engine/pagepipeline.h"
+
+#include <atomic>
+
+class RenderDocument;
+
+// Converts one page through the page pipeline onto a descriptor its program
+// gave the worker (its standard output, for -o -), as the rows come, for a
+// pipe. Nothing there can appear whole or not at all: a page that fails
+// midway, or whose worker dies, leaves what was written so far, and its
+// outcome says it failed. BMP and TIFF go back to earlier bytes to finish
+// (BMP's rows run bottom-up, TIFF's header points at its directory), so they
+// are made in memory first.
+PageOutcome convertPageToDescriptor(const RenderDocument &document, const PageJob &job, int descriptor,
+                                    const std::atomic<bool> &stop);
+
+#endif // DESCRIPTOROUTPUT_H
