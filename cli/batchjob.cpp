@@ -4,7 +4,7 @@
 #include "engine/nativepath.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
-#include "engine/render/pdfdocument.h"
+#include "engine/render/pdfstatus.h"
 #include "engine/render/renderer.h"
 #include "runner/worker/taskexecutor.h"
 

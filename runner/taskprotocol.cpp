@@ -63,7 +63,7 @@ Enum takeEnum(QDataStream &in)
 
 // Raw rows rather than QDataStream's PNG: a preview crosses the pipe in the
 // time a copy takes.
-void put(QDataStream &out, const QImage &image)
+void put(QDataStream &out, const PixelImage &image)
 {
     out << qint32(image.width()) << qint32(image.height()) << qint32(image.format());
     if (image.isNull())
@@ -73,19 +73,21 @@ void put(QDataStream &out, const QImage &image)
         out.writeRawData(reinterpret_cast<const char *>(image.constScanLine(y)), int(rowBytes));
 }
 
-QImage takeImage(QDataStream &in)
+PixelImage takeImage(QDataStream &in)
 {
     qint32 width = 0, height = 0, format = 0;
     in >> width >> height >> format;
-    if (width <= 0 || height <= 0 || format <= QImage::Format_Invalid || format >= QImage::NImageFormats)
-        return QImage();
-    QImage image(width, height, QImage::Format(format));
-    if (image.isNull() || qint64(image.bytesPerLine()) * height > maxBodyBytes)
-        return QImage();
+    // Nothing allocated for more than a message can hold.
+    if (width <= 0 || height <= 0 || !PixelImage::knownFormat(format)
+        || qint64(width) * PixelImage::bytesPerPixel(PixelImage::Format(format)) * height > maxBodyBytes)
+        return PixelImage();
+    PixelImage image(width, height, PixelImage::Format(format));
+    if (image.isNull())
+        return PixelImage();
     for (int y = 0; y < height; ++y)
         if (in.readRawData(reinterpret_cast<char *>(image.scanLine(y)), int(image.bytesPerLine()))
             != image.bytesPerLine())
-            return QImage();
+            return PixelImage();
     return image;
 }
 

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,10 +81,10 @@ TaskResult resultWithImage()
     result.outcome.outputPath = QStringLiteral("/out/x_8.png");
     result.outcome.detail = QStringLiteral("a detail with\nnew lines");
     result.outcome.redoneBecause = QStringLiteral("cut short");
-    result.image = QImage(3, 2, QImage::Format_RGB32);
+    result.image = PixelImage(3, 2, PixelImage::Rgb32);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
-            result.image.setPixel(x, y, qRgb(40 * x, 100 * y, 7));
+            reinterpret_cast<QRgb *>(result.image.scanLine(y))[x] = qRgb(40 * x, 100 * y, 7);
     result.loadStatus = PdfLoadStatus::Locked;
     result.rendererStatus = PdfLoadStatus::Loaded;
     result.pageCount = 12;
@@ -169,7 +170,7 @@ void TestRunner::framesSurviveAnySplit()
     QCOMPARE(setupBack->outputFolders, setup.outputFolders);
     QCOMPARE(fieldsOf(*taskBack), fieldsOf(task)); // the path's bytes that are not UTF-8 too
     QCOMPARE(fieldsOf(*resultBack), fieldsOf(result));
-    QCOMPARE(resultBack->image, result.image);
+    QCOMPARE(QImage(resultBack->image), QImage(result.image));
 }
 
 // Bytes that are not this protocol are never taken for a message.
