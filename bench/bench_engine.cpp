@@ -279,6 +279,9 @@ int convertAll(const Poppler::Document *document, int dpi, const QString &extens
 
 int main(int argc, char **argv)
 {
+    // The back-ends' modules beside the build tree's worker.
+    if (qEnvironmentVariableIsEmpty("VELLORAN_WORKER"))
+        qputenv("VELLORAN_WORKER", VELLORAN_WORKER_PATH);
     QGuiApplication app(argc, argv);
     QImageReader::setAllocationLimit(0);
     const QStringList args = app.arguments().mid(1);

@@ -7,7 +7,7 @@
 #include "engine/image/pixelconvert.h"
 #include "engine/image/rowencoder.h"
 #include "engine/pixelsize.h"
-#include "engine/render/renderer.h"
+#include "engine/render/renderdocument.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -29,6 +29,9 @@ double cpuSeconds()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The back-ends' modules beside the build tree's worker.
+    if (qEnvironmentVariableIsEmpty("VELLORAN_WORKER"))
+        qputenv("VELLORAN_WORKER", VELLORAN_WORKER_PATH);
     const QStringList args = app.arguments().mid(1);
     if (args.size() < 4 || args.at(0) != QLatin1String("split")) {
         std::fprintf(stderr, "usage: bench_renderer split <pdf> <dpi> <jpg|png|tiff|bmp> [mupdf|poppler]\n");
@@ -51,7 +54,7 @@ int main(int argc, char **argv)
         const std::unique_ptr<RowEncoder> encoder = makeEncoder(*format);
         double start = cpuSeconds();
         // Drawn in the layout the encoder takes, as a run draws it.
-        const QImage image = page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
+        const PixelImage image = page->render(dpi, QRect(0, 0, size.width, size.height), notStopped,
                                           QDeadlineTimer(QDeadlineTimer::Forever),
                                           imageFormatFor(encoder->layoutFor(PixelMode::Color)));
         drawing += cpuSeconds() - start;

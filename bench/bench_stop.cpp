@@ -13,7 +13,7 @@
 #include "engine/image/webpencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
-#include "engine/render/renderer.h"
+#include "engine/render/renderdocument.h"
 #include "support/drawingpdf.h"
 
 #include <QBuffer>
@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -167,6 +168,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // QPdfWriter needs a platform, not a screen
+    // The back-ends' modules beside the build tree's worker.
+    if (qEnvironmentVariableIsEmpty("VELLORAN_WORKER"))
+        qputenv("VELLORAN_WORKER", VELLORAN_WORKER_PATH);
     QGuiApplication app(argc, argv);
     const QString cli = app.arguments().value(1);
     const int repeats = qMax(1, qEnvironmentVariableIntValue("REPEATS") > 0 ? qEnvironmentVariableIntValue("REPEATS") : 3);

@@ -4,6 +4,7 @@
 #include "engine/nativepath.h"
 #include "engine/outputname.h"
 #include "engine/pagelist.h"
+#include "engine/render/pdfstatus.h"
 #include "engine/render/renderer.h"
 
 #include <QDir>

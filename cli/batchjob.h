@@ -9,7 +9,8 @@
 
 #include <functional>
 
-#include "engine/image/rowencoder.h"
+#include "engine/image/encoderoptions.h"
+#include "engine/image/imageformat.h"
 #include "engine/render/renderer.h"
 #include "engine/nametemplate.h"
 #include "engine/pdftoppmsize.h"

@@ -2,6 +2,8 @@
 # CMAKE_INSTALL_PREFIX and DESTDIR:
 #   bin/velloran, bin/velloran-cli
 #   libexec/velloran/velloran-worker        (draws the pages of both, found from bin/)
+#   libexec/velloran/velloran-poppler.so    (the back-ends' modules, which the worker
+#   libexec/velloran/velloran-mupdf.so       loads from its own folder on first use)
 #   share/velloran/Velloran.chm            (Help > Manual, found from bin/)
 #   share/applications/velloran.desktop     (menu entry, "Open with")
 #   share/metainfo/*.metainfo.xml           (software centres)
@@ -9,7 +11,7 @@
 #   share/man/man1/velloran.1.gz, velloran-cli.1.gz  (.gz where gzip is found)
 # The command line alone, for machines without a desktop, is the component
 # "cli": build the target velloran-cli, then
-#   cmake --install <build> --component cli   (bin/velloran-cli, its worker and its manual page)
+#   cmake --install <build> --component cli   (bin/velloran-cli, its worker, the modules and its manual page)
 #   share/doc/velloran/copyright, changelog.gz
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/ManPages.cmake)
@@ -37,6 +39,14 @@ if(TARGET velloran-cli)
 endif()
 # In the cli component, which a whole install includes too: both programs need it.
 install(TARGETS velloran-worker RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/velloran COMPONENT cli)
+# Beside the worker, which looks for them in its own folder (engine/helperfolder).
+# Loaded, not run: not executable, as Debian has shared objects.
+set(backend_modules velloran-poppler)
+if(TARGET velloran-mupdf)
+    list(APPEND backend_modules velloran-mupdf)
+endif()
+install(TARGETS ${backend_modules} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/velloran
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT cli)
 # libexec/velloran/poppler-compat/pdftoppm and pdfinfo: velloran-cli under
 # their names, off the default PATH, for scripts that put this folder first in
 # theirs (pdf2image asks pdfinfo for the page count, then runs pdftoppm).

@@ -26,4 +26,12 @@ int bandRows(int width, int height, qint64 budgetBytes);
 // Bytes of the 32-bit bitmap of one band.
 qint64 bandBytes(int width, int rows);
 
+// The threads that may draw bands of one page when pagesLeft pages remain
+// for threads in all: fewer pages than threads leaves some without a page
+// of their own, and they draw bands of the last ones (engine/parallelbands).
+inline int bandThreadShare(int threads, int pagesLeft)
+{
+    return qMax(1, threads / qMax(1, pagesLeft));
+}
+
 #endif // BANDPLAN_H

@@ -6,8 +6,7 @@
 #include "engine/memorybudget.h"
 #include "engine/parallelbands.h"
 #include "engine/pixelsize.h"
-#include "engine/render/popplerrenderer.h"
-#include "engine/render/renderer.h"
+#include "engine/render/renderdocument.h"
 
 #include <functional>
 
@@ -101,7 +100,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
     const qint64 bandMemory = bandBytes(width, banded ? rows + 2 * bandMargin : rows);
     EncodeSettings settings{width, height, job.resolution, job.quality, job.mode, job.encoder, qMax(1, job.bandThreads)};
     // Drawn, where the renderer can, in the layout the encoder takes best.
-    const QImage::Format wanted = imageFormatFor(encoder.layoutFor(job.mode));
+    const PixelImage::Format wanted = imageFormatFor(encoder.layoutFor(job.mode));
     const qint64 encoderMemory = encoder.bytesHeld(settings);
     const int bandCount = (height + rows - 1) / rows;
     const int drawingThreads = banded && job.openCopy ? qBound(1, job.bandThreads, bandCount) : 1;
@@ -139,7 +138,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             return finish(outcome, PageOutcome::Stopped);
         const int bandHeight = qMin(rows, height - top);
         const int above = banded ? qMin(top, bandMargin) : 0;
-        const QImage image = parallel ? parallel->take(band) : drawBand(page, band);
+        const PixelImage image = parallel ? parallel->take(band) : drawBand(page, band);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         if (deadline.hasExpired())

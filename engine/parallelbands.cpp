@@ -37,7 +37,7 @@ int ParallelBands::claim()
     return nextToDraw++;
 }
 
-void ParallelBands::store(int band, QImage image)
+void ParallelBands::store(int band, PixelImage image)
 {
     {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -62,13 +62,13 @@ void ParallelBands::help(int pageIndex)
             continue;
         }
         lock.unlock();
-        QImage image = draw(*own, band);
+        PixelImage image = draw(*own, band);
         store(band, std::move(image));
         lock.lock();
     }
 }
 
-QImage ParallelBands::take(int band)
+PixelImage ParallelBands::take(int band)
 {
     std::unique_lock<std::mutex> lock(mutex);
     // The band before has been written: its memory is free for the next one.
@@ -77,14 +77,14 @@ QImage ParallelBands::take(int band)
     while (true) {
         const auto found = drawn.find(band);
         if (found != drawn.end()) {
-            QImage image = std::move(found->second);
+            PixelImage image = std::move(found->second);
             drawn.erase(found);
             return image;
         }
         const int mine = claim();
         if (mine >= 0) {
             lock.unlock();
-            QImage image = draw(page, mine);
+            PixelImage image = draw(page, mine);
             store(mine, std::move(image));
             lock.lock();
             continue;

@@ -1,9 +1,9 @@
 #ifndef PARALLELBANDS_H
 #define PARALLELBANDS_H
 
-#include "engine/render/renderer.h"
+#include "engine/bandplan.h"
+#include "engine/render/renderdocument.h"
 
-#include <QImage>
 #include <QRect>
 
 #include <condition_variable>
@@ -19,20 +19,12 @@
 // helper thread opens a copy of its own. The bands are the same regions a
 // single thread draws, so the bytes are the same; at most one band a thread
 // is held at a time, which the caller counts against the memory budget.
-// The threads that may draw bands of one page when pagesLeft pages remain
-// for threads in all: fewer pages than threads leaves some without a page
-// of their own, and they draw bands of the last ones.
-inline int bandThreadShare(int threads, int pagesLeft)
-{
-    return qMax(1, threads / qMax(1, pagesLeft));
-}
-
 class ParallelBands
 {
 public:
     using OpenCopy = std::function<std::unique_ptr<RenderDocument>()>;
     // Draws band i of the page: the same function for every thread.
-    using DrawBand = std::function<QImage(const RenderPage &page, int band)>;
+    using DrawBand = std::function<PixelImage(const RenderPage &page, int band)>;
 
     ParallelBands(const RenderPage &page, int pageIndex, int bandCount, int helpers, OpenCopy openCopy,
                   DrawBand draw);
@@ -42,12 +34,12 @@ public:
 
     // Band i, once drawn (by this thread meanwhile, when one is free to draw);
     // a null image when drawing it failed. Bands are taken in order.
-    QImage take(int band);
+    PixelImage take(int band);
 
 private:
     int claim(); // the next band to draw, or -1; with the lock held
     void help(int pageIndex);
-    void store(int band, QImage image);
+    void store(int band, PixelImage image);
 
     const RenderPage &page;
     const int bandCount;
@@ -60,7 +52,7 @@ private:
     int nextToDraw = 0;
     int nextToTake = 0;
     bool abandoned = false;
-    std::map<int, QImage> drawn;
+    std::map<int, PixelImage> drawn;
     std::vector<std::thread> threads;
 };
 

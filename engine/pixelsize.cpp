@@ -43,3 +43,14 @@ double resolutionForLongestSide(const QSizeF &points, int longestSide)
     const double longest = std::max(points.width(), points.height());
     return longest > 0 ? longestSide * 72.0 / longest : 0.0;
 }
+
+double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea)
+{
+    constexpr double onePixelPerPoint = 72.0;
+    const double bytes = double(sizeAt72Dpi.width()) * 4.0 * double(sizeAt72Dpi.height());
+    if (bytes <= double(maxPreviewBitmapBytes) || fitArea.isEmpty())
+        return onePixelPerPoint;
+    const double scale = std::min(double(fitArea.width()) / sizeAt72Dpi.width(),
+                                  double(fitArea.height()) / sizeAt72Dpi.height());
+    return onePixelPerPoint * scale;
+}

@@ -1,6 +1,7 @@
 #ifndef PIXELSIZE_H
 #define PIXELSIZE_H
 
+#include <QSize>
 #include <QSizeF>
 
 // A page's size in pixels at a resolution, computed in floating point so that
@@ -33,5 +34,12 @@ double resolutionToFit(const QSizeF &points, int maxWidth, int maxHeight);
 
 // The resolution at which the page's longer side is longestSide pixels.
 double resolutionForLongestSide(const QSizeF &points, int longestSide);
+
+// Resolution for the window's preview: 72 dpi, one pixel per point, unless
+// that bitmap would pass maxPreviewBitmapBytes (a poster-sized page); then the
+// resolution at which the page just fills fitArea, so no more is drawn than
+// is shown.
+constexpr qint64 maxPreviewBitmapBytes = qint64(64) << 20;
+double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea);
 
 #endif // PIXELSIZE_H

@@ -1,7 +1,7 @@
 #include "runner/pagerunner.h"
 
 #include "engine/nativepath.h"
-#include "engine/parallelbands.h"
+#include "engine/bandplan.h"
 #include "runner/worker.h"
 
 #include <QElapsedTimer>

@@ -3,15 +3,13 @@
 
 #include "engine/image/encoderoptions.h"
 #include "engine/image/imageformat.h"
-#include "engine/image/rowencoder.h"
 #include "engine/pageoutcome.h"
 #include "engine/pdftoppmsize.h"
+#include "engine/pixelimage.h"
 #include "engine/render/documentinfo.h"
-#include "engine/render/pdfdocument.h"
 #include "engine/render/renderer.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -85,7 +83,7 @@ struct PageTask
 struct TaskResult
 {
     PageOutcome outcome;
-    QImage image;
+    PixelImage image;
     PdfLoadStatus loadStatus = PdfLoadStatus::Failed;     // Probe, by Poppler
     PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // Probe, by the task's renderer
     int pageCount = 0;

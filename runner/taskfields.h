@@ -4,7 +4,6 @@
 #include "runner/taskprotocol.h"
 
 #include <QByteArray>
-#include <QImage>
 #include <QList>
 #include <QRect>
 #include <QSize>
@@ -232,7 +231,7 @@ Of<M, TaskProtocol::Ready> fields(V &v, M &r)
 // Whether a field's type is visited through a list of its own.
 template<typename T>
 constexpr bool hasFields = std::is_class_v<T> && !std::is_same_v<T, QString> && !std::is_same_v<T, QByteArray>
-                           && !std::is_same_v<T, QImage> && !std::is_same_v<T, QRect> && !std::is_same_v<T, QSize>;
+                           && !std::is_same_v<T, PixelImage> && !std::is_same_v<T, QRect> && !std::is_same_v<T, QSize>;
 
 // What every visitor shares: the name of the field in hand within the
 // structs and lists it is in ("options.box", "info.pages[1].rotation"), and

@@ -31,7 +31,7 @@ public:
             into(field, value);
         else if constexpr (std::is_same_v<T, QString>)
             out << nativePath(value); // a path that is not UTF-8 keeps its bytes
-        else if constexpr (std::is_same_v<T, QImage>)
+        else if constexpr (std::is_same_v<T, PixelImage>)
             putImage(value);
         else if constexpr (std::is_enum_v<T> || std::is_same_v<T, int>)
             out << qint32(value);
@@ -54,7 +54,7 @@ public:
 private:
     // Raw rows rather than QDataStream's PNG: a preview crosses the pipe in
     // the time a copy takes.
-    void putImage(const QImage &image)
+    void putImage(const PixelImage &image)
     {
         out << qint32(image.width()) << qint32(image.height()) << qint32(image.format());
         for (int y = 0; y < image.height(); ++y)
@@ -87,7 +87,7 @@ public:
             QByteArray bytes;
             in >> bytes;
             value = bytes.isNull() ? QString() : pathFromNative(bytes); // a null text stays null
-        } else if constexpr (std::is_same_v<T, QImage>) {
+        } else if constexpr (std::is_same_v<T, PixelImage>) {
             takeImage(field, value);
         } else {
             in >> value;
@@ -157,20 +157,21 @@ private:
             refusal = QStringLiteral("field %1: value %2 out of range").arg(name(field), value);
     }
     // No rows for no image; rows no longer than what is left of the body.
-    void takeImage(const char *field, QImage &image)
+    void takeImage(const char *field, PixelImage &image)
     {
         qint32 width = 0, height = 0, format = 0;
         in >> width >> height >> format;
-        image = QImage();
+        image = PixelImage();
         if (!within(field, width, TaskFields::nonNegative) || !within(field, height, TaskFields::nonNegative)
-            || !within(field, format, {QImage::Format_Invalid, QImage::NImageFormats - 1}) || width == 0
-            || height == 0 || format == QImage::Format_Invalid)
+            || width == 0 || height == 0 || format == PixelImage::Invalid)
             return;
-        const QImage::Format pixels = QImage::Format(format);
-        const qint64 rowBytes = ((qint64(width) * QImage::toPixelFormat(pixels).bitsPerPixel() + 31) >> 5) << 2;
+        if (!PixelImage::knownFormat(format))
+            return refuse(field, QString::number(format));
+        const PixelImage::Format pixels = PixelImage::Format(format);
+        const qint64 rowBytes = (qint64(width) * PixelImage::bytesPerPixel(pixels) + 3) / 4 * 4;
         if (rowBytes * height > in.device()->bytesAvailable())
             return refuse(field, QStringLiteral("%1x%2").arg(width).arg(height));
-        image = QImage(width, height, pixels);
+        image = PixelImage(width, height, pixels);
         for (int y = 0; y < height && !image.isNull(); ++y)
             if (in.readRawData(reinterpret_cast<char *>(image.scanLine(y)), int(rowBytes)) != rowBytes)
                 in.setStatus(QDataStream::ReadPastEnd);

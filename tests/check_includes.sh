@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Checks which way the parts of the program may depend on each other, by the
 # includes of the source tree.
-# Usage: check_includes.sh SOURCE_ROOT QT_WIDGETS_INCLUDE_DIR [POPPLER_CORE_INCLUDE_DIR]
+# Usage: check_includes.sh SOURCE_ROOT QT_WIDGETS_INCLUDE_DIR [POPPLER_CORE_INCLUDE_DIR [ENGINE_LIBRARIES]]
+# ENGINE_LIBRARIES: the engine's libraries and their files, as
+# engine/CMakeLists.txt writes them (build/engine-libraries.txt).
 # Prints every include that breaks a rule and exits 1 when there is one.
 set -euo pipefail
 root=$1
 widgets_dir=$2
 poppler_core_dir=${3:-/usr/include/poppler}
+engine_libraries=${4:-}
 cd "$root"
 
 failures=0
@@ -89,23 +92,58 @@ while IFS= read -r line; do
     fi
 done < <(includes app config document conversion engine cli)
 
-# Nothing but a worker draws a page: only the runner starts processes, and
-# neither the window nor the command line includes anything that draws.
-drawing_headers='^engine/(pagepipeline|parallelbands)\.h$|^engine/render/(sharedopening|pagerenderer|popplerview)\.h$'
+# Only the runner starts processes.
 while IFS= read -r line; do
     [ -n "$line" ] || continue
     name=$(target "$line")
     if [[ $name == spawn.h || $name == sys/wait.h ]] && ! [[ $line == runner/* ]]; then
         fail "$(where "$line")" "$name outside the runner: only the runner starts processes"
     fi
-    if [[ $name =~ $drawing_headers ]]; then
-        if [[ $line =~ $window_folders ]]; then
-            fail "$(where "$line")" "the window includes $name: only a worker draws a page"
-        elif [[ $line == cli/* ]]; then
-            fail "$(where "$line")" "the command line includes $name: only a worker draws a page"
-        fi
-    fi
 done < <(includes app config document conversion engine cli runner)
+
+# The engine's libraries, each file's from engine/CMakeLists.txt's lists:
+# PLAIN (what the programs link), DRAWING (the worker's side only),
+# POPPLER_MODULE and MUPDF_MODULE (the back-ends' modules, which the rest
+# reaches through render/backendmodule.h alone), POPPLER_QT (the tests'
+# reference on Poppler's Qt interface).
+declare -A library_of=()
+if [ -n "$engine_libraries" ]; then
+    while IFS='=' read -r library files; do
+        for file in $files; do library_of[$file]=$library; done
+    done <"$engine_libraries"
+fi
+# What a file of each library may include of the engine.
+may_include() {
+    case "$1:$2" in
+    PLAIN:PLAIN | DRAWING:PLAIN | DRAWING:DRAWING) return 0 ;;
+    POPPLER_MODULE:PLAIN | POPPLER_MODULE:DRAWING | POPPLER_MODULE:POPPLER_MODULE) return 0 ;;
+    MUPDF_MODULE:PLAIN | MUPDF_MODULE:DRAWING | MUPDF_MODULE:MUPDF_MODULE) return 0 ;;
+    POPPLER_QT:PLAIN | POPPLER_QT:DRAWING | POPPLER_QT:POPPLER_QT) return 0 ;;
+    esac
+    return 1
+}
+if [ -n "$engine_libraries" ]; then
+    while IFS= read -r line; do
+        [ -n "$line" ] || continue
+        name=$(target "$line")
+        from=${library_of[${line%%:*}]:-}
+        to=${library_of[$name]:-}
+        [ -n "$from" ] && [ -n "$to" ] || continue
+        may_include "$from" "$to" ||
+            fail "$(where "$line")" "the engine's $from library includes $name of $to"
+    done < <(includes engine)
+
+    # Nothing but a worker draws a page: the programs' folders and the
+    # runner's programs' side include the plain library's headers alone.
+    while IFS= read -r line; do
+        [ -n "$line" ] || continue
+        [[ $line == runner/worker/* ]] && continue
+        name=$(target "$line")
+        to=${library_of[$name]:-}
+        [ -n "$to" ] && [ "$to" != PLAIN ] || continue
+        fail "$(where "$line")" "$name is of the engine's $to library: a program includes the plain library's headers only"
+    done < <(includes app config document conversion cli runner)
+fi
 
 # The runner's two halves: the programs' side (runner/) and the worker's
 # (runner/worker/) share only the protocol; nothing but the worker's side
@@ -118,27 +156,43 @@ while IFS= read -r line; do
     fi
 done < <(includes app config document conversion engine cli runner)
 
-# The renderer interface names no library: renderer.h includes Qt's and the
-# standard library's headers and the plain types beside it (pdfstatus.h,
-# rendererkind.h), never a library's header or a back-end's wrapper
-# (pdfdocument.h, pagerenderer.h, popplerrenderer.h, ...), and declares
-# nothing of a library's types. Each back-end describes itself in its own files.
-renderer_h=engine/render/renderer.h
-renderer_plain='^engine/render/(pdfstatus|rendererkind)\.h$'
+# The renderer interface names no library: renderer.h (the back-ends as the
+# programs know them), renderdocument.h (what the pipeline draws through),
+# rendererbackend.h (the descriptions) and backendmodule.h (what a module
+# gives) include Qt's and the standard library's headers and the plain types
+# beside them, never a library's header or a back-end's own files
+# (pdfdocument.h, popplerrenderer.h, ...), and declare nothing of a
+# library's types. Each back-end describes itself in its own files.
+interface_plain='^engine/(pixelimage|drawingnotes|projectversion|render/(pdfstatus|rendererkind|renderer|documentinfo|renderdocument))\.h$'
+for interface in engine/render/renderer.h engine/render/renderdocument.h engine/render/rendererbackend.h \
+                 engine/render/backendmodule.h; do
+    while IFS= read -r line; do
+        [ -n "$line" ] || continue
+        name=$(target "$line")
+        if [[ $line =~ include[[:space:]]*\" ]]; then
+            [[ $name =~ $interface_plain ]] ||
+                fail "$(where "$line")" "the renderer interface includes $name: only plain types may be included there"
+        elif ! [[ $name =~ ^Q[A-Za-z]*$ || $name =~ ^[a-z_]+$ ]]; then
+            fail "$(where "$line")" "the renderer interface includes the library header $name"
+        fi
+    done < <(includes "$interface")
+    while IFS= read -r line; do
+        [ -n "$line" ] || continue
+        fail "$interface:${line%%:*}" "the renderer interface names a library's type: ${line#*:}"
+    done < <(grep -nE '(Poppler::|\<fz_[a-z]|\<pdf_[a-z])' "$interface" || true)
+done
+
+# What is particular to a library is said in its back-end's description and
+# read from there: outside its own files, the engine and the worker's side
+# (the pipeline, the shared opening, the task executor, the worker loop) name
+# neither a back-end's kind nor a library's types or calls.
+backend_files='^engine/render/(popplerbackend|mupdfbackend|popplerrenderer|popplerinfo|mupdfrenderer|pdfdocument|pagerenderer|popplerview|rendererbackend)\.(cpp|h):'
 while IFS= read -r line; do
     [ -n "$line" ] || continue
-    name=$(target "$line")
-    if [[ $line =~ include[[:space:]]*\" ]]; then
-        [[ $name =~ $renderer_plain ]] ||
-            fail "$(where "$line")" "the renderer interface includes $name: only plain types may be included there"
-    elif ! [[ $name =~ ^Q[A-Za-z]*$ || $name =~ ^[a-z_]+$ ]]; then
-        fail "$(where "$line")" "the renderer interface includes the library header $name"
-    fi
-done < <(includes "$renderer_h")
-while IFS= read -r line; do
-    [ -n "$line" ] || continue
-    fail "$renderer_h:${line%%:*}" "the renderer interface names a library's type: ${line#*:}"
-done < <(grep -nE '(Poppler::|\<fz_[a-z]|\<pdf_[a-z])' "$renderer_h" || true)
+    [[ $line =~ $backend_files ]] && continue
+    fail "$(where "$line")" "names a back-end of its own accord: ${line#*:*:}"
+done < <(find engine runner/worker -type f \( -name '*.cpp' -o -name '*.h' \) -print0 |
+         xargs -0 grep -HnE 'RendererKind::(Poppler|MuPdf)|Poppler::|\<fz_[a-z]+\(|\<pdf_[a-z]+\(' | grep -vE ':[0-9]+:[[:space:]]*//' || true)
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures include(s) break the layout's rules (docs/ARCHITECTURE.md)"

@@ -39,7 +39,10 @@ endforeach()
 if(TARGET velloran-cli)
     list(APPEND expected bin/velloran-cli)
     list(APPEND expected libexec/velloran/velloran-worker libexec/velloran/poppler-compat/pdfinfo
-         libexec/velloran/poppler-compat/pdftoppm)
+         libexec/velloran/poppler-compat/pdftoppm libexec/velloran/velloran-poppler.so)
+    if(TARGET velloran-mupdf)
+        list(APPEND expected libexec/velloran/velloran-mupdf.so)
+    endif()
 endif()
 if(VELLORAN_MANUAL_CHM)
     list(APPEND expected share/velloran/Velloran.chm)
@@ -64,7 +67,10 @@ add_test(NAME install_files
 # The command line alone (component "cli"): the program and its manual page.
 if(TARGET velloran-cli)
     set(expected_cli bin/velloran-cli libexec/velloran/poppler-compat/pdfinfo libexec/velloran/poppler-compat/pdftoppm
-        libexec/velloran/velloran-worker)
+        libexec/velloran/velloran-mupdf.so libexec/velloran/velloran-poppler.so libexec/velloran/velloran-worker)
+    if(NOT TARGET velloran-mupdf)
+        list(REMOVE_ITEM expected_cli libexec/velloran/velloran-mupdf.so)
+    endif()
     if(VELLORAN_CLI_MAN_PAGE)
         get_filename_component(name ${VELLORAN_CLI_MAN_PAGE} NAME)
         list(APPEND expected_cli share/man/man1/${name})

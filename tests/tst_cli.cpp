@@ -5,7 +5,7 @@
 #include "conversion/process.h"
 #include "engine/pagelist.h"
 #include "engine/render/pdfdocument.h"
-#include "engine/render/renderer.h"
+#include "engine/render/renderdocument.h"
 #include "support/warnings.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"

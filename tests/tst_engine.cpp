@@ -7,7 +7,7 @@
 #include "engine/render/popplerview.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pdfdocument.h"
-#include "engine/render/renderer.h"
+#include "engine/render/renderdocument.h"
 #include "support/drawingpdf.h"
 #include "support/pdfmaker.h"
 

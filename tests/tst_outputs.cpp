@@ -367,8 +367,8 @@ void TstOutputs::packedRowsWriteTheSameBytes()
             row[x] = mode == PixelMode::Color ? 0xff000000 | noise : qRgb(int(level), int(level), int(level));
         }
     }
-    const QImage packed = image.convertToFormat(imageFormatFor(layout));
-    QCOMPARE(packed.format(), imageFormatFor(layout));
+    const QImage packed = image.convertToFormat(QImage::Format(imageFormatFor(layout)));
+    QCOMPARE(int(packed.format()), int(imageFormatFor(layout)));
     QVERIFY(packed.bytesPerLine() > packedRowBytes(mode, width)); // padded
 
     QByteArray written[2];

@@ -1,6 +1,6 @@
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
-#include "engine/render/renderer.h"
+#include "engine/render/renderdocument.h"
 #include "engine/render/rendererbackend.h"
 #include "support/warnings.h"
 #include "support/drawingpdf.h"
@@ -74,7 +74,7 @@ bool writeOptionsPdf(const QString &path)
 const std::atomic<bool> notStopped{false};
 
 QImage drawWhole(const RenderDocument &document, int pageIndex, double dpi,
-                 QImage::Format wanted = QImage::Format_RGB32)
+                 PixelImage::Format wanted = PixelImage::Rgb32)
 {
     const std::unique_ptr<RenderPage> page = document.page(pageIndex);
     const PixelSize size = pixelSizeAt(page->sizeInPoints(), dpi);
@@ -250,7 +250,7 @@ void TestRenderer::samePixelsAsMutool()
 
     const RenderOpenResult opened = openForRendering(RendererKind::MuPdf, path(file), QByteArray());
     QVERIFY(opened.document);
-    const QImage packed = drawWhole(*opened.document, 0, dpi, format);
+    const QImage packed = drawWhole(*opened.document, 0, dpi, PixelImage::Format(format));
     QCOMPARE(packed.format(), format);
     const QImage drawn = packed.convertToFormat(QImage::Format_RGB32);
     QVERIFY(!drawn.isNull());
@@ -615,12 +615,11 @@ void TestRenderer::refusalsWordedFromAbilities()
     QFETCH(QStringList, others);
     QFETCH(QString, refusal);
 
-    const auto opens = [](const QString &, const QByteArray &, const RenderOptions &) { return RenderOpenResult(); };
     const RendererAbilities everything{everyBox, true, true, true, true};
-    const RendererBackEnd narrow{RendererKind::Poppler, "narrow", "Narrow's drawing", can, 0, opens};
-    const RendererBackEnd wide{RendererKind::MuPdf, "wide", "Wide's drawing", everything, 0, opens};
-    const RendererBackEnd also{RendererKind::MuPdf, "also", "Also's drawing", everything, 0, opens};
-    const RendererBackEnd gone{RendererKind::MuPdf, "gone", "Gone's drawing", everything, 0, nullptr};
+    const RendererBackEnd narrow{RendererKind::Poppler, "narrow", "Narrow's drawing", can, 0, "narrow.so", {}};
+    const RendererBackEnd wide{RendererKind::MuPdf, "wide", "Wide's drawing", everything, 0, "wide.so", {}};
+    const RendererBackEnd also{RendererKind::MuPdf, "also", "Also's drawing", everything, 0, "also.so", {}};
+    const RendererBackEnd gone{RendererKind::MuPdf, "gone", "Gone's drawing", everything, 0, nullptr, {}};
     const QHash<QString, const RendererBackEnd *> named{
         {"narrow", &narrow}, {"wide", &wide}, {"also", &also}, {"gone", &gone}};
     QList<const RendererBackEnd *> list;
@@ -635,7 +634,7 @@ void TestRenderer::backEndsDrawWhatTheyClaim_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<bool>("claimed");
     for (const RendererBackEnd *backEnd : rendererBackEnds()) {
-        if (!backEnd->open)
+        if (!backEnd->module)
             continue;
         const RendererAbilities &can = backEnd->can;
         const std::pair<const char *, bool> options[] = {{"trim box", (can.boxes & boxBit(PageBox::Trim)) != 0},

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>

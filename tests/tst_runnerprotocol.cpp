@@ -59,10 +59,10 @@ public:
         } else if constexpr (std::is_same_v<T, QByteArray>) {
             value = QByteArray(field) + '\0' + QByteArray::number(n);
         } else {
-            value = QImage(3, 2, QImage::Format_RGB32);
+            value = PixelImage(3, 2, PixelImage::Rgb32);
             for (int y = 0; y < 2; ++y)
                 for (int x = 0; x < 3; ++x)
-                    value.setPixel(x, y, qRgb(n, 40 * x, 100 * y));
+                    reinterpret_cast<quint32 *>(value.scanLine(y))[x] = qRgb(n, 40 * x, 100 * y);
         }
     }
     template<typename T>
@@ -111,6 +111,9 @@ public:
             QDataStream out(&values[name(field)], QIODevice::WriteOnly);
             if constexpr (std::is_enum_v<T>)
                 out << qint64(value);
+            else if constexpr (std::is_same_v<T, PixelImage>)
+                out << value.size() << qint32(value.format())
+                    << QByteArray(reinterpret_cast<const char *>(value.constBits()), value.sizeInBytes());
             else
                 out << value;
         }

@@ -1,61 +1,49 @@
 #include "engine/image/imageformat.h"
 
-#include "engine/image/bmpencoder.h"
-#include "engine/image/jpegencoder.h"
-#include "engine/image/pngencoder.h"
-#include "engine/image/pnmencoder.h"
-#include "engine/image/tiffencoder.h"
-#include "engine/image/webpencoder.h"
-
 #include <climits>
-#include <cstdio>
-#include <jpeglib.h>
 
 namespace {
 
-template<typename Encoder>
-std::unique_ptr<RowEncoder> make()
-{
-    return std::make_unique<Encoder>();
-}
-
 using M = PixelMode;
+
+// A colour BMP's bytes: its two headers, then rows of three bytes a pixel,
+// each padded to four (what bmpencoder writes; its gray and 1-bit files are
+// smaller).
+qint64 bmpColourFileBytes(qint64 width, qint64 height)
+{
+    return 14 + 40 + ((3 * width + 3) & ~qint64(3)) * height;
+}
 
 } // namespace
 
 const QList<ImageFormatFacts> &imageFormats()
 {
     static const QList<ImageFormatFacts> formats = {
-        // The JPEG header has 16 bits a side; libjpeg stops a little short of that.
-        {ImageFormat::Jpeg, "JPEG", "jpg", {QByteArray("\xff\xd8\xff", 3)}, JPEG_MAX_DIMENSION, nullptr,
+        {ImageFormat::Jpeg, "JPEG", "jpg", {QByteArray("\xff\xd8\xff", 3)}, jpegMaxSide, nullptr,
          "a JPEG image has at most %1 pixels a side", {M::Color, M::Gray, M::Cmyk}, false, true,
-         QT_TRANSLATE_NOOP("MainWindow", "JPEG format"),
-         make<JpegEncoder>},
+         QT_TRANSLATE_NOOP("MainWindow", "JPEG format")},
         // 31 bits a side in PNG; rows are counted in int.
         {ImageFormat::Png, "PNG", "png", {QByteArray("\x89PNG\r\n\x1a\n", 8)}, INT_MAX, nullptr, nullptr,
-         {M::Color, M::Gray, M::Mono, M::ColorAlpha}, false, true, QT_TRANSLATE_NOOP("MainWindow", "PNG format"),
-         make<PngEncoder>},
+         {M::Color, M::Gray, M::Mono, M::ColorAlpha}, false, true, QT_TRANSLATE_NOOP("MainWindow", "PNG format")},
         // Its rows run bottom-up, and its header gives the file's size.
         {ImageFormat::Bmp, "BMP", "bmp", {QByteArray("BM", 2)}, INT_MAX,
-         [](qint64 width, qint64 height) { return bmpFileSize(width, height); }, "a BMP file holds at most 4 GiB",
-         {M::Color, M::Gray, M::Mono}, false, false, QT_TRANSLATE_NOOP("MainWindow", "BMP format"), make<BmpEncoder>},
+         bmpColourFileBytes, "a BMP file holds at most 4 GiB", {M::Color, M::Gray, M::Mono}, false, false,
+         QT_TRANSLATE_NOOP("MainWindow", "BMP format")},
         // Past 4 GiB it becomes BigTIFF; its header points at its directory, written last.
         {ImageFormat::Tiff, "TIFF", "tiff",
          {QByteArray("II*\0", 4), QByteArray("MM\0*", 4), QByteArray("II+\0", 4), QByteArray("MM\0+", 4)}, INT_MAX,
          nullptr, nullptr, {M::Color, M::Gray, M::Mono, M::ColorAlpha, M::Cmyk}, true, false,
-         QT_TRANSLATE_NOOP("MainWindow", "TIFF format"),
-         make<TiffEncoder>},
+         QT_TRANSLATE_NOOP("MainWindow", "TIFF format")},
         {ImageFormat::WebP, "WebP", "webp", {QByteArray("RIFF", 4)}, webpMaxSide, nullptr,
-         "a WebP image has at most %1 pixels a side", {M::Color, M::ColorAlpha}, false, true, nullptr,
-         make<WebpEncoder>},
+         "a WebP image has at most %1 pixels a side", {M::Color, M::ColorAlpha}, false, true, nullptr},
         // Binary netpbm, as pdftoppm writes by default: a text header, then the
         // rows as they come. Each type holds one mode.
         {ImageFormat::Ppm, "PPM", "ppm", {QByteArray("P6", 2)}, INT_MAX, nullptr, nullptr, {M::Color}, false, true,
-         nullptr, make<PnmEncoder>},
+         nullptr},
         {ImageFormat::Pgm, "PGM", "pgm", {QByteArray("P5", 2)}, INT_MAX, nullptr, nullptr, {M::Gray}, false, true,
-         nullptr, make<PnmEncoder>},
+         nullptr},
         {ImageFormat::Pbm, "PBM", "pbm", {QByteArray("P4", 2)}, INT_MAX, nullptr, nullptr, {M::Mono}, false, true,
-         nullptr, make<PnmEncoder>},
+         nullptr},
     };
     return formats;
 }

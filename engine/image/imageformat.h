@@ -6,10 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <optional>
-
-class RowEncoder;
 
 enum class ImageFormat { Jpeg, Png, Bmp, Tiff, WebP, Ppm, Pgm, Pbm };
 
@@ -23,8 +20,10 @@ enum class PixelMode {
 };
 
 // Everything the program knows about an output type, in one place: the
-// encoder's factory, the command line's checks, help and standard output,
-// the check of a finished file and the window's type list all read it.
+// command line's checks, help and standard output, the check of a finished
+// file and the window's type list all read it. Plain facts: the programs
+// read them without the image libraries, which only the encoders (a worker's,
+// makeEncoder() in rowencoder.h) link.
 struct ImageFormatFacts
 {
     ImageFormat format;
@@ -43,7 +42,6 @@ struct ImageFormatFacts
     // Its text in the window's type list (to be translated in the context
     // "MainWindow"); null for a type of the command line only.
     const char *windowText;
-    std::unique_ptr<RowEncoder> (*makeEncoder)();
 };
 
 // Every type, in the order they are listed: the window's four first, as its list has them.
@@ -73,6 +71,9 @@ QString listText(const QStringList &items, const QString &lastJoin = QStringLite
 
 // WebP keeps each side in 14 bits.
 constexpr qint64 webpMaxSide = 16383;
+// The JPEG header has 16 bits a side; libjpeg stops a little short of that
+// (JPEG_MAX_DIMENSION, which the JPEG encoder checks this against).
+constexpr qint64 jpegMaxSide = 65500;
 
 // Whether a file of the format can hold an image of width x height pixels.
 // These are the formats' own limits; the renderer has none of its own.

@@ -8,6 +8,8 @@
 
 #include <jpeglib.h>
 
+static_assert(jpegMaxSide == JPEG_MAX_DIMENSION, "the format table gives JPEG libjpeg's limit");
+
 namespace {
 
 constexpr size_t outputBufferSize = 256 * 1024;

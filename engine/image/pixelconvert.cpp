@@ -41,7 +41,7 @@ inline uchar luminance(quint32 pixel)
 
 void rgb32ToGray8(const uchar *from, uchar *to, int width)
 {
-    // Rows of a QImage are 32-bit aligned; a plain loop over words lets the
+    // Rows of a drawn image are 32-bit aligned; a plain loop over words lets the
     // compiler use vector instructions.
     const auto *pixels = reinterpret_cast<const quint32 *>(from);
     for (int x = 0; x < width; ++x)
@@ -177,23 +177,23 @@ namespace {
 constexpr struct
 {
     PixelLayout layout;
-    QImage::Format format;
-} packedFormats[] = {{PixelLayout::Rgb24, QImage::Format_RGB888},
-                     {PixelLayout::Bgr24, QImage::Format_BGR888},
-                     {PixelLayout::Gray8, QImage::Format_Grayscale8}};
+    PixelImage::Format format;
+} packedFormats[] = {{PixelLayout::Rgb24, PixelImage::Rgb888},
+                     {PixelLayout::Bgr24, PixelImage::Bgr888},
+                     {PixelLayout::Gray8, PixelImage::Grayscale8}};
 
 } // namespace
 
-QImage::Format imageFormatFor(PixelLayout layout)
+PixelImage::Format imageFormatFor(PixelLayout layout)
 {
     for (const auto &packed : packedFormats) {
         if (packed.layout == layout)
             return packed.format;
     }
-    return QImage::Format_RGB32;
+    return PixelImage::Rgb32;
 }
 
-PixelLayout layoutOf(QImage::Format format)
+PixelLayout layoutOf(PixelImage::Format format)
 {
     for (const auto &packed : packedFormats) {
         if (packed.format == format)

@@ -2,24 +2,24 @@
 #define PIXELCONVERT_H
 
 #include "engine/image/rowencoder.h"
+#include "engine/pixelimage.h"
 
-#include <QImage>
 #include <QtGlobal>
 
-// One row of QImage::Format_RGB32 pixels to 8-bit R, G, B.
+// One row of PixelImage::Rgb32 pixels to 8-bit R, G, B.
 void rgb32ToRgb888(const uchar *from, uchar *to, int width);
 
 // The same in B, G, R order, as BMP stores it.
 void rgb32ToBgr888(const uchar *from, uchar *to, int width);
 
-// One row of Format_RGB32 pixels to 8-bit luminance (ITU-R BT.601 weights).
+// One row of Rgb32 pixels to 8-bit luminance (ITU-R BT.601 weights).
 void rgb32ToGray8(const uchar *from, uchar *to, int width);
 
-// One row of Format_RGB32 pixels to 1 bit a pixel, eight to a byte, the
+// One row of Rgb32 pixels to 1 bit a pixel, eight to a byte, the
 // leftmost in the high bit: 1 where the luminance is at least half, else 0.
 void rgb32ToMono1(const uchar *from, uchar *to, int width);
 
-// One row of Format_ARGB32_Premultiplied pixels to 8-bit R, G, B, A with the
+// One row of Argb32Premultiplied pixels to 8-bit R, G, B, A with the
 // colour no longer multiplied by alpha, as PNG, TIFF and WebP store it.
 void argb32PmToRgba8888(const uchar *from, uchar *to, int width);
 
@@ -43,10 +43,10 @@ PixelLayout packedLayout(PixelMode mode);
 qint64 packedRowBytes(PixelMode mode, qint64 width);
 
 // The image format a renderer is asked to draw in for rows of the layout.
-QImage::Format imageFormatFor(PixelLayout layout);
+PixelImage::Format imageFormatFor(PixelLayout layout);
 
 // The layout of the rows of a drawn image: a packed one, or the 32-bit
 // pixels a renderer that cannot draw it gives instead.
-PixelLayout layoutOf(QImage::Format format);
+PixelLayout layoutOf(PixelImage::Format format);
 
 #endif // PIXELCONVERT_H

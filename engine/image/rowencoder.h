@@ -35,8 +35,8 @@ struct EncodeSettings
 
 // Writes one image to a device, fed rows from top to bottom, a band at a time.
 // Rows in PixelLayout::Pixels32 are 32-bit pixels as Poppler draws them:
-// QImage::Format_RGB32 (bytes B, G, R, X on a little-endian machine), or
-// Format_ARGB32_Premultiplied for PixelMode::ColorAlpha; for PixelMode::Cmyk
+// PixelImage::Rgb32 (bytes B, G, R, X on a little-endian machine), or
+// Argb32Premultiplied for PixelMode::ColorAlpha; for PixelMode::Cmyk
 // the 4 bytes of a pixel are C, M, Y, K in memory order. Rows may also come
 // in the packed layout layoutFor() names. The encoder stores them in the
 // settings' mode.
@@ -81,7 +81,7 @@ private:
     QDeadlineTimer deadline{QDeadlineTimer::Forever};
 };
 
-// The format's encoder, as the format table makes it.
+// The format's encoder (its facts are imageformat.h's table).
 std::unique_ptr<RowEncoder> makeEncoder(ImageFormat format);
 
 // Dots per inch as the dots per metre that BMP and PNG store.

@@ -50,9 +50,6 @@ struct PdfDocumentInfo
 QDataStream &operator<<(QDataStream &out, const PdfDocumentInfo &info);
 QDataStream &operator>>(QDataStream &in, PdfDocumentInfo &info);
 
-// Opens the file with the PDF parser the Poppler back-end uses and reads all
-// of the above; status says whether it opened (Locked: a password is needed
-// or wrong). In a worker: the file may be hostile.
-PdfDocumentInfo readDocumentInfo(const QString &path, const QByteArray &password);
+// A worker reads them with readDocumentInfo() (renderdocument.h).
 
 #endif // DOCUMENTINFO_H

@@ -1,12 +1,16 @@
-#include "engine/render/mupdfrenderer.h"
-
-#include "engine/drawingnotes.h"
+// The module velloran-mupdf: MuPDF behind the renderer interface, used the
+// way its own tools use it: one context per document, cloned from a
+// process-wide base context that holds the locks and the shared resource
+// store; every call that may throw is made inside a small function of plain
+// C variables, since MuPDF's errors are longjmps that would skip C++
+// destructors. MuPDF is linked into this module alone.
 #include "engine/nativepath.h"
+#include "engine/render/backendmodule.h"
+#include "engine/render/mupdfbackend.h"
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
-#include <QFile>
 
 #include <atomic>
 #include <cmath>
@@ -16,6 +20,8 @@
 #include <thread>
 
 namespace {
+
+const ModuleHost *host = nullptr; // set when the module is loaded
 
 // ---- The base context: locks for the store shared by every clone. ----
 
@@ -39,12 +45,12 @@ void unlockMuPdf(void *, int lock)
 // library drew.
 void noteWarning(void *, const char *message)
 {
-    DrawingNotes::add(DrawingNotes::Severity::Warning, QString::fromUtf8(message));
+    host->note(DrawingNotes::Severity::Warning, QString::fromUtf8(message));
 }
 
 void noteError(void *, const char *message)
 {
-    DrawingNotes::add(DrawingNotes::Severity::Error, QString::fromUtf8(message));
+    host->note(DrawingNotes::Severity::Error, QString::fromUtf8(message));
 }
 
 void silence(fz_context *ctx)
@@ -73,14 +79,12 @@ public:
     fz_context *ctx = nullptr;
 };
 
-} // namespace
-
-void setMuPdfStoreLimit(qint64 bytes)
+// A smaller store, for a process under a memory ceiling; read when the first
+// document is opened.
+void setStoreLimit(qint64 bytes)
 {
     storeLimit.store(bytes);
 }
-
-namespace {
 
 // A context of its own for a document: a document and its context are used by
 // one thread at a time, while the store behind them is shared under the locks.
@@ -306,17 +310,17 @@ fz_page *loadPage(fz_context *ctx, pdf_document *doc, int index, PageBox box, fz
     return page;
 }
 
-// The colour space MuPDF draws a QImage of the format in, its components in
+// The colour space MuPDF draws an image of the format in, its components in
 // the image's byte order; a 32-bit image that is not CMYK has alpha besides
-// (premultiplied, or the padding byte of Format_RGB32, left at 255 by the paper).
-fz_colorspace *spaceFor(fz_context *ctx, QImage::Format format, bool cmyk)
+// (premultiplied, or the padding byte of Rgb32, left at 255 by the paper).
+fz_colorspace *spaceFor(fz_context *ctx, PixelImage::Format format, bool cmyk)
 {
     if (cmyk)
         return fz_device_cmyk(ctx);
     switch (format) {
-    case QImage::Format_RGB888:
+    case PixelImage::Rgb888:
         return fz_device_rgb(ctx);
-    case QImage::Format_Grayscale8:
+    case PixelImage::Grayscale8:
         return fz_device_gray(ctx);
     default:
         return fz_device_bgr(ctx);
@@ -390,29 +394,29 @@ public:
 
     bool quarterTurned() const override { return turned; }
 
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
-                  QImage::Format wanted) const override
+    PixelImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                      PixelImage::Format wanted) const override
     {
         return renderStretched(dpi, dpi, region, stop, deadline, wanted);
     }
 
-    QImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
-                           QDeadlineTimer deadline, QImage::Format wanted) const override
+    PixelImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                               QDeadlineTimer deadline, PixelImage::Format wanted) const override
     {
         if (!page || region.isEmpty())
-            return QImage();
+            return PixelImage();
         const bool alpha = options.withoutPaper && !options.cmyk;
         // MuPDF draws any colour space straight; the packed layouts are for
         // pages on paper in RGB, the others stay 32-bit.
         const bool packed = !options.cmyk && !alpha
-                            && (wanted == QImage::Format_RGB888 || wanted == QImage::Format_BGR888
-                                || wanted == QImage::Format_Grayscale8);
-        const QImage::Format format = packed  ? wanted
-                                      : alpha ? QImage::Format_ARGB32_Premultiplied
-                                              : QImage::Format_RGB32;
-        QImage image(region.size(), format);
+                            && (wanted == PixelImage::Rgb888 || wanted == PixelImage::Bgr888
+                                || wanted == PixelImage::Grayscale8);
+        const PixelImage::Format format = packed  ? wanted
+                                          : alpha ? PixelImage::Argb32Premultiplied
+                                                  : PixelImage::Rgb32;
+        PixelImage image(region.size(), format);
         if (image.isNull())
-            return QImage();
+            return PixelImage();
         // Pixel (0, 0) is the page's top left corner, as with Poppler.
         const float xZoom = float(xDpi / 72.0) / userUnit;
         const float yZoom = float(yDpi / 72.0) / userUnit;
@@ -423,7 +427,7 @@ public:
         const WatchedDrawing watched(&cookie, stop, deadline);
         if (!drawPage(ctx, page, ctm, bbox, spaceFor(ctx, format, options.cmyk), !packed && !options.cmyk, image.bits(),
                       int(image.bytesPerLine()), options, &cookie))
-            return QImage();
+            return PixelImage();
         return image;
     }
 
@@ -496,5 +500,12 @@ RenderOpenResult openWithMuPdf(const QString &path, const QByteArray &password, 
 
 } // namespace
 
-const RendererBackEnd muPdfBackEnd{RendererKind::MuPdf, "mupdf", "MuPDF",
-                                   RendererAbilities{everyBox, true, true, true, true}, muPdfStoreBytes, openWithMuPdf};
+VELLORAN_BACKEND_MODULE const BackEndModule *velloranBackEndModule(const ModuleHost *given)
+{
+    host = given;
+    // Its warnings and errors always go to the host's notes: MuPDF's own
+    // printing would reach the terminal, not the page.
+    static const BackEndModule module{VELLORAN_BACKEND_MODULE_BUILD, RendererKind::MuPdf, openWithMuPdf, setStoreLimit,
+                                      nullptr, nullptr};
+    return &module;
+}

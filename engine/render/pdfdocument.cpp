@@ -3,7 +3,7 @@
 #include "engine/nativepath.h"
 #include "engine/pixelsize.h"
 #include "engine/render/pagerenderer.h"
-#include "engine/render/popplerrenderer.h"
+#include "engine/render/renderdocument.h"
 
 #include <poppler-qt6.h>
 
@@ -53,7 +53,7 @@ PdfLoadResult loadPdf(const QString &path, const QByteArray &password)
     result.status = PdfLoadStatus::Loaded;
     result.pageCount = document->numPages();
     if (document->isLinearized() && result.pageCount > 1)
-        result.pageCount = qMin(result.pageCount, popplerPagesInTree(path, password));
+        result.pageCount = qMin(result.pageCount, probeForRendering(RendererKind::Poppler, path, password).pageCount);
     result.document = std::move(document);
     return result;
 }
@@ -125,17 +125,6 @@ PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, do
     if (result.image.isNull())
         result.status = PageRenderStatus::Failed;
     return result;
-}
-
-double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea)
-{
-    constexpr double onePixelPerPoint = 72.0;
-    const double bytes = double(sizeAt72Dpi.width()) * 4.0 * double(sizeAt72Dpi.height());
-    if (bytes <= double(maxPreviewBitmapBytes) || fitArea.isEmpty())
-        return onePixelPerPoint;
-    const double scale = std::min(double(fitArea.width()) / sizeAt72Dpi.width(),
-                                  double(fitArea.height()) / sizeAt72Dpi.height());
-    return onePixelPerPoint * scale;
 }
 
 void drawWithoutPaper(Poppler::Document *document)

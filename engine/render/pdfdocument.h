@@ -1,6 +1,7 @@
 #ifndef PDFDOCUMENT_H
 #define PDFDOCUMENT_H
 
+#include "engine/pixelsize.h"
 #include "engine/render/pdfstatus.h"
 
 #include <QDeadlineTimer>
@@ -14,9 +15,10 @@ namespace Poppler {
 class Document;
 }
 
-// Opening documents with Poppler, and drawing whole pages for the preview.
-// With pagerenderer and popplerrenderer, the only place that talks to
-// Poppler; everything else gets plain results.
+// Opening documents with Poppler's Qt interface, and drawing whole pages: the
+// reference the tests and benchmarks hold the Poppler back-end to (with
+// pagerenderer and popplerview, a library of theirs; no program links
+// Poppler's Qt interface).
 
 struct PdfLoadResult
 {
@@ -77,11 +79,7 @@ constexpr qint64 maxPageBitmapBytes = qint64(1) << 31;
 // pipeline instead, which draws large pages in bands.
 PageRenderResult renderPage(const Poppler::Document *document, int pageIndex, double dpi);
 
-// Resolution for a preview: 72 dpi, one pixel per point, unless that bitmap
-// would pass maxPreviewBitmapBytes (a poster-sized page); then the resolution
-// at which the page just fills fitArea, so no more is drawn than is shown.
-constexpr qint64 maxPreviewBitmapBytes = qint64(64) << 20;
-double previewResolution(const QSize &sizeAt72Dpi, const QSize &fitArea);
+// previewResolution() is pixelsize.h's.
 
 // Draws one pixel of the page, whatever its size; true when it drew. Poppler
 // sets up some of its process-wide state on the first drawing without a lock,

@@ -62,7 +62,7 @@ bool hasJavaScript(PDFDoc *document, int firstPage, int pages)
 
 } // namespace
 
-PdfDocumentInfo readDocumentInfo(const QString &path, const QByteArray &password)
+PdfDocumentInfo readPopplerInfo(const QString &path, const QByteArray &password)
 {
     // Poppler's messages go to standard error, as pdfinfo's do; a worker
     // hands them back with its result.

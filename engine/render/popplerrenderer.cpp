@@ -1,7 +1,13 @@
+// The module velloran-poppler: Poppler behind the renderer interface, drawn
+// through Poppler's core C++ interface (PDFDoc and Splash, as its pdftoppm
+// draws). Each open document keeps its output devices across pages, so that
+// its fonts are loaded once, and draws 3-byte RGB where the encoder takes it.
+// The pixels are those Poppler's Qt interface draws with the window's render
+// hints (popplerview.h keeps that drawing as the reference, for the tests).
 #include "engine/render/popplerrenderer.h"
 
-#include "engine/drawingnotes.h"
 #include "engine/nativepath.h"
+#include "engine/render/backendmodule.h"
 
 #include <QDebug>
 
@@ -22,7 +28,9 @@
 
 namespace {
 
-// Before keepPopplerReports(), reports read as Poppler's Qt interface gives
+const ModuleHost *host = nullptr; // set when the module is loaded
+
+// Before keepReports(), reports read as Poppler's Qt interface gives
 // them to qDebug, whichever interface set up Poppler first.
 void reportToDebug(ErrorCategory, Goffset pos, const char *message)
 {
@@ -187,8 +195,8 @@ public:
 
     bool exists(int index) const { return index >= 0 && index < pages && doc->getPage(index + 1); }
     QSizeF sizeInPoints(int index) const;
-    QImage render(int index, double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
-                  QDeadlineTimer deadline, QImage::Format wanted) const;
+    PixelImage render(int index, double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                      QDeadlineTimer deadline, PixelImage::Format wanted) const;
     int rotation(int index) const { return doc->getPage(index + 1)->getRotate(); }
 
 private:
@@ -213,13 +221,13 @@ public:
 
     bool exists() const override { return document->exists(index); }
     QSizeF sizeInPoints() const override { return document->sizeInPoints(index); }
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
-                  QImage::Format wanted) const override
+    PixelImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                      PixelImage::Format wanted) const override
     {
         return document->render(index, dpi, dpi, region, stop, deadline, wanted);
     }
-    QImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
-                           QDeadlineTimer deadline, QImage::Format wanted) const override
+    PixelImage renderStretched(double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
+                               QDeadlineTimer deadline, PixelImage::Format wanted) const override
     {
         return document->render(index, xDpi, yDpi, region, stop, deadline, wanted);
     }
@@ -278,20 +286,21 @@ SplashOutputDev &PopplerCoreDocument::device(Drawn drawn) const
     return *kept;
 }
 
-QImage PopplerCoreDocument::render(int index, double xDpi, double yDpi, const QRect &region, const std::atomic<bool> &stop,
-                                   QDeadlineTimer deadline, QImage::Format wanted) const
+PixelImage PopplerCoreDocument::render(int index, double xDpi, double yDpi, const QRect &region,
+                                       const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                                       PixelImage::Format wanted) const
 {
     if (!exists(index) || region.isEmpty())
-        return QImage();
+        return PixelImage();
     // Gray is asked for in 32-bit pixels: Splash's own gray weighs the
     // colours otherwise, and each encoder makes gray from 32-bit rows its own
     // way (JPEG's by libjpeg), which keeps the Qt interface's files.
     Drawn drawn = Drawn::Xbgr;
     if (options.withoutPaper)
         drawn = Drawn::Alpha;
-    else if (wanted == QImage::Format_RGB888)
+    else if (wanted == PixelImage::Rgb888)
         drawn = Drawn::Rgb;
-    else if (wanted == QImage::Format_BGR888)
+    else if (wanted == PixelImage::Bgr888)
         drawn = Drawn::Bgr;
     SplashOutputDev &out = device(drawn);
 
@@ -308,35 +317,33 @@ QImage PopplerCoreDocument::render(int index, double xDpi, double yDpi, const QR
     if (stopRequested(&when)) {
         devices[int(drawn)].reset();
         delete bitmap;
-        return QImage();
+        return PixelImage();
     }
     // Splash falls back to a 1 x 1 bitmap when it cannot allocate the page's.
     if (bitmap->getWidth() != region.width() || bitmap->getHeight() != region.height() || !bitmap->getDataPtr()) {
         delete bitmap;
-        return QImage();
+        return PixelImage();
     }
-    QImage::Format format = QImage::Format_RGB32;
+    PixelImage::Format format = PixelImage::Rgb32;
     switch (drawn) {
     case Drawn::Rgb:
-        format = QImage::Format_RGB888;
+        format = PixelImage::Rgb888;
         break;
     case Drawn::Bgr:
-        format = QImage::Format_BGR888;
+        format = PixelImage::Bgr888;
         break;
     case Drawn::Xbgr:
         break;
     case Drawn::Alpha:
         bitmap->convertToXBGR(SplashBitmap::conversionAlphaPremultiplied);
-        format = QImage::Format_ARGB32_Premultiplied;
+        format = PixelImage::Argb32Premultiplied;
         break;
     case Drawn::Count:
         break;
     }
-    QImage image(bitmap->getDataPtr(), bitmap->getWidth(), bitmap->getHeight(), bitmap->getRowSize(), format,
-                 freeBitmap, bitmap);
-    if (image.isNull())
-        delete bitmap;
-    return image;
+    // The image frees the bitmap, whatever becomes of it.
+    return PixelImage(bitmap->getDataPtr(), bitmap->getWidth(), bitmap->getHeight(), bitmap->getRowSize(), format,
+                      freeBitmap, bitmap);
 }
 
 // The path's own bytes, as the file system has them; a password as the Qt
@@ -366,32 +373,28 @@ void keepReport(ErrorCategory, Goffset, const char *message)
 {
     QString text = QString::fromLatin1(message);
     text.replace(QLatin1String("<0a>"), QLatin1String(" "));
-    DrawingNotes::add(DrawingNotes::Severity::Error, text);
-}
-
-} // namespace
-
-const RendererBackEnd popplerBackEnd{RendererKind::Poppler, "poppler", "Poppler",
-                                     RendererAbilities{boxBit(PageBox::Crop), false, true, true, true}, 0,
-                                     openWithPopplerCore};
-
-int popplerPagesInTree(const QString &path, const QByteArray &password)
-{
-    const std::unique_ptr<PDFDoc> doc = openCore(path, password);
-    return doc->isOk() ? pagesInTree(*doc) : 0;
+    host->note(DrawingNotes::Severity::Error, text);
 }
 
 // Every report counts as an error, whatever grade Poppler gave it (a syntax
 // warning, an error): many mean something was left out.
-namespace {
 bool keepingReports = false; // set once, before a worker's first task
-}
 
-void keepPopplerReports()
+void keepReports()
 {
     setUpPoppler();
     setErrorCallback(keepReport);
     keepingReports = true;
+}
+
+} // namespace
+
+VELLORAN_BACKEND_MODULE const BackEndModule *velloranBackEndModule(const ModuleHost *given)
+{
+    host = given;
+    static const BackEndModule module{VELLORAN_BACKEND_MODULE_BUILD, RendererKind::Poppler, openWithPopplerCore,
+                                      nullptr, keepReports, readPopplerInfo};
+    return &module;
 }
 
 PopplerReportsPrinted::PopplerReportsPrinted()

@@ -1,21 +1,14 @@
 #ifndef POPPLERRENDERER_H
 #define POPPLERRENDERER_H
 
-#include "engine/render/rendererbackend.h"
+#include "engine/render/documentinfo.h"
 
-// Poppler behind the renderer interface, drawn through Poppler's core C++
-// interface (PDFDoc and Splash, as its pdftoppm draws): each open document
-// keeps its output devices across pages, so that its fonts are loaded once,
-// and draws 3-byte RGB where the encoder takes it. The pixels are those
-// Poppler's Qt interface draws with the window's render hints (popplerview.h
-// keeps that drawing as the reference), so the same settings give the same
-// bytes from the window and the command line. The crop box only, in RGB only.
-extern const RendererBackEnd popplerBackEnd;
+#include <QByteArray>
+#include <QString>
 
-// From now on what Poppler reports (its error callback, process-wide) is kept
-// with the page being drawn (engine/drawingnotes) instead of going to qDebug.
-// For a worker process, whose one task at a time owns whatever is reported.
-void keepPopplerReports();
+// Inside the module velloran-poppler only (popplerrenderer.cpp draws,
+// popplerinfo.cpp reads what pdfinfo prints); the program reaches it through
+// backendmodule.h.
 
 // While one lives, what Poppler reports goes to standard error in Poppler's
 // own words ("Syntax Error: ..."), as its command-line tools print it, and
@@ -29,9 +22,7 @@ public:
     PopplerReportsPrinted &operator=(const PopplerReportsPrinted &) = delete;
 };
 
-// The pages a document's page tree holds, which for a linearized file may be
-// fewer than its linearization dictionary claims (and Poppler's Qt interface
-// counts); 0 when it does not open.
-int popplerPagesInTree(const QString &path, const QByteArray &password);
+// What the document says of itself, with Poppler's core parser.
+PdfDocumentInfo readPopplerInfo(const QString &path, const QByteArray &password);
 
 #endif // POPPLERRENDERER_H

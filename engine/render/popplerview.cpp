@@ -5,7 +5,20 @@
 
 #include <poppler-qt6.h>
 
+#include <QImage>
+
 namespace {
+
+// The Qt interface's drawing, its pixels held by the image until the last copy goes.
+PixelImage pixelsOf(QImage image)
+{
+    if (image.isNull() || !PixelImage::knownFormat(image.format()))
+        return PixelImage();
+    auto *held = new QImage(std::move(image));
+    return PixelImage(held->bits(), held->width(), held->height(), held->bytesPerLine(),
+                      PixelImage::Format(held->format()), [](void *info) { delete static_cast<QImage *>(info); },
+                      held);
+}
 
 class PopplerPage : public RenderPage
 {
@@ -20,10 +33,10 @@ public:
     bool exists() const override { return page.exists(); }
     QSizeF sizeInPoints() const override { return page.sizeInPoints(); }
     // Poppler's binding draws 32-bit pixels only, whatever is wanted.
-    QImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
-                  QImage::Format) const override
+    PixelImage render(double dpi, const QRect &region, const std::atomic<bool> &stop, QDeadlineTimer deadline,
+                      PixelImage::Format) const override
     {
-        return page.render(dpi, region, stop, deadline);
+        return pixelsOf(page.render(dpi, region, stop, deadline));
     }
 
 private:

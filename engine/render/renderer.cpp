@@ -2,28 +2,9 @@
 
 #include "engine/render/rendererbackend.h"
 
-namespace {
-
-const RendererBackEnd *backEndOf(RendererKind kind)
-{
-    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
-        if (backEnd->kind == kind)
-            return backEnd;
-    }
-    return nullptr;
-}
-
-const RendererBackEnd *builtIn(RendererKind kind)
-{
-    const RendererBackEnd *backEnd = backEndOf(kind);
-    return backEnd && backEnd->open ? backEnd : nullptr;
-}
-
-} // namespace
-
 QString rendererName(RendererKind kind)
 {
-    const RendererBackEnd *backEnd = backEndOf(kind);
+    const RendererBackEnd *backEnd = rendererBackEnd(kind);
     return backEnd ? QLatin1String(backEnd->name) : QString();
 }
 
@@ -38,13 +19,13 @@ std::optional<RendererKind> rendererForName(const QString &name)
 
 bool rendererBuiltIn(RendererKind kind)
 {
-    return builtIn(kind) != nullptr;
+    return builtInBackEnd(kind) != nullptr;
 }
 
 RendererKind defaultRenderer()
 {
     for (const RendererBackEnd *backEnd : rendererBackEnds()) {
-        if (backEnd->open)
+        if (backEnd->module)
             return backEnd->kind;
     }
     return rendererBackEnds().constLast()->kind;
@@ -52,7 +33,7 @@ RendererKind defaultRenderer()
 
 qint64 rendererCacheBytes(RendererKind kind)
 {
-    const RendererBackEnd *backEnd = builtIn(kind);
+    const RendererBackEnd *backEnd = builtInBackEnd(kind);
     return backEnd ? backEnd->cacheBytes : 0;
 }
 
@@ -84,25 +65,8 @@ std::optional<PageBox> pageBoxForName(const QString &name)
 
 QString renderOptionsRefused(RendererKind kind, const RenderOptions &options)
 {
-    const RendererBackEnd *backEnd = builtIn(kind);
+    const RendererBackEnd *backEnd = builtInBackEnd(kind);
     if (!backEnd)
         return QStringLiteral("--renderer %1 is not built into this program").arg(rendererName(kind));
     return renderOptionsRefusedBy(*backEnd, options, rendererBackEnds());
-}
-
-RenderOpenResult openForRendering(RendererKind kind, const QString &path, const QByteArray &password,
-                                  const RenderOptions &options)
-{
-    if (!renderOptionsRefused(kind, options).isEmpty())
-        return RenderOpenResult();
-    return builtIn(kind)->open(path, password, options);
-}
-
-PdfProbeResult probeForRendering(RendererKind kind, const QString &path, const QByteArray &password)
-{
-    const RenderOpenResult opened = openForRendering(kind, path, password);
-    PdfProbeResult result;
-    result.status = opened.status;
-    result.pageCount = opened.document ? opened.document->pageCount() : 0;
-    return result;
 }

@@ -1,17 +1,11 @@
 #include "engine/render/rendererbackend.h"
 
-#include "engine/render/popplerrenderer.h"
-#ifdef VELLORAN_MUPDF
-#include "engine/render/mupdfrenderer.h"
-#endif
+#include "engine/render/mupdfbackend.h"
+#include "engine/render/popplerbackend.h"
 
 #include <QStringList>
 
 namespace {
-
-#ifndef VELLORAN_MUPDF
-const RendererBackEnd muPdfBackEnd{RendererKind::MuPdf, "mupdf", "MuPDF", RendererAbilities(), 0, nullptr};
-#endif
 
 // "the crop box", "the media and crop boxes", "the media, crop and trim boxes".
 QString boxesText(unsigned boxes)
@@ -38,21 +32,57 @@ struct Wish
     QString instead; // what a back-end without it does
 };
 
-} // namespace
-
-void limitRendererCaches(qint64 bytes)
+const RendererBackEnd &firstBuiltIn(bool (*wanted)(const RendererNeeds &needs))
 {
-#ifdef VELLORAN_MUPDF
-    setMuPdfStoreLimit(bytes);
-#else
-    Q_UNUSED(bytes);
-#endif
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (backEnd->module && wanted(backEnd->needs))
+            return *backEnd;
+    }
+    // A build always has the back-end that judges files and draws previews.
+    Q_UNREACHABLE();
 }
+
+} // namespace
 
 const QList<const RendererBackEnd *> &rendererBackEnds()
 {
     static const QList<const RendererBackEnd *> all{&muPdfBackEnd, &popplerBackEnd};
     return all;
+}
+
+const RendererBackEnd *rendererBackEnd(RendererKind kind)
+{
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (backEnd->kind == kind)
+            return backEnd;
+    }
+    return nullptr;
+}
+
+const RendererBackEnd *builtInBackEnd(RendererKind kind)
+{
+    const RendererBackEnd *backEnd = rendererBackEnd(kind);
+    return backEnd && backEnd->module ? backEnd : nullptr;
+}
+
+const RendererBackEnd &judgingBackEnd()
+{
+    return firstBuiltIn([](const RendererNeeds &needs) { return needs.judgesFiles; });
+}
+
+const RendererBackEnd &previewBackEnd()
+{
+    return firstBuiltIn([](const RendererNeeds &needs) { return needs.drawsPreviews; });
+}
+
+qint64 largestRendererCache()
+{
+    qint64 largest = 0;
+    for (const RendererBackEnd *backEnd : rendererBackEnds()) {
+        if (backEnd->module)
+            largest = qMax(largest, backEnd->cacheBytes);
+    }
+    return largest;
 }
 
 QString renderOptionsRefusedBy(const RendererBackEnd &backEnd, const RenderOptions &options,
@@ -76,7 +106,7 @@ QString renderOptionsRefusedBy(const RendererBackEnd &backEnd, const RenderOptio
         if (!wish.asked || wish.able(backEnd.can, options))
             continue;
         for (const RendererBackEnd *other : others) {
-            if (other != &backEnd && other->open && wish.able(other->can, options))
+            if (other != &backEnd && other->module && wish.able(other->can, options))
                 return QStringLiteral("%1 needs --renderer %2: %3 %4")
                     .arg(wish.option, QLatin1String(other->name), QLatin1String(backEnd.drawer), wish.instead);
         }

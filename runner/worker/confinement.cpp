@@ -1,6 +1,8 @@
 #include "runner/worker/confinement.h"
 
+#include "engine/helperfolder.h"
 #include "engine/nativepath.h"
+#include "engine/render/rendererbackend.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,6 +79,12 @@ QString confineToFiles(const QStringList &inputs, const QStringList &outputFolde
                                 QStringLiteral("/var/lib"), home + QStringLiteral("/.fonts"), data + QStringLiteral("/fonts"),
                                 cache + QStringLiteral("/fontconfig")})
         added = added && allow(ruleset, tree, read | execute, &why);
+    // The back-ends' modules, loaded after this with the first document
+    // each opens: these files alone of the folder they are in (a build tree,
+    // when not installed under /usr).
+    for (const RendererBackEnd *backEnd : rendererBackEnds())
+        if (backEnd->module)
+            added = added && allow(ruleset, helperFolder().joined(backEnd->module).escaped(), read, &why);
     for (const QString &input : inputs)
         added = added && allow(ruleset, input, read, &why);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

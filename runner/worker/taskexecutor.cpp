@@ -7,6 +7,7 @@
 #include "engine/bandplan.h"
 #include "engine/pagepipeline.h"
 #include "engine/pixelsize.h"
+#include "engine/render/rendererbackend.h"
 #include "engine/render/sharedopening.h"
 #include "runner/taskprotocol.h"
 #include "runner/worker/descriptoroutput.h"
@@ -14,6 +15,7 @@
 #include <QElapsedTimer>
 
 #include <climits>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -36,6 +38,54 @@ PageOutcome failedOutcome(const PageTask &task, PageOutcome::Result result, cons
     return outcome;
 }
 
+// A document that did not open: its back-end's module is missing, or the
+// file cannot be opened.
+QString whyNotOpened(RendererKind kind)
+{
+    const QString unavailable = rendererUnavailable(kind);
+    return unavailable.isEmpty() ? QStringLiteral("the file could not be opened") : unavailable;
+}
+
+// The judge opens the file once: its status and the pages its page tree
+// holds. When another library draws it opens the file too, for the
+// renderer's status. What was opened with the task's renderer and options
+// is handed to keep, for the pages that follow; the rest is closed.
+TaskResult probeFile(const PageTask &task, const std::function<void(RenderOpenResult)> &keep)
+{
+    TaskResult result;
+    result.outcome.result = PageOutcome::Written;
+    // Options the renderer refuses open nothing: such a file is judged as
+    // it is, and opened again for its pages, if they come.
+    const bool drawable = renderOptionsRefused(task.renderer, task.options).isEmpty();
+    const RenderOptions options = drawable ? task.options : RenderOptions();
+    const RendererKind judge = judgingBackEnd().kind;
+    RenderOpenResult judged = openShared(judge, task.path, task.password, task.renderer == judge ? options : RenderOptions());
+    result.loadStatus = result.rendererStatus = judged.status;
+    result.pageCount = judged.document ? judged.document->pageCount() : 0;
+    // A module that cannot be loaded is no verdict on the file.
+    const auto unavailable = [&result, &task](RendererKind kind) {
+        const QString why = rendererUnavailable(kind);
+        if (!why.isEmpty())
+            result.outcome = failedOutcome(task, PageOutcome::RenderFailed, why);
+        return !why.isEmpty();
+    };
+    if (judged.status != PdfLoadStatus::Loaded) {
+        unavailable(judge);
+        return result;
+    }
+    if (task.renderer != judge) {
+        closeShared(judged);
+        judged = openShared(task.renderer, task.path, task.password, options);
+        result.rendererStatus = judged.status;
+        if (judged.status != PdfLoadStatus::Loaded && unavailable(task.renderer))
+            return result;
+    }
+    if (judged.document && drawable && keep)
+        keep(std::move(judged));
+    closeShared(judged);
+    return result;
+}
+
 } // namespace
 
 // The last document drawn from, for pages and for previews: a batch takes
@@ -50,20 +100,33 @@ struct TaskExecutor::OpenDocuments
 
     const RenderDocument *forDrawing(const PageTask &task)
     {
-        if (!drawingFor || !sameSource(*drawingFor, task)) {
-            closeShared(drawing);
-            drawing = openShared(task.renderer, task.path, task.password, task.options);
-            drawingFor = std::make_unique<PageTask>(task);
-        }
+        if (!drawingFor || !sameSource(*drawingFor, task))
+            keep(task, openShared(task.renderer, task.path, task.password, task.options));
         return drawing.document.get();
     }
 
-    // The window's previews, drawn as it draws: Poppler, its own options.
+    // A document opened for task (by a probe), kept for the pages that follow.
+    void keep(const PageTask &task, RenderOpenResult opened)
+    {
+        closeShared(drawing);
+        drawing = std::move(opened);
+        drawingFor = std::make_unique<PageTask>(task);
+    }
+
+    // The window's previews, drawn as it draws: with the back-end that draws
+    // previews, its usual options; what the window's opening of the file
+    // kept serves its first preview.
     const RenderDocument *forPreview(const PageTask &task)
     {
+        const RendererKind kind = previewBackEnd().kind;
+        PageTask asPreviewed = task;
+        asPreviewed.renderer = kind;
+        asPreviewed.options = RenderOptions();
+        if (drawingFor && sameSource(*drawingFor, asPreviewed))
+            return drawing.document.get();
         if (!previewFor || previewFor->path != task.path || previewFor->password != task.password) {
             closeShared(previewing);
-            previewing = openShared(RendererKind::Poppler, task.path, task.password, RenderOptions());
+            previewing = openShared(kind, task.path, task.password, RenderOptions());
             previewFor = std::make_unique<PageTask>(task);
         }
         return previewing.document.get();
@@ -100,7 +163,7 @@ qint64 pageImageBytes(const RenderDocument &document, const PageJob &job)
 
 qint64 rendererStoreBytes(qint64 maxMemory)
 {
-    return qMin(rendererCacheBytes(RendererKind::MuPdf), (maxMemory - workerBaseBytes) / 4);
+    return qMin(largestRendererCache(), (maxMemory - workerBaseBytes) / 4);
 }
 
 TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
@@ -108,7 +171,7 @@ TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
     , memory(bitmapBudget(memoryShare, maxMemory))
     , maxMemory(maxMemory)
 {
-    // Before any document is opened: MuPDF's store is made with the first.
+    // Before any document is opened: a library's store is made with the first.
     if (maxMemory > 0 && rendererStoreBytes(maxMemory) > 0)
         limitRendererCaches(rendererStoreBytes(maxMemory));
 }
@@ -138,7 +201,7 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
             result.pageCount = result.info.pageCount;
             break;
         }
-        result = probeDocument(task.path, task.password, task.renderer);
+        result = probeFile(task, [this, &task](RenderOpenResult opened) { open->keep(task, std::move(opened)); });
         if (task.checkSizes && result.loadStatus == PdfLoadStatus::Loaded
             && result.rendererStatus == PdfLoadStatus::Loaded)
             checkSizes(task, result);
@@ -191,15 +254,13 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
         result.outcome = failedOutcome(task, PageOutcome::WriteFailed, QStringLiteral("no descriptor came with the page"));
         return result;
     }
-    if (task.renderer == RendererKind::Poppler && task.bandThreads > 1 && !preparedForThreads) {
+    if (task.bandThreads > 1)
         prepareForThreads(task.renderer, task.path, task.password, task.pageIndex, stop, task.timeLimitMs);
-        preparedForThreads = true;
-    }
     const RenderDocument *document = open->forDrawing(task);
     // What opening the document gave rise to belongs to no one page.
     DrawingNotes::take();
     if (!document) {
-        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, whyNotOpened(task.renderer));
         return result;
     }
     PageJob job = pageJobFor(task, *document);
@@ -280,8 +341,8 @@ void TaskExecutor::checkSizes(const PageTask &task, TaskResult &result)
 }
 
 // The window's preview: the whole page as the window has always drawn it,
-// with Poppler, in 32-bit pixels, shrunk to the area only where a poster would
-// not fit in memory. The document stays open, with its fonts, for the next
+// with the back-end that draws previews, in 32-bit pixels, shrunk to the area
+// only where a poster would not fit in memory. The document stays open, with its fonts, for the next
 // preview: paging through it costs one page's drawing.
 TaskResult TaskExecutor::preview(const PageTask &task)
 {
@@ -290,7 +351,7 @@ TaskResult TaskExecutor::preview(const PageTask &task)
     // What opening the document gave rise to belongs to no one page.
     DrawingNotes::take();
     if (!document) {
-        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the file could not be opened"));
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, whyNotOpened(previewBackEnd().kind));
         return result;
     }
     const std::unique_ptr<RenderPage> page = document->page(task.pageIndex);
@@ -307,12 +368,13 @@ TaskResult TaskExecutor::preview(const PageTask &task)
         sizeAt72Dpi = QSize(0, 0);
     const double dpi = previewResolution(sizeAt72Dpi, task.previewArea);
     const PixelSize size = pixelSizeAt(points, dpi);
-    // Refused before drawing: a page under a pixel, or one whose bitmap
-    // Poppler could not allocate.
-    if (size.status == PixelSize::Ok && size.bitmapBytes() < double(maxPageBitmapBytes)) {
+    // Refused before drawing: a page under a pixel, or one whose bitmap the
+    // library could not allocate.
+    const qint64 largest = previewBackEnd().needs.largestBitmap;
+    if (size.status == PixelSize::Ok && (largest <= 0 || size.bitmapBytes() < double(largest))) {
         static const std::atomic<bool> neverStopped{false};
         result.image = page->render(dpi, QRect(0, 0, size.width, size.height), neverStopped,
-                                    QDeadlineTimer(QDeadlineTimer::Forever), QImage::Format_RGB32);
+                                    QDeadlineTimer(QDeadlineTimer::Forever), PixelImage::Rgb32);
     }
     if (result.image.isNull())
         result.outcome = failedOutcome(task, PageOutcome::RenderFailed, QStringLiteral("the page could not be rendered"));
@@ -326,13 +388,10 @@ TaskResult TaskExecutor::preview(const PageTask &task)
 
 TaskResult probeDocument(const QString &path, const QByteArray &password, RendererKind renderer)
 {
-    TaskResult result;
-    result.outcome.result = PageOutcome::Written;
-    const PdfProbeResult poppler = probeForRendering(RendererKind::Poppler, path, password);
-    result.loadStatus = poppler.status;
-    result.pageCount = poppler.pageCount;
-    result.rendererStatus = poppler.status;
-    if (poppler.status == PdfLoadStatus::Loaded && renderer != RendererKind::Poppler)
-        result.rendererStatus = probeForRendering(renderer, path, password).status;
-    return result;
+    PageTask task;
+    task.kind = PageTask::Probe;
+    task.path = path;
+    task.password = password;
+    task.renderer = renderer;
+    return probeFile(task, nullptr);
 }

@@ -36,21 +36,22 @@ private:
     std::unique_ptr<OpenDocuments> open;
     MemoryBudget memory;
     qint64 maxMemory = 0;
-    bool preparedForThreads = false;
 };
 
 // The page pipeline's job for a convert task on the open document; the
 // caller adds the memory budget and how to open copies for band threads.
 PageJob pageJobFor(const PageTask &task, const RenderDocument &document);
 
-// Under a ceiling, the most MuPDF's store (fonts, decoded images kept across
-// bands and pages) may hold: a quarter of what is past the base, at most its
-// usual size. A page's bands are sized from what is left past its images.
+// Under a ceiling, the most a library's store (fonts, decoded images kept
+// across bands and pages) may hold: a quarter of what is past the base, at
+// most its usual size. A page's bands are sized from what is left past its
+// images.
 qint64 rendererStoreBytes(qint64 maxMemory);
 
-// Poppler decides whether a file is usable and how many pages it has,
-// whichever library draws; the drawing library must open it too. For a probe
-// task, and for a program that opens its inputs itself.
+// The back-end that judges files (Poppler) decides whether a file is usable
+// and how many pages it has, whichever library draws; the drawing library
+// must open it too. For a program that opens its inputs itself; a probe task
+// does the same and keeps what it opened for the pages to come.
 TaskResult probeDocument(const QString &path, const QByteArray &password, RendererKind renderer);
 
 #endif // TASKEXECUTOR_H

@@ -2,7 +2,7 @@
 
 #include "engine/atomicfile.h"
 #include "engine/memorybudget.h"
-#include "engine/render/popplerrenderer.h"
+#include "engine/render/renderdocument.h"
 #include "runner/worker/confinement.h"
 #include "runner/interruptflag.h"
 #include "runner/worker/taskexecutor.h"
@@ -146,7 +146,7 @@ int runWorkerLoop(const BeforeTask &beforeTask)
     installInterruptHandler();
     keepPageBuffersInHeap();
     std::set_new_handler(outOfMemory);
-    keepPopplerReports();
+    keepRendererReports();
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // What the sanitizers find reaches the terminal, not the page's warnings.
     __sanitizer_set_report_fd(reinterpret_cast<void *>(intptr_t(workerReportFd)));
