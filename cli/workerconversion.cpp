@@ -1,7 +1,6 @@
 #include "cli/workerconversion.h"
 
 #include "cli/multipagejoin.h"
-#include "engine/image/imagecheck.h"
 #include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
@@ -43,32 +42,71 @@ struct Planned
 };
 constexpr int wholeFile = -1;
 
-// The outputs to make, in order, and those left alone because they were
-// whole already: with --skip-existing, an output there counts as done when it
-// is a whole image of the type asked for; one left empty or cut short (a
-// power cut, a copy that failed) or of another kind is made again.
-void planOutputs(const BatchPlan &plan, QList<Planned> &pending, QList<Planned> &skipped)
+// Every output the plan makes, in order: a page, or with --multipage every
+// page of a file into one.
+QList<Planned> plannedOutputs(const BatchPlan &plan)
 {
-    const auto add = [&](int f, int page, int slot) {
-        Planned planned{f, page, slot, QString()};
-        const QString path = plan.outputPath(plan.files.at(f), page == wholeFile ? 0 : page);
-        if (plan.naming.skipExisting && nativeExists(path)) {
-            planned.redoneBecause = whyNotWholeImage(path, plan.task.format);
-            if (planned.redoneBecause.isEmpty()) {
-                skipped << planned;
-                return;
-            }
-        }
-        pending << planned;
-    };
+    QList<Planned> outputs;
     for (int f = 0; f < plan.files.size(); ++f) {
         const QList<int> &pages = plan.files.at(f).pages;
         if (plan.naming.multipage) {
-            add(f, wholeFile, 0);
+            outputs << Planned{f, wholeFile, 0, QString()};
             continue;
         }
         for (int slot = 0; slot < pages.size(); ++slot)
-            add(f, pages.at(slot), slot);
+            outputs << Planned{f, pages.at(slot), slot, QString()};
+    }
+    return outputs;
+}
+
+QString plannedPath(const BatchPlan &plan, const Planned &output)
+{
+    return plan.outputPath(plan.files.at(output.file), output.page == wholeFile ? 0 : output.page);
+}
+
+// With --skip-existing, an output there counts as done when it is a whole
+// image of the type asked for; one left empty or cut short (a power cut, a
+// copy that failed) or of another kind is made again. Whether it is whole is
+// read by a worker, which has the image libraries to read it: the program
+// reads no image. Sorts the outputs into those to make (each saying why it is
+// made again) and those left alone.
+void sortOutputs(const BatchPlan &plan, PageRunner &runner, const std::atomic<bool> &stop, QList<Planned> &pending,
+                 QList<Planned> &skipped)
+{
+    const QList<Planned> outputs = plannedOutputs(plan);
+    QList<PageTask> checks;
+    QList<int> checked;
+    for (int i = 0; i < outputs.size(); ++i) {
+        const QString path = plannedPath(plan, outputs.at(i));
+        if (!plan.naming.skipExisting || !nativeExists(path))
+            continue;
+        PageTask check = plan.task;
+        check.kind = PageTask::Check;
+        check.heldBack = false;
+        check.toGivenDescriptor = false;
+        check.document = outputs.at(i).file;
+        check.pageIndex = qMax(0, outputs.at(i).page);
+        check.outputPath = path;
+        checks << check;
+        checked << i;
+    }
+    QHash<int, QString> whyNotWhole;
+    runner.run(checks, stop, [&](int index, const TaskResult &result) {
+        // A check that could not be made counts as not whole: the output is made again.
+        whyNotWhole.insert(checked.at(index), result.outcome.result == PageOutcome::Skipped
+                                                  ? QString()
+                                                  : result.outcome.detail);
+    });
+    for (int i = 0; i < outputs.size(); ++i) {
+        Planned output = outputs.at(i);
+        const auto why = whyNotWhole.constFind(i);
+        if (why != whyNotWhole.cend() && why->isEmpty()) {
+            skipped << output;
+            continue;
+        }
+        if (why != whyNotWhole.cend())
+            output.redoneBecause = *why;
+        pending << output;
     }
 }
 
@@ -156,8 +194,12 @@ ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const PageCallbac
         if (summary.count(outcome) && onPage)
             onPage(plan.files.at(file).path, outcome);
     };
+    QStringList inputs;
+    for (const BatchFile &file : plan.files)
+        inputs << file.path;
+    PageRunner &pages = runnerFor(inputs, plan.outputFolders());
     QList<Planned> pending, skipped;
-    planOutputs(plan, pending, skipped);
+    sortOutputs(plan, pages, stop, pending, skipped);
     for (const Planned &output : std::as_const(skipped)) {
         const BatchFile &file = plan.files.at(output.file);
         for (int page : output.page == wholeFile ? file.pages : QList<int>{output.page}) {
@@ -181,11 +223,7 @@ ConversionSummary BatchWorkers::convert(const BatchPlan &plan, const PageCallbac
         }
     }
 
-    QStringList inputs;
-    for (const BatchFile &file : plan.files)
-        inputs << file.path;
     MultipageJoin multipage(plan);
-    PageRunner &pages = runnerFor(inputs, plan.outputFolders());
     pages.run(tasks, stop, [&](int index, const TaskResult &result) {
         const Planned &output = taskOutputs.at(index);
         PageOutcome outcome = result.outcome;

@@ -24,7 +24,9 @@ struct PageTask
         Convert, // draw the page and write it to outputPath
         Preview, // draw the whole page for the window's preview and hand the image back
         Probe,   // open the document: whether it loads and how many pages it has
-        Join     // copy the pages of the single-page TIFF files in pieces, in order, into one at outputPath
+        Join,    // copy the pages of the single-page TIFF files in pieces, in order, into one at outputPath
+        Check    // whether outputPath holds a whole image of the task's format: Skipped if so, else
+                 // Failed with why not (--skip-existing), read where an image library may be loaded
     };
     Kind kind = Convert;
     // The front end's own number for the document (its place in a batch);

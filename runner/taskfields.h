@@ -100,7 +100,7 @@ Of<M, PageTask> opening(V &v, M &t)
 template<typename V, typename M>
 Of<M, PageTask> fields(V &v, M &t)
 {
-    v("kind", t.kind, between(PageTask::Convert, PageTask::Join));
+    v("kind", t.kind, between(PageTask::Convert, PageTask::Check));
     v("document", t.document, nonNegative);
     opening(v, t);
     v("pageIndex", t.pageIndex, nonNegative);

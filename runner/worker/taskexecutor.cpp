@@ -2,6 +2,7 @@
 
 #include "engine/atomicfile.h"
 #include "engine/drawingnotes.h"
+#include "engine/image/imagecheck.h"
 #include "engine/image/tiffjoin.h"
 #include "engine/nativepath.h"
 #include "engine/bandplan.h"
@@ -190,6 +191,14 @@ TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop
     case PageTask::Join:
         result = join(task);
         break;
+    case PageTask::Check: {
+        const QString whyNot = whyNotWholeImage(task.outputPath, task.format);
+        result.outcome.page = task.pageIndex;
+        result.outcome.outputPath = task.outputPath;
+        result.outcome.result = whyNot.isEmpty() ? PageOutcome::Skipped : PageOutcome::RenderFailed;
+        result.outcome.detail = whyNot;
+        break;
+    }
     case PageTask::Preview:
         result = preview(task);
         break;
