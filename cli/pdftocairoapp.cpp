@@ -123,7 +123,8 @@ int runPdftocairo(const QStringList &arguments)
 
     const OutputType type = outputType(args);
     JpegOptions jpeg;
-    parseJpegOptions(args.jpegOptions, jpeg, &why); // checked with the options
+    QString unused; // pdftocairoOptionError() has refused what does not read
+    parseJpegOptions(args.jpegOptions, jpeg, &unused);
     std::optional<TiffCompression> compression;
     if (!args.tiffCompression.isEmpty()) {
         compression = tiffCompressionForName(args.tiffCompression);

@@ -114,8 +114,7 @@ PdftoppmSizing PdftocairoArgs::sizing() const
     PdftoppmSizing sizing = given;
     sizing.active = true;
     sizing.rule = PdftoppmSizing::Rule::Pdftocairo;
-    if (resolution != 0.0 && (given.xResolution == 150.0 || given.yResolution == 150.0))
-        sizing.xResolution = sizing.yResolution = resolution;
+    applyPopplerResolution(sizing, resolution);
     return sizing;
 }
 

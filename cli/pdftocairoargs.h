@@ -23,9 +23,7 @@ struct PdftocairoArgs
     bool oddOnly = false;
     bool evenOnly = false;
     bool singleFile = false;
-    // -r sets both resolutions only while one of them is still 150 (-rx and
-    // -ry were not both given); 0 sets nothing (sizing() applies it).
-    double resolution = 0;
+    double resolution = 0; // -r, applied by sizing() (applyPopplerResolution())
     PdftoppmSizing given; // -rx -ry -scale-to* -x -y -W -H -sz as read
     bool cropBox = false;
     bool mono = false;

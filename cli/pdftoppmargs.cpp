@@ -19,7 +19,7 @@ const QList<Option> &options()
         {"-scale-dimension-before-rotation", Kind::Flag, "for rotated pdf, resize dimensions before the rotation",
          ignore},
         {"-r", Kind::Double, "resolution, in DPI (default is 150)",
-         [](A &a, const QString &v) { a.sizing.xResolution = a.sizing.yResolution = popplerDouble(v); }},
+         [](A &a, const QString &v) { a.resolution = popplerDouble(v); }},
         {"-rx", Kind::Double, "X resolution, in DPI (default is 150)",
          [](A &a, const QString &v) { a.sizing.xResolution = popplerDouble(v); }},
         {"-ry", Kind::Double, "Y resolution, in DPI (default is 150)",
@@ -109,6 +109,7 @@ PdftoppmArgs parsePdftoppmArgs(const QStringList &arguments)
                                        });
     if (args.positional.size() > 2)
         args.usageError = true;
+    applyPopplerResolution(args.sizing, args.resolution);
     args.sizing.active = true;
     return args;
 }

@@ -18,6 +18,7 @@ struct PdftoppmArgs
     bool evenOnly = false;
     bool singleFile = false;
     PdftoppmSizing sizing; // always active
+    double resolution = 0; // -r, applied to sizing once every option is read (applyPopplerResolution())
     bool cropBox = false;
     bool hideAnnotations = false;
     bool mono = false;

@@ -91,6 +91,12 @@ QString popplerUsage(const QString &program, const QString &otherArguments, cons
     return text;
 }
 
+void applyPopplerResolution(PdftoppmSizing &sizing, double resolution)
+{
+    if (resolution != 0.0 && (sizing.xResolution == 150.0 || sizing.yResolution == 150.0))
+        sizing.xResolution = sizing.yResolution = resolution;
+}
+
 bool parseJpegOptions(const QString &text, JpegOptions &options, QString *why)
 {
     // "quality=90,progressive=y": an item without "=" is an unknown option,
@@ -100,12 +106,12 @@ bool parseJpegOptions(const QString &text, JpegOptions &options, QString *why)
         items.removeLast();
     for (const QString &item : std::as_const(items)) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
-        const QString name = equals < 0 ? item : item.left(equals);
-        const QString value = item.mid(equals + 1);
         if (equals < 0) {
             *why = QStringLiteral("Unknown jpeg option \"%1\"").arg(item);
             return false;
         }
+        const QString name = item.left(equals);
+        const QString value = item.mid(equals + 1);
         if (name == QLatin1String("quality")) {
             if (!popplerValueFits(PopplerArgKind::Int, value)) {
                 *why = QStringLiteral("Invalid jpeg quality");

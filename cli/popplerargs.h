@@ -1,6 +1,8 @@
 #ifndef POPPLERARGS_H
 #define POPPLERARGS_H
 
+#include "engine/pdftoppmsize.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -89,6 +91,11 @@ QString popplerUsage(const QString &program, const QString &otherArguments, cons
         lines.append({option.name, option.kind, option.help});
     return popplerUsage(program, otherArguments, lines);
 }
+
+// -r as pdftoppm and pdftocairo apply it once every option is read: to both
+// resolutions while one of them is still 150 (-rx and -ry were not both
+// given); 0 changes nothing. "-r 100 -rx 200" is 100 both ways.
+void applyPopplerResolution(PdftoppmSizing &sizing, double resolution);
 
 // The quality, progressive and optimize of -jpegopt, as pdftoppm and
 // pdftocairo read them; false for an unknown option or value, with their

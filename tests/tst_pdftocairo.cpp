@@ -205,6 +205,7 @@ void TestPdftocairo::pagesAsPdftocairo_data()
     row("crop box", "-png -cropbox -r 33 @awkward.pdf out");
     row("area", "-png -x 13 -y 7 -W 120 -H 80 -r 60 -f 2 -l 11 @awkward.pdf out");
     row("square area", "-png -sz 64 -r 50 -gray @awkward.pdf out");
+    row("area from before the page's corner", "-png -x -30 -y -20 -r 40 @one.pdf out");
     row("area with scale-to", "-png -scale-to 300 -x 10 -y 5 -W 400 -H 400 -gray @ratios.pdf out");
     // A page whose image would have no pixels or more than cairo holds: the
     // pages before it are written, then it stops.

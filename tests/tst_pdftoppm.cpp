@@ -92,6 +92,10 @@ void TestPdftoppm::sameFilesAsPdftoppm_data()
     // pdf2image's size=(w, h): two resolutions.
     row("scaled to a width and a height", "awkward.pdf", "-scale-to-x 300 -scale-to-y 200 -png");
     row("x and y resolutions", "awkward.pdf", "-rx 100 -ry 50 -mono");
+    // -r is applied last, and to both only while one of them is still 150.
+    row("-r and -rx", "one.pdf", "-r 40 -rx 90 -mono");
+    row("-rx and -ry, then -r", "one.pdf", "-rx 20 -ry 30 -r 99 -mono");
+    row("-r 0", "one.pdf", "-r 0 -mono");
     row("x and y resolutions, area", "awkward.pdf", "-rx 40 -ry 90 -x 5 -y 9 -W 30 -H 70 -gray");
     row("crop box", "awkward.pdf", "-cropbox -r 133 -mono");
     row("area x y W H", "awkward.pdf", "-x 13 -y 7 -W 200 -H 100 -r 100 -png");
