@@ -39,7 +39,7 @@ endforeach()
 if(TARGET velloran-cli)
     list(APPEND expected bin/velloran-cli)
     list(APPEND expected libexec/velloran/velloran-worker libexec/velloran/poppler-compat/pdfinfo
-         libexec/velloran/poppler-compat/pdftoppm)
+         libexec/velloran/poppler-compat/pdftocairo libexec/velloran/poppler-compat/pdftoppm)
 endif()
 if(VELLORAN_MANUAL_CHM)
     list(APPEND expected share/velloran/Velloran.chm)
@@ -63,7 +63,8 @@ add_test(NAME install_files
 
 # The command line alone (component "cli"): the program and its manual page.
 if(TARGET velloran-cli)
-    set(expected_cli bin/velloran-cli libexec/velloran/poppler-compat/pdfinfo libexec/velloran/poppler-compat/pdftoppm
+    set(expected_cli bin/velloran-cli libexec/velloran/poppler-compat/pdfinfo
+        libexec/velloran/poppler-compat/pdftocairo libexec/velloran/poppler-compat/pdftoppm
         libexec/velloran/velloran-worker)
     if(VELLORAN_CLI_MAN_PAGE)
         get_filename_component(name ${VELLORAN_CLI_MAN_PAGE} NAME)
