@@ -1,28 +1,19 @@
 #include "cli/pdftoppmapp.h"
-#include "cli/standardinput.h"
 
 #include "cli/batchjob.h"
 #include "cli/pdftoppmargs.h"
+#include "cli/popplerrun.h"
 #include "cli/workerconversion.h"
-#include "engine/atomicfile.h"
 #include "engine/image/encoderoptions.h"
 #include "engine/nativepath.h"
 #include "runner/interruptflag.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QMap>
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <unistd.h>
 
 namespace {
 
@@ -30,29 +21,6 @@ constexpr int exitOk = 0;
 constexpr int exitOpenFailed = 1; // the PDF, a password, an output file
 constexpr int exitOther = 99;
 constexpr char versionLine[] = "pdftoppm version 22.12.0";
-
-class Messages
-{
-public:
-    explicit Messages(bool quiet) : quiet(quiet) {}
-    void line(const QString &text) const
-    {
-        if (!quiet)
-            std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
-    }
-
-private:
-    bool quiet;
-};
-
-qint64 workerMemory(int jobs)
-{
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return 0;
-    return qMax(qint64(pages) * pageSize / qMax(1, jobs), qint64(1) << 30);
-}
 
 // The file name's ending pdftoppm gives each type, and the type it is here.
 struct OutputType
@@ -81,46 +49,6 @@ OutputType outputType(const PdftoppmArgs &args)
     return {QStringLiteral("ppm"), QStringLiteral("ppm"), PixelMode::Color};
 }
 
-// Copies a finished page to standard output and removes it.
-bool sendToStandardOutput(const QString &path)
-{
-    QFile file;
-    const int fd = openNative(path, O_RDONLY);
-    bool ok = fd != -1 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    // The kernel moves the page's bytes into the pipe or file without a copy
-    // through this process; whatever it cannot move goes the ordinary way.
-    bool moving = ok;
-    while (moving) {
-        const ssize_t sent = ::sendfile(STDOUT_FILENO, fd, nullptr, size_t(1) << 30);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0 && errno != EINVAL && errno != ENOSYS)
-            ok = false;
-        moving = sent > 0;
-    }
-    file.seek(::lseek(fd, 0, SEEK_CUR));
-    QByteArray chunk;
-    while (ok && !file.atEnd()) {
-        chunk = file.read(1 << 20);
-        const char *at = chunk.constData();
-        qsizetype left = chunk.size();
-        while (ok && left > 0) {
-            const ssize_t sent = ::write(STDOUT_FILENO, at, size_t(left));
-            if (sent < 0 && errno == EINTR)
-                continue;
-            ok = sent > 0;
-            at += sent;
-            left -= sent;
-        }
-    }
-    if (fd == -1)
-        ok = false;
-    file.close();
-    ::unlink(nativePath(path).constData());
-    return ok;
-}
-
-
 } // namespace
 
 int runPdftoppm(const QStringList &arguments)
@@ -128,7 +56,7 @@ int runPdftoppm(const QStringList &arguments)
     installInterruptHandler();
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const PdftoppmArgs args = parsePdftoppmArgs(arguments);
-    const Messages messages(args.quiet);
+    const PopplerMessages messages(args.quiet);
     if (args.usageError || args.version || args.help) {
         std::fprintf(stderr, "%s\n", versionLine);
         std::fputs("Drawn by velloran-cli's workers: MuPDF, Poppler where MuPDF cannot open the file\n", stderr);
@@ -157,23 +85,12 @@ int runPdftoppm(const QStringList &arguments)
 
     // The run's private folder: a PDF from standard input, pages on their way to standard output.
     QTemporaryDir privateFolder;
-    QString input = args.file();
-    if (input.isEmpty() || input == QLatin1String("-")) {
-        input = privateFolder.filePath(QStringLiteral("input.pdf"));
-        if (!privateFolder.isValid() || !saveStandardInput(input)) {
-            messages.line(QStringLiteral("I/O Error: Couldn't read standard input"));
-            return exitOpenFailed;
-        }
-        if (QFileInfo(input).size() == 0) {
-            messages.line(QStringLiteral("Syntax Error: Document stream is empty"));
-            return exitOpenFailed;
-        }
-    } else if (::access(nativePath(input).constData(), R_OK) != 0 || nativeIsDir(input)) {
-        const int error = nativeIsDir(input) ? EISDIR : errno;
-        messages.line(QStringLiteral("I/O Error: Couldn't open file '%1': %2.")
-                          .arg(displayPath(input), QString::fromLocal8Bit(std::strerror(error))));
+    const PopplerInput opened = popplerInput(args.file(), privateFolder);
+    if (!opened.error.isEmpty()) {
+        messages.line(opened.error);
         return exitOpenFailed;
     }
+    const QString input = opened.path;
 
     const QString root = args.root();
     const bool toStandardOutput = root.isNull();
@@ -203,18 +120,14 @@ int runPdftoppm(const QStringList &arguments)
     }
 
     const int jobs = qMax(1, QThread::idealThreadCount());
-    BatchWorkers workers(options, WorkerLimits{jobs, workerMemory(jobs)}, interruptFlag());
+    BatchWorkers workers(options, WorkerLimits{jobs, popplerWorkerMemory(jobs)}, interruptFlag());
     const QList<DocumentProbe> probes = workers.probe({input}, options.password, options.renderer);
     const DocumentProbe probe = probes.value(0);
     if (interruptFlag().load())
-        return 128 + (interruptSignal() > 0 ? interruptSignal() : SIGINT);
-    if (!probe.failure.isEmpty() || probe.status == PdfLoadStatus::Failed) {
-        messages.line(QStringLiteral("Syntax Error: Couldn't read the document: %1")
-                          .arg(probe.failure.isEmpty() ? QStringLiteral("damaged or not a PDF") : probe.failure));
-        return exitOpenFailed;
-    }
-    if (probe.status == PdfLoadStatus::Locked) {
-        messages.line(QStringLiteral("Command Line Error: Incorrect password"));
+        return interruptedStatus();
+    const QString notOpened = whyNotOpened(probe);
+    if (!notOpened.isEmpty()) {
+        messages.line(notOpened);
         return exitOpenFailed;
     }
     // Poppler draws what MuPDF cannot open, and it draws the crop box.
@@ -270,44 +183,33 @@ int runPdftoppm(const QStringList &arguments)
     }
 
     // Pages finish in any order; they are sent and reported in page order.
-    QMap<int, PageOutcome> finished;
-    int nextPage = 0; // the index into the plan's pages of the next to hand on
-    const QList<int> &planned = plan.files.constFirst().pages;
     int status = exitOk;
-    const auto handOn = [&] {
-        while (nextPage < planned.size() && finished.contains(planned.at(nextPage))) {
-            const PageOutcome outcome = finished.take(planned.at(nextPage));
-            const int page = planned.at(nextPage) + 1;
-            ++nextPage;
-            if (status != exitOk)
-                continue;
-            if (outcome.result == PageOutcome::WriteFailed) {
-                messages.line(QStringLiteral("Could not write image to %1; exiting")
-                                  .arg(toStandardOutput ? QStringLiteral("(null)") : displayPath(nameOf(page))));
-                status = exitOpenFailed;
-                continue;
-            }
-            if (outcome.result != PageOutcome::Written) {
-                messages.line(QStringLiteral("Internal Error: page %1: %2").arg(page).arg(outcome.detail));
-                status = exitOther;
-                continue;
-            }
-            if (toStandardOutput && !sendToStandardOutput(outcome.outputPath)) {
-                status = exitOpenFailed;
-                continue;
-            }
-            if (args.progress)
-                std::fprintf(stderr, "%d %d %s\n", page, last,
-                             toStandardOutput ? "" : qPrintable(displayPath(nameOf(page))));
+    const auto handOn = [&](int page, const PageOutcome &outcome) {
+        if (status != exitOk)
+            return;
+        if (outcome.result == PageOutcome::WriteFailed) {
+            messages.line(QStringLiteral("Could not write image to %1; exiting")
+                              .arg(toStandardOutput ? QStringLiteral("(null)") : displayPath(nameOf(page))));
+            status = exitOpenFailed;
+            return;
         }
+        if (outcome.result != PageOutcome::Written) {
+            messages.line(QStringLiteral("Internal Error: page %1: %2").arg(page).arg(outcome.detail));
+            status = exitOther;
+            return;
+        }
+        if (toStandardOutput && !sendToStandardOutput(outcome.outputPath)) {
+            status = exitOpenFailed;
+            return;
+        }
+        if (args.progress)
+            std::fprintf(stderr, "%d %d %s\n", page, last, toStandardOutput ? "" : qPrintable(displayPath(nameOf(page))));
     };
-    const ConversionSummary summary = workers.convert(plan, [&](const QString &, const PageOutcome &outcome) {
-        finished.insert(outcome.page, outcome);
-        handOn();
-    });
-    if (summary.notStarted > 0 && summary.stoppedBecause.isEmpty())
-        return 128 + (interruptSignal() > 0 ? interruptSignal() : SIGINT);
-    if (status == exitOk && nextPage < planned.size())
+    int left = 0;
+    const ConversionSummary summary = convertInPageOrder(workers, plan, handOn, &left);
+    if (stoppedBySignal(summary))
+        return interruptedStatus();
+    if (status == exitOk && left > 0)
         status = exitOther;
     return status;
 }

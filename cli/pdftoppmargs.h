@@ -1,16 +1,15 @@
 #ifndef PDFTOPPMARGS_H
 #define PDFTOPPMARGS_H
 
+#include "cli/popplerargs.h"
 #include "engine/pdftoppmsize.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-// pdftoppm's command line (poppler-utils 22.12), read as it reads it: options
-// of one dash anywhere among the arguments, each followed by its value; an
-// argument that is no option's name is a file name, even one that begins
-// with a dash; then the PDF file and the output root.
+// pdftoppm's command line (poppler-utils 22.12), read as it reads it
+// (cli/popplerargs): the options, then the PDF file and the output root.
 struct PdftoppmArgs
 {
     int firstPage = 0; // 0: the first
@@ -19,6 +18,7 @@ struct PdftoppmArgs
     bool evenOnly = false;
     bool singleFile = false;
     PdftoppmSizing sizing; // always active
+    double resolution = 0; // -r, applied to sizing once every option is read (applyPopplerResolution())
     bool cropBox = false;
     bool hideAnnotations = false;
     bool mono = false;
@@ -51,15 +51,5 @@ PdftoppmArgs parsePdftoppmArgs(const QStringList &arguments); // the first is th
 
 // The usage text pdftoppm prints on standard error for -h or a bad argument.
 QString pdftoppmUsage();
-
-// The quality, progressive and optimize of -jpegopt; false for an unknown
-// option or value, with why.
-struct JpegOptions
-{
-    int quality = 75;
-    bool progressive = false;
-    bool optimize = false;
-};
-bool parseJpegOptions(const QString &text, JpegOptions &options, QString *why);
 
 #endif // PDFTOPPMARGS_H

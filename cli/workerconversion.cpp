@@ -150,7 +150,8 @@ PageRunner &BatchWorkers::runnerFor(const QStringList &inputs, const QStringList
     return *runner;
 }
 
-QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteArray &password, RendererKind renderer)
+QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteArray &password, RendererKind renderer,
+                                         QList<PdfDocumentInfo> *infos)
 {
     QList<PageTask> tasks;
     for (int i = 0; i < paths.size(); ++i) {
@@ -163,6 +164,19 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
         task.timeLimitMs = probeTimeLimitMs;
         tasks << task;
     }
+    if (infos) {
+        *infos = QList<PdfDocumentInfo>(paths.size());
+        for (int i = 0; i < paths.size(); ++i) {
+            PageTask task;
+            task.kind = PageTask::Probe;
+            task.documentInfo = true;
+            task.document = i;
+            task.path = paths.at(i);
+            task.password = password;
+            task.timeLimitMs = probeTimeLimitMs;
+            tasks << task;
+        }
+    }
     QList<DocumentProbe> probes(paths.size());
     for (DocumentProbe &probe : probes)
         probe.failure = QStringLiteral("not checked: the run was stopped");
@@ -172,6 +186,11 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
     if (!knownFolders.isEmpty())
         opening.startWorkers();
     opening.run(tasks, stop, [&](int index, const TaskResult &result) {
+        if (index >= paths.size()) {
+            if (result.outcome.result == PageOutcome::Written)
+                (*infos)[index - paths.size()] = result.info;
+            return;
+        }
         DocumentProbe &probe = probes[index];
         probe.failure.clear();
         if (result.outcome.result == PageOutcome::TooLarge)

@@ -37,8 +37,12 @@ public:
 
     // Opens every file in a worker to learn whether it is usable: a file that
     // crashes or hangs the renderer while it is opened is refused, and the run
-    // goes on. In the order of paths. A DocumentProber.
-    QList<DocumentProbe> probe(const QStringList &paths, const QByteArray &password, RendererKind renderer);
+    // goes on. In the order of paths. A DocumentProber. With infos, each file's
+    // own account of itself (every page's boxes and rotation, read by Poppler's
+    // parser) is read beside it by another worker, in the same order; a
+    // status of Failed where it could not be.
+    QList<DocumentProbe> probe(const QStringList &paths, const QByteArray &password, RendererKind renderer,
+                               QList<PdfDocumentInfo> *infos = nullptr);
 
     // The plan's pages drawn and written by workers, as many at once as
     // limits.jobs: each to its own file; the one page of -o - onto this

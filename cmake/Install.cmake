@@ -47,15 +47,16 @@ if(TARGET velloran-mupdf)
 endif()
 install(TARGETS ${backend_modules} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/velloran
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT cli)
-# libexec/velloran/poppler-compat/pdftoppm and pdfinfo: velloran-cli under
-# their names, off the default PATH, for scripts that put this folder first in
-# theirs (pdf2image asks pdfinfo for the page count, then runs pdftoppm).
+# libexec/velloran/poppler-compat/pdftoppm, pdftocairo and pdfinfo: velloran-cli
+# under their names, off the default PATH, for scripts that put this folder
+# first in theirs (pdf2image asks pdfinfo for the page count, then runs
+# pdftoppm, or pdftocairo with use_pdftocairo).
 if(TARGET velloran-cli)
     file(RELATIVE_PATH cli_from_compat /${CMAKE_INSTALL_LIBEXECDIR}/velloran/poppler-compat /${CMAKE_INSTALL_BINDIR}/velloran-cli)
     install(CODE "
         set(compat \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/velloran/poppler-compat\")
         file(MAKE_DIRECTORY \"\${compat}\")
-        foreach(name pdftoppm pdfinfo)
+        foreach(name pdftoppm pdftocairo pdfinfo)
             file(CREATE_LINK \"${cli_from_compat}\" \"\${compat}/\${name}\" SYMBOLIC)
             message(STATUS \"Installing: \${compat}/\${name}\")
         endforeach()" COMPONENT cli)

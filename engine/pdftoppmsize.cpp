@@ -1,6 +1,7 @@
 #include "engine/pdftoppmsize.h"
 
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <utility>
 #include <system_error>
@@ -28,10 +29,86 @@ int ceilOfFloat(double pixels)
     return int(std::ceil(float(pixels)));
 }
 
+// A side as Poppler's parser reads the PDF's number: the whole part, then
+// each decimal digit added at its scale, a tenth smaller each time. That is
+// not always the double nearest the decimal (25.92 comes out below it), and
+// pdftocairo multiplies it in double precision, where the difference can
+// carry a side across a whole pixel. The decimal is the shortest that gives
+// the renderer's single-precision side back, as for pdfLength().
+double popplerLength(double length)
+{
+    char text[64];
+    const auto written = std::to_chars(text, text + sizeof text, float(length), std::chars_format::fixed);
+    if (written.ec != std::errc())
+        return length;
+    const char *at = text;
+    const bool negative = *at == '-';
+    if (negative)
+        ++at;
+    double value = 0;
+    for (; at < written.ptr && *at != '.'; ++at)
+        value = value * 10 + (*at - '0');
+    if (at < written.ptr)
+        ++at;
+    double scale = 0.1;
+    for (; at < written.ptr; ++at) {
+        value = value + scale * (*at - '0');
+        scale *= 0.1;
+    }
+    return negative ? -value : value;
+}
+
+// pdftocairo's (int)ceil(), kept within int for pages no image could hold.
+int ceilToInt(double pixels)
+{
+    const double up = std::ceil(pixels);
+    return up >= double(INT_MAX) ? INT_MAX : up <= double(INT_MIN) ? INT_MIN : int(up);
+}
+
+// pdftocairo: the page's box as drawn, scaled in double precision with the
+// resolution first multiplied in, the area cut to the page's sides, and
+// nothing changed when that leaves a side of zero or less.
+PdftoppmPage pdftocairoPage(const PdftoppmSizing &sizing, const QSizeF &points)
+{
+    const double pageWidth = popplerLength(points.width());
+    const double pageHeight = popplerLength(points.height());
+    double xResolution = sizing.xResolution;
+    double yResolution = sizing.yResolution;
+    if (sizing.scaleTo != 0) {
+        xResolution = yResolution = (72.0 * sizing.scaleTo) / (pageWidth > pageHeight ? pageWidth : pageHeight);
+    } else {
+        if (sizing.scaleToX > 0) {
+            xResolution = (72.0 * sizing.scaleToX) / pageWidth;
+            if (sizing.scaleToY == -1)
+                yResolution = xResolution;
+        }
+        if (sizing.scaleToY > 0) {
+            yResolution = (72.0 * sizing.scaleToY) / pageHeight;
+            if (sizing.scaleToX == -1)
+                xResolution = yResolution;
+        }
+    }
+    const double width = pageWidth * xResolution / 72.0;
+    const double height = pageHeight * yResolution / 72.0;
+    int w = sizing.width != 0 ? sizing.width : ceilToInt(width);
+    int h = sizing.height != 0 ? sizing.height : ceilToInt(height);
+    if (sizing.x + double(w) > width)
+        w = ceilToInt(width - sizing.x);
+    if (sizing.y + double(h) > height)
+        h = ceilToInt(height - sizing.y);
+    PdftoppmPage page;
+    page.xResolution = xResolution;
+    page.yResolution = yResolution;
+    page.region = QRect(sizing.x, sizing.y, w, h);
+    return page;
+}
+
 } // namespace
 
 PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bool quarterTurned)
 {
+    if (sizing.rule == PdftoppmSizing::Rule::Pdftocairo)
+        return pdftocairoPage(sizing, points);
     PdftoppmPage page;
     // The box before its turn.
     const double pageWidth = pdfLength(quarterTurned ? points.height() : points.width());

@@ -10,9 +10,19 @@
 // Its sides are the whole pixels that cover the page (rounded up, where the
 // rest of the program rounds to the nearest), computed in its order of
 // floating-point operations so that the same pages give the same sizes.
+// pdftocairo reads the same options and sizes pages its own way (Rule).
 struct PdftoppmSizing
 {
+    enum class Rule : quint8 {
+        Pdftoppm,
+        // pdftocairo's: the page turned first, then scaled (-scale-to-x is
+        // the width as drawn), sides in double precision from the numbers as
+        // Poppler's parser reads them, an area past the page's edge kept as
+        // it comes (a side of zero or less: nothing to draw).
+        Pdftocairo
+    };
     bool active = false; // off: the program's own sizes
+    Rule rule = Rule::Pdftoppm;
     double xResolution = 150;
     double yResolution = 150;
     int scaleTo = 0;  // the longer side in pixels; 0: not given
@@ -36,7 +46,9 @@ struct PdftoppmPage
 // that rotation is 90 or 270 degrees. pdftoppm finds -scale-to-x's and
 // -scale-to-y's resolutions from the box before the turn, and turns the
 // image's sides after: a page turned a quarter and scaled to a width has
-// that width as its height.
+// that width as its height. pdftocairo scales the page as drawn. Under
+// pdftocairo's rule the region may have a side of zero or less, which it
+// cannot draw; the caller decides what such a page becomes.
 PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bool quarterTurned = false);
 
 #endif // PDFTOPPMSIZE_H

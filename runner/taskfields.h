@@ -69,12 +69,13 @@ Of<M, EncoderOptions> fields(V &v, M &e)
     v("tiffCompression", e.tiffCompression, between(TiffCompression::None, TiffCompression::Jpeg));
 }
 
-// Any number: pdftoppm's own arithmetic gives each a meaning, negative ones
-// and a resolution of 0 under -scale-to included (engine/pdftoppmsize).
+// Any number: pdftoppm's and pdftocairo's own arithmetic gives each a meaning,
+// negative ones and a resolution of 0 under -scale-to included (engine/pdftoppmsize).
 template<typename V, typename M>
 Of<M, PdftoppmSizing> fields(V &v, M &s)
 {
     v("active", s.active);
+    v("rule", s.rule, between(PdftoppmSizing::Rule::Pdftoppm, PdftoppmSizing::Rule::Pdftocairo));
     v("xResolution", s.xResolution);
     v("yResolution", s.yResolution);
     v("scaleTo", s.scaleTo, anyInt);

@@ -39,7 +39,8 @@ endforeach()
 if(TARGET velloran-cli)
     list(APPEND expected bin/velloran-cli)
     list(APPEND expected libexec/velloran/velloran-worker libexec/velloran/poppler-compat/pdfinfo
-         libexec/velloran/poppler-compat/pdftoppm libexec/velloran/velloran-poppler.so)
+         libexec/velloran/poppler-compat/pdftocairo libexec/velloran/poppler-compat/pdftoppm
+         libexec/velloran/velloran-poppler.so)
     if(TARGET velloran-mupdf)
         list(APPEND expected libexec/velloran/velloran-mupdf.so)
     endif()
@@ -66,7 +67,8 @@ add_test(NAME install_files
 
 # The command line alone (component "cli"): the program and its manual page.
 if(TARGET velloran-cli)
-    set(expected_cli bin/velloran-cli libexec/velloran/poppler-compat/pdfinfo libexec/velloran/poppler-compat/pdftoppm
+    set(expected_cli bin/velloran-cli libexec/velloran/poppler-compat/pdfinfo libexec/velloran/poppler-compat/pdftocairo
+        libexec/velloran/poppler-compat/pdftoppm
         libexec/velloran/velloran-mupdf.so libexec/velloran/velloran-poppler.so libexec/velloran/velloran-worker)
     if(NOT TARGET velloran-mupdf)
         list(REMOVE_ITEM expected_cli libexec/velloran/velloran-mupdf.so)

@@ -4,111 +4,16 @@
 // netpbm encoder's bytes.
 #include "engine/image/imagecheck.h"
 #include "engine/image/pnmencoder.h"
-#include "support/pdfmaker.h"
-#include "support/readback.h"
+#include "support/popplertools.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-// What a page's header says: "P6 1275 1650", "PNG 100 71 color 8", "JPEG 640 480 3".
-QString headerText(const QByteArray &bytes, qsizetype *length = nullptr)
-{
-    if (bytes.startsWith("P4") || bytes.startsWith("P5") || bytes.startsWith("P6")) {
-        const bool mono = bytes.startsWith("P4");
-        QList<QByteArray> fields;
-        qsizetype at = 2;
-        while (fields.size() < (mono ? 2 : 3) && at < bytes.size()) {
-            while (at < bytes.size() && QChar(bytes.at(at)).isSpace())
-                ++at;
-            const qsizetype start = at;
-            while (at < bytes.size() && !QChar(bytes.at(at)).isSpace())
-                ++at;
-            fields << bytes.mid(start, at - start);
-        }
-        const qint64 w = fields.value(0).toLongLong();
-        const qint64 h = fields.value(1).toLongLong();
-        const qint64 row = bytes.startsWith("P6") ? w * 3 : bytes.startsWith("P5") ? w : (w + 7) / 8;
-        if (length)
-            *length = at + 1 + row * h;
-        return QStringLiteral("%1 %2 %3 %4").arg(QString::fromLatin1(bytes.left(2))).arg(w).arg(h)
-            .arg(QString::fromLatin1(fields.value(2)));
-    }
-    if (bytes.startsWith("\x89PNG")) {
-        const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
-        const quint32 w = quint32(p[16]) << 24 | quint32(p[17]) << 16 | quint32(p[18]) << 8 | p[19];
-        const quint32 h = quint32(p[20]) << 24 | quint32(p[21]) << 16 | quint32(p[22]) << 8 | p[23];
-        return QStringLiteral("PNG %1 %2 type %3 depth %4").arg(w).arg(h).arg(p[25]).arg(p[24]);
-    }
-    if (bytes.startsWith("\xff\xd8")) {
-        const DecodedImage image = readJpeg(bytes);
-        return QStringLiteral("JPEG %1 %2 %3").arg(image.width).arg(image.height).arg(image.channels);
-    }
-    return QStringLiteral("unknown");
-}
-
-QString fileHeader(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unreadable");
-    if (path.endsWith(QLatin1String(".tif"))) {
-        const DecodedImage image = readTiff(path);
-        return QStringLiteral("TIFF %1 %2 %3").arg(image.width).arg(image.height).arg(image.channels);
-    }
-    return headerText(path.endsWith(QLatin1String(".jpg")) ? file.readAll() : file.read(64));
-}
-
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run run(const QString &program, const QStringList &arguments, const QString &folder)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(240000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-// Each page: "w,h" or "w,h,rotation" or "w,h,rotation,crop x0,y0,x1,y1".
-bool makeTestPdf(const QString &path, const QStringList &pages)
-{
-    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
-    QByteArray kids;
-    for (int i = 0; i < pages.size(); ++i)
-        kids += QByteArray::number(3 + 2 * i) + " 0 R ";
-    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>";
-    for (int i = 0; i < pages.size(); ++i) {
-        const QStringList v = pages.at(i).split(QLatin1Char(','));
-        const QByteArray crop = v.size() > 3 ? " /CropBox [" + v.mid(3).join(QLatin1Char(' ')).toLatin1() + "]" : "";
-        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + v.at(0).toLatin1() + ' ' + v.at(1).toLatin1() + "]"
-                       + crop + " /Rotate " + v.value(2, QStringLiteral("0")).toLatin1() + " /Contents "
-                       + QByteArray::number(4 + 2 * i) + " 0 R >>";
-        const QByteArray content = "1 0 0 rg 10 10 50 30 re f 0 0 1 rg 2 w 0 0 m " + v.at(0).toLatin1() + ' '
-                                   + v.at(1).toLatin1() + " l S";
-        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
-    }
-    return writePdfObjects(path, objects);
-}
 
 // Sizes that sit on either side of whole pixels at the usual resolutions,
 // with odd decimals, rotations and a crop box smaller than the media box.
@@ -152,11 +57,11 @@ void TestPdftoppm::initTestCase()
     real = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"), {QStringLiteral("/usr/bin")});
     if (real.isEmpty())
         QSKIP("poppler-utils' pdftoppm is needed to compare with");
-    QVERIFY(makeTestPdf(folder.filePath("twelve.pdf"), QStringList(12, QStringLiteral("595,842"))));
-    QVERIFY(makeTestPdf(folder.filePath("awkward.pdf"), awkwardPages()));
-    QVERIFY(makeTestPdf(folder.filePath("one.pdf"), {"612,792"}));
+    QVERIFY(makeBoxesPdf(folder.filePath("twelve.pdf"), QStringList(12, QStringLiteral("595,842"))));
+    QVERIFY(makeBoxesPdf(folder.filePath("awkward.pdf"), awkwardPages()));
+    QVERIFY(makeBoxesPdf(folder.filePath("one.pdf"), {"612,792"}));
     // Sides in proportions whose scaled shorter side lands a hair above a whole pixel.
-    QVERIFY(makeTestPdf(folder.filePath("ratios.pdf"), {"300,500", "600,1000", "240,400", "500,300", "333,555", "420,700"}));
+    QVERIFY(makeBoxesPdf(folder.filePath("ratios.pdf"), {"300,500", "600,1000", "240,400", "500,300", "333,555", "420,700"}));
 }
 
 void TestPdftoppm::sameFilesAsPdftoppm_data()
@@ -187,6 +92,10 @@ void TestPdftoppm::sameFilesAsPdftoppm_data()
     // pdf2image's size=(w, h): two resolutions.
     row("scaled to a width and a height", "awkward.pdf", "-scale-to-x 300 -scale-to-y 200 -png");
     row("x and y resolutions", "awkward.pdf", "-rx 100 -ry 50 -mono");
+    // -r is applied last, and to both only while one of them is still 150.
+    row("-r and -rx", "one.pdf", "-r 40 -rx 90 -mono");
+    row("-rx and -ry, then -r", "one.pdf", "-rx 20 -ry 30 -r 99 -mono");
+    row("-r 0", "one.pdf", "-r 0 -mono");
     row("x and y resolutions, area", "awkward.pdf", "-rx 40 -ry 90 -x 5 -y 9 -W 30 -H 70 -gray");
     row("crop box", "awkward.pdf", "-cropbox -r 133 -mono");
     row("area x y W H", "awkward.pdf", "-x 13 -y 7 -W 200 -H 100 -r 100 -png");
@@ -222,8 +131,8 @@ void TestPdftoppm::sameFilesAsPdftoppm()
             argument.clear();
     QTemporaryDir theirs;
     QTemporaryDir mine;
-    const Run expected = run(real, arguments + QStringList{folder.filePath(pdf), theirs.filePath("out")}, theirs.path());
-    const Run actual = run(ours, arguments + QStringList{folder.filePath(pdf), mine.filePath("out")}, mine.path());
+    const ToolRun expected = runTool(real, arguments + QStringList{folder.filePath(pdf), theirs.filePath("out")}, theirs.path());
+    const ToolRun actual = runTool(ours, arguments + QStringList{folder.filePath(pdf), mine.filePath("out")}, mine.path());
     QCOMPARE(actual.status, expected.status);
     const QStringList names = QDir(theirs.path()).entryList(QDir::Files, QDir::Name);
     QVERIFY(!names.isEmpty());
@@ -245,8 +154,8 @@ void TestPdftoppm::standardOutputSplitsIntoPages_data()
 void TestPdftoppm::standardOutputSplitsIntoPages()
 {
     QFETCH(QStringList, arguments);
-    const Run expected = run(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
-    const Run actual = run(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const ToolRun expected = runTool(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const ToolRun actual = runTool(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
     QCOMPARE(actual.status, 0);
     QCOMPARE(actual.status, expected.status);
     QVERIFY(!expected.out.isEmpty());
@@ -255,12 +164,12 @@ void TestPdftoppm::standardOutputSplitsIntoPages()
         QStringList pages;
         if (stream.startsWith("\x89PNG")) {
             for (qsizetype at = 0; at >= 0 && at < stream.size(); at = stream.indexOf("\x89PNG", at + 1))
-                pages << headerText(stream.mid(at, 64));
+                pages << imageHeader(stream.mid(at, 64));
             return pages;
         }
         for (qsizetype at = 0; at < stream.size();) {
             qsizetype length = 0;
-            pages << headerText(stream.mid(at), &length);
+            pages << imageHeader(stream.mid(at), &length);
             if (length <= 0)
                 break;
             at += length;
@@ -297,8 +206,8 @@ void TestPdftoppm::failuresAsPdftoppm()
     QVERIFY(notPdf.open(QIODevice::WriteOnly));
     notPdf.write("garbage\n");
     notPdf.close();
-    const Run expected = run(real, arguments, folder.path());
-    const Run actual = run(ours, arguments, folder.path());
+    const ToolRun expected = runTool(real, arguments, folder.path());
+    const ToolRun actual = runTool(ours, arguments, folder.path());
     QCOMPARE(actual.status, expected.status);
     if (sameMessage)
         QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
@@ -325,8 +234,8 @@ void TestPdftoppm::stretchedLikePdftoppm()
 {
     QFETCH(QStringList, arguments);
     arguments << QStringList{"-gray", "-f", "1", "-l", "3"};
-    const Run expected = run(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
-    const Run actual = run(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const ToolRun expected = runTool(real, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
+    const ToolRun actual = runTool(ours, arguments + QStringList{folder.filePath("awkward.pdf")}, folder.path());
     QCOMPARE(actual.status, 0);
     QCOMPARE(actual.out.size(), expected.out.size());
     qint64 different = 0;

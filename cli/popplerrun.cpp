@@ -1,0 +1,138 @@
+#include "cli/popplerrun.h"
+
+#include "cli/standardinput.h"
+#include "cli/workerconversion.h"
+#include "engine/nativepath.h"
+#include "runner/interruptflag.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void PopplerMessages::line(const QString &text) const
+{
+    if (!quiet)
+        always(text);
+}
+
+void PopplerMessages::always(const QString &text)
+{
+    std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
+}
+
+PopplerInput popplerInput(const QString &named, const QTemporaryDir &folder)
+{
+    PopplerInput input{named, QString()};
+    if (named.isEmpty() || named == QLatin1String("-")) {
+        input.path = folder.filePath(QStringLiteral("input.pdf"));
+        if (!folder.isValid() || !saveStandardInput(input.path))
+            input.error = QStringLiteral("I/O Error: Couldn't read standard input");
+        else if (QFileInfo(input.path).size() == 0)
+            input.error = QStringLiteral("Syntax Error: Document stream is empty");
+    } else if (::access(nativePath(named).constData(), R_OK) != 0 || nativeIsDir(named)) {
+        const int error = nativeIsDir(named) ? EISDIR : errno;
+        input.error = QStringLiteral("I/O Error: Couldn't open file '%1': %2.")
+                          .arg(displayPath(named), QString::fromLocal8Bit(std::strerror(error)));
+    } else {
+        struct stat status;
+        if (::stat(nativePath(named).constData(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0)
+            input.error = QStringLiteral("Syntax Error: Document stream is empty");
+    }
+    return input;
+}
+
+qint64 popplerWorkerMemory(int jobs)
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return 0;
+    return qMax(qint64(pages) * pageSize / qMax(1, jobs), qint64(1) << 30);
+}
+
+QString whyNotOpened(const DocumentProbe &probe)
+{
+    if (!probe.failure.isEmpty() || probe.status == PdfLoadStatus::Failed)
+        return QStringLiteral("Syntax Error: Couldn't read the document: %1")
+            .arg(probe.failure.isEmpty() ? QStringLiteral("damaged or not a PDF") : probe.failure);
+    if (probe.status == PdfLoadStatus::Locked)
+        return QStringLiteral("Command Line Error: Incorrect password");
+    return QString();
+}
+
+int interruptedStatus()
+{
+    return 128 + (interruptSignal() > 0 ? interruptSignal() : SIGINT);
+}
+
+ConversionSummary convertInPageOrder(BatchWorkers &workers, const BatchPlan &plan,
+                                     const std::function<void(int page, const PageOutcome &)> &onPage, int *left)
+{
+    // Pages finish in any order; they are handed on in page order.
+    QMap<int, PageOutcome> finished;
+    int next = 0; // the index into the plan's pages of the next to hand on
+    const QList<int> &planned = plan.files.constFirst().pages;
+    const ConversionSummary summary = workers.convert(plan, [&](const QString &, const PageOutcome &outcome) {
+        finished.insert(outcome.page, outcome);
+        while (next < planned.size() && finished.contains(planned.at(next))) {
+            const PageOutcome inTurn = finished.take(planned.at(next));
+            onPage(planned.at(next) + 1, inTurn);
+            ++next;
+        }
+    });
+    *left = int(planned.size()) - next;
+    return summary;
+}
+
+bool stoppedBySignal(const ConversionSummary &summary)
+{
+    return summary.notStarted > 0 && summary.stoppedBecause.isEmpty();
+}
+
+bool sendToStandardOutput(const QString &path)
+{
+    QFile file;
+    const int fd = openNative(path, O_RDONLY);
+    bool ok = fd != -1 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    // The kernel moves the page's bytes into the pipe or file without a copy
+    // through this process; whatever it cannot move goes the ordinary way.
+    bool moving = ok;
+    while (moving) {
+        const ssize_t sent = ::sendfile(STDOUT_FILENO, fd, nullptr, size_t(1) << 30);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && errno != EINVAL && errno != ENOSYS)
+            ok = false;
+        moving = sent > 0;
+    }
+    file.seek(::lseek(fd, 0, SEEK_CUR));
+    QByteArray chunk;
+    while (ok && !file.atEnd()) {
+        chunk = file.read(1 << 20);
+        const char *at = chunk.constData();
+        qsizetype left = chunk.size();
+        while (ok && left > 0) {
+            const ssize_t sent = ::write(STDOUT_FILENO, at, size_t(left));
+            if (sent < 0 && errno == EINTR)
+                continue;
+            ok = sent > 0;
+            at += sent;
+            left -= sent;
+        }
+    }
+    if (fd == -1)
+        ok = false;
+    file.close();
+    ::unlink(nativePath(path).constData());
+    return ok;
+}

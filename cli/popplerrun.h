@@ -1,0 +1,65 @@
+#ifndef POPPLERRUN_H
+#define POPPLERRUN_H
+
+#include "cli/batchjob.h"
+#include "runner/conversionsummary.h"
+
+#include <QString>
+
+#include <functional>
+
+class BatchWorkers;
+class QTemporaryDir;
+
+// What the programs run as pdftoppm and pdftocairo share once their command
+// lines are read: the PDF from a file or standard input, its opening in a
+// worker, the workers' memory, the pages handed on in page order and
+// standard output. Each program keeps its own words and exit statuses.
+
+// Poppler's messages, left out with -q.
+class PopplerMessages
+{
+public:
+    explicit PopplerMessages(bool quiet) : quiet(quiet) {}
+    void line(const QString &text) const; // on standard error unless quiet
+    static void always(const QString &text); // the tools' own lines, printed under -q too
+
+private:
+    bool quiet;
+};
+
+// Where the named PDF can be opened by a worker: "-" or none is standard
+// input, kept in folder. error is what Poppler says when it cannot be read
+// ("I/O Error: Couldn't open file 'x.pdf': No such file or directory."),
+// empty when path can be used.
+struct PopplerInput
+{
+    QString path;
+    QString error;
+};
+PopplerInput popplerInput(const QString &named, const QTemporaryDir &folder);
+
+// Address space a worker may take when jobs run at once: an even share of
+// the memory, a gigabyte at least.
+qint64 popplerWorkerMemory(int jobs);
+
+// Why the probe of the PDF says it cannot be drawn, as Poppler words it
+// ("Command Line Error: Incorrect password"); empty when it can.
+QString whyNotOpened(const DocumentProbe &probe);
+
+// The exit status of a run ended by SIGINT, SIGTERM or SIGHUP.
+int interruptedStatus();
+
+// The plan's pages (one file) drawn by the workers, each outcome handed to
+// onPage (its page counted from 1) in the plan's page order, as soon as the
+// pages before it are in. left: how many were never handed on (a stop).
+ConversionSummary convertInPageOrder(BatchWorkers &workers, const BatchPlan &plan,
+                                     const std::function<void(int page, const PageOutcome &)> &onPage, int *left);
+// Whether a run's pages were stopped by a signal rather than by themselves.
+bool stoppedBySignal(const ConversionSummary &summary);
+
+// Copies a finished page to standard output and removes it; false when the
+// copy failed.
+bool sendToStandardOutput(const QString &path);
+
+#endif // POPPLERRUN_H
