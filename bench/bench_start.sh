@@ -7,6 +7,7 @@
 #                                   starts and leaves, as a worker does before its first task)
 #   one page, -r 150 -t jpg         goal: pdftoppm -r 150 -jpeg's CPU / ours >= 1.3
 #   one page, --renderer poppler    (reported)
+#   one page, -j 1                  (reported: one worker started, where -j 2 starts two)
 # Usage: bench/bench_start.sh [BUILD_DIR]   (default: build-release, configured and built here)
 set -euo pipefail
 
@@ -38,6 +39,7 @@ worker_start=$(awk -v a="$worker_start" -v b="$shell" 'BEGIN { printf "%.2f", a 
 pp=$(cpu_ms pdftoppm -r 150 -jpeg "$work/one.pdf" "$work/o/p")
 ours=$(cpu_ms "$cli" -q -t jpg -r 150 -o "$work/o" "$work/one.pdf")
 poppler=$(cpu_ms "$cli" -q --renderer poppler -t jpg -r 150 -o "$work/o" "$work/one.pdf")
+one_worker=$(cpu_ms "$cli" -q -j 1 -t jpg -r 150 -o "$work/o" "$work/one.pdf")
 
 printf '%-44s %8s %s\n' run cpu_ms goal
 printf '%-44s %8s %s\n' "velloran-cli --version" "$cli_start" "<= 6"
@@ -45,6 +47,7 @@ printf '%-44s %8s %s\n' "a worker's start (its shell's subtracted)" "$worker_sta
 printf '%-44s %8s\n' "pdftoppm -r 150 -jpeg, one page" "$pp"
 printf '%-44s %8s\n' "velloran-cli -t jpg -r 150, one page" "$ours"
 printf '%-44s %8s\n' "  the same, --renderer poppler" "$poppler"
+printf '%-44s %8s\n' "  the same, -j 1" "$one_worker"
 printf '%-44s %8s %s\n' "pdftoppm's CPU / velloran-cli's" "$(awk -v a="$pp" -v b="$ours" 'BEGIN { printf "%.2f", a / b }')" ">= 1.3"
 printf '%-44s %8s\n' "pdftoppm's CPU / velloran-cli's (poppler)" "$(awk -v a="$pp" -v b="$poppler" 'BEGIN { printf "%.2f", a / b }')"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
