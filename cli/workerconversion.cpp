@@ -181,10 +181,10 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
     for (DocumentProbe &probe : probes)
         probe.failure = QStringLiteral("not checked: the run was stopped");
     PageRunner &opening = runnerFor(paths, knownFolders);
-    // These workers go on to the pages: all of them start now, so that each
-    // is ready by the time the pages come.
-    if (!knownFolders.isEmpty())
-        opening.startWorkers();
+    // These workers go on to the pages. Only as many start as there are
+    // tasks in hand: the rest start when the pages come, if there are pages
+    // for them (a worker's start is a few milliseconds of processor time, a
+    // good part of what a one-page document costs).
     opening.run(tasks, stop, [&](int index, const TaskResult &result) {
         if (index >= paths.size()) {
             if (result.outcome.result == PageOutcome::Written)

@@ -67,16 +67,6 @@ PageRunner::~PageRunner()
     endWorkers();
 }
 
-void PageRunner::startWorkers()
-{
-    while (int(workers.size()) < qMax(1, settings.workers) && startsFailedInARow < 3) {
-        const size_t before = workers.size();
-        startWorker();
-        if (workers.size() == before)
-            break;
-    }
-}
-
 void PageRunner::endWorkers()
 {
     // All are told first, so that they end side by side rather than one after another.

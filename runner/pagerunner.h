@@ -71,10 +71,6 @@ public:
     // when no worker has been ready yet.
     QString confinement() const { return confinedAs; }
 
-    // Starts workers up to the number settings allow, ahead of the tasks they
-    // will take, so that they are ready when the tasks come.
-    void startWorkers();
-
     // Ends the workers now (those inside a page too) and removes what they left.
     void endWorkers();
 
