@@ -51,11 +51,7 @@ qint64 workerMemoryLimit(const CliApp::CommandLine &commandLine)
 {
     if (commandLine.maxMemory > 0)
         return commandLine.maxMemory;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return 0;
-    return qMax(qint64(pages) * pageSize / qMax(1, commandLine.jobs), qint64(1) << 30);
+    return defaultWorkerMemory(commandLine.jobs);
 }
 
 void printLine(FILE *stream, const QString &line)

@@ -6,6 +6,7 @@
 #include "cli/workerconversion.h"
 #include "engine/image/encoderoptions.h"
 #include "engine/nativepath.h"
+#include "engine/workermemory.h"
 #include "runner/interruptflag.h"
 
 #include <QFile>
@@ -168,7 +169,7 @@ int runPdftocairo(const QStringList &arguments)
     }
 
     const int jobs = qMax(1, QThread::idealThreadCount());
-    BatchWorkers workers(options, WorkerLimits{jobs, popplerWorkerMemory(jobs)}, interruptFlag());
+    BatchWorkers workers(options, WorkerLimits{jobs, defaultWorkerMemory(jobs)}, interruptFlag());
     // Poppler's own numbers for every page's box, read beside the opening:
     // pdftocairo's sizes come from them, and a page it cannot draw is known
     // before any is drawn.

@@ -6,6 +6,7 @@
 #include "cli/workerconversion.h"
 #include "engine/image/encoderoptions.h"
 #include "engine/nativepath.h"
+#include "engine/workermemory.h"
 #include "runner/interruptflag.h"
 
 #include <QFileInfo>
@@ -120,7 +121,7 @@ int runPdftoppm(const QStringList &arguments)
     }
 
     const int jobs = qMax(1, QThread::idealThreadCount());
-    BatchWorkers workers(options, WorkerLimits{jobs, popplerWorkerMemory(jobs)}, interruptFlag());
+    BatchWorkers workers(options, WorkerLimits{jobs, defaultWorkerMemory(jobs)}, interruptFlag());
     const QList<DocumentProbe> probes = workers.probe({input}, options.password, options.renderer);
     const DocumentProbe probe = probes.value(0);
     if (interruptFlag().load())

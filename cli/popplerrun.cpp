@@ -51,15 +51,6 @@ PopplerInput popplerInput(const QString &named, const QTemporaryDir &folder)
     return input;
 }
 
-qint64 popplerWorkerMemory(int jobs)
-{
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return 0;
-    return qMax(qint64(pages) * pageSize / qMax(1, jobs), qint64(1) << 30);
-}
-
 QString whyNotOpened(const DocumentProbe &probe)
 {
     if (!probe.failure.isEmpty() || probe.status == PdfLoadStatus::Failed)

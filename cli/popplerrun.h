@@ -39,10 +39,6 @@ struct PopplerInput
 };
 PopplerInput popplerInput(const QString &named, const QTemporaryDir &folder);
 
-// Address space a worker may take when jobs run at once: an even share of
-// the memory, a gigabyte at least.
-qint64 popplerWorkerMemory(int jobs);
-
 // Why the probe of the PDF says it cannot be drawn, as Poppler words it
 // ("Command Line Error: Incorrect password"); empty when it can.
 QString whyNotOpened(const DocumentProbe &probe);

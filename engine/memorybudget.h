@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-// Bitmap memory shared by the threads of a run. A thread asks for what its
+// A worker's bitmap memory, shared by the threads drawing a page's bands. A thread asks for what its
 // page or band needs before rendering and waits while others hold too much,
 // so that N threads on huge pages never hold more than the total together.
 // The pipeline takes grants through a pointer (PageJob::memory) and nothing

@@ -37,7 +37,7 @@ struct PageJob
     EncoderOptions encoder;            // JPEG and TIFF choices
     qint64 timeLimitMs = 0;            // the longest a page may take to draw and write; 0: no limit
     qint64 bandBudget = defaultBandBudget;
-    MemoryBudget *memory = nullptr; // shared by the threads of a run; none for one thread
+    MemoryBudget *memory = nullptr; // the worker's, shared by a page's band threads; none for one thread
     bool synced = false;            // the file reaches the disk before it takes its name (AtomicFile)
     // The finished file is left whole under its temporary name (the
     // outcome's heldAt) for the caller to put in place, so that a caller
@@ -65,8 +65,8 @@ PageOutcome convertPage(const RenderDocument &document, const PageJob &job, cons
 // Written when the page can be drawn, else the outcome it would have.
 PageOutcome checkPage(const RenderDocument &document, const PageJob &job);
 
-// The same into an encoder that the caller keeps open across pages (one TIFF
-// of many pages), on a device that the caller puts in place when all is done.
+// The same into an encoder and onto a device the caller keeps (a page written
+// to standard output), which the caller puts in place when all is done.
 PageOutcome appendPage(const RenderDocument &document, const PageJob &job, RowEncoder &encoder,
                        QIODevice &device, const std::atomic<bool> &stop);
 

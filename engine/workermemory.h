@@ -18,4 +18,8 @@ constexpr qint64 workerBaseBytes = qint64(40) << 20;
 // MiB at least.
 qint64 smallestWorkerMemory(double resolution);
 
+// The ceiling a worker gets unless told otherwise: the machine's memory
+// shared among the workers of a run, 1 GiB at least; 0 when it cannot be read.
+qint64 defaultWorkerMemory(int workers);
+
 #endif // WORKERMEMORY_H

@@ -2,8 +2,10 @@
 # ldd (every library it loads as it starts, the ones its libraries need
 # included) and nm (what was linked into it whole: MuPDF is a static library):
 #   the window (WINDOW)       no PDF library, no image library of the encoders
-#   velloran-cli (CLI)        no PDF library, no Qt graphics library
-#   the worker (WORKER)       the same: a back-end's module brings its library
+#   velloran-cli (CLI)        no PDF library, no Qt graphics library, no image
+#                             library: its workers draw, write and read images
+#   the worker (WORKER)       no PDF library, no Qt graphics library: a
+#                             back-end's module brings its library
 #   the modules (POPPLER_MODULE, MUPDF_MODULE)  each its own library alone
 # cmake -DLDD=... -DNM=... -DWINDOW=... -DCLI=... -DWORKER=... -DPOPPLER_MODULE=...
 #       [-DMUPDF_MODULE=...] -P check_links.cmake
@@ -44,6 +46,7 @@ set(encoder_libraries "libjpeg|libtiff|libwebp|libdeflate")
 set(graphics "libQt6Gui")
 
 refuse_library(${WINDOW} "${pdf_libraries}" "the window draws nothing; its worker does")
+refuse_library(${CLI} "${encoder_libraries}" "velloran-cli writes and reads no image; its workers do")
 refuse_library(${WINDOW} "${encoder_libraries}" "the window writes no image; its worker does")
 refuse_mupdf(${WINDOW} "the window draws nothing")
 foreach(file ${CLI} ${WORKER})

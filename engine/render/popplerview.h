@@ -15,7 +15,7 @@ class Document;
 // the benchmarks. The programs draw through the back-end's module
 // (popplerrenderer.cpp).
 
-// A document the caller keeps open (the window's), drawn as its own render
+// A document the caller keeps open, drawn as its own render
 // hints say, without paper when drawWithoutPaper() was asked for it.
 std::unique_ptr<RenderDocument> popplerView(const Poppler::Document *document);
 

@@ -9,9 +9,10 @@
 // RendererBackEnd, and rendererBackEnds() lists them. A description is plain
 // data, read by the programs (names, what can be drawn, refusals) without
 // loading any library; the drawing itself is the back-end's module, which a
-// worker loads the first time it opens a document with it. A new back-end
-// is its own files and a line in that list; nothing else decides what a
-// library can do or needs.
+// worker loads the first time it opens a document with it. What a library
+// can do or needs is decided here and nowhere else; a new back-end is its
+// files, its RendererKind, a line in that list and its module's lines in
+// engine/CMakeLists.txt and the install rules.
 
 constexpr unsigned boxBit(PageBox box)
 {

@@ -394,13 +394,3 @@ TaskResult TaskExecutor::preview(const PageTask &task)
     result.outcome.height = result.image.height();
     return result;
 }
-
-TaskResult probeDocument(const QString &path, const QByteArray &password, RendererKind renderer)
-{
-    PageTask task;
-    task.kind = PageTask::Probe;
-    task.path = path;
-    task.password = password;
-    task.renderer = renderer;
-    return probeFile(task, nullptr);
-}

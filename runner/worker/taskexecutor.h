@@ -48,10 +48,5 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document);
 // images.
 qint64 rendererStoreBytes(qint64 maxMemory);
 
-// The back-end that judges files (Poppler) decides whether a file is usable
-// and how many pages it has, whichever library draws; the drawing library
-// must open it too. For a program that opens its inputs itself; a probe task
-// does the same and keeps what it opened for the pages to come.
-TaskResult probeDocument(const QString &path, const QByteArray &password, RendererKind renderer);
 
 #endif // TASKEXECUTOR_H
