@@ -2,6 +2,7 @@
 
 #include "support/pdfmaker.h"
 #include "support/readback.h"
+#include "support/warnings.h"
 
 #include <QFile>
 #include <QProcess>
@@ -22,7 +23,8 @@ ToolRun runTool(const QString &program, const QStringList &arguments, const QStr
     }
     result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
+    // Without what a sanitizer's runtime adds of its own: the real tools' lines are compared to these.
+    result.err = programErrors(process.readAllStandardError()).toUtf8();
     return result;
 }
 
