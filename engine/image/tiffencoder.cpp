@@ -1,75 +1,14 @@
 #include "engine/image/tiffencoder.h"
 
 #include "engine/image/pixelconvert.h"
+#include "engine/image/tiffdevice.h"
 
 #include <QIODevice>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <tiffio.h>
 
 namespace {
-
-QIODevice *deviceOf(thandle_t handle)
-{
-    return static_cast<TiffEncoder *>(handle)->outputDevice();
-}
-
-tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
-{
-    return tmsize_t(deviceOf(handle)->read(static_cast<char *>(data), qint64(size)));
-}
-
-tmsize_t writeProc(thandle_t handle, void *data, tmsize_t size)
-{
-    const qint64 written = deviceOf(handle)->write(static_cast<const char *>(data), qint64(size));
-    if (written != qint64(size))
-        static_cast<TiffEncoder *>(handle)->setDeviceFailed();
-    return tmsize_t(written);
-}
-
-toff_t seekProc(thandle_t handle, toff_t offset, int whence)
-{
-    QIODevice *device = deviceOf(handle);
-    qint64 position = qint64(offset);
-    if (whence == SEEK_CUR)
-        position += device->pos();
-    else if (whence == SEEK_END)
-        position += device->size();
-    return device->seek(position) ? toff_t(position) : toff_t(-1);
-}
-
-int closeProc(thandle_t)
-{
-    return 0; // the device belongs to the caller
-}
-
-toff_t sizeProc(thandle_t handle)
-{
-    return toff_t(deviceOf(handle)->size());
-}
-
-int mapProc(thandle_t, void **, toff_t *)
-{
-    return 0;
-}
-
-void unmapProc(thandle_t, void *, toff_t) {}
-
-int onError(TIFF *, void *userData, const char *module, const char *format, va_list arguments)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    static_cast<TiffEncoder *>(userData)->setLibraryError(QString::fromLocal8Bit(module) + QStringLiteral(": ")
-                                                          + QString::fromLocal8Bit(text));
-    return 1;
-}
-
-int onWarning(TIFF *, void *, const char *, const char *, va_list)
-{
-    return 1;
-}
 
 // Strips of about this many bytes: few enough tags, small enough buffers.
 constexpr qint64 stripBytes = 256 * 1024;
@@ -127,20 +66,14 @@ void TiffEncoder::startMultiPage(int pageCount, bool bigTiff)
 
 bool TiffEncoder::fail(const QString &fallback)
 {
-    // libtiff says only that a write failed; the device knows why.
-    error = deviceFailed ? device->errorString() : libraryError.isEmpty() ? fallback : libraryError;
+    error = output.why(fallback);
     return false;
 }
 
 bool TiffEncoder::open(QIODevice *device, bool bigTiff)
 {
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, this);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
-    this->device = device;
-    tif = TIFFClientOpenExt("output", bigTiff ? "w8" : "w", this, readProc, writeProc, seekProc, closeProc,
-                            sizeProc, mapProc, unmapProc, options);
-    TIFFOpenOptionsFree(options);
+    output.device = device;
+    tif = openTiffOnDevice(output, bigTiff);
     return tif != nullptr;
 }
 

@@ -2,6 +2,7 @@
 #define TIFFENCODER_H
 
 #include "engine/image/rowencoder.h"
+#include "engine/image/tiffdevice.h"
 
 #include <QByteArray>
 
@@ -36,19 +37,13 @@ public:
     void startMultiPage(int pageCount, bool bigTiff);
     bool close();
 
-    // Called by libtiff's error handler and its input and output.
-    void setLibraryError(const QString &text) { libraryError = text; }
-    void setDeviceFailed() { deviceFailed = true; }
-    QIODevice *outputDevice() const { return device; }
-
 private:
     bool fail(const QString &fallback);
 
     bool open(QIODevice *device, bool bigTiff);
 
     tiff *tif = nullptr;
-    QIODevice *device = nullptr;
-    bool deviceFailed = false;
+    TiffDevice output;
     QByteArray rowBuffer;
     int width = 0;
     PixelLayout layout = PixelLayout::Pixels32;
@@ -57,7 +52,6 @@ private:
     int pagesInFile = 0; // 0: one page, closed by finish()
     bool bigTiffForAll = false;
     int pagesBegun = 0;
-    QString libraryError;
 };
 
 #endif // TIFFENCODER_H

@@ -1,87 +1,17 @@
 #include "engine/image/tiffjoin.h"
 
+#include "engine/image/tiffdevice.h"
 #include "engine/image/tiffencoder.h"
 #include "engine/nativepath.h"
 
 #include <QIODevice>
 
-#include <cstdarg>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <tiffio.h>
 
 namespace {
-
-// The output, its device and what went wrong, for libtiff's callbacks.
-struct Output
-{
-    QIODevice *device = nullptr;
-    bool deviceFailed = false;
-    QString libraryError;
-};
-
-QIODevice *deviceOf(thandle_t handle)
-{
-    return static_cast<Output *>(handle)->device;
-}
-
-tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
-{
-    return tmsize_t(deviceOf(handle)->read(static_cast<char *>(data), qint64(size)));
-}
-
-tmsize_t writeProc(thandle_t handle, void *data, tmsize_t size)
-{
-    const qint64 written = deviceOf(handle)->write(static_cast<const char *>(data), qint64(size));
-    if (written != qint64(size))
-        static_cast<Output *>(handle)->deviceFailed = true;
-    return tmsize_t(written);
-}
-
-toff_t seekProc(thandle_t handle, toff_t offset, int whence)
-{
-    QIODevice *device = deviceOf(handle);
-    qint64 position = qint64(offset);
-    if (whence == SEEK_CUR)
-        position += device->pos();
-    else if (whence == SEEK_END)
-        position += device->size();
-    return device->seek(position) ? toff_t(position) : toff_t(-1);
-}
-
-int closeProc(thandle_t)
-{
-    return 0; // the device belongs to the caller
-}
-
-toff_t sizeProc(thandle_t handle)
-{
-    return toff_t(deviceOf(handle)->size());
-}
-
-int mapProc(thandle_t, void **, toff_t *)
-{
-    return 0;
-}
-
-void unmapProc(thandle_t, void *, toff_t) {}
-
-// Errors of the output and of the piece being read, both kept as text.
-int onError(TIFF *, void *userData, const char *module, const char *format, va_list arguments)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    *static_cast<QString *>(userData) = QString::fromLocal8Bit(module) + QStringLiteral(": ")
-                                        + QString::fromLocal8Bit(text);
-    return 1;
-}
-
-int onWarning(TIFF *, void *, const char *, const char *, va_list)
-{
-    return 1;
-}
 
 struct Closer
 {
@@ -92,8 +22,8 @@ using TiffHandle = std::unique_ptr<TIFF, Closer>;
 TiffHandle openPiece(const QString &path, QString *error)
 {
     TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, error);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, keepTiffError, error);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, dropTiffWarning, nullptr);
     TiffHandle tif(TIFFOpenExt(nativePath(path).constData(), "r", options));
     TIFFOpenOptionsFree(options);
     return tif;
@@ -176,14 +106,9 @@ bool joinTiffPages(const QStringList &pieces, QIODevice &device, QString *why)
         if (::stat(nativePath(piece).constData(), &status) == 0)
             total += qint64(status.st_size);
     }
-    Output output;
+    TiffDevice output;
     output.device = &device;
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, onError, &output.libraryError);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, nullptr);
-    TiffHandle out(TIFFClientOpenExt("output", TiffEncoder::needsBigTiff(total) ? "w8" : "w", &output, readProc,
-                                     writeProc, seekProc, closeProc, sizeProc, mapProc, unmapProc, options));
-    TIFFOpenOptionsFree(options);
+    TiffHandle out(openTiffOnDevice(output, TiffEncoder::needsBigTiff(total)));
     const auto failed = [&](const QString &what) {
         *why = output.deviceFailed ? device.errorString() : what;
         return false;
