@@ -3,6 +3,7 @@
 // messages.
 #include "runner/taskprotocol.h"
 #include "support/pdfmaker.h"
+#include "support/popplertools.h"
 
 #include <QFile>
 #include <QProcess>
@@ -12,36 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-struct Run
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run run(const QString &program, const QStringList &arguments, const QString &folder, const QString &zone,
-        const QByteArray &input = QByteArray())
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TZ"), zone);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    Run result;
-    if (!process.waitForFinished(240000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
 
 // A PDF of these objects (the first the catalog, the second the page tree),
 // with these entries added to its trailer (an /Info dictionary).
@@ -220,8 +191,8 @@ void TestPdfinfo::sameLinesAsPdfinfo()
     QFETCH(bool, needsQpdf);
     if (needsQpdf && !haveQpdf)
         QSKIP("qpdf is needed to make this document");
-    const Run expected = run(real, arguments, folder.path(), zone);
-    const Run actual = run(ours, arguments, folder.path(), zone);
+    const ToolRun expected = runTool(real, arguments, folder.path(), QByteArray(), zone);
+    const ToolRun actual = runTool(ours, arguments, folder.path(), QByteArray(), zone);
     QCOMPARE(expected.status, 0);
     QCOMPARE(actual.status, expected.status);
     // Line by line first, so that a difference names its line.
@@ -261,8 +232,8 @@ void TestPdfinfo::failuresAsPdfinfo()
     QFETCH(bool, needsQpdf);
     if (needsQpdf && !haveQpdf)
         QSKIP("qpdf is needed to make this document");
-    const Run expected = run(real, arguments, folder.path(), QStringLiteral("UTC"));
-    const Run actual = run(ours, arguments, folder.path(), QStringLiteral("UTC"));
+    const ToolRun expected = runTool(real, arguments, folder.path(), QByteArray(), QStringLiteral("UTC"));
+    const ToolRun actual = runTool(ours, arguments, folder.path(), QByteArray(), QStringLiteral("UTC"));
     QCOMPARE(expected.status, status);
     QCOMPARE(actual.status, expected.status);
     QCOMPARE(actual.out, expected.out);
@@ -290,8 +261,8 @@ void TestPdfinfo::standardInput()
         bytes = file.readAll();
     }
     const QStringList arguments{"-box", "-"};
-    const Run expected = run(real, arguments, folder.path(), QStringLiteral("UTC"), bytes);
-    const Run actual = run(ours, arguments, folder.path(), QStringLiteral("UTC"), bytes);
+    const ToolRun expected = runTool(real, arguments, folder.path(), bytes, QStringLiteral("UTC"));
+    const ToolRun actual = runTool(ours, arguments, folder.path(), bytes, QStringLiteral("UTC"));
     QCOMPARE(actual.status, expected.status);
     QCOMPARE(actual.out, expected.out);
     QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));

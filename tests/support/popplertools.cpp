@@ -7,10 +7,16 @@
 #include <QFile>
 #include <QProcess>
 
-ToolRun runTool(const QString &program, const QStringList &arguments, const QString &folder, const QByteArray &input)
+ToolRun runTool(const QString &program, const QStringList &arguments, const QString &folder, const QByteArray &input,
+                const QString &zone)
 {
     QProcess process;
     process.setWorkingDirectory(folder);
+    if (!zone.isNull()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TZ"), zone);
+        process.setProcessEnvironment(environment);
+    }
     process.start(program, arguments);
     // Standard input ends after input: a program that reads it never waits.
     process.write(input);

@@ -15,9 +15,10 @@ struct ToolRun
     QByteArray out;
     QByteArray err;
 };
-// Runs program in folder, with input on its standard input and nothing after.
+// Runs program in folder, with input on its standard input and nothing after,
+// and TZ set to zone when one is given.
 ToolRun runTool(const QString &program, const QStringList &arguments, const QString &folder,
-                const QByteArray &input = QByteArray());
+                const QByteArray &input = QByteArray(), const QString &zone = QString());
 
 // A PDF of one page per entry, each "w,h" or "w,h,rotation" or "w,h,rotation,
 // x0,y0,x1,y1" (a crop box): the media box's sides in points as written,
