@@ -19,6 +19,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build-release}
 repeats=${REPEATS:-3}
+# bench_worker makes the 40-page document through Qt Gui, with no display.
+export QT_QPA_PLATFORM=offscreen
 declare -A ours theirs
 for tool in pdftoppm pdftocairo; do
     ours[$tool]=$build/poppler-compat/$tool

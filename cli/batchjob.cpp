@@ -362,7 +362,7 @@ PageTask BatchPlan::taskFor(int fileIndex, int pageIndex) const
     page.renderer = file.renderer;
     page.pageIndex = pageIndex;
     page.outputPath = outputPath(file, pageIndex);
-    page.toGivenDescriptor = toStandardOutput();
+    page.toGivenDescriptor = toStandardOutput() || task.inTurn;
     page.heldBack = naming.multipage;
     return page;
 }
@@ -390,6 +390,7 @@ PageTask pageTaskOf(const BatchOptions &options)
     task.synced = style.skipExisting;
     task.strict = style.strict;
     task.pdftoppm = style.pdftoppm;
+    task.inTurn = style.pagesToStandardOutput;
     return task;
 }
 

@@ -37,6 +37,9 @@ struct OutputStyle
     QRect crop; // a region in pixels of each page as drawn; empty: the whole page
     bool strict = false; // a page whose drawing the renderer reported an error in fails
     PdftoppmSizing pdftoppm; // active: pages sized as pdftoppm sizes them (its command line)
+    // Every page onto standard output, one after another in the order given,
+    // as pdftoppm writes them without a file name; the outputs' names only name them.
+    bool pagesToStandardOutput = false;
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
     RenderOptions renderOptions() const

@@ -134,7 +134,8 @@ int runPdftocairo(const QStringList &arguments)
                                         .arg(args.tiffCompression));
     }
 
-    // The run's private folder: a PDF from standard input, a page on its way to standard output.
+    // The run's private folder: a PDF from standard input; the folder that
+    // names a page written to standard output.
     QTemporaryDir privateFolder;
     const PopplerInput opened = popplerInput(args.file(), privateFolder);
     if (!opened.error.isEmpty()) {
@@ -157,6 +158,7 @@ int runPdftocairo(const QStringList &arguments)
     options.quality = qBound(minQuality, jpeg.quality, maxQuality);
     options.password = !args.ownerPassword.isEmpty() ? args.ownerPassword : args.userPassword;
     OutputStyle &style = options.style;
+    style.pagesToStandardOutput = toStandardOutput;
     style.mode = type.mode;
     style.pdftoppm = args.sizing();
     style.drawing.box = args.cropBox ? PageBox::Crop : PageBox::Media;
@@ -258,14 +260,13 @@ int runPdftocairo(const QStringList &arguments)
             if (status != exitOk)
                 return;
             if (outcome.result == PageOutcome::WriteFailed) {
-                PopplerMessages::always(QStringLiteral("Error opening output file %1").arg(nameOf(page)));
+                PopplerMessages::always((toStandardOutput ? QStringLiteral("Error writing %1")
+                                                          : QStringLiteral("Error opening output file %1"))
+                                            .arg(nameOf(page)));
                 status = exitOutputFailed;
             } else if (outcome.result != PageOutcome::Written) {
                 messages.line(QStringLiteral("Internal Error: page %1: %2").arg(page).arg(outcome.detail));
                 status = exitOther;
-            } else if (toStandardOutput && !sendToStandardOutput(outcome.outputPath)) {
-                PopplerMessages::always(QStringLiteral("Error writing %1").arg(nameOf(page)));
-                status = exitOutputFailed;
             }
         };
         int left = 0;

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 
@@ -84,7 +83,8 @@ int runPdftoppm(const QStringList &arguments)
         }
     }
 
-    // The run's private folder: a PDF from standard input, pages on their way to standard output.
+    // The run's private folder: a PDF from standard input; the folder that
+    // names pages written to standard output.
     QTemporaryDir privateFolder;
     const PopplerInput opened = popplerInput(args.file(), privateFolder);
     if (!opened.error.isEmpty()) {
@@ -108,6 +108,7 @@ int runPdftoppm(const QStringList &arguments)
     options.quality = qBound(minQuality, jpeg.quality, maxQuality);
     options.password = !args.ownerPassword.isEmpty() ? args.ownerPassword : args.userPassword;
     OutputStyle &style = options.style;
+    style.pagesToStandardOutput = toStandardOutput;
     style.mode = type.mode;
     style.pdftoppm = args.sizing;
     style.drawing.box = args.cropBox ? PageBox::Crop : PageBox::Media;
@@ -120,7 +121,9 @@ int runPdftoppm(const QStringList &arguments)
         style.compressionGiven = true;
     }
 
-    const int jobs = qMax(1, QThread::idealThreadCount());
+    const int jobs = popplerWorkers(toStandardOutput);
+    if (toStandardOutput)
+        widenStandardOutput();
     BatchWorkers workers(options, WorkerLimits{jobs, defaultWorkerMemory(jobs)}, interruptFlag());
     const QList<DocumentProbe> probes = workers.probe({input}, options.password, options.renderer);
     const DocumentProbe probe = probes.value(0);
@@ -183,7 +186,8 @@ int runPdftoppm(const QStringList &arguments)
         return exitOther;
     }
 
-    // Pages finish in any order; they are sent and reported in page order.
+    // Pages finish in any order; they are reported in page order, as the
+    // workers write them onto standard output.
     int status = exitOk;
     const auto handOn = [&](int page, const PageOutcome &outcome) {
         if (status != exitOk)
@@ -197,10 +201,6 @@ int runPdftoppm(const QStringList &arguments)
         if (outcome.result != PageOutcome::Written) {
             messages.line(QStringLiteral("Internal Error: page %1: %2").arg(page).arg(outcome.detail));
             status = exitOther;
-            return;
-        }
-        if (toStandardOutput && !sendToStandardOutput(outcome.outputPath)) {
-            status = exitOpenFailed;
             return;
         }
         if (args.progress)

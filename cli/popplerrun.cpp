@@ -5,17 +5,16 @@
 #include "engine/nativepath.h"
 #include "runner/interruptflag.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,40 +89,15 @@ bool stoppedBySignal(const ConversionSummary &summary)
     return summary.notStarted > 0 && summary.stoppedBecause.isEmpty();
 }
 
-bool sendToStandardOutput(const QString &path)
+int popplerWorkers(bool toStandardOutput)
 {
-    QFile file;
-    const int fd = openNative(path, O_RDONLY);
-    bool ok = fd != -1 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    // The kernel moves the page's bytes into the pipe or file without a copy
-    // through this process; whatever it cannot move goes the ordinary way.
-    bool moving = ok;
-    while (moving) {
-        const ssize_t sent = ::sendfile(STDOUT_FILENO, fd, nullptr, size_t(1) << 30);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0 && errno != EINVAL && errno != ENOSYS)
-            ok = false;
-        moving = sent > 0;
-    }
-    file.seek(::lseek(fd, 0, SEEK_CUR));
-    QByteArray chunk;
-    while (ok && !file.atEnd()) {
-        chunk = file.read(1 << 20);
-        const char *at = chunk.constData();
-        qsizetype left = chunk.size();
-        while (ok && left > 0) {
-            const ssize_t sent = ::write(STDOUT_FILENO, at, size_t(left));
-            if (sent < 0 && errno == EINTR)
-                continue;
-            ok = sent > 0;
-            at += sent;
-            left -= sent;
-        }
-    }
-    if (fd == -1)
-        ok = false;
-    file.close();
-    ::unlink(nativePath(path).constData());
-    return ok;
+    const int cores = qMax(1, QThread::idealThreadCount());
+    return toStandardOutput ? cores + 1 : cores;
+}
+
+void widenStandardOutput()
+{
+    struct stat status;
+    if (::fstat(STDOUT_FILENO, &status) == 0 && S_ISFIFO(status.st_mode))
+        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20); // the most a user may ask; refused, it stays as it was
 }

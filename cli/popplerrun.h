@@ -54,8 +54,14 @@ ConversionSummary convertInPageOrder(BatchWorkers &workers, const BatchPlan &pla
 // Whether a run's pages were stopped by a signal rather than by themselves.
 bool stoppedBySignal(const ConversionSummary &summary);
 
-// Copies a finished page to standard output and removes it; false when the
-// copy failed.
-bool sendToStandardOutput(const QString &path);
+// How many workers draw: one a core, and one more for pages written onto
+// standard output, where the worker whose page is going out waits on the
+// reader while the others draw.
+int popplerWorkers(bool toStandardOutput);
+
+// A pipe on standard output made to hold a megabyte rather than 64 KB: a page
+// of several megabytes then goes out in a few writes instead of a hundred
+// turns between the worker and the reader.
+void widenStandardOutput();
 
 #endif // POPPLERRUN_H

@@ -120,7 +120,7 @@ BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limi
     if (options.outputTree.isNull() && options.outputDir != BatchPlan::standardOutputName()
         && nativeIsDir(options.outputDir))
         knownFolders << options.outputDir;
-    if (options.outputDir == BatchPlan::standardOutputName())
+    if (options.outputDir == BatchPlan::standardOutputName() || options.style.pagesToStandardOutput)
         givenDescriptor = STDOUT_FILENO;
     sizeCheck = pageTaskOf(options);
     sizeCheck.kind = PageTask::Probe;

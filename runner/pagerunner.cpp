@@ -17,10 +17,22 @@ struct PageRunner::Run
     const std::atomic<bool> &stop;
     const ResultCallback &onResult;
     int next = 0; // the next task to hand out
+    // Turns (PageTask::inTurn): the first task without its result, and
+    // whether every one before it was written whole.
+    std::vector<char> written = std::vector<char>(size_t(tasks.size()), 0);
+    std::vector<char> finished = std::vector<char>(size_t(tasks.size()), 0);
+    int firstOpen = 0;
+    bool allWritten = true;
 
     bool stopped() const { return stop.load(std::memory_order_relaxed); }
-    void report(int index, const TaskResult &result) const
+    void report(int index, const TaskResult &result)
     {
+        if (index >= 0 && index < tasks.size()) {
+            finished[size_t(index)] = 1;
+            written[size_t(index)] = result.outcome.result == PageOutcome::Written;
+            for (; firstOpen < tasks.size() && finished[size_t(firstOpen)]; ++firstOpen)
+                allWritten = allWritten && written[size_t(firstOpen)];
+        }
         if (onResult)
             onResult(index, result);
     }
@@ -113,6 +125,7 @@ void PageRunner::run(const QList<PageTask> &tasks, const std::atomic<bool> &stop
         }
         assign(run);
         watch(run);
+        giveTurns(run);
         enforceTimeLimits(run);
         enforceMemoryLimit(run);
     }
@@ -164,6 +177,17 @@ void PageRunner::assign(Run &run)
             ++run.next;
         // A worker that cannot take it has ended: its end of the pipe says so in watch().
     }
+}
+
+// A page waiting for its turn writes once every page before it is in, and
+// only if each of those was written whole: a page after a gap would be taken
+// for the one missing.
+void PageRunner::giveTurns(Run &run)
+{
+    for (const std::unique_ptr<Worker> &worker : workers)
+        if (worker->wantsTurn() && worker->task() <= run.firstOpen)
+            worker->giveTurn(run.allWritten && !run.stopped());
+    // One that has ended meanwhile shows as the end of its pipe in watch().
 }
 
 void PageRunner::watch(Run &run)
@@ -303,9 +327,10 @@ void PageRunner::dropEnded()
 // second. The workers end with the run.
 void PageRunner::stopAll(Run &run)
 {
+    // A page waiting for its turn is not written: its worker answers at once.
     if (settings.stopGraceMs > 0)
         for (const std::unique_ptr<Worker> &worker : workers)
-            if (worker->busy())
+            if (worker->busy() && !(worker->wantsTurn() && worker->giveTurn(false)))
                 worker->askToStop();
     QElapsedTimer waited;
     waited.start();
@@ -325,6 +350,8 @@ void PageRunner::stopAll(Run &run)
             if (watched[i].revents == 0)
                 continue;
             const bool ended = busy[i]->receive();
+            if (busy[i]->wantsTurn())
+                busy[i]->giveTurn(false);
             while (const auto result = busy[i]->takeResult())
                 run.report(result->first, result->second);
             if (ended)

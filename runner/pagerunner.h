@@ -38,7 +38,8 @@ struct RunnerSettings
 // past its time limit has its worker killed, the temporary files of a worker
 // that ended are removed, a document that crashed three workers has its
 // other tasks failed untried, and a stop ends every task in hand within half
-// a second, even one inside a page that never asks whether to stop. Workers
+// a second, even one inside a page that never asks whether to stop. Pages
+// that share a descriptor are written onto it in the order of their tasks. Workers
 // are started as they are needed and kept for the next run; a stopped run
 // ends them. Used by one thread at a time.
 class PageRunner
@@ -90,6 +91,7 @@ private:
     void startWorker();
     void assign(Run &run);
     void watch(Run &run);
+    void giveTurns(Run &run);
     void handleEnd(Run &run, Worker &worker);
     void enforceTimeLimits(Run &run);
     void endOverLimit(Run &run, Worker &worker, PageOutcome::Result result, const QString &detail);

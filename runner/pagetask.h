@@ -57,6 +57,10 @@ struct PageTask
     // Convert: the page goes to the descriptor sent with the task (the
     // program's standard output), not to a file; outputPath only names it.
     bool toGivenDescriptor = false;
+    // toGivenDescriptor: other workers' pages share the descriptor (every
+    // page of a run onto standard output), so the page is written only in
+    // its turn (TaskProtocol::TurnWanted), after the pages of the tasks before it.
+    bool inTurn = false;
     // Join: the files whose pages make the output, in its page order.
     QStringList pieces;
     int bandThreads = 1;

@@ -119,6 +119,7 @@ Of<M, PageTask> fields(V &v, M &t)
     v("synced", t.synced);
     v("heldBack", t.heldBack);
     v("toGivenDescriptor", t.toGivenDescriptor);
+    v("inTurn", t.inTurn);
     v("pieces", t.pieces);
     v("bandThreads", t.bandThreads, Range{1, most});
     v("strict", t.strict);
@@ -227,6 +228,18 @@ template<typename V, typename M>
 Of<M, TaskProtocol::Ready> fields(V &v, M &r)
 {
     v("unconfinedBecause", r.unconfinedBecause);
+}
+
+template<typename V, typename M>
+Of<M, TaskProtocol::TurnWanted> fields(V &v, M &w)
+{
+    v("page", w.page, nonNegative);
+}
+
+template<typename V, typename M>
+Of<M, TaskProtocol::TurnGiven> fields(V &v, M &g)
+{
+    v("write", g.write);
 }
 
 // Whether a field's type is visited through a list of its own.

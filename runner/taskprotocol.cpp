@@ -15,7 +15,7 @@ namespace TaskProtocol {
 
 namespace {
 
-enum Type : quint8 { SetupType = 1, ReadyType, TaskType, ResultType };
+enum Type : quint8 { SetupType = 1, ReadyType, TaskType, ResultType, TurnWantedType, TurnGivenType };
 
 // Writes each field as it travels: numbers and enums as 32 bits (qint64 as
 // 64), paths and texts as their bytes, a list as its count and its items.
@@ -206,6 +206,10 @@ QString typeName(quint8 kind)
         return QStringLiteral("a task");
     case ResultType:
         return QStringLiteral("a result");
+    case TurnWantedType:
+        return QStringLiteral("a request for a turn");
+    case TurnGivenType:
+        return QStringLiteral("a turn");
     }
     return QStringLiteral("a message of unknown type %1").arg(kind);
 }
@@ -284,6 +288,16 @@ QByteArray frame(const TaskResult &result)
     return framed(ResultType, result);
 }
 
+QByteArray frame(const TurnWanted &wanted)
+{
+    return framed(TurnWantedType, wanted);
+}
+
+QByteArray frame(const TurnGiven &given)
+{
+    return framed(TurnGivenType, given);
+}
+
 std::optional<Setup> readSetup(const QByteArray &body, QString *why)
 {
     return readBody<Setup>(body, SetupType, why);
@@ -308,6 +322,22 @@ std::optional<TaskResult> readResult(const QByteArray &body, QString *why)
         return std::nullopt;
     }
     return result;
+}
+
+std::optional<TurnWanted> readTurnWanted(const QByteArray &body, QString *why)
+{
+    return readBody<TurnWanted>(body, TurnWantedType, why);
+}
+
+std::optional<TurnGiven> readTurnGiven(const QByteArray &body, QString *why)
+{
+    return readBody<TurnGiven>(body, TurnGivenType, why);
+}
+
+bool isTurnWanted(const QByteArray &body)
+{
+    QDataStream in(body);
+    return opened(in, TurnWantedType);
 }
 
 QByteArray opening(const PageTask &task)

@@ -15,7 +15,7 @@
 // (runner/taskfields.h). Paths travel as their own bytes.
 namespace TaskProtocol {
 
-constexpr quint32 version = 7;
+constexpr quint32 version = 8;
 
 // Sent first to a new worker: what it is to be confined to and how much it may use.
 struct Setup
@@ -33,8 +33,24 @@ struct Ready
     QString unconfinedBecause;
 };
 
+// Pages that share a descriptor (PageTask::inTurn) are written in the order
+// of their tasks, each whole, while the workers draw side by side: a worker
+// whose page is drawn, or holds as much of it as it may, asks for its turn...
+struct TurnWanted
+{
+    int page = 0; // the page in hand
+};
+// ...and its program answers once every page before it is in: write now, or
+// never (a page before it was not written whole, or the run stopped).
+struct TurnGiven
+{
+    bool write = false;
+};
+
 QByteArray frame(const Setup &setup);
 QByteArray frame(const Ready &ready);
+QByteArray frame(const TurnWanted &wanted);
+QByteArray frame(const TurnGiven &given);
 QByteArray frame(const PageTask &task);
 QByteArray frame(const TaskResult &result);
 
@@ -50,6 +66,10 @@ std::optional<Ready> readReady(const QByteArray &body, QString *why = nullptr);
 std::optional<PageTask> readTask(const QByteArray &body, QString *why = nullptr,
                                  std::optional<PageTask> *unreadable = nullptr);
 std::optional<TaskResult> readResult(const QByteArray &body, QString *why = nullptr);
+std::optional<TurnWanted> readTurnWanted(const QByteArray &body, QString *why = nullptr);
+std::optional<TurnGiven> readTurnGiven(const QByteArray &body, QString *why = nullptr);
+// Whether a body of this version says it is a TurnWanted, before it is read.
+bool isTurnWanted(const QByteArray &body);
 
 // The fields that decide how a task's document is opened and drawn
 // (TaskFields::opening), as they travel: tasks with the same bytes can share

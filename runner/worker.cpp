@@ -164,6 +164,9 @@ bool Worker::send(const PageTask &task, int index, int descriptor)
         return false;
     inHand = task;
     taskIndex = index;
+    turnAsked = false;
+    turnAskedAt = -1;
+    waitedMs = 0;
     clock.start();
     // Only a preview and an opening are timed by processor time.
     cpuAtStart = task.kind == PageTask::Convert ? 0 : cpuMs();
@@ -199,6 +202,18 @@ bool Worker::receive()
             unconfined = answer->unconfinedBecause;
             continue;
         }
+        if (taskIndex >= 0 && inHand.inTurn && !turnAsked && TaskProtocol::isTurnWanted(*body)) {
+            const std::optional<TaskProtocol::TurnWanted> wanted = TaskProtocol::readTurnWanted(*body, &why);
+            if (!wanted)
+                return breaks(why);
+            if (wanted->page != inHand.pageIndex)
+                return breaks(QStringLiteral("a turn asked for page %1 while page %2 was in hand")
+                                  .arg(wanted->page + 1)
+                                  .arg(inHand.pageIndex + 1));
+            turnAsked = true;
+            turnAskedAt = clock.elapsed();
+            continue;
+        }
         std::optional<TaskResult> result = TaskProtocol::readResult(*body, &why);
         if (!result)
             return breaks(why);
@@ -211,10 +226,28 @@ bool Worker::receive()
         addPrinted(result->outcome, takePrinted());
         results.emplace_back(taskIndex, *result);
         taskIndex = -1;
+        turnAskedAt = -1;
     }
     if (reader.broken())
         return breaks(QStringLiteral("a frame longer than any message"));
     return ended;
+}
+
+qint64 Worker::elapsed() const
+{
+    const qint64 now = clock.elapsed();
+    return now - waitedMs - (turnAskedAt >= 0 ? now - turnAskedAt : 0);
+}
+
+bool Worker::giveTurn(bool write)
+{
+    if (turnAskedAt < 0)
+        return true;
+    waitedMs += clock.elapsed() - turnAskedAt;
+    turnAskedAt = -1;
+    TaskProtocol::TurnGiven given;
+    given.write = write;
+    return TaskProtocol::sendAll(fd, TaskProtocol::frame(given));
 }
 
 bool Worker::breaks(const QString &why)

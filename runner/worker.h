@@ -43,7 +43,12 @@ public:
     bool busy() const { return taskIndex >= 0; }
     int task() const { return taskIndex; }       // the index of the task in hand; -1 when idle
     const PageTask &taskInHand() const { return inHand; }
-    qint64 elapsed() const { return clock.elapsed(); }
+    // How long it has had the task in hand, less the time it waited for its turn.
+    qint64 elapsed() const;
+    // Its page (PageTask::inTurn) waits to be written: giveTurn() answers it.
+    bool wantsTurn() const { return turnAskedAt >= 0; }
+    // Lets it write its page now, or never; false when it has ended.
+    bool giveTurn(bool write);
     // Processor time it has used since it took the task in hand.
     qint64 cpuElapsed() const { return cpuMs() - cpuAtStart; }
     // The memory it holds now (resident: in RAM, its own and what it shares);
@@ -109,6 +114,9 @@ private:
     QElapsedTimer clock;
     QElapsedTimer started;
     qint64 cpuAtStart = 0;
+    qint64 turnAskedAt = -1; // on clock, while it waits for its turn
+    qint64 waitedMs = 0;
+    bool turnAsked = false; // for the task in hand: a page asks once
     qint64 cpuMs() const;
     bool breaks(const QString &why);
     bool endsWithin(qint64 ms) const;

@@ -180,6 +180,17 @@ void TestPdftoppm::standardOutputSplitsIntoPages()
     // Netpbm's pages have one size for one image; PNG's follow the compression.
     if (!expected.out.startsWith("\x89PNG"))
         QCOMPARE(actual.out.size(), expected.out.size());
+    // The pages drawn side by side come out whole and in order: the bytes of
+    // the same pages written to files, one after another.
+    QTemporaryDir files;
+    QCOMPARE(runTool(ours, arguments + QStringList{folder.filePath("awkward.pdf"), files.filePath("p")}, files.path()).status, 0);
+    QByteArray pages;
+    for (const QString &name : QDir(files.path()).entryList(QDir::Files, QDir::Name)) {
+        QFile page(files.filePath(name));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        pages += page.readAll();
+    }
+    QVERIFY(actual.out == pages);
 }
 
 void TestPdftoppm::failuresAsPdftoppm_data()

@@ -5,13 +5,16 @@
 #include "support/pdfmaker.h"
 
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 // The page runner through its own interface: the limits that only the runner
 // can enforce, and workers that break the protocol.
@@ -25,6 +28,8 @@ private slots:
     void pastItsProcessorTime();
     void untrustedMessagesEndTheirWorker_data();
     void untrustedMessagesEndTheirWorker();
+    void pagesShareADescriptorInTurn_data();
+    void pagesShareADescriptorInTurn();
 };
 
 // Processor time a worker uses is counted as such, from the task it takes:
@@ -184,6 +189,91 @@ void TestRunner::untrustedMessagesEndTheirWorker()
     // Nothing of the first page is left, its temporary file neither.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
              QStringList({QStringLiteral("two.pdf"), QStringLiteral("two_2.png")}));
+}
+
+void TestRunner::pagesShareADescriptorInTurn_data()
+{
+    QTest::addColumn<QByteArray>("misbehaviour");
+    QTest::addColumn<int>("written"); // how many pages, from the first, reach the descriptor
+    QTest::newRow("a slow first page") << QByteArray("slow 0:0") << 5;
+    QTest::newRow("the third page crashes") << QByteArray("crash 0:2") << 2;
+}
+
+// Pages that share a descriptor come out on it whole and in the order of
+// their tasks, whichever worker is done first: those after a slow first page
+// wait for their turn, the wait not counted against their time limit; one
+// larger than a worker holds goes out as its rows come once its turn is
+// there; and a page that fails ends what is written, the pages after it not
+// written at all.
+void TestRunner::pagesShareADescriptorInTurn()
+{
+    QFETCH(QByteArray, misbehaviour);
+    QFETCH(int, written);
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("five.pdf"));
+    const QSizeF a4(595, 842);
+    // The third page is 3333 pixels square: 33 MB of PPM, past what a worker holds.
+    QVERIFY(makePdf(pdf, {a4, QSizeF(300, 400), QSizeF(2400, 2400), a4, QSizeF(842, 595)}));
+    RunnerSettings settings;
+    settings.program = workerProgram();
+    settings.workers = 3;
+    settings.inputs = QStringList{pdf};
+    settings.outputFolders = QStringList{dir.path()};
+    QList<PageTask> tasks;
+    for (int page = 0; page < 5; ++page) {
+        PageTask task;
+        task.path = pdf;
+        task.pageIndex = page;
+        task.resolution = 100;
+        task.format = ImageFormat::Ppm;
+        task.outputPath = dir.filePath(QStringLiteral("five_%1.ppm").arg(page + 1));
+        // Each draws well within it; waiting 3 s for its turn would not be.
+        task.timeLimitMs = page == 0 || page == 2 ? 0 : 1500;
+        tasks << task;
+    }
+    const std::atomic<bool> running{false};
+    QByteArray expected;
+    {
+        PageRunner toFiles(settings);
+        toFiles.run(tasks, running, {});
+        for (int page = 0; page < written; ++page) {
+            QFile file(tasks.at(page).outputPath);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            expected += file.readAll();
+        }
+    }
+
+    const QString shared = dir.filePath(QStringLiteral("shared.ppm"));
+    settings.givenDescriptor = ::open(QFile::encodeName(shared).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(settings.givenDescriptor >= 0);
+    for (PageTask &task : tasks) {
+        task.toGivenDescriptor = true;
+        task.inTurn = true;
+    }
+    qputenv("VELLORAN_TEST_WORKER", misbehaviour);
+    QMap<int, TaskResult> results;
+    {
+        PageRunner inTurn(settings);
+        inTurn.run(tasks, running, [&results](int index, const TaskResult &result) { results.insert(index, result); });
+    }
+    qunsetenv("VELLORAN_TEST_WORKER");
+    ::close(settings.givenDescriptor);
+
+    QCOMPARE(results.keys(), QList<int>({0, 1, 2, 3, 4}));
+    for (int page = 0; page < 5; ++page) {
+        const PageOutcome &outcome = results[page].outcome;
+        const PageOutcome::Result result = page < written    ? PageOutcome::Written
+                                           : page == written ? PageOutcome::RenderFailed
+                                                             : PageOutcome::Stopped;
+        QVERIFY2(outcome.result == result, qPrintable(QStringLiteral("page %1: %2").arg(page + 1).arg(outcome.detail)));
+        if (page > written)
+            QCOMPARE(outcome.detail, QStringLiteral("not written: a page before it was not"));
+    }
+    QFile file(shared);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray actual = file.readAll();
+    QCOMPARE(actual.size(), expected.size());
+    QVERIFY(actual == expected);
 }
 
 QTEST_MAIN(TestRunner)

@@ -35,6 +35,8 @@ private slots:
 namespace {
 
 using TaskProtocol::Ready;
+using TaskProtocol::TurnGiven;
+using TaskProtocol::TurnWanted;
 using TaskProtocol::Setup;
 
 // Sets every field of a message, from its list, to a value within its range
@@ -169,6 +171,10 @@ std::optional<Message> readBack(const Message &, const QByteArray &body, QString
         return TaskProtocol::readReady(body, why);
     else if constexpr (std::is_same_v<Message, PageTask>)
         return TaskProtocol::readTask(body, why);
+    else if constexpr (std::is_same_v<Message, TurnWanted>)
+        return TaskProtocol::readTurnWanted(body, why);
+    else if constexpr (std::is_same_v<Message, TurnGiven>)
+        return TaskProtocol::readTurnGiven(body, why);
     else
         return TaskProtocol::readResult(body, why);
 }
@@ -183,11 +189,16 @@ void withMessage(const QString &type, Visit visit)
         visit(Ready());
     else if (type == QLatin1String("task"))
         visit(PageTask());
+    else if (type == QLatin1String("turn wanted"))
+        visit(TurnWanted());
+    else if (type == QLatin1String("turn given"))
+        visit(TurnGiven());
     else
         visit(TaskResult());
 }
-const QStringList messageTypes{QStringLiteral("setup"), QStringLiteral("ready"), QStringLiteral("task"),
-                               QStringLiteral("result")};
+const QStringList messageTypes{QStringLiteral("setup"),       QStringLiteral("ready"),
+                               QStringLiteral("task"),        QStringLiteral("result"),
+                               QStringLiteral("turn wanted"), QStringLiteral("turn given")};
 
 // Sets the target-th checked field of a message just past one end of its
 // range, where its type on the wire can hold that, and says how the reader
@@ -315,7 +326,8 @@ void TestRunnerProtocol::framesSurviveAnySplit()
     QFETCH(int, chunk);
     QFETCH(quint32, seed);
     const QList<QByteArray> frames{TaskProtocol::frame(filled<Setup>()), TaskProtocol::frame(filled<Ready>()),
-                                   TaskProtocol::frame(filled<PageTask>()), TaskProtocol::frame(filled<TaskResult>())};
+                                   TaskProtocol::frame(filled<PageTask>()), TaskProtocol::frame(filled<TaskResult>()),
+                                   TaskProtocol::frame(filled<TurnWanted>()), TaskProtocol::frame(filled<TurnGiven>())};
     const QByteArray stream = frames.join();
     QRandomGenerator random(seed);
     QList<int> pieces;

@@ -55,6 +55,18 @@ bool PnmEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
         error = QStringLiteral("more rows than the image has");
         return false;
     }
+    // Rows already as the file holds them, one after another, go out as they are.
+    const bool asStored = (mode == PixelMode::Color && layout == PixelLayout::Rgb24)
+                          || (mode == PixelMode::Gray && layout == PixelLayout::Gray8);
+    if (asStored && bytesPerLine == rowBytes) {
+        const qint64 size = count * rowBytes;
+        if (device->write(reinterpret_cast<const char *>(rows), size) != size) {
+            error = device->errorString();
+            return false;
+        }
+        nextRow += count;
+        return true;
+    }
     const int rowsPerChunk = int(std::clamp<qint64>(chunkBytes / qMax<qint64>(rowBytes, 1), 1, count));
     buffer.resize(qsizetype(rowsPerChunk * rowBytes));
     for (int done = 0; done < count;) {
@@ -62,9 +74,7 @@ bool PnmEncoder::writeRows(const uchar *rows, qsizetype bytesPerLine, int count)
         auto *out = reinterpret_cast<uchar *>(buffer.data());
         for (int i = 0; i < n; ++i, out += rowBytes) {
             const uchar *row = rows + qsizetype(done + i) * bytesPerLine;
-            if (mode == PixelMode::Color && layout == PixelLayout::Rgb24)
-                std::memcpy(out, row, size_t(rowBytes));
-            else if (mode == PixelMode::Gray && layout == PixelLayout::Gray8)
+            if (asStored)
                 std::memcpy(out, row, size_t(rowBytes));
             else
                 convertRow(mode, layout, row, out, width);

@@ -49,6 +49,71 @@ private:
     const int descriptor;
 };
 
+// The rows of a page held until its turn comes (or until it holds its
+// bound), then passed straight on to the descriptor.
+class InTurnDevice : public QIODevice
+{
+public:
+    InTurnDevice(QIODevice &out, const WaitForTurn &waitForTurn, qint64 holdAtMost)
+        : out(out)
+        , waitForTurn(waitForTurn)
+        , holdAtMost(holdAtMost)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        // Kept from page to page, reserved whole: the pages of a run would
+        // otherwise each fault in fresh memory and copy it as it grows.
+        held.resize(0);
+        if (held.capacity() < holdAtMost)
+            held.reserve(holdAtMost);
+    }
+    bool isSequential() const override { return true; }
+    bool refused() const { return turnRefused; }
+    // Writes what is held once its turn comes; false when it did not or the write failed.
+    bool finish() { return takeTurn(); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (!hasTurn) {
+            held.append(data, size);
+            if (held.size() < holdAtMost)
+                return size;
+            return takeTurn() ? size : -1;
+        }
+        if (out.write(data, size) != size) {
+            setErrorString(out.errorString());
+            return -1;
+        }
+        return size;
+    }
+
+private:
+    bool takeTurn()
+    {
+        if (hasTurn)
+            return true;
+        if (turnRefused || !waitForTurn()) {
+            turnRefused = true;
+            setErrorString(QStringLiteral("not written: a page before it was not"));
+            return false;
+        }
+        hasTurn = true;
+        const bool whole = out.write(held) == held.size();
+        held.resize(0);
+        if (!whole)
+            setErrorString(out.errorString());
+        return whole;
+    }
+
+    QIODevice &out;
+    const WaitForTurn &waitForTurn;
+    const qint64 holdAtMost;
+    static inline QByteArray held;
+    bool hasTurn = false;
+    bool turnRefused = false;
+};
+
 PageOutcome &writeFailed(PageOutcome &outcome, const QString &why)
 {
     outcome.result = PageOutcome::WriteFailed;
@@ -56,10 +121,17 @@ PageOutcome &writeFailed(PageOutcome &outcome, const QString &why)
     return outcome;
 }
 
+PageOutcome &notInTurn(PageOutcome &outcome)
+{
+    outcome.result = PageOutcome::Stopped;
+    outcome.detail = QStringLiteral("not written: a page before it was not");
+    return outcome;
+}
+
 } // namespace
 
 PageOutcome convertPageToDescriptor(const RenderDocument &document, const PageJob &job, int descriptor,
-                                    const std::atomic<bool> &stop)
+                                    const std::atomic<bool> &stop, const WaitForTurn &waitForTurn, qint64 holdAtMost)
 {
     DescriptorDevice out(descriptor);
     const std::unique_ptr<RowEncoder> encoder = makeEncoder(job.format);
@@ -68,8 +140,19 @@ PageOutcome convertPageToDescriptor(const RenderDocument &document, const PageJo
         QBuffer memory;
         memory.open(QIODevice::ReadWrite);
         outcome = appendPage(document, job, *encoder, memory, stop);
-        if (outcome.result == PageOutcome::Written && out.write(memory.data()) != memory.data().size())
+        if (outcome.result != PageOutcome::Written)
+            return outcome;
+        if (waitForTurn && !waitForTurn())
+            return notInTurn(outcome);
+        if (out.write(memory.data()) != memory.data().size())
             return writeFailed(outcome, out.errorString());
+    } else if (waitForTurn) {
+        InTurnDevice inTurn(out, waitForTurn, holdAtMost);
+        outcome = appendPage(document, job, *encoder, inTurn, stop);
+        if (inTurn.refused())
+            return notInTurn(outcome);
+        if (outcome.result == PageOutcome::Written && !inTurn.finish())
+            return inTurn.refused() ? notInTurn(outcome) : writeFailed(outcome, inTurn.errorString());
     } else {
         outcome = appendPage(document, job, *encoder, out, stop);
     }

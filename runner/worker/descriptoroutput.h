@@ -5,6 +5,7 @@
 #include "engine/pagepipeline.h"
 
 #include <atomic>
+#include <functional>
 
 class RenderDocument;
 
@@ -15,7 +16,15 @@ class RenderDocument;
 // outcome says it failed. BMP and TIFF go back to earlier bytes to finish
 // (BMP's rows run bottom-up, TIFF's header points at its directory), so they
 // are made in memory first.
+//
+// waitForTurn, when set, is asked before the first byte goes out: the
+// descriptor is shared with other workers' pages, which come first. So that
+// the pages draw side by side, a page is held in memory until it is whole or
+// holds holdAtMost bytes, then waits for its turn and goes on as the rows
+// come. A page refused its turn is not written (Stopped).
+using WaitForTurn = std::function<bool()>;
 PageOutcome convertPageToDescriptor(const RenderDocument &document, const PageJob &job, int descriptor,
-                                    const std::atomic<bool> &stop);
+                                    const std::atomic<bool> &stop, const WaitForTurn &waitForTurn = {},
+                                    qint64 holdAtMost = 0);
 
 #endif // DESCRIPTOROUTPUT_H

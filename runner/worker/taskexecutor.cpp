@@ -179,14 +179,15 @@ TaskExecutor::TaskExecutor(int memoryShare, qint64 maxMemory)
 
 TaskExecutor::~TaskExecutor() = default;
 
-TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor)
+TaskResult TaskExecutor::run(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor,
+                             const std::function<bool()> &waitForTurn)
 {
     QElapsedTimer timer;
     timer.start();
     TaskResult result;
     switch (task.kind) {
     case PageTask::Convert:
-        result = convert(task, stop, givenDescriptor);
+        result = convert(task, stop, givenDescriptor, waitForTurn);
         break;
     case PageTask::Join:
         result = join(task);
@@ -256,7 +257,8 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     return job;
 }
 
-TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor)
+TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor,
+                                 const std::function<bool()> &waitForTurn)
 {
     TaskResult result;
     if (task.toGivenDescriptor && givenDescriptor < 0) {
@@ -299,8 +301,12 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
                                        .arg(notes->first.value(0))
                                  : QString();
         };
-    result.outcome = task.toGivenDescriptor ? convertPageToDescriptor(*document, job, givenDescriptor, stop)
-                                            : convertPage(*document, job, stop);
+    // A page held for its turn is counted against the ceiling as a band is.
+    const qint64 holdAtMost = maxMemory > 0 ? qMin(holdForTurnBytes, maxMemory / 8) : holdForTurnBytes;
+    result.outcome = task.toGivenDescriptor
+                         ? convertPageToDescriptor(*document, job, givenDescriptor, stop,
+                                                   task.inTurn ? waitForTurn : WaitForTurn(), holdAtMost)
+                         : convertPage(*document, job, stop);
     result.outcome.renderer = rendererName(task.renderer);
     if (!notes)
         notes = DrawingNotes::take();

@@ -7,6 +7,7 @@
 #include "runner/pagetask.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 // A worker process's side of a task: the document it names is opened (and
@@ -23,11 +24,18 @@ public:
     ~TaskExecutor();
 
     // givenDescriptor: what came with the task, for one that writes to it
-    // (PageTask::toGivenDescriptor); -1 when nothing did.
-    TaskResult run(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor = -1);
+    // (PageTask::toGivenDescriptor); -1 when nothing did. waitForTurn: asks
+    // the program whether a page that shares it (PageTask::inTurn) may be
+    // written now; false: never.
+    TaskResult run(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor = -1,
+                   const std::function<bool()> &waitForTurn = {});
+
+    // The most of a page waiting for its turn that is held in memory.
+    static constexpr qint64 holdForTurnBytes = qint64(32) << 20;
 
 private:
-    TaskResult convert(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor);
+    TaskResult convert(const PageTask &task, const std::atomic<bool> &stop, int givenDescriptor,
+                       const std::function<bool()> &waitForTurn);
     static TaskResult join(const PageTask &task);
     TaskResult preview(const PageTask &task);
     void checkSizes(const PageTask &task, TaskResult &result);

@@ -166,6 +166,7 @@ int runWorkerLoop(const BeforeTask &beforeTask)
         return WorkerPipeBroken;
 
     TaskExecutor executor(setup->memoryShare, setup->maxMemory);
+    bool broken = false;
     while (const std::optional<QByteArray> body = readFrame(reader, given)) {
         QString why;
         std::optional<PageTask> unreadable;
@@ -178,11 +179,23 @@ int runWorkerLoop(const BeforeTask &beforeTask)
         }
         if (task && beforeTask)
             beforeTask(*task, descriptor);
+        // A page that shares its descriptor asks for its turn and waits for the answer.
+        const auto waitForTurn = [&] {
+            TaskProtocol::TurnWanted wanted;
+            wanted.page = task->pageIndex;
+            const std::optional<QByteArray> answer =
+                TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(wanted)) ? readFrame(reader, given)
+                                                                                    : std::nullopt;
+            const std::optional<TaskProtocol::TurnGiven> turn =
+                answer ? TaskProtocol::readTurnGiven(*answer) : std::nullopt;
+            broken = !turn;
+            return turn && turn->write;
+        };
         const TaskResult result =
-            task ? executor.run(*task, interruptFlag(), descriptor) : unreadableTask(*unreadable, why);
+            task ? executor.run(*task, interruptFlag(), descriptor, waitForTurn) : unreadableTask(*unreadable, why);
         if (descriptor >= 0)
             ::close(descriptor);
-        if (!TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(result)))
+        if (broken || !TaskProtocol::sendAll(workerResultFd, TaskProtocol::frame(result)))
             return WorkerPipeBroken;
     }
     return reader.broken() ? WorkerPipeBroken : 0;

@@ -49,7 +49,7 @@ namespace {
 // closed; "late ..."
 // waits, for a minute at most, until another page's finished file is held in
 // the output folder, then draws the page as usual, so that a later page is
-// done first. <document>
+// done first; "slow ..." draws the page as usual 3 s late, deaf to the stop meanwhile. <document>
 // is the program's number for the file (its place among the inputs), <page>
 // 0-based, "*" for every page, "open" for the opening of the document
 // when its program checks it, or "join" for the joining of its pages into
@@ -116,10 +116,15 @@ void misbehaveIfAsked(const PageTask &task, int givenDescriptor)
             usleep(10000);
         return;
     }
+    if (asked.at(0) == "slow") {
+        liveOn(3);
+        return;
+    }
     auto *file = task.outputPath.isEmpty() || task.toGivenDescriptor ? nullptr : new AtomicFile(task.outputPath);
     if (file && file->open())
         file->device().write(QByteArray(4096, 'x'));
-    if (task.toGivenDescriptor && givenDescriptor >= 0)
+    // A page written in its turn holds its first half rather than writing it.
+    if (task.toGivenDescriptor && !task.inTurn && givenDescriptor >= 0)
         [[maybe_unused]] const ssize_t written = ::write(givenDescriptor, QByteArray(4096, 'x').constData(), 4096);
     if (const QByteArray message = untrustedMessage(asked.at(0), task); !message.isEmpty()) {
         TaskProtocol::sendAll(workerResultFd, message);
