@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -30,15 +29,8 @@ constexpr char versionLine[] = "pdftocairo version 22.12.0";
 // cannot write a page past it, nor one with a side of zero.
 constexpr int cairoMaxSide = 32767;
 
-// The type pdftocairo writes, its file names' ending and the pixels it stores.
-struct OutputType
-{
-    QString extension; // of the format table
-    QString ending;    // of the file names
-    PixelMode mode;
-};
-
-OutputType outputType(const PdftocairoArgs &args)
+// The type pdftocairo writes, and its file names' ending.
+PopplerOutputType outputType(const PdftocairoArgs &args)
 {
     // -transp wins over -gray and -mono: the page is written in RGBA.
     const PixelMode mode = args.transparent && !args.jpeg ? PixelMode::ColorAlpha
@@ -122,7 +114,7 @@ int runPdftocairo(const QStringList &arguments)
     if (args.antialias == QLatin1String("subpixel"))
         messages.line(QStringLiteral("pdftocairo: -antialias subpixel is ignored: this program cannot honour it"));
 
-    const OutputType type = outputType(args);
+    const PopplerOutputType type = outputType(args);
     JpegOptions jpeg;
     QString unused; // pdftocairoOptionError() has refused what does not read
     parseJpegOptions(args.jpegOptions, jpeg, &unused);
@@ -151,26 +143,14 @@ int runPdftocairo(const QStringList &arguments)
         return exitOther;
     }
 
-    BatchOptions options;
-    options.files = {input};
-    options.outputDir = outputFolder;
-    options.extension = type.extension;
-    options.quality = qBound(minQuality, jpeg.quality, maxQuality);
-    options.password = !args.ownerPassword.isEmpty() ? args.ownerPassword : args.userPassword;
+    BatchOptions options = popplerBatchOptions(input, outputFolder, toStandardOutput, type, jpeg, compression,
+                                               args.ownerPassword, args.userPassword);
     OutputStyle &style = options.style;
-    style.pagesToStandardOutput = toStandardOutput;
-    style.mode = type.mode;
     style.pdftoppm = args.sizing();
     style.drawing.box = args.cropBox ? PageBox::Crop : PageBox::Media;
     style.drawing.antialias = args.antialias != QLatin1String("none");
-    style.encoder.jpegProgressive = jpeg.progressive;
-    style.encoder.jpegOptimize = jpeg.optimize;
-    if (compression && type.extension == QLatin1String("tiff") && type.mode != PixelMode::Mono) {
-        style.encoder.tiffCompression = *compression;
-        style.compressionGiven = true;
-    }
 
-    const int jobs = qMax(1, QThread::idealThreadCount());
+    const int jobs = popplerWorkers(toStandardOutput);
     BatchWorkers workers(options, WorkerLimits{jobs, defaultWorkerMemory(jobs)}, interruptFlag());
     // Poppler's own numbers for every page's box, read beside the opening:
     // pdftocairo's sizes come from them, and a page it cannot draw is known

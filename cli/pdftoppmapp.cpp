@@ -23,14 +23,7 @@ constexpr int exitOther = 99;
 constexpr char versionLine[] = "pdftoppm version 22.12.0";
 
 // The file name's ending pdftoppm gives each type, and the type it is here.
-struct OutputType
-{
-    QString extension; // of the format table
-    QString ending;    // of the file names
-    PixelMode mode;
-};
-
-OutputType outputType(const PdftoppmArgs &args)
+PopplerOutputType outputType(const PdftoppmArgs &args)
 {
     const PixelMode mode = args.mono ? PixelMode::Mono : args.gray ? PixelMode::Gray : PixelMode::Color;
     // pdftoppm 22.12 writes PNG and JPEG in colour whatever -gray and -mono say.
@@ -67,7 +60,7 @@ int runPdftoppm(const QStringList &arguments)
     for (const QString &option : args.ignored)
         messages.line(QStringLiteral("pdftoppm: %1 is ignored: this program cannot honour it").arg(option));
 
-    const OutputType type = outputType(args);
+    const PopplerOutputType type = outputType(args);
     JpegOptions jpeg;
     QString why;
     if (!parseJpegOptions(args.jpegOptions, jpeg, &why)) {
@@ -101,25 +94,13 @@ int runPdftoppm(const QStringList &arguments)
         return exitOther;
     }
 
-    BatchOptions options;
-    options.files = {input};
-    options.outputDir = outputFolder;
-    options.extension = type.extension;
-    options.quality = qBound(minQuality, jpeg.quality, maxQuality);
-    options.password = !args.ownerPassword.isEmpty() ? args.ownerPassword : args.userPassword;
+    BatchOptions options = popplerBatchOptions(input, outputFolder, toStandardOutput, type, jpeg, compression,
+                                               args.ownerPassword, args.userPassword);
     OutputStyle &style = options.style;
-    style.pagesToStandardOutput = toStandardOutput;
-    style.mode = type.mode;
     style.pdftoppm = args.sizing;
     style.drawing.box = args.cropBox ? PageBox::Crop : PageBox::Media;
     style.drawing.antialias = args.antialias;
     style.drawing.annotations = !args.hideAnnotations;
-    style.encoder.jpegProgressive = jpeg.progressive;
-    style.encoder.jpegOptimize = jpeg.optimize;
-    if (compression && type.extension == QLatin1String("tiff") && type.mode != PixelMode::Mono) {
-        style.encoder.tiffCompression = *compression;
-        style.compressionGiven = true;
-    }
 
     const int jobs = popplerWorkers(toStandardOutput);
     if (toStandardOutput)

@@ -18,6 +18,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+BatchOptions popplerBatchOptions(const QString &input, const QString &outputFolder, bool toStandardOutput,
+                                 const PopplerOutputType &type, const JpegOptions &jpeg,
+                                 std::optional<TiffCompression> compression, const QByteArray &ownerPassword,
+                                 const QByteArray &userPassword)
+{
+    BatchOptions options;
+    options.files = {input};
+    options.outputDir = outputFolder;
+    options.extension = type.extension;
+    options.quality = qBound(minQuality, jpeg.quality, maxQuality);
+    options.password = !ownerPassword.isEmpty() ? ownerPassword : userPassword;
+    OutputStyle &style = options.style;
+    style.pagesToStandardOutput = toStandardOutput;
+    style.mode = type.mode;
+    style.encoder.jpegProgressive = jpeg.progressive;
+    style.encoder.jpegOptimize = jpeg.optimize;
+    if (compression && type.extension == QLatin1String("tiff") && type.mode != PixelMode::Mono) {
+        style.encoder.tiffCompression = *compression;
+        style.compressionGiven = true;
+    }
+    return options;
+}
+
 void PopplerMessages::line(const QString &text) const
 {
     if (!quiet)

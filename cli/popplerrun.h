@@ -2,11 +2,13 @@
 #define POPPLERRUN_H
 
 #include "cli/batchjob.h"
+#include "cli/popplerargs.h"
 #include "runner/conversionsummary.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class BatchWorkers;
 class QTemporaryDir;
@@ -15,6 +17,24 @@ class QTemporaryDir;
 // lines are read: the PDF from a file or standard input, its opening in a
 // worker, the workers' memory, the pages handed on in page order and
 // standard output. Each program keeps its own words and exit statuses.
+
+// The type a tool writes, its file names' ending and the pixels it stores.
+struct PopplerOutputType
+{
+    QString extension; // of the format table
+    QString ending;    // of the file names
+    PixelMode mode;
+};
+
+// The run's options from what both tools ask of every page: the one input,
+// the folder its pages are named in (and written to, unless they go onto
+// standard output), the type, JPEG's and TIFF's choices (a compression for
+// colour and gray TIFF only) and the password, the owner's before the
+// user's. Each tool adds its sizes, box and drawing.
+BatchOptions popplerBatchOptions(const QString &input, const QString &outputFolder, bool toStandardOutput,
+                                 const PopplerOutputType &type, const JpegOptions &jpeg,
+                                 std::optional<TiffCompression> compression, const QByteArray &ownerPassword,
+                                 const QByteArray &userPassword);
 
 // Poppler's messages, left out with -q.
 class PopplerMessages
