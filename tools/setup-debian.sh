@@ -17,6 +17,7 @@ packages=(
     fp-utils            # chmcmd builds the manual
     poppler-utils qpdf  # test fixtures and benchmark peers
     mupdf-tools
+    python3-pil         # bench_pdf2image.py reads the pages as pdf2image does
     linux-perf          # where the time goes, when a benchmark misses its goal
     groff ghostscript time  # the command-line benchmark's document and timer
     xvfb xauth          # real windows without a display
