@@ -109,7 +109,8 @@ ConversionSummary convertInPageOrder(BatchWorkers &workers, const BatchPlan &pla
 
 bool stoppedBySignal(const ConversionSummary &summary)
 {
-    return summary.notStarted > 0 && summary.stoppedBecause.isEmpty();
+    // Pages also go unwritten when one before them failed on standard output.
+    return summary.notStarted > 0 && interruptSignal() > 0;
 }
 
 int popplerWorkers(bool toStandardOutput)

@@ -71,7 +71,7 @@ int interruptedStatus();
 // pages before it are in. left: how many were never handed on (a stop).
 ConversionSummary convertInPageOrder(BatchWorkers &workers, const BatchPlan &plan,
                                      const std::function<void(int page, const PageOutcome &)> &onPage, int *left);
-// Whether a run's pages were stopped by a signal rather than by themselves.
+// Whether a run's pages were stopped by a signal (SIGINT, SIGTERM, SIGHUP).
 bool stoppedBySignal(const ConversionSummary &summary);
 
 // How many workers draw: one a core, and one more for pages written onto

@@ -171,6 +171,11 @@ void PageRunner::assign(Run &run)
         if (!worker->ready() || worker->busy())
             continue;
         PageTask task = run.tasks.at(run.next);
+        // Past a page that was not written, no page in turn would be: none is drawn.
+        if (task.inTurn && !run.allWritten) {
+            handingOut = false;
+            return;
+        }
         if (task.kind == PageTask::Convert)
             task.bandThreads = bandThreadShare(qMax(1, settings.workers), int(run.tasks.size()) - run.next);
         if (worker->send(task, run.next, task.toGivenDescriptor ? settings.givenDescriptor : -1))

@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -36,6 +37,7 @@ private slots:
     void sameFilesAsPdftoppm();
     void standardOutputSplitsIntoPages_data();
     void standardOutputSplitsIntoPages();
+    void readerLeavingEndsTheRun();
     void failuresAsPdftoppm_data();
     void failuresAsPdftoppm();
     void stretchedLikePdftoppm_data();
@@ -191,6 +193,21 @@ void TestPdftoppm::standardOutputSplitsIntoPages()
         pages += page.readAll();
     }
     QVERIFY(actual.out == pages);
+}
+
+// A reader that stops reading (a pipe into head) ends the run at once with
+// a write failure: it is not taken for an interrupt, and the pages after are
+// not drawn for nobody.
+void TestPdftoppm::readerLeavingEndsTheRun()
+{
+    QProcess process;
+    process.start(QStringLiteral("bash"), {QStringLiteral("-c"),
+                                           QStringLiteral("\"$0\" -r 150 \"$1\" | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}"),
+                                           ours, folder.filePath("twelve.pdf")});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QStringLiteral("Could not write image to (null); exiting\n"));
 }
 
 void TestPdftoppm::failuresAsPdftoppm_data()

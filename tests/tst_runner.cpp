@@ -204,7 +204,7 @@ void TestRunner::pagesShareADescriptorInTurn_data()
 // wait for their turn, the wait not counted against their time limit; one
 // larger than a worker holds goes out as its rows come once its turn is
 // there; and a page that fails ends what is written, the pages after it not
-// written at all.
+// written at all (those not yet started are not drawn either).
 void TestRunner::pagesShareADescriptorInTurn()
 {
     QFETCH(QByteArray, misbehaviour);
@@ -259,8 +259,11 @@ void TestRunner::pagesShareADescriptorInTurn()
     qunsetenv("VELLORAN_TEST_WORKER");
     ::close(settings.givenDescriptor);
 
-    QCOMPARE(results.keys(), QList<int>({0, 1, 2, 3, 4}));
+    // Past a page not written none is started; one started already is not written.
     for (int page = 0; page < 5; ++page) {
+        QVERIFY2(results.contains(page) || page > written, qPrintable(QStringLiteral("page %1").arg(page + 1)));
+        if (!results.contains(page))
+            continue;
         const PageOutcome &outcome = results[page].outcome;
         const PageOutcome::Result result = page < written    ? PageOutcome::Written
                                            : page == written ? PageOutcome::RenderFailed
