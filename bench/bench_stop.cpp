@@ -7,21 +7,35 @@
 //   - the page pipeline, each renderer, on one thread and on two, by the stop
 //     flag and by the page's time limit (300 ms);
 //   - the WebP encoder inside libwebp's one call;
-//   - with velloran-cli's path, Ctrl-C inside a page at 2000 dpi.
+//   - with velloran-cli's path, Ctrl-C inside a page at 2000 dpi;
+//   - the window's tray Exit during a run at 1200 dpi, PNG and JPEG, each in a
+//     fresh process (what only a process's first run pays counts): at once,
+//     50 ms, 200 ms and 1 s after Convert, as soon as the first page begins,
+//     and as a short run ends (its last page put in place, its workers let go).
+// ONLY=window measures the window's cases alone.
 // Each line gives the milliseconds from the stop to the end, the worst and
 // the median, and whether the worst is within 500 ms. Exit status 1 when one is not.
 #include "engine/image/webpencoder.h"
 #include "engine/memorybudget.h"
 #include "engine/pagepipeline.h"
 #include "engine/render/renderdocument.h"
+#include "app/mainwindow.h"
 #include "support/drawingpdf.h"
+#include "support/pdfmaker.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -31,6 +45,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -162,16 +177,120 @@ qint64 cliInterrupt(const QString &cli, const QString &pdf, const QString &folde
     return process.exitCode() == 130 && QDir(out).entryList(QDir::Files | QDir::Hidden).isEmpty() ? elapsed : -1;
 }
 
+// The window's tray Exit: this program again, as a child that opens the
+// document, converts it and triggers Exit when told, printing the moment on
+// the machine's monotonic clock, which the parent reads as the child ends.
+const char exitChildVariable[] = "VELLORAN_BENCH_EXIT_CHILD";
+
+qint64 monotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Arguments: the PDF, the output folder, the type's text in the window, the
+// resolution, and when to trigger Exit: milliseconds after Convert, "page" as
+// soon as the first page's hidden file appears, or "end" once the last page
+// is reported. Like the program, the window is never deleted.
+int runExitChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 6)
+        return 2;
+    const QString folder = args.at(2);
+    const QString when = args.at(5);
+    auto *window = new MainWindow;
+    window->show();
+    window->openPdfFile(args.at(1));
+    window->findChild<QComboBox *>(QStringLiteral("comboBox_output_folder"))->setEditText(folder);
+    window->findChild<QSpinBox *>(QStringLiteral("spinBox_resolution"))->setValue(args.at(4).toInt());
+    window->findChild<QComboBox *>(QStringLiteral("comboBox_output_type"))->setCurrentText(args.at(3));
+    QAction *exitAction = nullptr;
+    for (QAction *action : window->findChildren<QAction *>())
+        if (action->text() == QLatin1String("Exit"))
+            exitAction = action;
+    if (!exitAction)
+        return 3;
+    static bool asked = false;
+    const auto triggerExit = [exitAction] {
+        if (asked)
+            return;
+        asked = true;
+        std::printf("exit %lld\n", monotonicMs());
+        std::fflush(stdout);
+        exitAction->trigger();
+    };
+    QElapsedTimer sinceConvert;
+    sinceConvert.start();
+    window->findChild<QPushButton *>(QStringLiteral("pushButton_convert"))->click();
+    if (!window->conversionRunning())
+        return 4;
+    if (when == QLatin1String("end")) {
+        QObject::connect(window->findChild<QStatusBar *>(QStringLiteral("statusBar")), &QStatusBar::messageChanged,
+                         &app, [triggerExit](const QString &line) {
+                             if (line.startsWith(QLatin1String("All converted")))
+                                 triggerExit();
+                         });
+    } else if (when == QLatin1String("page")) {
+        auto *poll = new QTimer(&app);
+        QObject::connect(poll, &QTimer::timeout, &app, [folder, triggerExit] {
+            if (!QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+                triggerExit();
+        });
+        poll->start(1);
+    } else {
+        QTimer::singleShot(int(qMax<qint64>(0, when.toInt() - sinceConvert.elapsed())), Qt::PreciseTimer, &app,
+                           triggerExit);
+    }
+    return app.exec();
+}
+
+// Milliseconds from the trigger to the child's end, or -1 when it could not
+// be measured or it left a file that is not a whole page under its name.
+qint64 windowExit(const QString &pdf, const QString &folder, const QString &type, const QString &when)
+{
+    QDir(folder).removeRecursively();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(exitChildVariable), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setWorkingDirectory(QFileInfo(folder).path()); // its settings store
+    child.start(QCoreApplication::applicationFilePath(), {pdf, folder, type, QStringLiteral("1200"), when});
+    if (!child.waitForStarted() || !child.waitForFinished(600000))
+        return -1;
+    const qint64 ended = monotonicMs();
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return -1;
+    qint64 asked = -1;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n'))
+        if (line.startsWith("exit "))
+            asked = line.mid(5).toLongLong();
+    QImageReader::setAllocationLimit(0); // a page at 1200 dpi passes Qt's 128 MB
+    const QString suffix = type.startsWith(QLatin1String("PNG")) ? QStringLiteral(".png") : QStringLiteral(".jpg");
+    for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+        if (file.fileName().startsWith(QLatin1Char('.')) || !file.fileName().endsWith(suffix)
+            || QImage(file.filePath()).isNull()) {
+            std::fprintf(stderr, "bench_stop: %s left behind\n", qPrintable(file.fileName()));
+            return -1;
+        }
+    }
+    return asked < 0 ? -1 : ended - asked;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsSet(exitChildVariable))
+        return runExitChild(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // QPdfWriter needs a platform, not a screen
     // The back-ends' modules beside the build tree's worker.
     if (qEnvironmentVariableIsEmpty("VELLORAN_WORKER"))
         qputenv("VELLORAN_WORKER", VELLORAN_WORKER_PATH);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     const QString cli = app.arguments().value(1);
     const int repeats = qMax(1, qEnvironmentVariableIntValue("REPEATS") > 0 ? qEnvironmentVariableIntValue("REPEATS") : 3);
     QTemporaryDir dir;
@@ -181,9 +300,10 @@ int main(int argc, char **argv)
         return 2;
     }
     std::printf("from the stop to the end, %d runs each (goal: %lld ms)\n", repeats, goalMs);
+    const bool windowOnly = qgetenv("ONLY") == "window";
 
     for (RendererKind renderer : {RendererKind::MuPdf, RendererKind::Poppler}) {
-        if (!rendererBuiltIn(renderer))
+        if (!rendererBuiltIn(renderer) || windowOnly)
             continue;
         for (int threads : {1, 2}) {
             for (bool byDeadline : {false, true}) {
@@ -198,6 +318,30 @@ int main(int argc, char **argv)
             }
         }
     }
+
+    // A long run for the moments inside it, a short one for its end.
+    const QString longRun = dir.filePath(QStringLiteral("twelve.pdf"));
+    const QString shortRun = dir.filePath(QStringLiteral("two.pdf"));
+    if (!makePdf(longRun, 12) || !makePdf(shortRun, 2)) {
+        std::fprintf(stderr, "bench_stop: cannot make the documents\n");
+        return 2;
+    }
+    for (const char *type : {"PNG format", "JPEG format"}) {
+        for (const char *when : {"0", "50", "200", "1000", "page", "end"}) {
+            const QString moment = qstrcmp(when, "page") == 0  ? QStringLiteral("first page begun")
+                                   : qstrcmp(when, "end") == 0 ? QStringLiteral("as the run ends")
+                                                               : QStringLiteral("%1 ms in").arg(when);
+            const QByteArray what = QStringLiteral("window Exit, %1 1200 dpi, %2")
+                                        .arg(QString::fromLatin1(type).section(QLatin1Char(' '), 0, 0), moment)
+                                        .toUtf8();
+            const QString pdf = qstrcmp(when, "end") == 0 ? shortRun : longRun;
+            report(what.constData(), repeats, [&] {
+                return windowExit(pdf, dir.filePath(QStringLiteral("window")), QLatin1String(type), QLatin1String(when));
+            });
+        }
+    }
+    if (windowOnly)
+        return allMet ? 0 : 1;
 
     QImage noise(4000, 4000, QImage::Format_RGB32);
     QRandomGenerator random(7);

@@ -178,6 +178,9 @@ void Process::run()
         if (ended)
             runner.stopHandingOut();
     });
+    // The workers are done with: a window that is ending meanwhile (Exit,
+    // closing) has them killed rather than waiting for them to leave.
+    runner.endWorkers(&canceled);
     if (ended)
         return;
     if (canceled.load(std::memory_order_relaxed)) {

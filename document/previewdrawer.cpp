@@ -82,6 +82,9 @@ void PreviewDrawer::drawLoop()
         }
         // The workers may read the document alone, so each document has its own.
         if (!runner || runnerDocument != request.task.path) {
+            // A newer request or the window's end does not wait for the old worker to leave.
+            if (runner)
+                runner->endWorkers(&supersede);
             runner.reset();
             RunnerSettings settings;
             settings.program = workerProgram();
@@ -97,5 +100,8 @@ void PreviewDrawer::drawLoop()
         QMetaObject::invokeMethod(
             this, [this, id, result] { emit drawn(id, result); }, Qt::QueuedConnection);
     }
+    // The window is going (supersede is set): its worker is killed, not waited for.
+    if (runner)
+        runner->endWorkers(&supersede);
     runner.reset();
 }

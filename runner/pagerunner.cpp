@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 struct PageRunner::Run
@@ -79,14 +80,30 @@ PageRunner::~PageRunner()
     endWorkers();
 }
 
-void PageRunner::endWorkers()
+void PageRunner::endWorkers(const std::atomic<bool> *stop)
 {
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
     // All are told first, so that they end side by side rather than one after another.
     for (const std::unique_ptr<Worker> &worker : workers)
         worker->dismiss();
-    // An idle worker leaves by itself once dismissed; one that does not is killed.
+    // An idle worker leaves by itself once dismissed; those that have not
+    // within the grace, or when a stop comes first, are killed.
+    const auto mayLeave = [](const Worker &worker) { return worker.ready() && !worker.busy(); };
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const bool waiting = std::any_of(workers.cbegin(), workers.cend(), [&](const auto &worker) {
+            return mayLeave(*worker) && !worker->hasEnded();
+        });
+        if (!waiting || stopped() || waited.elapsed() >= dismissGraceMs)
+            break;
+        usleep(5000);
+    }
     for (const std::unique_ptr<Worker> &worker : workers)
-        worker->retire(worker->busy() || !worker->ready(), settings.outputFolders, dismissGraceMs);
+        if (!mayLeave(*worker) || !worker->hasEnded())
+            worker->killNow();
+    for (const std::unique_ptr<Worker> &worker : workers)
+        worker->retire(true, settings.outputFolders);
     workers.clear();
 }
 
@@ -363,6 +380,10 @@ void PageRunner::stopAll(Run &run)
                 busy[i]->retire(false, settings.outputFolders);
         }
     }
+    // Killed all at once: each takes its time to give back its memory (hundreds
+    // of megabytes inside a page at a high resolution), side by side.
+    for (const std::unique_ptr<Worker> &worker : workers)
+        worker->killNow();
     for (const std::unique_ptr<Worker> &worker : workers) {
         const int index = worker->task();
         const PageTask task = worker->taskInHand();

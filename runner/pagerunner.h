@@ -72,16 +72,21 @@ public:
     // when no worker has been ready yet.
     QString confinement() const { return confinedAs; }
 
-    // Ends the workers now (those inside a page too) and removes what they left.
-    void endWorkers();
+    // Ends the workers now (those inside a page too) and removes what they
+    // left. An idle worker is given dismissGraceMs to leave by itself, unless
+    // stop is or becomes set: then it is killed at once, as is one that has a
+    // task in hand or is not ready yet, so that a program that is ending
+    // waits for no worker's clean-up.
+    void endWorkers(const std::atomic<bool> *stop = nullptr);
 
     // How long past a page's own time limit its worker is given before it is
     // killed: the pipeline gives the page up itself where the renderer lets it.
     static constexpr qint64 graceMs = 1000;
     // A worker that has not said it is ready by then is taken for broken.
     static constexpr qint64 startTimeoutMs = 30000;
-    // How long endWorkers() gives an idle worker to leave by itself (its
-    // libraries' clean-up, a sanitizer's leak check) before it is killed.
+    // How long endWorkers() gives the idle workers, all of them together, to
+    // leave by themselves (their libraries' clean-up, a sanitizer's leak
+    // check) before they are killed.
     static constexpr qint64 dismissGraceMs = 2000;
     // A document that crashed this many workers has its other tasks failed untried.
     static constexpr int crashesPerDocument = 3;

@@ -272,6 +272,12 @@ void Worker::askToStop()
         ::kill(pid, SIGTERM);
 }
 
+void Worker::killNow()
+{
+    if (pid > 0)
+        ::kill(pid, SIGKILL);
+}
+
 void Worker::dismiss()
 {
     if (fd >= 0)

@@ -72,6 +72,11 @@ public:
     void dismiss();
     // Asks the page in hand to stop, as Ctrl-C would.
     void askToStop();
+    // Kills it without waiting for it to be gone, so that several end side
+    // by side; retire() then reaps it.
+    void killNow();
+    // Whether it has ended (it is not reaped: retire() still does that).
+    bool hasEnded() const { return pid <= 0 || endsWithin(0); }
     // Ends it (kill: at once, even inside a page that never asks whether to
     // stop), reads what it sent before it ended, and removes the temporary
     // files it left in folders. Returns its wait status. Never waits on a

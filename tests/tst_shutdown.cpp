@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
@@ -29,6 +30,7 @@ namespace {
 
 const char childModeVariable[] = "VELLORAN_SHUTDOWN_CHILD";
 const int childPages = 40;
+const int lingerPages = 2;
 
 // Like the program: the window is made on the heap and never deleted. The
 // pointer keeps it reachable for the leak checker.
@@ -76,7 +78,8 @@ void endProgram(const QString &how)
 
 // Arguments: how to end, the PDF, the output folder, and "huge" to end the
 // program inside one page at 2000 dpi, which takes minutes to draw: the
-// program must end within seconds (bench_stop measures the half-second goal).
+// program must end within seconds (bench_stop measures the half-second goal);
+// or "linger" to end it as the run ends, its workers slow to leave.
 int runChild(int argc, char *argv[])
 {
     std::atexit(checkWorkerStopped);
@@ -92,13 +95,31 @@ int runChild(int argc, char *argv[])
     auto *catcher = new ModalCatcher(&app);
     catcher->ignoreClass(QStringLiteral("QProgressDialog"));
     catcher->expect(ModalCatcher::chooseFile(pdf));
+    // A run that ends as the window closes may still tell that it finished.
+    if (args.value(4) == QLatin1String("linger"))
+        catcher->expect(ModalCatcher::clickButton(QStringLiteral("Ignore")));
     child<QToolButton>("toolButton_select_input_file")->click();
     child<QComboBox>("comboBox_output_folder")->setEditText(folder);
     child<QSpinBox>("spinBox_resolution")->setValue(hugePage ? 2000 : 200);
     child<QComboBox>("comboBox_output_type")->setCurrentText(QStringLiteral("PNG format"));
 
     static bool ending = false;
-    if (hugePage) {
+    if (args.value(4) == QLatin1String("linger")) {
+        // Its workers take long to leave once dismissed: the program ends as
+        // the run does, once its last page is put in place, and tells them to
+        // go on ("go") as it asks to end.
+        QObject::connect(child<QStatusBar>("statusBar"), &QStatusBar::messageChanged, &app, [how, folder](const QString &line) {
+            static int placed = 0;
+            if (!line.startsWith(QLatin1String("Output:")) || ++placed < lingerPages || ending)
+                return;
+            ending = true;
+            QFile go(QDir(folder).filePath(QStringLiteral("go")));
+            if (!go.open(QIODevice::WriteOnly))
+                std::_Exit(7);
+            go.close();
+            endProgram(how);
+        });
+    } else if (hugePage) {
         // The page's hidden file appears once its first band is drawn; the
         // other bands take seconds more: end the program inside the page.
         // Cancel goes through the close handler, which ends the program after
@@ -129,11 +150,14 @@ int runChild(int argc, char *argv[])
     return app.exec();
 }
 
-// This test program again, as the child that runs the window and ends it.
-void startChild(QProcess &program, const QStringList &arguments)
+// This test program again, as the child that runs the window and ends it;
+// its workers misbehave as workerSwitch says (VELLORAN_TEST_WORKER), if given.
+void startChild(QProcess &program, const QStringList &arguments, const QString &workerSwitch = QString())
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QLatin1String(childModeVariable), QStringLiteral("1"));
+    if (!workerSwitch.isEmpty())
+        env.insert(QStringLiteral("VELLORAN_TEST_WORKER"), workerSwitch);
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     program.start(QCoreApplication::applicationFilePath(), arguments);
@@ -151,6 +175,8 @@ private slots:
     void endingDuringRunLeavesOnlyWholeFiles();
     void endingInsideAHugePageIsQuick_data();
     void endingInsideAHugePageIsQuick();
+    void endingAsTheRunEndsWaitsForNoWorker_data();
+    void endingAsTheRunEndsWaitsForNoWorker();
 };
 
 void TestShutdown::init()
@@ -219,6 +245,47 @@ void TestShutdown::endingInsideAHugePageIsQuick()
     QCOMPARE(program.exitCode(), 0);
     // The page was stopped midway: neither it nor its hidden file is left.
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestShutdown::endingAsTheRunEndsWaitsForNoWorker_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("closing the window") << "close";
+    QTest::newRow("tray Exit") << "exit";
+}
+
+// The run has drawn its pages and is letting its workers go, each given time
+// to leave by itself, when the program is asked to end: they are killed
+// rather than waited for, so that the program ends at once. Each lingers
+// 1.5 s after it is told "go" before it marks its leaving, which a program
+// that waited for it would see through.
+void TestShutdown::endingAsTheRunEndsWaitsForNoWorker()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pdf = dir.filePath("linger.pdf");
+    QVERIFY(makePdf(pdf, lingerPages));
+    const QString folder = dir.filePath("out");
+
+    QProcess program;
+    startChild(program, {how, pdf, folder, "linger"}, QStringLiteral("linger 0:*"));
+    QVERIFY2(program.waitForFinished(240000), "the program did not end");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    // The workers were killed before the program ended: none marked its leaving.
+    QDir out(folder);
+    QVERIFY(out.exists("go"));
+    QVERIFY2(!out.exists("lingered"), "the program waited for a dismissed worker to leave");
+    // The run's pages are whole, under their final names, and nothing else is left.
+    QCOMPARE(out.entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({"go", "linger_1.png", "linger_2.png"}));
+    for (const QString &file : {QStringLiteral("linger_1.png"), QStringLiteral("linger_2.png")}) {
+        QImage page;
+        QVERIFY2(page.load(out.filePath(file)), qPrintable(file));
+        QCOMPARE(page.size(), QSize(1653, 2339));
+    }
 }
 
 int main(int argc, char *argv[])

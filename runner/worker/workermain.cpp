@@ -49,7 +49,11 @@ namespace {
 // closed; "late ..."
 // waits, for a minute at most, until another page's finished file is held in
 // the output folder, then draws the page as usual, so that a later page is
-// done first; "slow ..." draws the page as usual 3 s late, deaf to the stop meanwhile. <document>
+// done first; "slow ..." draws the page as usual 3 s late, deaf to the stop meanwhile;
+// "linger ..." draws the page as usual, then, once the worker is dismissed,
+// takes its time to leave, as a library's clean-up or a sanitizer's leak check
+// may: it waits until a file named "go" appears in the page's folder, then 1.5 s
+// more, writes "lingered" there and ends. <document>
 // is the program's number for the file (its place among the inputs), <page>
 // 0-based, "*" for every page, "open" for the opening of the document
 // when its program checks it, or "join" for the joining of its pages into
@@ -90,6 +94,25 @@ QByteArray untrustedMessage(const QByteArray &kind, const PageTask &task)
     return {};
 }
 
+// Where a worker told to linger waits for its "go", once dismissed; empty when not told.
+QString lingerIn;
+
+// Lingers as "linger ..." says, for a minute at most.
+void lingerIfAsked()
+{
+    if (lingerIn.isEmpty())
+        return;
+    const QDir folder(lingerIn);
+    for (int i = 0; i < 6000 && !folder.exists(QStringLiteral("go")); ++i)
+        usleep(10000);
+    timespec left{1, 500000000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    QFile lingered(folder.filePath(QStringLiteral("lingered")));
+    if (lingered.open(QIODevice::WriteOnly))
+        lingered.write("lingered");
+}
+
 // Lives on for the seconds given, whatever signals come.
 void liveOn(int seconds)
 {
@@ -118,6 +141,11 @@ void misbehaveIfAsked(const PageTask &task, int givenDescriptor)
     }
     if (asked.at(0) == "slow") {
         liveOn(3);
+        return;
+    }
+    if (asked.at(0) == "linger") {
+        if (task.kind == PageTask::Convert)
+            lingerIn = QFileInfo(task.outputPath).absolutePath();
         return;
     }
     auto *file = task.outputPath.isEmpty() || task.toGivenDescriptor ? nullptr : new AtomicFile(task.outputPath);
@@ -194,7 +222,9 @@ int main(int argc, char *argv[])
     // asked says what became of the page.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 #ifdef VELLORAN_TEST_HOOKS
-    return runWorkerLoop(misbehaveIfAsked);
+    const int status = runWorkerLoop(misbehaveIfAsked);
+    lingerIfAsked();
+    return status;
 #else
     return runWorkerLoop();
 #endif
