@@ -539,10 +539,7 @@ int CliApp::run(const QStringList &arguments)
     // renderer as it is opened is refused, not the end of the run.
     BatchWorkers workers(commandLine.options, WorkerLimits{commandLine.jobs, workerMemoryLimit(commandLine)},
                          interruptFlag());
-    const BatchPlan plan = planBatch(commandLine.options, [&workers](const QStringList &paths,
-                                                                     const QByteArray &password, RendererKind renderer) {
-        return workers.probe(paths, password, renderer);
-    });
+    const BatchPlan plan = workers.plan(commandLine.options);
     if (interruptFlag().load(std::memory_order_relaxed)) {
         // Stopped while the inputs were opened: the files not opened yet say
         // nothing of themselves, so the run ends as a stopped one, not a refused one.

@@ -129,6 +129,27 @@ BatchWorkers::BatchWorkers(const BatchOptions &options, const WorkerLimits &limi
 
 BatchWorkers::~BatchWorkers() = default;
 
+BatchPlan BatchWorkers::plan(const BatchOptions &options)
+{
+    // A missing output folder is made before the inputs are opened, so that
+    // the workers that open them may write there and go on to the pages: a
+    // worker confined without it could not, and its start and its opening
+    // would be done again. A plan that writes nothing takes it away again.
+    if (options.outputTree.isNull() && options.outputDir != BatchPlan::standardOutputName()
+        && !nativeExists(options.outputDir)) {
+        makeFolders(absolutePathOf(options.outputDir), nullptr, nullptr, &madeFolders);
+        if (nativeIsDir(options.outputDir))
+            knownFolders << options.outputDir;
+    }
+    BatchPlan plan = planBatch(options, [this](const QStringList &paths, const QByteArray &password,
+                                               RendererKind renderer) { return probe(paths, password, renderer); });
+    // Only an empty folder goes: rmdir refuses one that holds anything.
+    if (!plan.errors.isEmpty() || plan.outputFolders().isEmpty() || stop.load(std::memory_order_relaxed))
+        for (auto folder = madeFolders.crbegin(); folder != madeFolders.crend(); ++folder)
+            ::rmdir(nativePath(*folder).constData());
+    return plan;
+}
+
 PageRunner &BatchWorkers::runnerFor(const QStringList &inputs, const QStringList &outputFolders)
 {
     const auto covers = [](const QStringList &have, const QStringList &need) {

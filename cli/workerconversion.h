@@ -35,6 +35,11 @@ public:
     BatchWorkers(const BatchOptions &options, const WorkerLimits &limits, const std::atomic<bool> &stop);
     ~BatchWorkers();
 
+    // The run's checked plan (planBatch), its inputs opened by probe(). A
+    // plan that writes nothing (refused, every input unusable, or stopped
+    // while its inputs were opened) leaves no folder made for the opening.
+    BatchPlan plan(const BatchOptions &options);
+
     // Opens every file in a worker to learn whether it is usable: a file that
     // crashes or hangs the renderer while it is opened is refused, and the run
     // goes on. In the order of paths. A DocumentProber. With infos, each file's
@@ -63,6 +68,7 @@ private:
     const std::atomic<bool> &stop;
     PageTask sizeCheck; // the run's size, type and drawing, that the probes check each file's pages against
     QStringList knownFolders; // output folders that exist before the check
+    QStringList madeFolders;  // made for the check, outermost first: removed again if the plan writes nothing
     int givenDescriptor = -1; // standard output, for -o -
     std::unique_ptr<PageRunner> runner;
     QStringList runnerInputs;

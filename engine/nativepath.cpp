@@ -151,15 +151,18 @@ bool nativeIsWritableDir(const QString &path)
     return nativeIsDir(path) && ::access(nativePath(path).constData(), W_OK | X_OK) == 0;
 }
 
-bool makeFolders(const QString &path, QString *failedAt, int *error)
+bool makeFolders(const QString &path, QString *failedAt, int *error, QStringList *made)
 {
     const QByteArray bytes = nativePath(path);
     // Each prefix that ends before a slash, then the whole path. One that is
     // there already must be a folder: a file in the way is named as the
     // reason, not the ENOTDIR of a folder below it.
     const auto make = [&](const QByteArray &folder) {
-        if (::mkdir(folder.constData(), 0777) == 0)
+        if (::mkdir(folder.constData(), 0777) == 0) {
+            if (made)
+                made->append(pathFromNative(folder));
             return true;
+        }
         int why = errno;
         if (why == EEXIST) {
             struct stat info;

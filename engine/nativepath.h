@@ -105,8 +105,8 @@ bool nativeIsReadable(const QString &path);
 bool nativeIsWritableDir(const QString &path);
 // Every missing folder of the path; true when it is a folder. Otherwise the
 // folder that could not be made and errno's reason (ENOTDIR for a file in
-// the way) when asked for.
-bool makeFolders(const QString &path, QString *failedAt = nullptr, int *error = nullptr);
+// the way) when asked for. made: the folders it made, outermost first.
+bool makeFolders(const QString &path, QString *failedAt = nullptr, int *error = nullptr, QStringList *made = nullptr);
 int openNative(const QString &path, int flags, mode_t mode = 0666);
 
 #endif // NATIVEPATH_H
