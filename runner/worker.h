@@ -77,6 +77,8 @@ public:
     void killNow();
     // Whether it has ended (it is not reaped: retire() still does that).
     bool hasEnded() const { return pid <= 0 || endsWithin(0); }
+    // Whether it has ended by the time ms have passed, woken as it does.
+    bool endsWithin(qint64 ms) const;
     // Ends it (kill: at once, even inside a page that never asks whether to
     // stop), reads what it sent before it ended, and removes the temporary
     // files it left in folders. Returns its wait status. Never waits on a
@@ -124,7 +126,6 @@ private:
     bool turnAsked = false; // for the task in hand: a page asks once
     qint64 cpuMs() const;
     bool breaks(const QString &why);
-    bool endsWithin(qint64 ms) const;
 };
 
 #endif // WORKER_H

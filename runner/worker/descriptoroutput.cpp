@@ -75,12 +75,16 @@ protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *data, qint64 size) override
     {
-        if (!hasTurn) {
+        // Rows handed on in one large piece (a netpbm page drawn whole) wait
+        // for the turn where they are: held, they would be copied for nothing,
+        // as the worker has nothing else to do meanwhile. Small pieces (a
+        // compressor's output) are held, so that the page is finished first.
+        if (!hasTurn && size < directBytes && held.size() + size < holdAtMost) {
             held.append(data, size);
-            if (held.size() < holdAtMost)
-                return size;
-            return takeTurn() ? size : -1;
+            return size;
         }
+        if (!takeTurn())
+            return -1;
         if (out.write(data, size) != size) {
             setErrorString(out.errorString());
             return -1;
@@ -106,6 +110,7 @@ private:
         return whole;
     }
 
+    static constexpr qint64 directBytes = qint64(1) << 20;
     QIODevice &out;
     const WaitForTurn &waitForTurn;
     const qint64 holdAtMost;
