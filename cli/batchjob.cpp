@@ -391,6 +391,7 @@ PageTask pageTaskOf(const BatchOptions &options)
     task.strict = style.strict;
     task.pdftoppm = style.pdftoppm;
     task.inTurn = style.pagesToStandardOutput;
+    task.tone = style.tone;
     return task;
 }
 

@@ -40,6 +40,9 @@ struct OutputStyle
     // Every page onto standard output, one after another in the order given,
     // as pdftoppm writes them without a file name; the outputs' names only name them.
     bool pagesToStandardOutput = false;
+    // With mode Color: Gray or Mono stores that mode's pixels in colour, as
+    // pdftoppm stores PNG and JPEG pages with -gray or -mono.
+    PixelMode tone = PixelMode::Color;
 
     bool sizedInPixels() const { return width > 0 || height > 0 || longestSide > 0; }
     RenderOptions renderOptions() const

@@ -26,13 +26,14 @@ constexpr char versionLine[] = "pdftoppm version 22.12.0";
 PopplerOutputType outputType(const PdftoppmArgs &args)
 {
     const PixelMode mode = args.mono ? PixelMode::Mono : args.gray ? PixelMode::Gray : PixelMode::Color;
-    // pdftoppm 22.12 writes PNG and JPEG in colour whatever -gray and -mono say.
+    // pdftoppm 22.12 stores PNG and JPEG pages in colour whatever -gray and
+    // -mono say, their pixels gray, or black and white, all the same.
     if (args.png)
-        return {QStringLiteral("png"), QStringLiteral("png"), PixelMode::Color};
+        return {QStringLiteral("png"), QStringLiteral("png"), PixelMode::Color, mode};
     if (args.jpegCmyk)
         return {QStringLiteral("jpg"), QStringLiteral("jpg"), PixelMode::Cmyk};
     if (args.jpeg)
-        return {QStringLiteral("jpg"), QStringLiteral("jpg"), PixelMode::Color};
+        return {QStringLiteral("jpg"), QStringLiteral("jpg"), PixelMode::Color, mode};
     if (args.tiff)
         return {QStringLiteral("tiff"), QStringLiteral("tif"), mode};
     if (args.mono)

@@ -32,6 +32,7 @@ BatchOptions popplerBatchOptions(const QString &input, const QString &outputFold
     OutputStyle &style = options.style;
     style.pagesToStandardOutput = toStandardOutput;
     style.mode = type.mode;
+    style.tone = type.tone;
     style.encoder.jpegProgressive = jpeg.progressive;
     style.encoder.jpegOptimize = jpeg.optimize;
     if (compression && type.extension == QLatin1String("tiff") && type.mode != PixelMode::Mono) {

@@ -24,6 +24,7 @@ struct PopplerOutputType
     QString extension; // of the format table
     QString ending;    // of the file names
     PixelMode mode;
+    PixelMode tone = PixelMode::Color; // OutputStyle::tone
 };
 
 // The run's options from what both tools ask of every page: the one input,

@@ -138,7 +138,7 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             return finish(outcome, PageOutcome::Stopped);
         const int bandHeight = qMin(rows, height - top);
         const int above = banded ? qMin(top, bandMargin) : 0;
-        const PixelImage image = parallel ? parallel->take(band) : drawBand(page, band);
+        PixelImage image = parallel ? parallel->take(band) : drawBand(page, band);
         if (stopSet(stop))
             return finish(outcome, PageOutcome::Stopped);
         if (deadline.hasExpired())
@@ -153,6 +153,9 @@ PageOutcome &drawInto(const RenderPage &page, const PageJob &job, const std::ato
             if (!encoder.begin(device, settings))
                 return finish(outcome, PageOutcome::WriteFailed, encoder.errorString());
         }
+        if (job.tone != PixelMode::Color && job.mode == PixelMode::Color)
+            for (int y = above; y < above + bandHeight; ++y)
+                toneRow(job.tone, settings.layout, image.scanLine(y), width);
         if (!encoder.writeRows(image.constScanLine(above), image.bytesPerLine(), bandHeight)) {
             if (stopSet(stop))
                 return finish(outcome, PageOutcome::Stopped);

@@ -28,6 +28,8 @@ struct PageJob
     double yResolution = 0;
     int quality = 75;
     PixelMode mode = PixelMode::Color; // ColorAlpha: the document draws without paper; Cmyk: in CMYK
+    // With mode Color: Gray or Mono stores that mode's pixels in colour (toneRow()).
+    PixelMode tone = PixelMode::Color;
     // Only this region of the page as drawn at the resolution, in its pixels,
     // clipped to the page; empty: the whole page.
     QRect region;

@@ -49,6 +49,7 @@ struct PageTask
     ImageFormat format = ImageFormat::Jpeg;
     int quality = 75;
     PixelMode mode = PixelMode::Color;
+    PixelMode tone = PixelMode::Color; // PageJob::tone
     QRect region; // empty: the whole page
     EncoderOptions encoder;
     qint64 timeLimitMs = 0; // 0: none

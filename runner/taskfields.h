@@ -113,6 +113,7 @@ Of<M, PageTask> fields(V &v, M &t)
     v("format", t.format, between(ImageFormat::Jpeg, ImageFormat::Pbm));
     v("quality", t.quality, Range{0, 100});
     v("mode", t.mode, between(PixelMode::Color, PixelMode::Cmyk));
+    v("tone", t.tone, between(PixelMode::Color, PixelMode::Mono));
     v("region", t.region, nonNegative);
     v("encoder", t.encoder);
     v("timeLimitMs", t.timeLimitMs, nonNegative64);

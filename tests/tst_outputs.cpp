@@ -88,6 +88,8 @@ class TstOutputs : public QObject
 private slots:
     void initTestCase();
     void pixelConversions_data();
+    void tonesKeepTheLayout_data();
+    void tonesKeepTheLayout();
     void pixelConversions();
     void losslessFilesMatchDrawing_data();
     void losslessFilesMatchDrawing();
@@ -157,6 +159,55 @@ void TstOutputs::pixelConversions()
     convertRow(mode, PixelLayout::Pixels32, reinterpret_cast<const uchar *>(pixels.constData()),
                reinterpret_cast<uchar *>(row.data()), int(pixels.size()));
     QCOMPARE(row.toHex(' '), expected.toHex(' '));
+}
+
+void TstOutputs::tonesKeepTheLayout_data()
+{
+    QTest::addColumn<PixelLayout>("layout");
+    QTest::addColumn<PixelMode>("tone");
+    QTest::addColumn<QByteArray>("expected"); // a value a pixel, in every channel
+    // Red, green, blue, white, (200, 100, 50): the gray mode's luminance, and
+    // its threshold (124 is black, 149 white).
+    for (const auto &[layout, name] : {std::pair{PixelLayout::Rgb24, "rgb"}, std::pair{PixelLayout::Bgr24, "bgr"},
+                                        std::pair{PixelLayout::Pixels32, "32-bit"}}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1, gray").arg(name))) << layout << PixelMode::Gray
+                                                                          << QByteArray::fromHex("4d 95 1d ff 7c");
+        QTest::newRow(qPrintable(QStringLiteral("%1, mono").arg(name))) << layout << PixelMode::Mono
+                                                                          << QByteArray::fromHex("00 ff 00 ff 00");
+    }
+}
+
+// Gray, or black and white, pixels stored in colour (pdftoppm's PNG and JPEG
+// with -gray or -mono): each pixel's channels all hold what the gray or 1-bit
+// mode makes of it, whichever order the drawing's layout keeps them in.
+void TstOutputs::tonesKeepTheLayout()
+{
+    QFETCH(PixelLayout, layout);
+    QFETCH(PixelMode, tone);
+    QFETCH(QByteArray, expected);
+    const QList<QRgb> colours{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255), qRgb(200, 100, 50)};
+    const int size = layout == PixelLayout::Pixels32 ? 4 : 3;
+    QByteArray row;
+    for (const QRgb colour : colours) {
+        if (layout == PixelLayout::Pixels32) {
+            const quint32 pixel = colour;
+            row.append(reinterpret_cast<const char *>(&pixel), 4);
+        } else {
+            const char rgb[3] = {char(qRed(colour)), char(qGreen(colour)), char(qBlue(colour))};
+            const char bgr[3] = {rgb[2], rgb[1], rgb[0]};
+            row.append(layout == PixelLayout::Rgb24 ? rgb : bgr, 3);
+        }
+    }
+    toneRow(tone, layout, reinterpret_cast<uchar *>(row.data()), int(colours.size()));
+    QByteArray toned;
+    for (qsizetype i = 0; i < colours.size(); ++i) {
+        const QByteArray pixel = row.mid(i * size, 3);
+        QVERIFY2(pixel == QByteArray(3, pixel.at(0)), qPrintable(QStringLiteral("pixel %1: %2").arg(i).arg(QString::fromLatin1(pixel.toHex(' ')))));
+        if (size == 4)
+            QCOMPARE(uchar(row.at(i * size + 3)), uchar(0xff)); // alpha kept
+        toned += pixel.at(0);
+    }
+    QCOMPARE(toned.toHex(' '), expected.toHex(' '));
 }
 
 // Every lossless file, decoded by the format's own library, holds exactly

@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -42,6 +43,8 @@ private slots:
     void failuresAsPdftoppm();
     void stretchedLikePdftoppm_data();
     void stretchedLikePdftoppm();
+    void grayAndMonoInColourFiles_data();
+    void grayAndMonoInColourFiles();
     void pnmBytes_data();
     void pnmBytes();
     void pnmWholeFileCheck();
@@ -241,6 +244,49 @@ void TestPdftoppm::failuresAsPdftoppm()
         QCOMPARE(QString::fromUtf8(actual.err), QString::fromUtf8(expected.err));
     else
         QCOMPARE(actual.err.isEmpty(), expected.err.isEmpty());
+}
+
+void TestPdftoppm::grayAndMonoInColourFiles_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("png, gray") << QStringList{"-png", "-gray"};
+    QTest::newRow("png, mono") << QStringList{"-png", "-mono"};
+    QTest::newRow("jpeg, gray") << QStringList{"-jpeg", "-gray"};
+    QTest::newRow("jpeg, mono") << QStringList{"-jpeg", "-mono"};
+    QTest::newRow("png, colour") << QStringList{"-png"};
+}
+
+// PNG and JPEG pages are stored in colour whatever -gray and -mono say, but
+// their pixels are gray, or black and white, as pdftoppm's are: a script that
+// asks for -png -mono gets what it can threshold no further.
+void TestPdftoppm::grayAndMonoInColourFiles()
+{
+    QFETCH(QStringList, arguments);
+    arguments << QStringList{"-r", "30", "-f", "1", "-l", "2"};
+    // "black and white" (every channel 0 or 255), "gray" (the channels
+    // within 8 of each other: JPEG's rounding) or "colour".
+    const auto tones = [](const QString &path) {
+        const QImage image = QImage(path).convertToFormat(QImage::Format_RGB32);
+        bool gray = !image.isNull();
+        bool blackAndWhite = gray;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb pixel = image.pixel(x, y);
+                const int r = qRed(pixel), g = qGreen(pixel), b = qBlue(pixel);
+                gray = gray && qAbs(r - g) <= 8 && qAbs(g - b) <= 8;
+                blackAndWhite = blackAndWhite && (r == 0 || r == 255) && r == g && g == b;
+            }
+        return QStringLiteral("%1 %2").arg(QFileInfo(path).fileName(),
+                                           blackAndWhite ? "black and white" : gray ? "gray" : "colour");
+    };
+    QTemporaryDir theirs;
+    QTemporaryDir mine;
+    QCOMPARE(runTool(real, arguments + QStringList{folder.filePath("awkward.pdf"), theirs.filePath("p")}, theirs.path()).status, 0);
+    QCOMPARE(runTool(ours, arguments + QStringList{folder.filePath("awkward.pdf"), mine.filePath("p")}, mine.path()).status, 0);
+    const QStringList names = QDir(theirs.path()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(QDir(mine.path()).entryList(QDir::Files, QDir::Name), names);
+    for (const QString &name : names)
+        QCOMPARE(tones(mine.filePath(name)), tones(theirs.filePath(name)));
 }
 
 void TestPdftoppm::stretchedLikePdftoppm_data()

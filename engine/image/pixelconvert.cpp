@@ -48,6 +48,32 @@ void rgb32ToGray8(const uchar *from, uchar *to, int width)
         to[x] = luminance(pixels[x]);
 }
 
+void toneRow(PixelMode tone, PixelLayout layout, uchar *row, int width)
+{
+    if ((tone != PixelMode::Gray && tone != PixelMode::Mono) || layout == PixelLayout::Gray8)
+        return;
+    const auto toned = [tone](quint32 pixel) {
+        const uchar y = luminance(pixel);
+        return tone == PixelMode::Mono ? uchar(y >> 7 ? 255 : 0) : y;
+    };
+    if (layout == PixelLayout::Pixels32) {
+        for (int x = 0; x < width; ++x, row += 4) {
+            quint32 pixel;
+            std::memcpy(&pixel, row, 4);
+            const quint32 y = toned(pixel);
+            pixel = (pixel & 0xff000000u) | (y << 16) | (y << 8) | y;
+            std::memcpy(row, &pixel, 4);
+        }
+        return;
+    }
+    const bool rgb = layout == PixelLayout::Rgb24;
+    for (int x = 0; x < width; ++x, row += 3) {
+        const quint32 r = rgb ? row[0] : row[2];
+        const quint32 b = rgb ? row[2] : row[0];
+        row[0] = row[1] = row[2] = toned((r << 16) | (quint32(row[1]) << 8) | b);
+    }
+}
+
 void gray8ToMono1(const uchar *from, uchar *to, int width)
 {
     for (int x = 0; x < width; x += 8) {

@@ -26,6 +26,12 @@ void argb32PmToRgba8888(const uchar *from, uchar *to, int width);
 // One row of 8-bit gray to 1 bit a pixel, with rgb32ToMono1's threshold.
 void gray8ToMono1(const uchar *from, uchar *to, int width);
 
+// One row of colour pixels (Rgb24, Bgr24 or Pixels32) made gray (tone
+// Gray), or black and white (Mono), in place, with the luminance and the
+// threshold of those modes: the pixels of that mode, stored in colour, as
+// pdftoppm stores its PNG and JPEG pages with -gray or -mono. Color leaves it.
+void toneRow(PixelMode tone, PixelLayout layout, uchar *row, int width);
+
 // One row of 3-byte pixels with red and blue swapped: R, G, B to B, G, R and back.
 void swapRedBlue24(const uchar *from, uchar *to, int width);
 

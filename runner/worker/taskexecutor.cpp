@@ -238,6 +238,7 @@ PageJob pageJobFor(const PageTask &task, const RenderDocument &document)
     }
     job.quality = task.quality;
     job.mode = task.mode;
+    job.tone = task.tone;
     job.region = task.region;
     if (task.pdftoppm.active) {
         const std::unique_ptr<RenderPage> page = document.page(task.pageIndex);
