@@ -135,9 +135,15 @@ BatchPlan BatchWorkers::plan(const BatchOptions &options)
     // the workers that open them may write there and go on to the pages: a
     // worker confined without it could not, and its start and its opening
     // would be done again. A plan that writes nothing takes it away again.
+    const QString folder = absolutePathOf(options.outputDir);
+    const bool holdsAnInput = std::any_of(options.files.cbegin(), options.files.cend(), [&folder](const QString &file) {
+        const QString path = absolutePathOf(file);
+        return path == folder || path.startsWith(folder + QLatin1Char('/'));
+    });
+    // Not where an input is named: the folder would be taken for it.
     if (options.outputTree.isNull() && options.outputDir != BatchPlan::standardOutputName()
-        && !nativeExists(options.outputDir)) {
-        makeFolders(absolutePathOf(options.outputDir), nullptr, nullptr, &madeFolders);
+        && !nativeExists(options.outputDir) && !holdsAnInput) {
+        makeFolders(folder, nullptr, nullptr, &madeFolders);
         if (nativeIsDir(options.outputDir))
             knownFolders << options.outputDir;
     }

@@ -630,6 +630,12 @@ void TestCli::unusableInputCostsItself_data()
     QTest::newRow("damaged alone, to standard output")
         << QStringList{"-o", "-", "broken.pdf"}
         << "velloran-cli: {dir}/broken.pdf: cannot be opened as a PDF (damaged or not a PDF)\n" << QStringList();
+    // The missing output folder is made before the inputs are opened, but not
+    // where an input is named: it would be taken for that input.
+    QTest::newRow("missing, with the output folder's name") << QStringList{"-o", "missing.pdf", "missing.pdf"}
+                                                            << "velloran-cli: {dir}/missing.pdf: no such file: "
+                                                               "check the name and the folder\n"
+                                                            << QStringList();
     QTest::newRow("a page past the end of one") << QStringList{"-p", "5", "ten.pdf", "three.pdf"}
                                                 << "velloran-cli: {dir}/three.pdf: page list \"5\": the document has "
                                                    "only 3 pages\n"
