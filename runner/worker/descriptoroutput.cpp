@@ -49,8 +49,9 @@ private:
     const int descriptor;
 };
 
-// The rows of a page held until its turn comes (or until it holds its
-// bound), then passed straight on to the descriptor.
+// A page's bytes held until its turn comes, then passed straight on to the
+// descriptor: the turn is waited for once the page is written whole, holds
+// its bound, or hands on a piece too large to be worth copying.
 class InTurnDevice : public QIODevice
 {
 public:

@@ -21,7 +21,9 @@ class RenderDocument;
 // descriptor is shared with other workers' pages, which come first. So that
 // the pages draw side by side, a page is held in memory until it is whole or
 // holds holdAtMost bytes, then waits for its turn and goes on as the rows
-// come. A page refused its turn is not written (Stopped).
+// come; rows handed on in one large piece (a netpbm page drawn whole) wait
+// for the turn where they are instead of being copied. A page refused its
+// turn is not written (Stopped).
 using WaitForTurn = std::function<bool()>;
 PageOutcome convertPageToDescriptor(const RenderDocument &document, const PageJob &job, int descriptor,
                                     const std::atomic<bool> &stop, const WaitForTurn &waitForTurn = {},
