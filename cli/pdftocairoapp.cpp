@@ -90,13 +90,8 @@ int runPdftocairo(const QStringList &arguments)
         std::fputs(qPrintable(pdftocairoUsage(false)), stderr);
         return exitOther;
     }
-    if (args.usageError || args.version || args.help) {
-        std::fprintf(stderr, "%s\n", versionLine);
-        std::fputs("Drawn by velloran-cli's workers: MuPDF, Poppler where MuPDF cannot open the file\n", stderr);
-        if (!args.version)
-            std::fputs(qPrintable(pdftocairoUsage()), stderr);
-        return args.version || args.help ? exitOk : exitOther;
-    }
+    if (args.usageError || args.version || args.help)
+        return answerVersionOrUsage(versionLine, pdftocairoUsage(), args.version, args.help, exitOther);
     QString why = pdftocairoOptionError(args);
     const QString root = why.isEmpty() ? pdftocairoRoot(args, &why) : QString();
     if (!why.isEmpty()) {

@@ -51,13 +51,8 @@ int runPdftoppm(const QStringList &arguments)
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     const PdftoppmArgs args = parsePdftoppmArgs(arguments);
     const PopplerMessages messages(args.quiet);
-    if (args.usageError || args.version || args.help) {
-        std::fprintf(stderr, "%s\n", versionLine);
-        std::fputs("Drawn by velloran-cli's workers: MuPDF, Poppler where MuPDF cannot open the file\n", stderr);
-        if (!args.version)
-            std::fputs(qPrintable(pdftoppmUsage()), stderr);
-        return args.version || args.help ? exitOk : exitOther;
-    }
+    if (args.usageError || args.version || args.help)
+        return answerVersionOrUsage(versionLine, pdftoppmUsage(), args.version, args.help, exitOther);
     for (const QString &option : args.ignored)
         messages.line(QStringLiteral("pdftoppm: %1 is ignored: this program cannot honour it").arg(option));
 

@@ -42,6 +42,15 @@ BatchOptions popplerBatchOptions(const QString &input, const QString &outputFold
     return options;
 }
 
+int answerVersionOrUsage(const char *versionLine, const QString &usage, bool version, bool help, int failed)
+{
+    std::fprintf(stderr, "%s\n", versionLine);
+    std::fputs("Drawn by velloran-cli's workers: MuPDF, Poppler where MuPDF cannot open the file\n", stderr);
+    if (!version)
+        std::fputs(qPrintable(usage), stderr);
+    return version || help ? 0 : failed;
+}
+
 void PopplerMessages::line(const QString &text) const
 {
     if (!quiet)

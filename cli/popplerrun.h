@@ -37,6 +37,11 @@ BatchOptions popplerBatchOptions(const QString &input, const QString &outputFold
                                  std::optional<TiffCompression> compression, const QByteArray &ownerPassword,
                                  const QByteArray &userPassword);
 
+// The tools' answer to -v, -h and a command line they cannot read, on
+// standard error: their version line, what draws, and their usage unless
+// -v; the exit status, 0 for -v and -h, otherwise failed.
+int answerVersionOrUsage(const char *versionLine, const QString &usage, bool version, bool help, int failed);
+
 // Poppler's messages, left out with -q.
 class PopplerMessages
 {

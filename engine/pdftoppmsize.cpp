@@ -58,20 +58,11 @@ double popplerLength(double length)
     return negative ? -value : value;
 }
 
-// pdftocairo's (int)ceil(), kept within int for pages no image could hold.
-int ceilToInt(double pixels)
+// The resolutions across and down: -r, -rx and -ry, or those that -scale-to,
+// -scale-to-x and -scale-to-y give the page's box (-1 on one side: the
+// other's), as pdftoppm and pdftocairo both work them out.
+std::pair<double, double> scaledResolutions(const PdftoppmSizing &sizing, double pageWidth, double pageHeight)
 {
-    const double up = std::ceil(pixels);
-    return up >= double(INT_MAX) ? INT_MAX : up <= double(INT_MIN) ? INT_MIN : int(up);
-}
-
-// pdftocairo: the page's box as drawn, scaled in double precision with the
-// resolution first multiplied in, the area cut to the page's sides, and
-// nothing changed when that leaves a side of zero or less.
-PdftoppmPage pdftocairoPage(const PdftoppmSizing &sizing, const QSizeF &points)
-{
-    const double pageWidth = popplerLength(points.width());
-    const double pageHeight = popplerLength(points.height());
     double xResolution = sizing.xResolution;
     double yResolution = sizing.yResolution;
     if (sizing.scaleTo != 0) {
@@ -88,6 +79,24 @@ PdftoppmPage pdftocairoPage(const PdftoppmSizing &sizing, const QSizeF &points)
                 xResolution = yResolution;
         }
     }
+    return {xResolution, yResolution};
+}
+
+// pdftocairo's (int)ceil(), kept within int for pages no image could hold.
+int ceilToInt(double pixels)
+{
+    const double up = std::ceil(pixels);
+    return up >= double(INT_MAX) ? INT_MAX : up <= double(INT_MIN) ? INT_MIN : int(up);
+}
+
+// pdftocairo: the page's box as drawn, scaled in double precision with the
+// resolution first multiplied in, the area cut to the page's sides, and
+// nothing changed when that leaves a side of zero or less.
+PdftoppmPage pdftocairoPage(const PdftoppmSizing &sizing, const QSizeF &points)
+{
+    const double pageWidth = popplerLength(points.width());
+    const double pageHeight = popplerLength(points.height());
+    const auto [xResolution, yResolution] = scaledResolutions(sizing, pageWidth, pageHeight);
     const double width = pageWidth * xResolution / 72.0;
     const double height = pageHeight * yResolution / 72.0;
     int w = sizing.width != 0 ? sizing.width : ceilToInt(width);
@@ -113,22 +122,7 @@ PdftoppmPage pdftoppmPage(const PdftoppmSizing &sizing, const QSizeF &points, bo
     // The box before its turn.
     const double pageWidth = pdfLength(quarterTurned ? points.height() : points.width());
     const double pageHeight = pdfLength(quarterTurned ? points.width() : points.height());
-    double xResolution = sizing.xResolution;
-    double yResolution = sizing.yResolution;
-    if (sizing.scaleTo != 0) {
-        xResolution = yResolution = (72.0 * sizing.scaleTo) / (pageWidth > pageHeight ? pageWidth : pageHeight);
-    } else {
-        if (sizing.scaleToX > 0) {
-            xResolution = (72.0 * sizing.scaleToX) / pageWidth;
-            if (sizing.scaleToY == -1)
-                yResolution = xResolution;
-        }
-        if (sizing.scaleToY > 0) {
-            yResolution = (72.0 * sizing.scaleToY) / pageHeight;
-            if (sizing.scaleToX == -1)
-                xResolution = yResolution;
-        }
-    }
+    auto [xResolution, yResolution] = scaledResolutions(sizing, pageWidth, pageHeight);
     // The page's sides in pixels: in single precision, but under -scale-to
     // the longer side is the number given and the shorter is kept in double
     // precision, as pdftoppm has them (300 x 500 points scaled to 300 is 181

@@ -17,10 +17,10 @@ struct PageRunner::Run
     const std::atomic<bool> &stop;
     const ResultCallback &onResult;
     int next = 0; // the next task to hand out
-    // Turns (PageTask::inTurn): the first task without its result, and
-    // whether every one before it was written whole.
-    std::vector<char> written = std::vector<char>(size_t(tasks.size()), 0);
-    std::vector<char> finished = std::vector<char>(size_t(tasks.size()), 0);
+    // Turns (PageTask::inTurn): how each task ended, the first task without
+    // its result, and whether every one before it was written whole.
+    enum Ended : char { Open, Written, NotWritten };
+    std::vector<Ended> ended = std::vector<Ended>(size_t(tasks.size()), Open);
     int firstOpen = 0;
     bool allWritten = true;
 
@@ -28,10 +28,9 @@ struct PageRunner::Run
     void report(int index, const TaskResult &result)
     {
         if (index >= 0 && index < tasks.size()) {
-            finished[size_t(index)] = 1;
-            written[size_t(index)] = result.outcome.result == PageOutcome::Written;
-            for (; firstOpen < tasks.size() && finished[size_t(firstOpen)]; ++firstOpen)
-                allWritten = allWritten && written[size_t(firstOpen)];
+            ended[size_t(index)] = result.outcome.result == PageOutcome::Written ? Written : NotWritten;
+            for (; firstOpen < tasks.size() && ended[size_t(firstOpen)] != Open; ++firstOpen)
+                allWritten = allWritten && ended[size_t(firstOpen)] == Written;
         }
         if (onResult)
             onResult(index, result);
