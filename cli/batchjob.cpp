@@ -41,7 +41,8 @@ QString pageListError(const PageListResult &result, const QString &text, int pag
     case PageListResult::BelowOne:
         return QStringLiteral("page list \"%1\": page numbers start at 1").arg(text);
     case PageListResult::AboveTotal:
-        return QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
+        return pageCount == 1 ? QStringLiteral("page list \"%1\": the document has only 1 page").arg(text)
+                              : QStringLiteral("page list \"%1\": the document has only %2 pages").arg(text).arg(pageCount);
     case PageListResult::BadPart:
         return QStringLiteral("page list \"%1\": \"%2\" is not a page number, a range such as 6-9 or 6-, odd or even")
             .arg(text, result.badPart);
