@@ -98,6 +98,8 @@ private:
     void markPageListError();
     void informUser(const QString &title, const QString &text);
     void startConversion(QList<int> pageList);
+    // The open file changed on disk: opens it again and says so.
+    void reopenChangedFile();
     // skipped names the pages that could not be drawn, if any.
     void showCompletion(qint32 converted, const QString &skipped = QString());
     void reportUnfinishedRun();

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "conversion/outputtype.h"
+#include "engine/filestamp.h"
 #include "engine/outputfolder.h"
 
 #include <QProgressDialog>
@@ -28,7 +29,25 @@ void MainWindow::on_pushButton_convert_clicked()
                    tr("Already in Converting, please wait untill finished or abort to start a new converting"));
         return;
     }
+    if (fileStamp(pdfDoc->path) != pdfDoc->stamp) {
+        reopenChangedFile();
+        return;
+    }
     startConversion(std::move(pageList));
+}
+
+// The pages are drawn from the file's path: a file replaced or rewritten
+// since it was opened (exported again, say) would have its pages converted
+// under the old page count, the pages it gained left out without a word. It
+// is opened again, as if chosen anew, and the user looks before converting.
+void MainWindow::reopenChangedFile()
+{
+    const QString path = pdfDoc->path;
+    openPdfFile(path);
+    if (pdfDoc) // otherwise the opening has said why not
+        informUser(tr("Note"), tr("The file %1 has changed since it was opened. It has been opened again: "
+                                  "check its pages and press Convert again")
+                                   .arg(path));
 }
 
 bool MainWindow::checkOutputFolder()

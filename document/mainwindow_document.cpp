@@ -3,6 +3,7 @@
 
 #include "config/config.h"
 #include "config/settingskeys.h"
+#include "engine/filestamp.h"
 #include "engine/nativepath.h"
 #include "document/previewdrawer.h"
 
@@ -83,6 +84,9 @@ void MainWindow::loadChosenFile(const QString &path)
     // it is opened costs that worker, and is refused like any file that
     // cannot be loaded.
     const quint64 id = ++previewId;
+    // Taken before the opening: a change while the worker reads the file is
+    // then a change since, and is found at Convert.
+    const std::optional<FileStamp> stamp = fileStamp(path);
     previewDrawer->requestOpening(id, path);
     const std::optional<TaskResult> opened = waitForDrawer(id);
     if (!opened)
@@ -114,7 +118,7 @@ void MainWindow::loadChosenFile(const QString &path)
         return;
     }
 
-    pdfDoc = OpenDocument{path, quint32(opened->pageCount)};
+    pdfDoc = OpenDocument{path, quint32(opened->pageCount), stamp};
     totalPage = pdfDoc->pageCount;
     curPage = 0;
     qsPdfFile = path;

@@ -1,7 +1,11 @@
 #ifndef OPENDOCUMENT_H
 #define OPENDOCUMENT_H
 
+#include "engine/filestamp.h"
+
 #include <QString>
+
+#include <optional>
 
 // The window's open document as a worker found it. The window opens no
 // document itself: a worker loads it (and a file that crashes or hangs the
@@ -11,6 +15,9 @@ struct OpenDocument
 {
     QString path;
     quint32 pageCount = 0;
+    // The file as it was when the worker was asked to open it: the pages are
+    // drawn from the path, so a file changed since then is another document.
+    std::optional<FileStamp> stamp;
 };
 
 #endif // OPENDOCUMENT_H

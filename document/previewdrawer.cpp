@@ -81,7 +81,11 @@ void PreviewDrawer::drawLoop()
             supersede = false;
         }
         // The workers may read the document alone, so each document has its own.
-        if (!runner || runnerDocument != request.task.path) {
+        // An opening is of the file as it is now and gets a worker of its own
+        // too: a file saved again under its name is another file, which the
+        // worker confined to the old one could not read (and it may still hold
+        // the old one open).
+        if (!runner || runnerDocument != request.task.path || request.task.kind == PageTask::Probe) {
             // A newer request or the window's end does not wait for the old worker to leave.
             if (runner)
                 runner->endWorkers(&supersede);

@@ -53,6 +53,8 @@ private slots:
     void unfinishedRunSaysWhy_data();
     void unfinishedRunSaysWhy();
     void documentUntouchedDuringRun();
+    void changedFileIsOpenedAgain_data();
+    void changedFileIsOpenedAgain();
     void endToEnd();
 
 private:
@@ -578,6 +580,69 @@ void TestRequest::documentUntouchedDuringRun()
     // Every file the run left behind is whole.
     for (const QString &file : filesIn(folder))
         QVERIFY2(!QImage(QDir(folder).filePath(file)).isNull(), qPrintable(file));
+}
+
+// A file exported again while the window has it open: its pages are drawn
+// from the path, so under the old page count the pages it gained would be
+// left out and the report would say the run was whole.
+void TestRequest::changedFileIsOpenedAgain_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("replaced by a longer one") << "replaced";
+    QTest::newRow("rewritten in place") << "rewritten";
+    QTest::newRow("removed") << "removed";
+}
+
+void TestRequest::changedFileIsOpenedAgain()
+{
+    QFETCH(QString, change);
+    const QString path = makeDocument("doc.pdf", 3);
+    openDocument(path);
+    const QString folder = tempDir->filePath("out");
+    setFolder(folder);
+    child<QSpinBox>("spinBox_resolution")->setValue(20);
+
+    const QString longer = makeDocument("longer.pdf", 5);
+    if (change == "replaced") {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QFile::rename(longer, path));
+    } else if (change == "rewritten") {
+        QFile from(longer);
+        QVERIFY(from.open(QIODevice::ReadOnly));
+        QFile to(path);
+        QVERIFY(to.open(QIODevice::ReadWrite | QIODevice::Truncate)); // the same inode
+        QVERIFY(to.write(from.readAll()) == from.size());
+    } else {
+        QVERIFY(QFile::remove(path));
+    }
+
+    const QList<ModalCatcher::Record> boxes = pressConvert();
+    QVERIFY(!window->conversionRunning());
+    QCOMPARE(filesIn(folder), QStringList());
+    QCOMPARE(boxes.size(), 1);
+    if (change == "removed") {
+        QCOMPARE(boxes.at(0).title, QStringLiteral("Error"));
+        QCOMPARE(boxes.at(0).text, QStringLiteral("Load Pdf file: %1 failed").arg(path));
+        QCOMPARE(child<QLineEdit>("lineEdit_input_file")->text(), QString());
+        return;
+    }
+    QVERIFY2(boxes.at(0).title == QStringLiteral("Note"), qPrintable(boxes.at(0).text));
+    QCOMPARE(boxes.at(0).text, QStringLiteral("The file %1 has changed since it was opened. It has been opened "
+                                              "again: check its pages and press Convert again")
+                                   .arg(path));
+    QVERIFY2(child<QLabel>("label_pdf_page_info")->text().endsWith(
+                 QStringLiteral("Total: <font color=blue><b>5</b></font>")),
+             qPrintable(child<QLabel>("label_pdf_page_info")->text()));
+
+    // Pressed again, the file as it is now is converted whole.
+    ModalCatcher catcher;
+    catcher.ignoreClass(QStringLiteral("QProgressDialog"));
+    catcher.expect(ModalCatcher::clickButton(QStringLiteral("Ignore")));
+    child<QPushButton>("pushButton_convert")->click();
+    QVERIFY(catcher.waitForCount(1, 60000));
+    QCOMPARE(catcher.last().text, QStringLiteral("Convert finished, <font color=blue><b>5</b></font> page converted"));
+    QTRY_VERIFY(!window->conversionRunning());
+    QCOMPARE(filesIn(folder), (QStringList{"doc_1.jpg", "doc_2.jpg", "doc_3.jpg", "doc_4.jpg", "doc_5.jpg"}));
 }
 
 void TestRequest::endToEnd()

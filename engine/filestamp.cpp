@@ -1,0 +1,14 @@
+#include "engine/filestamp.h"
+
+#include "engine/nativepath.h"
+
+#include <sys/stat.h>
+
+std::optional<FileStamp> fileStamp(const QString &path)
+{
+    struct stat status;
+    if (::stat(nativePath(path).constData(), &status) != 0)
+        return std::nullopt;
+    return FileStamp{status.st_dev, status.st_ino, status.st_size,
+                     qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}

@@ -1,0 +1,34 @@
+#ifndef FILESTAMP_H
+#define FILESTAMP_H
+
+#include <QString>
+
+#include <optional>
+
+#include <sys/types.h>
+
+// Which file a path leads to and in what state: its inode, size and last
+// change. A document is opened by its path each time a page of it is drawn,
+// so a file replaced or rewritten since it was opened is only told apart by
+// its stamp. Two stamps differ when the file was replaced (another inode) or
+// written to (another size or time); a rewrite that keeps all three within
+// the file system's clock tick goes unseen.
+struct FileStamp
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    qint64 changedNs = 0; // st_mtim in nanoseconds
+
+    bool operator==(const FileStamp &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size && changedNs == other.changedNs;
+    }
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+};
+
+// The stamp of the file the path leads to (links followed); none when there
+// is no file to stamp.
+std::optional<FileStamp> fileStamp(const QString &path);
+
+#endif // FILESTAMP_H
