@@ -136,6 +136,7 @@ QString checkFile(const BatchOptions &options, const DocumentProbe &probe, Batch
     if (probe.pageCount < 1)
         return QStringLiteral("the document has no pages");
     file.noPageFits = probe.noPageFits;
+    file.stamp = probe.stamp;
 
     if (options.pages.isNull()) {
         file.pageCount = probe.pageCount;
@@ -360,6 +361,7 @@ PageTask BatchPlan::taskFor(int fileIndex, int pageIndex) const
     PageTask page = task;
     page.document = fileIndex;
     page.path = file.path;
+    page.inputStamp = file.stamp;
     page.renderer = file.renderer;
     page.pageIndex = pageIndex;
     page.outputPath = outputPath(file, pageIndex);
@@ -459,7 +461,7 @@ BatchPlan planBatch(const BatchOptions &options, const DocumentProber &prober)
     QHash<int, RefusedFile> refusedBefore; // by place among the inputs
     for (int i = 0; i < options.files.size(); ++i) {
         const QString &path = options.files.at(i);
-        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString(), QString()};
+        BatchFile file{path, {}, 0, options.outputDir, options.renderer, QString(), QString(), FileStamp()};
         RefusedFile refused{path, QString(), false};
         if (!options.outputTree.isNull()) {
             file.outputDir = treeFolder(options, path);

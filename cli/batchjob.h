@@ -92,6 +92,7 @@ struct BatchFile
     RendererKind renderer = defaultRenderer();
     QString fellBack;
     QString noPageFits; // no page of it can be drawn at the run's size: why, for its first page
+    FileStamp stamp;    // as the probe found it (DocumentProbe)
 };
 
 // An input that cannot be used, and why.
@@ -154,6 +155,7 @@ struct DocumentProbe
     PdfLoadStatus status = PdfLoadStatus::Failed;         // by Poppler, which decides what is usable
     PdfLoadStatus rendererStatus = PdfLoadStatus::Failed; // by the library that draws
     int pageCount = 0;
+    FileStamp stamp; // the file as it was when the probe was sent: its pages are drawn from it only
     QString failure; // set when the file could not be opened at all (the renderer crashed on it)
     // Set when no page of it can be drawn at the run's size: why, for its first page.
     QString noPageFits;

@@ -1,6 +1,7 @@
 #include "cli/workerconversion.h"
 
 #include "cli/multipagejoin.h"
+#include "engine/filestamp.h"
 #include "engine/nativepath.h"
 #include "runner/pagerunner.h"
 #include "runner/workerprogram.h"
@@ -186,6 +187,9 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
         task.kind = PageTask::Probe;
         task.document = i;
         task.path = paths.at(i);
+        // Before the probe: a file that changes once its worker has looked
+        // at it is then refused to the workers that open it later.
+        task.inputStamp = fileStamp(task.path).value_or(FileStamp());
         task.password = password;
         task.renderer = renderer;
         task.timeLimitMs = probeTimeLimitMs;
@@ -205,8 +209,10 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
         }
     }
     QList<DocumentProbe> probes(paths.size());
-    for (DocumentProbe &probe : probes)
-        probe.failure = QStringLiteral("not checked: the run was stopped");
+    for (int i = 0; i < paths.size(); ++i) {
+        probes[i].failure = QStringLiteral("not checked: the run was stopped");
+        probes[i].stamp = tasks.at(i).inputStamp;
+    }
     PageRunner &opening = runnerFor(paths, knownFolders);
     // These workers go on to the pages. Only as many start as there are
     // tasks in hand: the rest start when the pages come, if there are pages

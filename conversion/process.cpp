@@ -18,6 +18,7 @@ Process::~Process() = default;
 void Process::ResetJob()
 {
     qsPdfFile = QString();
+    pdfStamp = FileStamp();
     qsExtension = QString();
     qsOutputDir = QString();
     pdfDoc = nullptr;
@@ -50,6 +51,8 @@ PageTask Process::taskFor(int page, const QString &filePath, ImageFormat format)
     PageTask task;
     task.kind = PageTask::Convert;
     task.path = qsPdfFile;
+    // The file the window opened, and no other that took its name since.
+    task.inputStamp = pdfStamp;
     task.renderer = RendererKind::Poppler;
     task.pageIndex = page;
     task.outputPath = filePath;

@@ -35,6 +35,7 @@ public:
     unsigned int totalCount = 0;
     std::atomic<bool> canceled{false};
     QString qsPdfFile;
+    FileStamp pdfStamp; // the file the window opened: its pages are drawn from it only
     QString qsOutputDir;
     QString qsExtension;
     const OpenDocument *pdfDoc = nullptr; // borrowed from the window

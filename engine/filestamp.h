@@ -5,20 +5,22 @@
 
 #include <optional>
 
-#include <sys/types.h>
-
 // Which file a path leads to and in what state: its inode, size and last
 // change. A document is opened by its path each time a page of it is drawn,
 // so a file replaced or rewritten since it was opened is only told apart by
 // its stamp. Two stamps differ when the file was replaced (another inode) or
 // written to (another size or time); a rewrite that keeps all three within
-// the file system's clock tick goes unseen.
+// the file system's clock tick goes unseen. All zero: no stamp (no file has
+// inode 0).
 struct FileStamp
 {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
+    // As the protocol carries whole numbers: the file system's own, as bits.
+    qint64 device = 0;
+    qint64 inode = 0;
+    qint64 size = 0;
     qint64 changedNs = 0; // st_mtim in nanoseconds
+
+    bool isSet() const { return inode != 0; }
 
     bool operator==(const FileStamp &other) const
     {

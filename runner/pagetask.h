@@ -1,6 +1,7 @@
 #ifndef PAGETASK_H
 #define PAGETASK_H
 
+#include "engine/filestamp.h"
 #include "engine/image/encoderoptions.h"
 #include "engine/image/imageformat.h"
 #include "engine/pageoutcome.h"
@@ -34,6 +35,11 @@ struct PageTask
     int document = 0;
 
     QString path; // paths keep their bytes (engine/nativepath)
+    // The file as its program found it before the run (none: not checked).
+    // A worker opens it only while it is still that file: one replaced or
+    // rewritten meanwhile is another document, and its pages fail rather
+    // than join the run's under the first one's names.
+    FileStamp inputStamp;
     QByteArray password;
     RendererKind renderer = RendererKind::Poppler;
     RenderOptions options;

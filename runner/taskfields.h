@@ -39,6 +39,7 @@ constexpr qint64 most = std::numeric_limits<qint32>::max();
 constexpr Range nonNegative{0, most};
 constexpr Range anyInt{std::numeric_limits<qint32>::min(), most};
 constexpr Range nonNegative64{0, std::numeric_limits<qint64>::max()};
+constexpr Range any64{std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()};
 constexpr Positive positive;
 template<typename Enum>
 constexpr Range between(Enum first, Enum last)
@@ -87,12 +88,23 @@ Of<M, PdftoppmSizing> fields(V &v, M &s)
     v("height", s.height, anyInt);
 }
 
+// Any value: the file system's own, compared and never used otherwise.
+template<typename V, typename M>
+Of<M, FileStamp> fields(V &v, M &s)
+{
+    v("device", s.device, any64);
+    v("inode", s.inode, any64);
+    v("size", s.size, any64);
+    v("changedNs", s.changedNs, any64);
+}
+
 // What decides how a task's document is opened and drawn: a worker keeps the
 // document open for the next task that has the same.
 template<typename V, typename M>
 Of<M, PageTask> opening(V &v, M &t)
 {
     v("path", t.path);
+    v("inputStamp", t.inputStamp);
     v("password", t.password);
     v("renderer", t.renderer, between(RendererKind::MuPdf, RendererKind::Poppler));
     v("options", t.options);

@@ -15,7 +15,7 @@
 // (runner/taskfields.h). Paths travel as their own bytes.
 namespace TaskProtocol {
 
-constexpr quint32 version = 8;
+constexpr quint32 version = 9;
 
 // Sent first to a new worker: what it is to be confined to and how much it may use.
 struct Setup

@@ -1,3 +1,4 @@
+#include "engine/filestamp.h"
 #include "runner/pagerunner.h"
 #include "runner/taskprotocol.h"
 #include "runner/worker.h"
@@ -30,6 +31,8 @@ private slots:
     void untrustedMessagesEndTheirWorker();
     void pagesShareADescriptorInTurn_data();
     void pagesShareADescriptorInTurn();
+    void pagesComeFromTheFileTheRunFound_data();
+    void pagesComeFromTheFileTheRunFound();
 };
 
 // Processor time a worker uses is counted as such, from the task it takes:
@@ -281,3 +284,76 @@ void TestRunner::pagesShareADescriptorInTurn()
 
 QTEST_MAIN(TestRunner)
 #include "tst_runner.moc"
+
+void TestRunner::pagesComeFromTheFileTheRunFound_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("openedBefore"); // by a probe, in the worker that draws the page
+    QTest::addColumn<bool>("written");
+    QTest::newRow("unchanged") << "" << false << true;
+    QTest::newRow("replaced") << "replaced" << false << false;
+    QTest::newRow("rewritten in place") << "rewritten" << false << false;
+    QTest::newRow("replaced once its worker had opened it") << "replaced" << true << true;
+}
+
+// A task carries its file's stamp from before the run: a worker that opens
+// the file later draws nothing from another that has taken its name (a
+// document exported again meanwhile), and one that opened it before draws
+// from what it opened.
+void TestRunner::pagesComeFromTheFileTheRunFound()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, openedBefore);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("doc.pdf"));
+    const QString other = dir.filePath(QStringLiteral("other.pdf"));
+    // Two documents whose first pages differ in size, so that the page written
+    // shows which file it came from.
+    QVERIFY(makePdf(pdf, {QSizeF(300, 400)}));
+    QVERIFY(makePdf(other, {QSizeF(500, 200), QSizeF(500, 200)}));
+    RunnerSettings settings;
+    settings.program = workerProgram();
+    settings.workers = 1;
+    settings.inputs = QStringList{pdf};
+    settings.outputFolders = QStringList{dir.path()};
+    PageTask task;
+    task.path = pdf;
+    task.inputStamp = fileStamp(pdf).value();
+    task.renderer = RendererKind::Poppler;
+    task.resolution = 72;
+    task.format = ImageFormat::Png;
+    task.outputPath = dir.filePath(QStringLiteral("doc_1.png"));
+    const std::atomic<bool> running{false};
+    PageRunner runner(settings);
+    if (openedBefore) {
+        PageTask probe = task;
+        probe.kind = PageTask::Probe;
+        QMap<int, TaskResult> probed;
+        runner.run({probe}, running, [&probed](int index, const TaskResult &result) { probed.insert(index, result); });
+        QCOMPARE(probed.value(0).pageCount, 1);
+    }
+    if (change == "replaced") {
+        QVERIFY(QFile::remove(pdf));
+        QVERIFY(QFile::copy(other, pdf));
+    } else if (change == "rewritten") {
+        QFile from(other);
+        QVERIFY(from.open(QIODevice::ReadOnly));
+        QFile to(pdf);
+        QVERIFY(to.open(QIODevice::ReadWrite | QIODevice::Truncate)); // the same inode
+        QCOMPARE(to.write(from.readAll()), from.size());
+    }
+
+    QMap<int, TaskResult> results;
+    runner.run({task}, running, [&results](int index, const TaskResult &result) { results.insert(index, result); });
+    QVERIFY(results.contains(0));
+    const PageOutcome &outcome = results[0].outcome;
+    if (!written) {
+        QCOMPARE(outcome.result, PageOutcome::RenderFailed);
+        QCOMPARE(outcome.detail, QStringLiteral("the file has changed since the run began"));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.png")}, QDir::Files | QDir::Hidden), QStringList());
+        return;
+    }
+    QVERIFY2(outcome.result == PageOutcome::Written, qPrintable(outcome.detail));
+    QCOMPARE(QImage(task.outputPath).size(), QSize(300, 400));
+}

@@ -25,7 +25,7 @@ private slots:
     void framesSurviveAnySplit_data();
     void framesSurviveAnySplit();
     void strangersAreRefused();
-    void openingIsPathPasswordRendererAndOptions();
+    void openingIsPathStampPasswordRendererAndOptions();
     void readingRefusesValuesOutOfRange_data();
     void readingRefusesValuesOutOfRange();
     void unreadableTaskFailsAlone_data();
@@ -77,8 +77,9 @@ public:
     template<typename T>
     void operator()(const char *, T &value, TaskFields::Range range)
     {
-        const qint64 span = range.high - range.low; // short for enums, a few 1000 at the least otherwise
-        const auto nth = [&](qint64 i) { return range.low + (span < 1000 ? i % (span + 1) : i); };
+        // Short for enums, a few 1000 at the least otherwise (all 64 bits for some).
+        const quint64 span = quint64(range.high) - quint64(range.low);
+        const auto nth = [&](qint64 i) { return range.low + (span < 1000 ? i % qint64(span + 1) : i); };
         ++n;
         value = T(nth(n) != qint64(value) ? nth(n) : nth(n + 1));
     }
@@ -362,11 +363,12 @@ void TestRunnerProtocol::strangersAreRefused()
 
 // A worker keeps its document open for the next task that opens it the
 // same way, whatever page, size or type that task asks for.
-void TestRunnerProtocol::openingIsPathPasswordRendererAndOptions()
+void TestRunnerProtocol::openingIsPathStampPasswordRendererAndOptions()
 {
     const PageTask first;
     PageTask next = filled<PageTask>();
     next.path = first.path;
+    next.inputStamp = first.inputStamp;
     next.password = first.password;
     next.renderer = first.renderer;
     next.options = first.options;
@@ -375,6 +377,9 @@ void TestRunnerProtocol::openingIsPathPasswordRendererAndOptions()
     QVERIFY(TaskProtocol::opening(next) != TaskProtocol::opening(first));
     next.options = first.options;
     next.password = "x";
+    QVERIFY(TaskProtocol::opening(next) != TaskProtocol::opening(first));
+    next.password = first.password;
+    next.inputStamp.changedNs = 1; // the same path, another file
     QVERIFY(TaskProtocol::opening(next) != TaskProtocol::opening(first));
 }
 

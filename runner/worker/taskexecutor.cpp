@@ -2,6 +2,7 @@
 
 #include "engine/atomicfile.h"
 #include "engine/drawingnotes.h"
+#include "engine/filestamp.h"
 #include "engine/image/imagecheck.h"
 #include "engine/image/tiffjoin.h"
 #include "engine/nativepath.h"
@@ -39,6 +40,19 @@ PageOutcome failedOutcome(const PageTask &task, PageOutcome::Result result, cons
     return outcome;
 }
 
+// A task that carries its file's stamp is opened from that file only: one
+// replaced or rewritten since its program looked at it is another document,
+// whose pages would join the run's under the first one's names.
+bool fileChanged(const PageTask &task)
+{
+    return task.inputStamp.isSet() && fileStamp(task.path) != std::optional<FileStamp>(task.inputStamp);
+}
+
+QString fileChangedText()
+{
+    return QStringLiteral("the file has changed since the run began");
+}
+
 // A document that did not open: its back-end's module is missing, or the
 // file cannot be opened.
 QString whyNotOpened(RendererKind kind)
@@ -54,6 +68,10 @@ QString whyNotOpened(RendererKind kind)
 TaskResult probeFile(const PageTask &task, const std::function<void(RenderOpenResult)> &keep)
 {
     TaskResult result;
+    if (fileChanged(task)) {
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, fileChangedText());
+        return result;
+    }
     result.outcome.result = PageOutcome::Written;
     // Options the renderer refuses open nothing: such a file is judged as
     // it is, and opened again for its pages, if they come.
@@ -99,10 +117,20 @@ struct TaskExecutor::OpenDocuments
         closeShared(previewing);
     }
 
-    const RenderDocument *forDrawing(const PageTask &task)
+    // Null when it cannot be opened; whyNot then says why.
+    const RenderDocument *forDrawing(const PageTask &task, QString *whyNot)
     {
-        if (!drawingFor || !sameSource(*drawingFor, task))
+        if (!drawingFor || !sameSource(*drawingFor, task)) {
+            // What is open already was checked when it was opened, and
+            // reads the file it opened whatever has taken its name since.
+            if (fileChanged(task)) {
+                *whyNot = fileChangedText();
+                return nullptr;
+            }
             keep(task, openShared(task.renderer, task.path, task.password, task.options));
+        }
+        if (!drawing.document)
+            *whyNot = whyNotOpened(task.renderer);
         return drawing.document.get();
     }
 
@@ -268,11 +296,12 @@ TaskResult TaskExecutor::convert(const PageTask &task, const std::atomic<bool> &
     }
     if (task.bandThreads > 1)
         prepareForThreads(task.renderer, task.path, task.password, task.pageIndex, stop, task.timeLimitMs);
-    const RenderDocument *document = open->forDrawing(task);
+    QString whyNot;
+    const RenderDocument *document = open->forDrawing(task, &whyNot);
     // What opening the document gave rise to belongs to no one page.
     DrawingNotes::take();
     if (!document) {
-        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, whyNotOpened(task.renderer));
+        result.outcome = failedOutcome(task, PageOutcome::RenderFailed, whyNot);
         return result;
     }
     PageJob job = pageJobFor(task, *document);
@@ -339,7 +368,8 @@ TaskResult TaskExecutor::join(const PageTask &task)
 // ordinary document costs one page's size. The document stays open for its pages.
 void TaskExecutor::checkSizes(const PageTask &task, TaskResult &result)
 {
-    const RenderDocument *document = open->forDrawing(task);
+    QString whyNot;
+    const RenderDocument *document = open->forDrawing(task, &whyNot);
     DrawingNotes::take();
     if (!document || result.pageCount < 1)
         return;
