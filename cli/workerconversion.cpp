@@ -189,7 +189,7 @@ QList<DocumentProbe> BatchWorkers::probe(const QStringList &paths, const QByteAr
         task.path = paths.at(i);
         // Before the probe: a file that changes once its worker has looked
         // at it is then refused to the workers that open it later.
-        task.inputStamp = fileStamp(task.path).value_or(FileStamp());
+        task.inputStamp = fileStamp(task.path);
         task.password = password;
         task.renderer = renderer;
         task.timeLimitMs = probeTimeLimitMs;

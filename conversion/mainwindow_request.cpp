@@ -72,7 +72,7 @@ void MainWindow::startConversion(QList<int> pageList)
     process.ResetJob();
     process.pdfDoc = &*pdfDoc;
     process.qsPdfFile = qsPdfFile;
-    process.pdfStamp = pdfDoc->stamp.value_or(FileStamp());
+    process.pdfStamp = pdfDoc->stamp;
     process.pageIndex = 0;
     process.qsOutputDir = qsOutputDir;
     process.qsExtension = extensionForTypeText(ui->comboBox_output_type->currentText());

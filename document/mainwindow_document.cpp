@@ -86,7 +86,7 @@ void MainWindow::loadChosenFile(const QString &path)
     const quint64 id = ++previewId;
     // Taken before the opening: a change while the worker reads the file is
     // then a change since, and is found at Convert.
-    const std::optional<FileStamp> stamp = fileStamp(path);
+    const FileStamp stamp = fileStamp(path);
     previewDrawer->requestOpening(id, path);
     const std::optional<TaskResult> opened = waitForDrawer(id);
     if (!opened)

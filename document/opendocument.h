@@ -5,8 +5,6 @@
 
 #include <QString>
 
-#include <optional>
-
 // The window's open document as a worker found it. The window opens no
 // document itself: a worker loads it (and a file that crashes or hangs the
 // library there costs that worker), checks it is not locked and counts its
@@ -17,7 +15,7 @@ struct OpenDocument
     quint32 pageCount = 0;
     // The file as it was when the worker was asked to open it: the pages are
     // drawn from the path, so a file changed since then is another document.
-    std::optional<FileStamp> stamp;
+    FileStamp stamp;
 };
 
 #endif // OPENDOCUMENT_H

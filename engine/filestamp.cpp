@@ -4,11 +4,11 @@
 
 #include <sys/stat.h>
 
-std::optional<FileStamp> fileStamp(const QString &path)
+FileStamp fileStamp(const QString &path)
 {
     struct stat status;
     if (::stat(nativePath(path).constData(), &status) != 0)
-        return std::nullopt;
+        return FileStamp();
     return FileStamp{qint64(status.st_dev), qint64(status.st_ino), qint64(status.st_size),
                      qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
 }

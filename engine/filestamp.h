@@ -3,8 +3,6 @@
 
 #include <QString>
 
-#include <optional>
-
 // Which file a path leads to and in what state: its inode, size and last
 // change. A document is opened by its path each time a page of it is drawn,
 // so a file replaced or rewritten since it was opened is only told apart by
@@ -29,8 +27,8 @@ struct FileStamp
     bool operator!=(const FileStamp &other) const { return !(*this == other); }
 };
 
-// The stamp of the file the path leads to (links followed); none when there
-// is no file to stamp.
-std::optional<FileStamp> fileStamp(const QString &path);
+// The stamp of the file the path leads to (links followed); not set when
+// there is no file to stamp.
+FileStamp fileStamp(const QString &path);
 
 #endif // FILESTAMP_H

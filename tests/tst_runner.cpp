@@ -319,7 +319,8 @@ void TestRunner::pagesComeFromTheFileTheRunFound()
     settings.outputFolders = QStringList{dir.path()};
     PageTask task;
     task.path = pdf;
-    task.inputStamp = fileStamp(pdf).value();
+    task.inputStamp = fileStamp(pdf);
+    QVERIFY(task.inputStamp.isSet());
     task.renderer = RendererKind::Poppler;
     task.resolution = 72;
     task.format = ImageFormat::Png;

@@ -45,7 +45,7 @@ PageOutcome failedOutcome(const PageTask &task, PageOutcome::Result result, cons
 // whose pages would join the run's under the first one's names.
 bool fileChanged(const PageTask &task)
 {
-    return task.inputStamp.isSet() && fileStamp(task.path) != std::optional<FileStamp>(task.inputStamp);
+    return task.inputStamp.isSet() && fileStamp(task.path) != task.inputStamp;
 }
 
 QString fileChangedText()
