@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "config/settingskeys.h"
 #include "support/dragdrop.h"
+#include "support/filechange.h"
 #include "support/modalcatcher.h"
 #include "support/pdfmaker.h"
 #include "support/warnings.h"
@@ -604,14 +605,9 @@ void TestRequest::changedFileIsOpenedAgain()
 
     const QString longer = makeDocument("longer.pdf", 5);
     if (change == "replaced") {
-        QVERIFY(QFile::remove(path));
-        QVERIFY(QFile::rename(longer, path));
+        QVERIFY(replaceFile(path, longer));
     } else if (change == "rewritten") {
-        QFile from(longer);
-        QVERIFY(from.open(QIODevice::ReadOnly));
-        QFile to(path);
-        QVERIFY(to.open(QIODevice::ReadWrite | QIODevice::Truncate)); // the same inode
-        QVERIFY(to.write(from.readAll()) == from.size());
+        QVERIFY(rewriteInPlace(path, longer));
     } else {
         QVERIFY(QFile::remove(path));
     }

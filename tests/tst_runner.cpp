@@ -3,6 +3,7 @@
 #include "runner/taskprotocol.h"
 #include "runner/worker.h"
 #include "runner/workerprogram.h"
+#include "support/filechange.h"
 #include "support/pdfmaker.h"
 
 #include <QDir>
@@ -334,16 +335,10 @@ void TestRunner::pagesComeFromTheFileTheRunFound()
         runner.run({probe}, running, [&probed](int index, const TaskResult &result) { probed.insert(index, result); });
         QCOMPARE(probed.value(0).pageCount, 1);
     }
-    if (change == "replaced") {
-        QVERIFY(QFile::remove(pdf));
-        QVERIFY(QFile::copy(other, pdf));
-    } else if (change == "rewritten") {
-        QFile from(other);
-        QVERIFY(from.open(QIODevice::ReadOnly));
-        QFile to(pdf);
-        QVERIFY(to.open(QIODevice::ReadWrite | QIODevice::Truncate)); // the same inode
-        QCOMPARE(to.write(from.readAll()), from.size());
-    }
+    if (change == "replaced")
+        QVERIFY(replaceFile(pdf, other));
+    else if (change == "rewritten")
+        QVERIFY(rewriteInPlace(pdf, other));
 
     QMap<int, TaskResult> results;
     runner.run({task}, running, [&results](int index, const TaskResult &result) { results.insert(index, result); });
